@@ -1,0 +1,32 @@
+#pragma once
+// Errors of the SQL Server client library. Driver and server errors carry the
+// provider's own message, its SQLSTATE and the native error number.
+
+#include <string>
+
+#include "framework/data/db_error.h"
+
+namespace tersify {
+
+class EDAError : public EDatabaseError {
+ public:
+  explicit EDAError(std::string message, int native_error = 0)
+      : EDatabaseError(std::move(message)), native_error_(native_error) {}
+  int NativeError() const { return native_error_; }
+
+ private:
+  int native_error_;
+};
+
+// An error reported by SQL Server (or a provider standing in for it).
+class EMSError : public EDAError {
+ public:
+  EMSError(std::string message, std::string sql_state = {}, int native_error = 0)
+      : EDAError(std::move(message), native_error), sql_state_(std::move(sql_state)) {}
+  const std::string& SQLState() const { return sql_state_; }
+
+ private:
+  std::string sql_state_;
+};
+
+}  // namespace tersify

@@ -1,0 +1,105 @@
+#pragma once
+// The one small interface through which the client library reaches a database.
+// A provider runs statements with positional '?' parameters and hands back a
+// forward-only cursor; it knows transactions, the server's version text, the
+// primary key of a table and the parameters of a stored procedure.
+//
+// Every error is raised as EMSError carrying the provider's own message.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/data/field_type.h"
+#include "framework/rtl/variant.h"
+
+namespace tersify::providers {
+
+struct ConnectionSettings {
+  std::string server;    // "sqlite" selects the embedded provider; else host, host,port, host\instance
+  std::string database;  // for sqlite: the path of an existing database file
+  std::string username;
+  std::string password;
+  int port = 0;          // when not 0 it wins over a port given in server
+  bool windows_authentication = false;
+  bool multiple_active_result_sets = false;
+  int login_timeout_seconds = 15;
+  std::vector<std::string> specific_options;  // name=value lines, provider specific
+};
+
+struct ColumnInfo {
+  std::string name;
+  std::string declared_type;  // as the database names it, lower case: "varbinary(max)", "int"
+  TFieldType type = ftUnknown;
+  int32_t size = 0;           // characters of a string column, 0 otherwise
+  bool nullable = true;
+};
+
+// Field type and size of a column from its declared type; the same for every provider:
+// blob, image, varbinary(max), binary/varbinary(n) -> ftBlob; text, ntext, varchar(max),
+// nvarchar(max), clob -> ftMemo/ftWideMemo; varchar(n), char(n), nvarchar(n) -> ftString/
+// ftWideString; int -> ftInteger; bigint -> ftLargeint; smallint, tinyint -> ftSmallint;
+// bit -> ftBoolean; float, real, double -> ftFloat; money -> ftCurrency;
+// decimal, numeric -> ftFMTBcd; date -> ftDate; time -> ftTime; datetime and friends -> ftDateTime.
+ColumnInfo DescribeColumn(const std::string& name, const std::string& declared_type);
+
+class Cursor {
+ public:
+  virtual ~Cursor() = default;
+  // Empty for a statement that returns no rows.
+  virtual const std::vector<ColumnInfo>& Columns() const = 0;
+  // Moves to the next row; false at the end (and at once for a statement without rows).
+  virtual bool Next() = 0;
+  // A value of the current row. Blob columns come as TBytes, text as strings,
+  // never truncated, however long.
+  virtual Variant Value(int column) = 0;
+  // Rows written by a statement that returns no rows; -1 when unknown.
+  virtual int64_t RowsAffected() const = 0;
+};
+
+enum class ParamDirection { Input, Output, InputOutput, Result };
+
+struct ProcParamInfo {
+  std::string name;  // without a leading '@'
+  TFieldType type = ftUnknown;
+  ParamDirection direction = ParamDirection::Input;
+};
+
+class Provider {
+ public:
+  virtual ~Provider() = default;
+
+  virtual std::string Name() const = 0;  // "sqlite", "odbc"
+
+  virtual void Open(const ConnectionSettings& settings) = 0;
+  virtual void Close() = 0;
+  virtual bool IsOpen() const = 0;
+
+  // Runs one statement; parameters fill the '?' marks in order. The cursor
+  // must be read to its end or destroyed before the next statement runs.
+  virtual std::unique_ptr<Cursor> Execute(const std::string& sql,
+                                          const std::vector<Variant>& params) = 0;
+
+  virtual void StartTransaction() = 0;
+  virtual void Commit() = 0;
+  virtual void Rollback() = 0;
+  virtual bool InTransaction() const = 0;
+
+  // Dot-separated, major version first ("16.00.1000" for SQL Server 2022).
+  virtual std::string ServerVersion() = 0;
+  // The primary-key columns of a table, in key order; empty when it has none.
+  virtual std::vector<std::string> PrimaryKey(const std::string& table) = 0;
+  // The parameters of a stored procedure, in order (the return value excluded).
+  virtual std::vector<ProcParamInfo> ProcedureParams(const std::string& procedure) = 0;
+  // Calls a stored procedure with its parameters in order. Output values are
+  // written back into params.
+  virtual std::unique_ptr<Cursor> ExecuteProcedure(const std::string& procedure,
+                                                   std::vector<Variant>& params) = 0;
+};
+
+// The provider for these settings: sqlite when the server is "sqlite" in any
+// letter case, odbc otherwise. Not yet open.
+std::unique_ptr<Provider> CreateProvider(const ConnectionSettings& settings);
+
+}  // namespace tersify::providers

@@ -1,0 +1,53 @@
+#pragma once
+// The provider matrix: every suite that touches a database runs once per
+// provider. "sqlite" reaches a fresh SQLite file directly; "odbc" reaches the
+// same kind of file through FreeTDS's ODBC driver and the TDS test server.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "client/providers/provider.h"
+
+namespace tersify::testing {
+
+// The providers this machine can test: always "sqlite"; "odbc" when FreeTDS's
+// ODBC driver is installed.
+std::vector<std::string> AvailableProviders();
+
+// A fresh database for one test: a temporary SQLite file and, for "odbc", a TDS
+// test server on 127.0.0.1 serving it. Removed when destroyed.
+class TestDatabase {
+ public:
+  explicit TestDatabase(const std::string& provider);
+  ~TestDatabase();
+  TestDatabase(const TestDatabase&) = delete;
+  TestDatabase& operator=(const TestDatabase&) = delete;
+
+  const std::string& Provider() const { return provider_; }
+  // What a client passes to connect (server, database, user, password, port).
+  const providers::ConnectionSettings& Settings() const { return settings_; }
+  // The SQLite file behind the database.
+  const std::string& FilePath() const { return file_path_; }
+  // Runs set-up statements (several, separated by ';') straight on the SQLite
+  // file, outside the connection under test.
+  void ExecDirect(const std::string& sql) const;
+
+ private:
+  struct Server;
+  std::string provider_;
+  std::string file_path_;
+  providers::ConnectionSettings settings_;
+  std::unique_ptr<Server> server_;
+};
+
+// Names a parameterised test after its provider.
+struct ProviderName {
+  std::string operator()(const ::testing::TestParamInfo<std::string>& info) const {
+    return info.param;
+  }
+};
+
+}  // namespace tersify::testing
