@@ -1,0 +1,50 @@
+#pragma once
+// The platform services the system uses, in their Linux form.
+
+#include <cstdint>
+#include <string>
+
+namespace tersify {
+
+// Locale-aware comparison of 8-bit text with case ignored, in the user's locale
+// (LC_COLLATE/LC_CTYPE from the environment): <0, 0, >0.
+int AnsiCompareText(const std::string& a, const std::string& b);
+inline bool SameText(const std::string& a, const std::string& b) { return AnsiCompareText(a, b) == 0; }
+
+// ASCII case rules: only a-z / A-Z change.
+std::string UpperCase(const std::string& s);
+std::string LowerCase(const std::string& s);
+// Removes leading and trailing blanks and control characters (bytes <= ' ').
+std::string Trim(const std::string& s);
+
+// The user's locale's decimal and thousands separators (LC_NUMERIC).
+char DecimalSeparator();
+char ThousandSeparator();
+
+// Milliseconds since an arbitrary start, wrapping at 2^32 like the platform's tick count.
+uint32_t GetTickCount();
+
+// The Windows locale id of the user's locale (LANG/LC_ALL), 1033 (en-US) when unknown.
+int GetUserDefaultLCID();
+
+// The temporary-files directory ($TMPDIR or /tmp), with a trailing '/'.
+std::string GetTempPath();
+// Creates a new, empty, uniquely named file in dir whose name starts with the
+// first three characters of prefix; returns its full name, or "" on failure.
+std::string GetTempFileName(const std::string& dir, const std::string& prefix);
+
+// File attributes. On Linux the read-only attribute is a file without any write
+// permission; "normal" gives the owner read and write permission.
+inline constexpr uint32_t FILE_ATTRIBUTE_READONLY = 0x1;
+inline constexpr uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
+inline constexpr uint32_t INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+// The file's attributes: its permission bits shifted past the attribute flags,
+// with FILE_ATTRIBUTE_READONLY when nobody may write it; INVALID_FILE_ATTRIBUTES when missing.
+uint32_t GetFileAttributes(const std::string& name);
+// Restores attributes read with GetFileAttributes; 0 makes the file normal.
+bool SetFileAttributes(const std::string& name, uint32_t attributes);
+bool DeleteFile(const std::string& name);
+bool FileExists(const std::string& name);
+bool DirectoryExists(const std::string& name);
+
+}  // namespace tersify
