@@ -1,0 +1,109 @@
+#pragma once
+// TMSConnection: the client library's connection to SQL Server (or to the
+// embedded SQLite provider), with its login prompt, events and transactions.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "client/errors.h"
+#include "client/providers/provider.h"
+#include "framework/rtl/component.h"
+#include "framework/rtl/method.h"
+#include "framework/rtl/strings.h"
+
+namespace tersify {
+
+class TMSConnection;
+
+enum class TIsolationLevel { ilReadCommitted, ilReadUnCommitted, ilRepeatableRead, ilIsolated, ilSnapshot };
+enum class TMSAuthentication { auWindows, auServer };
+
+struct TMSConnectionOptions {
+  bool MultipleActiveResultSets = false;
+  bool AutoTranslate = true;
+};
+
+using TDAConnectionErrorEvent = TMethod<void(TObject* sender, EDAError& error, bool& fail)>;
+
+// The values a login prompt may change. The prompt returns false when the user cancels.
+struct TLoginValues {
+  std::string username;
+  std::string password;
+  std::string server;
+  std::string database;
+};
+using TLoginPromptHook = std::function<bool(TMSConnection& connection, TLoginValues& values)>;
+// The process-wide login prompt, filled by the user interface; none (the
+// default) counts as a cancelled prompt.
+void SetLoginPromptHook(TLoginPromptHook hook);
+
+class TMSConnection : public TComponent {
+ public:
+  explicit TMSConnection(TComponent* owner);
+  ~TMSConnection() override;
+
+  const std::string& Username() const { return username_; }
+  void SetUsername(const std::string& v) { username_ = v; }
+  const std::string& Password() const { return password_; }
+  void SetPassword(const std::string& v) { password_ = v; }
+  const std::string& Server() const { return server_; }
+  void SetServer(const std::string& v) { server_ = v; }
+  const std::string& Database() const { return database_; }
+  void SetDatabase(const std::string& v) { database_ = v; }
+  // When not 0 it wins over a port given in Server.
+  int Port() const { return port_; }
+  void SetPort(int v) { port_ = v; }
+  bool LoginPrompt() const { return login_prompt_; }
+  void SetLoginPrompt(bool v) { login_prompt_ = v; }
+  TIsolationLevel IsolationLevel() const { return isolation_level_; }
+  void SetIsolationLevel(TIsolationLevel v) { isolation_level_ = v; }
+  TMSAuthentication Authentication() const { return authentication_; }
+  void SetAuthentication(TMSAuthentication v) { authentication_ = v; }
+  TMSConnectionOptions& Options() { return options_; }
+  // Provider-specific name=value lines (encryption settings and the like).
+  TStrings& SpecificOptions() { return specific_options_; }
+  int LoginTimeout() const { return login_timeout_; }
+  void SetLoginTimeout(int seconds) { login_timeout_ = seconds; }
+
+  bool Connected() const;
+  void SetConnected(bool value);
+  // Fires BeforeConnect, shows the login prompt when LoginPrompt is set (its
+  // cancel makes the open fail with EAbort), opens the provider, fires AfterConnect.
+  // A failure raises EMSError with the provider's message (after OnError).
+  void Open();
+  void Close();
+
+  // Dot-separated, major version first; opens the connection first when needed.
+  std::string ServerVersion();
+
+  // "User transaction is already in progress" while one is open; "Operation is
+  // not allowed when the connection is closed" when closed.
+  void StartTransaction();
+  void Commit();
+  void Rollback();
+  bool InTransaction() const;
+
+  TNotifyEvent BeforeConnect, AfterConnect, BeforeDisconnect, AfterDisconnect;
+  TDAConnectionErrorEvent OnError;
+
+  // The open provider; raises "Operation is not allowed when the connection is
+  // closed" when the connection is not open. For the client's datasets.
+  providers::Provider& GetProvider();
+  // Primary-key columns of a table, asked of the server once per table and kept.
+  const std::vector<std::string>& PrimaryKeyOf(const std::string& table);
+
+ private:
+  std::string username_, password_, server_, database_;
+  int port_ = 0;
+  bool login_prompt_ = false;
+  TIsolationLevel isolation_level_ = TIsolationLevel::ilReadCommitted;
+  TMSAuthentication authentication_ = TMSAuthentication::auServer;
+  TMSConnectionOptions options_;
+  TStringList specific_options_;
+  int login_timeout_ = 15;
+  std::unique_ptr<providers::Provider> provider_;
+  std::vector<std::pair<std::string, std::vector<std::string>>> key_cache_;
+};
+
+}  // namespace tersify

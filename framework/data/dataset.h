@@ -1,0 +1,216 @@
+#pragma once
+// The framework's dataset: a component that presents the rows of a query one at a
+// time, with states (inactive, browse, edit, insert), fields, events and blob
+// streams. It keeps the fetched rows itself; descendants (the client library's
+// datasets) fill them, write edited rows back and may defer large values.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/data/db_error.h"
+#include "framework/data/field.h"
+#include "framework/data/field_defs.h"
+#include "framework/data/params.h"
+#include "framework/rtl/component.h"
+#include "framework/rtl/method.h"
+#include "framework/rtl/stream.h"
+#include "framework/rtl/variant.h"
+
+namespace tersify {
+
+class TDataSource;
+
+enum class TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert };
+enum class TDataAction { daFail, daAbort, daRetry };
+
+enum TLocateOption : unsigned { loCaseInsensitive = 1, loPartialKey = 2 };
+using TLocateOptions = unsigned;
+
+using TDataSetNotifyEvent = TMethod<void(TDataSet* dataset)>;
+using TDataSetErrorEvent = TMethod<void(TDataSet* dataset, EDatabaseError& error, TDataAction& action)>;
+
+class TDataSet : public TComponent {
+ public:
+  explicit TDataSet(TComponent* owner);
+  ~TDataSet() override;
+
+  // ---- state
+  TDataSetState State() const { return state_; }
+  bool Active() const { return state_ != TDataSetState::dsInactive; }
+  // Open: before-open step, InternalOpen, default fields when the dataset has
+  // none, after-open step. Close: before-close step (skipped while the dataset
+  // is being destroyed), InternalClose, default fields destroyed, AfterClose.
+  virtual void SetActive(bool value);
+  void Open() { SetActive(true); }
+  void Close() { SetActive(false); }
+  // Close and open again, keeping nothing of the previous rows.
+  void Refresh();
+
+  // ---- navigation
+  void First();
+  void Last();
+  void Next();
+  void Prior();
+  int MoveBy(int distance);
+  bool Eof() const { return eof_; }
+  bool Bof() const { return bof_; }
+  bool IsEmpty() const { return records_.empty(); }
+  virtual int RecordCount() const;
+  int RecNo() const { return current_ + 1; }  // 1-based; 0 when there is no row
+  void SetRecNo(int rec_no);
+
+  // ---- editing
+  void Edit();    // on an empty dataset: Insert
+  void Insert();  // a new row before the current one
+  void Append();  // a new row at the end
+  virtual void Post();
+  void Cancel();
+  void Delete();
+  bool Modified() const { return modified_; }
+
+  // ---- fields
+  int FieldCount() const { return static_cast<int>(fields_.size()); }
+  TField* Fields(int index) const { return fields_.at(static_cast<size_t>(index)); }
+  TField* FindField(const std::string& name) const;  // case-insensitive, nullptr when missing
+  // Raises EDatabaseError "Field 'name' not found" ("<dataset name>: " first when
+  // the dataset has a name).
+  TField* FieldByName(const std::string& name) const;
+  TFieldDefs& FieldDefs() { return field_defs_; }
+  // True while the fields were made by the dataset at open (no fields of its own).
+  bool DefaultFields() const { return default_fields_; }
+  std::vector<TField*> FieldList() const { return fields_; }
+
+  // Finds the first row whose field has the value (options: loCaseInsensitive,
+  // loPartialKey). A found row becomes current and AfterScroll fires, also when
+  // it already was current; otherwise nothing moves and no event fires.
+  bool Locate(const std::string& field_name, const Variant& value, TLocateOptions options);
+
+  // ---- blob streams
+  // A stream over the field's value in the active buffer. Read mode reads the
+  // value; write mode starts empty and needs edit or insert state ("Dataset not
+  // in edit or insert mode") and a writable field ("Field 'x' cannot be
+  // modified"); what was written becomes the field's value when the stream is
+  // destroyed. The caller owns the stream.
+  virtual std::unique_ptr<TStream> CreateBlobStream(TField* field, TBlobStreamMode mode);
+
+  // ---- master/detail
+  TDataSource* MasterSource() const { return master_source_; }
+  void SetMasterSource(TDataSource* source);
+  const std::string& MasterFields() const { return master_fields_; }
+  void SetMasterFields(const std::string& fields) { master_fields_ = fields; }
+  // The parameters a master row fills; nullptr for a dataset without parameters.
+  virtual TParams* DetailParams() { return nullptr; }
+
+  // ---- events
+  TDataSetNotifyEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose;
+  TDataSetNotifyEvent BeforeInsert, AfterInsert, BeforeEdit, AfterEdit;
+  TDataSetNotifyEvent BeforePost, AfterPost, BeforeCancel, AfterCancel;
+  TDataSetNotifyEvent BeforeDelete, AfterDelete, BeforeScroll, AfterScroll;
+  TDataSetNotifyEvent OnCalcFields, OnNewRecord, BeforeRefresh, AfterRefresh;
+  TDataSetErrorEvent OnDeleteError, OnEditError, OnPostError;
+
+  // ---- field values (used by TField)
+  Variant GetFieldValue(const TField* field) const;
+  void SetFieldValue(TField* field, const Variant& value);
+  Variant GetOldFieldValue(const TField* field) const;
+  // Called by fields as they attach and detach.
+  void AttachField(TField* field);
+  void DetachField(TField* field);
+  // Raises "Dataset not in edit or insert mode" unless editing or inserting.
+  void CheckEditing() const;
+  // Raises "Dataset not open"/"Cannot perform this operation on a closed dataset".
+  void CheckActive() const;
+
+  // Data sources that show this dataset register here (notified on row changes).
+  void AddDataSource(TDataSource* source);
+  void RemoveDataSource(TDataSource* source);
+
+ protected:
+  // A row as the dataset keeps it: one value per column (by FieldNo - 1). A value
+  // that a descendant chose not to keep is marked deferred and is asked for with
+  // FetchDeferredValue when it is first touched; it is kept only while its row
+  // is current.
+  struct Record {
+    std::vector<Variant> values;
+    std::vector<bool> deferred;
+  };
+
+  // ---- hooks for descendants
+  // Runs the query: fills FieldDefs (InitFieldDefs) and appends rows with AppendRecord.
+  virtual void InternalOpen() = 0;
+  virtual void InternalClose() {}
+  // Reads FieldDefs afresh from the query without opening it.
+  virtual void InternalInitFieldDefs() = 0;
+  // Writes the active buffer (new values) over the current record (old values),
+  // or as a new row when inserting. On success the base keeps the new values.
+  virtual void InternalPost() = 0;
+  virtual void InternalDelete() = 0;
+  // The value of a deferred column of the current record.
+  virtual Variant FetchDeferredValue(int record_index, int column);
+  // Called when the current record changes (a deferred value is then released).
+  virtual void CurrentRecordChanged() {}
+  // The master's current row changed: take the parameters named in MasterFields
+  // from it and run the query again.
+  virtual void MasterChanged();
+
+  // The steps that descendants extend; each fires its event.
+  virtual void DoBeforeOpen();
+  virtual void DoAfterOpen();
+  virtual void DoBeforeClose();
+  virtual void DoAfterClose();
+  virtual void DoBeforePost();
+  virtual void DoAfterPost();
+  virtual void DoBeforeScroll();
+  virtual void DoAfterScroll();
+  // Creates one field per field definition (the dataset's default fields).
+  virtual void CreateFields();
+
+  void AppendRecord(Record record);
+  // The record being shown (browse) or edited; nullptr when there is none.
+  const Record* CurrentRecord() const;
+  // Old values of the row being edited (the record as read); empty when inserting.
+  const Record* OldRecord() const;
+  // New values of the row being edited or inserted.
+  const Record& EditBuffer() const { return edit_buffer_; }
+  int CurrentIndex() const { return current_; }
+  int RecordsFetched() const { return static_cast<int>(records_.size()); }
+  // Notifies data sources and detail datasets that the current row changed.
+  void DataChanged();
+
+ private:
+  friend class TDataSetBlobStream;
+  void SetState(TDataSetState state);
+  void MoveTo(int index, bool fire_events);
+  void ClearRecords();
+  void DestroyDefaultFields();
+  Variant& ActiveValue(const TField* field);
+  const Variant& ReadValue(const TField* field) const;
+  void RunWithErrorEvent(TDataSetErrorEvent& event, void (TDataSet::*operation)());
+  void DoPost();
+  void DoDelete();
+  void DoEdit();
+
+  TDataSetState state_ = TDataSetState::dsInactive;
+  std::vector<Record> records_;
+  int current_ = -1;
+  bool eof_ = true;
+  bool bof_ = true;
+  Record edit_buffer_;
+  bool modified_ = false;
+  int insert_index_ = -1;
+  mutable Variant deferred_value_;       // the loaded deferred value of the current row
+  mutable int deferred_record_ = -1;
+  mutable int deferred_column_ = -1;
+
+  std::vector<TField*> fields_;  // in field order; default fields are owned by the dataset
+  bool default_fields_ = false;
+  TFieldDefs field_defs_{*this};
+
+  TDataSource* master_source_ = nullptr;
+  std::string master_fields_;
+  std::vector<TDataSource*> data_sources_;
+};
+
+}  // namespace tersify
