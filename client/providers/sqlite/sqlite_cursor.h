@@ -1,0 +1,54 @@
+#pragma once
+// The cursors the sqlite provider hands out.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "client/providers/provider.h"
+#include "client/providers/sqlite/sqlite_handles.h"
+
+namespace tersify::providers {
+
+// Rows of one prepared statement, stepped one at a time: only the current row
+// is held. The statement has been stepped once already (so that columns
+// without a declared type can be typed from the first value); first_step is
+// the result of that step, SQLITE_ROW or SQLITE_DONE.
+class SqliteStatementCursor final : public Cursor {
+ public:
+  SqliteStatementCursor(SqliteStatement stmt, int first_step);
+
+  const std::vector<ColumnInfo>& Columns() const override { return columns_; }
+  bool Next() override;
+  Variant Value(int column) override;
+  int64_t RowsAffected() const override { return -1; }
+
+ private:
+  SqliteStatement stmt_;  // released once the rows are exhausted
+  std::vector<ColumnInfo> columns_;
+  bool first_pending_ = false;
+  bool on_row_ = false;
+};
+
+// Rows held in memory: a statement without rows (just its RowsAffected), or the
+// rows of a result that had to be read before later statements of a text ran.
+class BufferedCursor final : public Cursor {
+ public:
+  explicit BufferedCursor(int64_t rows_affected) : rows_affected_(rows_affected) {}
+  // Reads every row of source.
+  static std::unique_ptr<BufferedCursor> ReadAll(Cursor& source);
+
+  const std::vector<ColumnInfo>& Columns() const override { return columns_; }
+  bool Next() override;
+  Variant Value(int column) override;
+  int64_t RowsAffected() const override { return rows_affected_; }
+
+ private:
+  std::vector<ColumnInfo> columns_;
+  std::vector<std::vector<Variant>> rows_;
+  size_t next_ = 0;
+  const std::vector<Variant>* current_ = nullptr;
+  int64_t rows_affected_ = -1;
+};
+
+}  // namespace tersify::providers

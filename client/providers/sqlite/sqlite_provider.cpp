@@ -1,0 +1,262 @@
+#include "client/providers/sqlite/sqlite_provider.h"
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cctype>
+
+#include "client/errors.h"
+#include "client/providers/sqlite/sqlite_cursor.h"
+#include "client/providers/sqlite/sqlite_registry.h"
+#include "client/providers/sqlite/sqlite_values.h"
+#include "client/providers/sqlite/tsql_rewrites.h"
+
+namespace tersify::providers {
+namespace {
+
+constexpr int kBusyTimeoutMs = 10000;
+constexpr int kFirstSpid = 51;  // SQL Server's first user session id
+
+std::atomic<int> next_spid{kFirstSpid};
+
+std::string Folded(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The rows written by a statement without rows; -1 for statements that write
+// no rows of their own (DDL, pragmas, BEGIN ...).
+int64_t RowsWritten(sqlite3* db, sqlite3_stmt* stmt) {
+  const std::string_view text = sqlite3_sql(stmt);
+  const size_t start = SkipFiller(text, 0);
+  std::string word;
+  for (size_t i = start; i < text.size() && std::isalpha(static_cast<unsigned char>(text[i])); ++i)
+    word += static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+  if (word == "insert" || word == "update" || word == "delete" || word == "replace" ||
+      word == "with")
+    return sqlite3_changes64(db);
+  return -1;
+}
+
+[[noreturn]] void ProcedureNotFound(const std::string& name) {
+  throw EMSError("Could not find stored procedure '" + name + "'.", "42000", 2812);
+}
+
+std::shared_ptr<const RegisteredProcedure> Procedure(const std::string& name) {
+  auto procedure = FindProcedure(UnqualifiedName(name));
+  if (!procedure) ProcedureNotFound(name);
+  return procedure;
+}
+
+[[noreturn]] void ParameterCountMismatch(size_t needed, size_t given) {
+  throw EMSError(Format("The statement needs %zu parameter values, %zu were given", needed, given),
+                 "07002");
+}
+
+}  // namespace
+
+void SqliteProvider::Open(const ConnectionSettings& settings) {
+  Close();
+  const std::string& path = settings.database;
+  struct stat info {};
+  if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    throw EMSError("Cannot open SQLite database '" + path + "': the file does not exist",
+                   "08001", SQLITE_CANTOPEN);
+  }
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  SqliteConnection db(raw);
+  if (rc != SQLITE_OK) {
+    const std::string reason = raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
+    throw EMSError("Cannot open SQLite database '" + path + "': " + reason, "08001", rc);
+  }
+  sqlite3_extended_result_codes(db.get(), 1);
+  sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+  // SQLite reads the file lazily: a file that is no database fails here, not later.
+  const int check = sqlite3_exec(db.get(), "select count(*) from sqlite_master", nullptr,
+                                 nullptr, nullptr);
+  if (check != SQLITE_OK) {
+    throw EMSError("Cannot open SQLite database '" + path + "': " + sqlite3_errmsg(db.get()),
+                   "08001", sqlite3_extended_errcode(db.get()));
+  }
+  const int spid = next_spid++;
+  InstallBuiltinFunctions(db.get(), spid);
+  functions_.Clear();
+  functions_.Sync(db.get());
+  db_ = std::move(db);
+  spid_ = spid;
+}
+
+void SqliteProvider::Close() {
+  functions_.Clear();
+  db_.reset();
+  spid_ = 0;
+}
+
+sqlite3* SqliteProvider::Db() {
+  if (!db_) throw EMSError("The connection is not open", "08003");
+  functions_.Sync(db_.get());
+  return db_.get();
+}
+
+void SqliteProvider::Run(const char* sql) {
+  sqlite3* db = Db();
+  const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) RaiseSqliteError(db, rc);
+}
+
+std::unique_ptr<Cursor> SqliteProvider::Execute(const std::string& sql,
+                                                const std::vector<Variant>& params) {
+  sqlite3* db = Db();
+  const std::string_view text(sql);
+  size_t param_index = 0;
+  std::unique_ptr<Cursor> rows;  // the last result with rows so far, read into memory
+  int64_t rows_affected = -1;
+  auto has_function = [](const std::string& name) { return FindScalarFunction(name) != nullptr; };
+
+  size_t pos = SkipFiller(text, 0);
+  while (pos < text.size()) {
+    const size_t end = StatementEnd(text, pos);
+    const TsqlRewrite rewrite = RewriteTsql(text.substr(pos, end - pos), has_function);
+
+    if (rewrite.kind == TsqlRewrite::Kind::Ignored) {
+      pos = SkipFiller(text, end);
+      continue;
+    }
+
+    if (rewrite.kind == TsqlRewrite::Kind::Procedure) {
+      const auto procedure = Procedure(rewrite.procedure);
+      std::vector<Variant> args(procedure->params.size());
+      size_t positional = 0;
+      for (const ProcArgument& a : rewrite.arguments) {
+        size_t slot = positional++;
+        if (!a.name.empty()) {
+          slot = procedure->params.size();
+          for (size_t i = 0; i < procedure->params.size(); ++i)
+            if (Folded(procedure->params[i].name) == Folded(a.name)) slot = i;
+          if (slot == procedure->params.size())
+            throw EMSError("@" + a.name + " is not a parameter for procedure " +
+                               rewrite.procedure + ".",
+                           "42000", 8145);
+        }
+        if (slot >= args.size())
+          throw EMSError("Procedure or function " + rewrite.procedure +
+                             " has too many arguments specified.",
+                         "42000", 8144);
+        if (a.is_parameter) {
+          if (param_index >= params.size()) ParameterCountMismatch(param_index + 1, params.size());
+          args[slot] = params[param_index++];
+        } else {
+          args[slot] = a.value;
+        }
+      }
+      pos = SkipFiller(text, end);
+      std::unique_ptr<Cursor> result = ExecuteProcedure(rewrite.procedure, args);
+      db = Db();
+      if (!result->Columns().empty()) {
+        if (pos >= text.size()) return result;
+        rows = BufferedCursor::ReadAll(*result);
+      }
+      continue;
+    }
+
+    // A statement for SQLite: the rewritten one, or SQLite's own from the text.
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    int rc;
+    size_t next;
+    if (rewrite.kind == TsqlRewrite::Kind::Replaced) {
+      rc = sqlite3_prepare_v2(db, rewrite.sql.c_str(), -1, &raw, nullptr);
+      next = end;
+    } else {
+      rc = sqlite3_prepare_v2(db, text.data() + pos, static_cast<int>(text.size() - pos), &raw,
+                              &tail);
+      next = tail ? static_cast<size_t>(tail - text.data()) : text.size();
+    }
+    SqliteStatement stmt(raw);
+    if (rc != SQLITE_OK) RaiseSqliteError(db, rc);
+    pos = SkipFiller(text, next);
+    if (!stmt) continue;  // only a comment
+
+    const bool last = pos >= text.size();
+    const size_t needed = static_cast<size_t>(sqlite3_bind_parameter_count(stmt.get()));
+    if (param_index + needed > params.size() || (last && param_index + needed != params.size()))
+      ParameterCountMismatch(param_index + needed, params.size());
+    for (size_t i = 0; i < needed; ++i)
+      BindVariant(stmt.get(), static_cast<int>(i + 1), params[param_index++]);
+
+    const int step = sqlite3_step(stmt.get());
+    if (step != SQLITE_ROW && step != SQLITE_DONE) RaiseSqliteError(db, step);
+    if (sqlite3_column_count(stmt.get()) > 0) {
+      auto cursor = std::make_unique<SqliteStatementCursor>(std::move(stmt), step);
+      if (last) return cursor;
+      rows = BufferedCursor::ReadAll(*cursor);
+    } else {
+      // A statement without rows may still be stopped at a row (e.g. a pragma).
+      int more = step;
+      while (more == SQLITE_ROW) more = sqlite3_step(stmt.get());
+      if (more != SQLITE_DONE) RaiseSqliteError(db, more);
+      const int64_t written = RowsWritten(db, stmt.get());
+      if (written >= 0) rows_affected = written;
+    }
+  }
+  if (param_index != params.size()) ParameterCountMismatch(param_index, params.size());
+  if (rows) return rows;
+  return std::make_unique<BufferedCursor>(rows_affected);
+}
+
+void SqliteProvider::StartTransaction() {
+  if (InTransaction())
+    throw EMSError("cannot start a transaction within a transaction", "25000", SQLITE_ERROR);
+  Run("BEGIN");
+}
+
+void SqliteProvider::Commit() { Run("COMMIT"); }
+
+void SqliteProvider::Rollback() { Run("ROLLBACK"); }
+
+bool SqliteProvider::InTransaction() const {
+  return db_ != nullptr && sqlite3_get_autocommit(db_.get()) == 0;
+}
+
+std::string SqliteProvider::ServerVersion() { return sqlite3_libversion(); }
+
+std::vector<std::string> SqliteProvider::PrimaryKey(const std::string& table) {
+  sqlite3* db = Db();
+  sqlite3_stmt* raw = nullptr;
+  int rc = sqlite3_prepare_v2(
+      db, "select name from pragma_table_info(?1) where pk > 0 order by pk", -1, &raw, nullptr);
+  SqliteStatement stmt(raw);
+  if (rc != SQLITE_OK) RaiseSqliteError(db, rc);
+  BindVariant(stmt.get(), 1, Variant(UnqualifiedName(table)));
+  std::vector<std::string> key;
+  while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW)
+    key.push_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
+  if (rc != SQLITE_DONE) RaiseSqliteError(db, rc);
+  return key;
+}
+
+std::vector<ProcParamInfo> SqliteProvider::ProcedureParams(const std::string& procedure) {
+  return Procedure(procedure)->params;
+}
+
+std::unique_ptr<Cursor> SqliteProvider::ExecuteProcedure(const std::string& procedure,
+                                                         std::vector<Variant>& params) {
+  Db();
+  const auto entry = Procedure(procedure);
+  const size_t count = entry->params.size();
+  if (params.size() > count)
+    throw EMSError("Procedure or function " + UnqualifiedName(procedure) +
+                       " has too many arguments specified.",
+                   "42000", 8144);
+  // The body always sees one value per declared parameter.
+  std::vector<Variant> args = params;
+  args.resize(count);
+  std::unique_ptr<Cursor> result = entry->body(*this, args);
+  for (size_t i = 0; i < params.size(); ++i)
+    if (entry->params[i].direction != ParamDirection::Input) params[i] = std::move(args[i]);
+  if (!result) result = std::make_unique<BufferedCursor>(-1);
+  return result;
+}
+
+}  // namespace tersify::providers

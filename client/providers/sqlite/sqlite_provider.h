@@ -1,0 +1,65 @@
+#pragma once
+// The embedded provider: a SQLite file standing in for SQL Server. It runs
+// SQLite's own SQL, plus the fixed T-SQL statements of the database access
+// layer (tsql_rewrites.h) and the stored procedures and scalar functions of
+// the process-wide registry (sqlite_registry.h).
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/providers/provider.h"
+#include "client/providers/sqlite/sqlite_functions.h"
+#include "client/providers/sqlite/sqlite_handles.h"
+
+namespace tersify::providers {
+
+class SqliteProvider final : public Provider {
+ public:
+  SqliteProvider() = default;
+  ~SqliteProvider() override = default;
+  SqliteProvider(const SqliteProvider&) = delete;
+  SqliteProvider& operator=(const SqliteProvider&) = delete;
+
+  std::string Name() const override { return "sqlite"; }
+
+  // settings.database is the path of an existing SQLite file; a missing file is
+  // an error and nothing is created. Opening an open provider closes it first.
+  void Open(const ConnectionSettings& settings) override;
+  void Close() override;
+  bool IsOpen() const override { return db_ != nullptr; }
+
+  // A text of one or more statements; each '?' takes the next parameter in
+  // order across the statements. The last statement that returns rows gives
+  // the cursor (read row by row when it is the text's last statement); without
+  // one, the cursor has no rows and tells the rows written by the last insert,
+  // update or delete (-1 when there was none).
+  std::unique_ptr<Cursor> Execute(const std::string& sql,
+                                  const std::vector<Variant>& params) override;
+
+  void StartTransaction() override;
+  void Commit() override;
+  void Rollback() override;
+  bool InTransaction() const override;
+
+  // SQLite's version, "3.40.1".
+  std::string ServerVersion() override;
+  std::vector<std::string> PrimaryKey(const std::string& table) override;
+  std::vector<ProcParamInfo> ProcedureParams(const std::string& procedure) override;
+  std::unique_ptr<Cursor> ExecuteProcedure(const std::string& procedure,
+                                           std::vector<Variant>& params) override;
+
+  // The connection's id, what "select @@SPID" answers: unique in the process,
+  // counted from 51 as connections open; 0 while closed.
+  int Spid() const { return spid_; }
+
+ private:
+  sqlite3* Db();
+  void Run(const char* sql);  // a fixed statement without rows
+
+  SqliteConnection db_;
+  int spid_ = 0;
+  RegisteredFunctions functions_;
+};
+
+}  // namespace tersify::providers

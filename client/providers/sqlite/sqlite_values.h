@@ -1,0 +1,33 @@
+#pragma once
+// Values between the framework's Variant and SQLite: binding parameters,
+// reading columns by field type, function arguments and results.
+
+#include <sqlite3.h>
+
+#include <string>
+
+#include "framework/data/field_type.h"
+#include "framework/rtl/variant.h"
+
+namespace tersify::providers {
+
+// "YYYY-MM-DD HH:MM:SS" with ".mmm" when there are milliseconds; always with the time.
+std::string FormatSqliteDateTime(TDateTime value);
+
+// Binds one parameter (1-based index); raises EMSError when SQLite refuses it.
+void BindVariant(sqlite3_stmt* stmt, int index, const Variant& value);
+
+// The column of the current row as the field type wants it: blob types give
+// TBytes, text types strings, date and time types TDateTime (text that is no
+// date stays a string), booleans bool; ftUnknown decides from the stored value.
+Variant ColumnValue(sqlite3_stmt* stmt, int column, TFieldType type);
+
+// The field type a value's storage class suggests, for columns without a
+// declared type: INTEGER -> ftLargeint, REAL -> ftFloat, TEXT -> ftMemo,
+// BLOB -> ftBlob, NULL -> ftUnknown.
+TFieldType FieldTypeOfStorage(int storage_class);
+
+Variant FunctionArgument(sqlite3_value* value);
+void SetFunctionResult(sqlite3_context* context, const Variant& value);
+
+}  // namespace tersify::providers

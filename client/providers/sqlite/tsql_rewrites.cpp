@@ -1,0 +1,320 @@
+#include "client/providers/sqlite/tsql_rewrites.h"
+
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+
+#include "client/errors.h"
+
+namespace tersify::providers {
+namespace {
+
+struct RewriteRule {
+  const char* tsql;               // normalised: lower case, single blanks
+  const char* sqlite;             // what runs instead
+  const char* requires_function;  // the rule applies only when this function is registered
+};
+
+// First matching rule wins; see the header for the table's meaning.
+constexpr RewriteRule kRewriteTable[] = {
+    {"select @@spid", "select tersify_spid()", nullptr},
+    {"select @@trancount", "select tersify_trancount()", nullptr},
+    {"if object_id('dbo.fqz_usergetcurrentuserid') is not null select "
+     "dbo.fqz_usergetcurrentuserid() else select 0",
+     "select fQZ_UserGetCurrentUserID()", "fQZ_UserGetCurrentUserID"},
+    {"if object_id('dbo.fqz_usergetcurrentuserid') is not null select "
+     "dbo.fqz_usergetcurrentuserid() else select 0",
+     "select 0", nullptr},
+    {"select convert(tinyint, parsename(cast(serverproperty('productversion') as varchar(30)), 4))",
+     "select cast(parsename(sqlite_version(), 4) as integer)", nullptr},
+};
+
+// SET options of SQL Server sessions that have no meaning for SQLite; the
+// statement is accepted and nothing is done.
+constexpr const char* kIgnoredSetOptions[] = {
+    "textsize",         "lock_timeout",        "transaction isolation level",
+    "nocount",          "ansi_nulls",          "ansi_null_dflt_on",
+    "ansi_padding",     "ansi_warnings",       "ansi_defaults",
+    "quoted_identifier", "concat_null_yields_null", "arithabort",
+    "arithignore",      "numeric_roundabort",  "implicit_transactions",
+    "cursor_close_on_commit", "datefirst",     "dateformat",
+    "language",         "deadlock_priority",   "xact_abort",
+    "query_governor_cost_limit", "fmtonly",    "rowcount",
+};
+
+// Statements this long (blanks included) are never one of the fixed ones.
+constexpr size_t kLongestFixedStatement = 1024;
+
+bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+bool StartsWithWord(const std::string& text, std::string_view word) {
+  if (!text.starts_with(word)) return false;
+  if (text.size() == word.size()) return true;
+  const char next = text[word.size()];
+  return !(std::isalnum(static_cast<unsigned char>(next)) || next == '_');
+}
+
+// Reads the "exec" statement's parts from the raw text (quotes keep their case).
+class ExecParser {
+ public:
+  explicit ExecParser(std::string_view text) : text_(text) {}
+
+  TsqlRewrite Parse() {
+    TsqlRewrite r;
+    r.kind = TsqlRewrite::Kind::Procedure;
+    SkipBlanks();
+    ReadWord();  // exec / execute, checked by the caller
+    SkipBlanks();
+    r.procedure = UnqualifiedName(ReadName());
+    if (r.procedure.empty()) Fail();
+    SkipBlanks();
+    if (AtEnd()) return r;
+    while (true) {
+      SkipBlanks();
+      ProcArgument arg;
+      if (Peek() == '@') {
+        ++pos_;
+        arg.name = ReadWord();
+        SkipBlanks();
+        if (Peek() != '=') Fail();
+        ++pos_;
+        SkipBlanks();
+      }
+      ReadValue(arg);
+      r.arguments.push_back(std::move(arg));
+      SkipBlanks();
+      if (AtEnd()) break;
+      if (Peek() != ',') Fail();
+      ++pos_;
+    }
+    return r;
+  }
+
+ private:
+  bool AtEnd() const { return pos_ >= text_.size(); }
+  char Peek() const { return AtEnd() ? '\0' : text_[pos_]; }
+  void SkipBlanks() {
+    while (!AtEnd() && IsBlank(text_[pos_])) ++pos_;
+  }
+
+  [[noreturn]] void Fail() const {
+    std::string near(text_.substr(pos_ < text_.size() ? pos_ : text_.size(), 30));
+    throw EMSError("Incorrect syntax near '" + near + "'.", "42000", 102);
+  }
+
+  std::string ReadWord() {
+    const size_t start = pos_;
+    while (!AtEnd() && (std::isalnum(static_cast<unsigned char>(text_[pos_])) ||
+                        text_[pos_] == '_' || text_[pos_] == '#' || text_[pos_] == '$'))
+      ++pos_;
+    return std::string(text_.substr(start, pos_ - start));
+  }
+
+  // name, [name], dbo.name, [dbo].[name]
+  std::string ReadName() {
+    const size_t start = pos_;
+    while (!AtEnd()) {
+      if (text_[pos_] == '[') {
+        const size_t close = text_.find(']', pos_);
+        if (close == std::string_view::npos) Fail();
+        pos_ = close + 1;
+      } else if (ReadWord().empty()) {
+        Fail();
+      }
+      if (Peek() != '.') break;
+      ++pos_;
+    }
+    return std::string(text_.substr(start, pos_ - start));
+  }
+
+  void ReadValue(ProcArgument& arg) {
+    const char c = Peek();
+    if (c == '?') {
+      ++pos_;
+      arg.is_parameter = true;
+      return;
+    }
+    if (c == '\'' || ((c == 'N' || c == 'n') && pos_ + 1 < text_.size() && text_[pos_ + 1] == '\'')) {
+      if (c != '\'') ++pos_;
+      arg.value = ReadQuoted();
+      return;
+    }
+    if (c == '+' || c == '-' || c == '.' || std::isdigit(static_cast<unsigned char>(c))) {
+      arg.value = ReadNumber();
+      return;
+    }
+    const std::string word = ReadWord();
+    std::string lower;
+    for (char ch : word) lower += Lower(ch);
+    if (lower != "null") Fail();
+    arg.value = Variant::Null();
+  }
+
+  std::string ReadQuoted() {
+    ++pos_;  // opening quote
+    std::string value;
+    while (true) {
+      if (AtEnd()) Fail();
+      const char c = text_[pos_++];
+      if (c == '\'') {
+        if (Peek() != '\'') return value;
+        ++pos_;
+      }
+      value += c;
+    }
+  }
+
+  Variant ReadNumber() {
+    const size_t start = pos_;
+    if (Peek() == '+' || Peek() == '-') ++pos_;
+    bool fraction = false;
+    while (!AtEnd()) {
+      const char c = text_[pos_];
+      if (std::isdigit(static_cast<unsigned char>(c))) {
+        ++pos_;
+      } else if (c == '.' || c == 'e' || c == 'E' ||
+                 ((c == '+' || c == '-') && (text_[pos_ - 1] == 'e' || text_[pos_ - 1] == 'E'))) {
+        fraction = true;
+        ++pos_;
+      } else {
+        break;
+      }
+    }
+    std::string literal(text_.substr(start, pos_ - start));
+    if (!literal.empty() && literal[0] == '+') literal.erase(0, 1);
+    if (!fraction) {
+      int64_t n = 0;
+      auto [ptr, ec] = std::from_chars(literal.data(), literal.data() + literal.size(), n);
+      if (ec == std::errc() && ptr == literal.data() + literal.size()) return Variant(n);
+    }
+    double d = 0;
+    auto [ptr, ec] = std::from_chars(literal.data(), literal.data() + literal.size(), d);
+    if (ec != std::errc() || ptr != literal.data() + literal.size()) {
+      pos_ = start;
+      Fail();
+    }
+    return Variant(d);
+  }
+
+  std::string_view text_;
+  size_t pos_ = 0;
+};
+
+}  // namespace
+
+std::string NormaliseStatement(std::string_view statement) {
+  std::string out;
+  out.reserve(statement.size());
+  bool pending_blank = false;
+  for (char c : statement) {
+    if (IsBlank(c)) {
+      pending_blank = !out.empty();
+      continue;
+    }
+    if (pending_blank) out += ' ';
+    pending_blank = false;
+    out += Lower(c);
+  }
+  return out;
+}
+
+size_t StatementEnd(std::string_view text, size_t from) {
+  size_t i = from;
+  const size_t n = text.size();
+  while (i < n) {
+    const char c = text[i];
+    if (c == ';') return i;
+    if (c == '\'' || c == '"' || c == '`' || c == '[') {
+      const char close = c == '[' ? ']' : c;
+      const size_t end = text.find(close, i + 1);
+      // Doubled quotes inside a literal simply read as two adjacent literals here.
+      i = end == std::string_view::npos ? n : end + 1;
+    } else if (c == '-' && i + 1 < n && text[i + 1] == '-') {
+      const size_t end = text.find('\n', i);
+      i = end == std::string_view::npos ? n : end + 1;
+    } else if (c == '/' && i + 1 < n && text[i + 1] == '*') {
+      const size_t end = text.find("*/", i + 2);
+      i = end == std::string_view::npos ? n : end + 2;
+    } else {
+      ++i;
+    }
+  }
+  return n;
+}
+
+size_t SkipFiller(std::string_view text, size_t from) {
+  size_t i = from;
+  const size_t n = text.size();
+  while (i < n) {
+    const char c = text[i];
+    if (IsBlank(c) || c == ';') {
+      ++i;
+    } else if (c == '-' && i + 1 < n && text[i + 1] == '-') {
+      const size_t end = text.find('\n', i);
+      i = end == std::string_view::npos ? n : end + 1;
+    } else if (c == '/' && i + 1 < n && text[i + 1] == '*') {
+      const size_t end = text.find("*/", i + 2);
+      i = end == std::string_view::npos ? n : end + 2;
+    } else {
+      break;
+    }
+  }
+  return i;
+}
+
+std::string UnqualifiedName(std::string_view name) {
+  // The last part: after the last '.' that is outside brackets and quotes.
+  size_t start = 0;
+  char open = 0;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    if (open) {
+      if ((open == '[' && c == ']') || (open != '[' && c == open)) open = 0;
+    } else if (c == '[' || c == '"' || c == '`') {
+      open = c;
+    } else if (c == '.') {
+      start = i + 1;
+    }
+  }
+  std::string_view part = name.substr(start);
+  while (!part.empty() && IsBlank(part.front())) part.remove_prefix(1);
+  while (!part.empty() && IsBlank(part.back())) part.remove_suffix(1);
+  if (part.size() >= 2 && ((part.front() == '[' && part.back() == ']') ||
+                           (part.front() == '"' && part.back() == '"') ||
+                           (part.front() == '`' && part.back() == '`'))) {
+    part = part.substr(1, part.size() - 2);
+  }
+  return std::string(part);
+}
+
+TsqlRewrite RewriteTsql(std::string_view statement,
+                        const std::function<bool(const std::string&)>& has_function) {
+  TsqlRewrite r;
+  // Only short statements can be one of the fixed ones; a long insert with a
+  // literal value is not normalised for nothing.
+  const std::string head = NormaliseStatement(statement.substr(0, kLongestFixedStatement));
+  if (StartsWithWord(head, "exec") || StartsWithWord(head, "execute"))
+    return ExecParser(statement).Parse();
+  if (StartsWithWord(head, "set")) {
+    for (std::string_view option : kIgnoredSetOptions) {
+      if (head.size() > 4 && StartsWithWord(head.substr(4), option)) {
+        r.kind = TsqlRewrite::Kind::Ignored;
+        return r;
+      }
+    }
+    return r;
+  }
+  if (statement.size() >= kLongestFixedStatement) return r;
+  for (const RewriteRule& rule : kRewriteTable) {
+    if (head != rule.tsql) continue;
+    if (rule.requires_function && !has_function(rule.requires_function)) continue;
+    r.kind = TsqlRewrite::Kind::Replaced;
+    r.sql = rule.sqlite;
+    return r;
+  }
+  return r;
+}
+
+}  // namespace tersify::providers
