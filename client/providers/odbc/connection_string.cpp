@@ -1,0 +1,221 @@
+#include "client/providers/odbc/connection_string.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+#include <utility>
+
+#include "client/errors.h"
+
+namespace tersify::providers::odbc {
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Trim(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  return s.substr(b, e - b);
+}
+
+bool Contains(const std::string& haystack, const char* needle) {
+  return haystack.find(needle) != std::string::npos;
+}
+
+// A driver name without the braces a user may have written around it.
+std::string BareDriverName(const std::string& driver) {
+  std::string d = Trim(driver);
+  if (d.size() >= 2 && d.front() == '{' && d.back() == '}') d = d.substr(1, d.size() - 2);
+  return d;
+}
+
+int ParsePort(const std::string& text, const std::string& server) {
+  const std::string t = Trim(text);
+  int port = 0;
+  auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), port);
+  if (t.empty() || ec != std::errc() || ptr != t.data() + t.size() || port <= 0 || port > 65535)
+    throw EMSError("Invalid port in server name '" + server + "'");
+  return port;
+}
+
+// The connection string's keywords in order; a later Set of the same name
+// (any letter case) replaces the value in place.
+class KeywordList {
+ public:
+  void Set(const std::string& name, const std::string& value) {
+    const std::string key = Lower(name);
+    for (auto& [n, v] : items_) {
+      if (Lower(n) == key) {
+        v = value;
+        return;
+      }
+    }
+    items_.emplace_back(name, value);
+  }
+  std::string Text() const {
+    std::string out;
+    for (const auto& [n, v] : items_) {
+      // Driver names are braced by custom ("{FreeTDS}"), whatever they hold.
+      const bool brace = Lower(n) == "driver" && !v.empty() && v.front() != '{';
+      out += n + "=" + (brace ? "{" + DoubleClosingBraces(v) + "}" : EscapeConnectionValue(v)) + ";";
+    }
+    return out;
+  }
+
+ private:
+  static std::string DoubleClosingBraces(const std::string& v) {
+    std::string out;
+    for (char c : v) {
+      out += c;
+      if (c == '}') out += '}';
+    }
+    return out;
+  }
+  std::vector<std::pair<std::string, std::string>> items_;
+};
+
+// The encryption keyword and value for a driver family; empty name for none.
+std::pair<std::string, std::string> EncryptionKeyword(DriverKind kind, const std::string& setting) {
+  const std::string s = Lower(Trim(setting));
+  if (s.empty()) return {};
+  enum { Off, Request, Require, Strict } level;
+  if (s == "no" || s == "off" || s == "false" || s == "0")
+    level = Off;
+  else if (s == "optional" || s == "request")
+    level = Request;
+  else if (s == "yes" || s == "on" || s == "true" || s == "1" || s == "require" ||
+           s == "mandatory")
+    level = Require;
+  else if (s == "strict")
+    level = Strict;
+  else
+    throw EMSError("Invalid encryption setting '" + setting +
+                   "' (expected yes, no, optional or strict)");
+  if (kind == DriverKind::FreeTDS) {
+    static const char* const kFreeTds[] = {"off", "request", "require", "strict"};
+    return {"Encryption", kFreeTds[level]};
+  }
+  static const char* const kMicrosoft[] = {"no", "optional", "yes", "strict"};
+  return {"Encrypt", kMicrosoft[level]};
+}
+
+}  // namespace
+
+DriverKind DriverKindOf(const std::string& driver) {
+  const std::string d = Lower(BareDriverName(driver));
+  if (Contains(d, "freetds") || Contains(d, "tdsodbc")) return DriverKind::FreeTDS;
+  if (Contains(d, "msodbcsql") || (Contains(d, "odbc driver") && Contains(d, "sql server")))
+    return DriverKind::Microsoft;
+  return DriverKind::Other;
+}
+
+std::string EscapeConnectionValue(const std::string& value) {
+  const bool plain =
+      value.find_first_of(";{}=") == std::string::npos &&
+      (value.empty() || (!std::isspace(static_cast<unsigned char>(value.front())) &&
+                         !std::isspace(static_cast<unsigned char>(value.back()))));
+  if (plain) return value;
+  std::string out = "{";
+  for (char c : value) {
+    out += c;
+    if (c == '}') out += '}';
+  }
+  out += '}';
+  return out;
+}
+
+ServerAddress ParseServer(const std::string& server, int port) {
+  ServerAddress a;
+  std::string rest = Trim(server);
+  const size_t comma = rest.rfind(',');
+  if (comma != std::string::npos) {
+    a.port = ParsePort(rest.substr(comma + 1), server);
+    rest = Trim(rest.substr(0, comma));
+  }
+  const size_t slash = rest.find('\\');
+  if (slash != std::string::npos) {
+    a.instance = Trim(rest.substr(slash + 1));
+    rest = Trim(rest.substr(0, slash));
+    if (a.instance.empty()) throw EMSError("Invalid instance in server name '" + server + "'");
+  }
+  a.host = rest;
+  if (a.host.empty()) throw EMSError("Invalid server name '" + server + "'");
+  if (port < 0 || port > 65535) throw EMSError("Invalid port " + std::to_string(port));
+  if (port != 0) a.port = port;
+  return a;
+}
+
+ConnectionStringOptions ConnectionStringOptionsFromEnvironment() {
+  ConnectionStringOptions o;
+  if (const char* d = std::getenv("TERSIFY_ODBC_DRIVER"); d && *d) o.driver = d;
+  if (const char* e = std::getenv("TERSIFY_ODBC_ENCRYPT"); e && *e) o.encrypt = e;
+  return o;
+}
+
+std::string BuildConnectionString(const ConnectionSettings& settings,
+                                  const ConnectionStringOptions& options) {
+  const std::string driver = BareDriverName(options.driver.empty() ? kDefaultDriver : options.driver);
+  const DriverKind kind = DriverKindOf(driver);
+  const ServerAddress address = ParseServer(settings.server, settings.port);
+
+  KeywordList k;
+  k.Set("DRIVER", driver);
+  if (kind == DriverKind::FreeTDS) {
+    // A known port makes the instance name moot: FreeTDS would ask the browser
+    // service for a port we already know.
+    if (address.port != 0) {
+      k.Set("SERVER", address.host);
+      k.Set("PORT", std::to_string(address.port));
+    } else if (!address.instance.empty()) {
+      k.Set("SERVER", address.host + "\\" + address.instance);
+    } else {
+      k.Set("SERVER", address.host);
+    }
+  } else {
+    if (address.port != 0)
+      k.Set("SERVER", address.host + "," + std::to_string(address.port));
+    else if (!address.instance.empty())
+      k.Set("SERVER", address.host + "\\" + address.instance);
+    else
+      k.Set("SERVER", address.host);
+  }
+  if (!settings.database.empty()) k.Set("DATABASE", settings.database);
+
+  if (settings.windows_authentication) {
+    // FreeTDS takes an empty user as "use Kerberos"; Microsoft's driver wants it said.
+    if (kind != DriverKind::FreeTDS) k.Set("Trusted_Connection", "yes");
+  } else {
+    k.Set("UID", settings.username);
+    k.Set("PWD", settings.password);
+  }
+
+  if (kind == DriverKind::FreeTDS) {
+    k.Set("TDS_Version", "7.4");
+    k.Set("ClientCharset", "UTF-8");
+    k.Set("TextSize", "2147483647");
+  }
+  if (settings.multiple_active_result_sets && kind == DriverKind::Microsoft)
+    k.Set("MARS_Connection", "yes");
+
+  if (auto [name, value] = EncryptionKeyword(kind, options.encrypt); !name.empty())
+    k.Set(name, value);
+
+  // Provider-specific lines go last and win over anything generated above.
+  for (const std::string& raw : settings.specific_options) {
+    const std::string line = Trim(raw);
+    if (line.empty()) continue;
+    const size_t eq = line.find('=');
+    const std::string name = eq == std::string::npos ? std::string() : Trim(line.substr(0, eq));
+    if (name.empty() || name.find_first_of(";{}[]") != std::string::npos)
+      throw EMSError("Invalid connection option '" + line + "' (expected name=value)");
+    k.Set(name, Trim(line.substr(eq + 1)));
+  }
+  return k.Text();
+}
+
+}  // namespace tersify::providers::odbc

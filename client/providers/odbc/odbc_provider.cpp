@@ -1,0 +1,185 @@
+#include "client/providers/odbc/odbc_provider.h"
+
+#include <map>
+
+#include "client/errors.h"
+#include "client/providers/odbc/connection_string.h"
+#include "client/providers/odbc/odbc_catalog.h"
+#include "client/providers/odbc/odbc_connection.h"
+#include "client/providers/odbc/odbc_cursor.h"
+#include "client/providers/odbc/odbc_parameters.h"
+
+namespace tersify::providers {
+namespace {
+
+using namespace odbc;
+
+// SQL Server refuses a text null where binary is wanted: "Implicit conversion
+// from data type varchar to varbinary(max) is not allowed" (257), "Operand type
+// clash" (206). Checked before anything runs, so the statement can be repeated.
+bool IsNullTypeClash(const EMSError& e) { return e.NativeError() == 257 || e.NativeError() == 206; }
+
+SQLCHAR* SqlText(const std::string& sql) {
+  return reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str()));
+}
+
+class OdbcProvider : public Provider {
+ public:
+  ~OdbcProvider() override {
+    try {
+      Close();
+    } catch (...) {
+      // Nothing can be reported from a destructor.
+    }
+  }
+
+  std::string Name() const override { return "odbc"; }
+
+  void Open(const ConnectionSettings& settings) override {
+    Close();
+    connection_ = OdbcConnection::Connect(settings, ConnectionStringOptionsFromEnvironment());
+    in_transaction_ = false;
+    procedures_.clear();
+  }
+
+  void Close() override {
+    if (!connection_) return;
+    std::shared_ptr<OdbcConnection> c = std::move(connection_);
+    const bool rollback = in_transaction_;
+    in_transaction_ = false;
+    procedures_.clear();
+    c->Disconnect(rollback);
+  }
+
+  bool IsOpen() const override { return connection_ && connection_->Connected(); }
+
+  std::unique_ptr<Cursor> Execute(const std::string& sql,
+                                  const std::vector<Variant>& params) override {
+    OdbcConnection& c = Connection();
+    for (ParameterBuffers::NullAs null_as : {ParameterBuffers::NullAs::Text, ParameterBuffers::NullAs::Binary}) {
+      std::shared_ptr<StmtHandle> stmt = c.NewStatement();
+      ParameterBuffers buffers(c.Traits(), null_as);
+      for (const Variant& p : params) buffers.AddInput(p);
+      buffers.Bind(*stmt);
+      SQLRETURN rc;
+      try {
+        rc = stmt->Check(SQLExecDirect(stmt->get(), SqlText(sql), SQL_NTS), "SQLExecDirect");
+      } catch (const EMSError& e) {
+        if (null_as == ParameterBuffers::NullAs::Text && buffers.HasNull() && IsNullTypeClash(e))
+          continue;
+        throw;
+      }
+      // The parameters have been sent; the buffers may go.
+      if (rc == SQL_NO_DATA) return std::make_unique<MemoryCursor>(std::vector<ColumnInfo>{},
+                                                                   std::vector<std::vector<Variant>>{}, 0);
+      return std::make_unique<OdbcCursor>(connection_, std::move(stmt));
+    }
+    throw EMSError("Statement could not be executed");  // not reached
+  }
+
+  void StartTransaction() override {
+    OdbcConnection& c = Connection();
+    if (in_transaction_) throw EMSError("A transaction is already active");
+    c.Dbc().Check(SQLSetConnectAttr(c.Dbc().get(), SQL_ATTR_AUTOCOMMIT,
+                                    reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(SQL_AUTOCOMMIT_OFF)), 0),
+                  "SQLSetConnectAttr(SQL_AUTOCOMMIT_OFF)");
+    in_transaction_ = true;
+  }
+
+  void Commit() override { EndTransaction(SQL_COMMIT); }
+  void Rollback() override { EndTransaction(SQL_ROLLBACK); }
+  bool InTransaction() const override { return in_transaction_; }
+
+  std::string ServerVersion() override {
+    return GetInfoText(Connection().Dbc(), SQL_DBMS_VER, "SQLGetInfo(SQL_DBMS_VER)");
+  }
+
+  std::vector<std::string> PrimaryKey(const std::string& table) override {
+    return PrimaryKeyColumns(Connection(), table);
+  }
+
+  std::vector<ProcParamInfo> ProcedureParams(const std::string& procedure) override {
+    std::vector<ProcParamInfo> out;
+    for (const ProcParamDetail& d : Details(procedure)) out.push_back(d.info);
+    return out;
+  }
+
+  std::unique_ptr<Cursor> ExecuteProcedure(const std::string& procedure,
+                                           std::vector<Variant>& params) override {
+    OdbcConnection& c = Connection();
+    if (procedure.find_first_of("{}();\r\n") != std::string::npos)
+      throw EMSError("Invalid procedure name '" + procedure + "'");
+    const std::vector<ProcParamDetail>& details = Details(procedure);
+
+    std::string sql = "{call " + procedure + "(";
+    for (size_t i = 0; i < params.size(); ++i) sql += i ? ",?" : "?";
+    sql += ")}";
+
+    std::shared_ptr<StmtHandle> stmt = c.NewStatement();
+    ParameterBuffers buffers(c.Traits(), ParameterBuffers::NullAs::Text);
+    for (size_t i = 0; i < params.size(); ++i) {
+      if (i < details.size() && details[i].info.direction != ParamDirection::Input)
+        buffers.AddOutput(details[i], params[i]);
+      else
+        buffers.AddInput(params[i]);
+    }
+    buffers.Bind(*stmt);
+    const SQLRETURN rc = stmt->Check(SQLExecDirect(stmt->get(), SqlText(sql), SQL_NTS), "SQLExecDirect");
+
+    // Output values arrive after the last result: read everything now.
+    std::vector<ColumnInfo> columns;
+    std::vector<std::vector<Variant>> rows;
+    int64_t rows_affected = -1;
+    if (rc != SQL_NO_DATA && SkipToRowResult(*stmt, rows_affected)) {
+      const std::vector<ResultColumn> result_columns = DescribeResultColumns(*stmt);
+      for (const ResultColumn& rcol : result_columns) columns.push_back(rcol.info);
+      std::vector<char> buffer;
+      while (stmt->Check(SQLFetch(stmt->get()), "SQLFetch") != SQL_NO_DATA) {
+        std::vector<Variant> row;
+        row.reserve(result_columns.size());
+        for (size_t i = 0; i < result_columns.size(); ++i)
+          row.push_back(ReadColumnValue(*stmt, static_cast<SQLUSMALLINT>(i + 1), result_columns[i], buffer));
+        rows.push_back(std::move(row));
+      }
+      DrainResults(*stmt, rows_affected);
+    }
+    for (size_t i = 0; i < params.size(); ++i)
+      if (buffers.IsOutput(i)) params[i] = buffers.OutputValue(i);
+    return std::make_unique<MemoryCursor>(std::move(columns), std::move(rows), rows_affected);
+  }
+
+ private:
+  OdbcConnection& Connection() {
+    if (!connection_ || !connection_->Connected()) throw EMSError("The connection is closed");
+    return *connection_;
+  }
+
+  const std::vector<ProcParamDetail>& Details(const std::string& procedure) {
+    OdbcConnection& c = Connection();
+    auto it = procedures_.find(procedure);
+    if (it == procedures_.end()) it = procedures_.emplace(procedure, ProcedureParamDetails(c, procedure)).first;
+    return it->second;
+  }
+
+  void EndTransaction(SQLSMALLINT completion) {
+    OdbcConnection& c = Connection();
+    if (!in_transaction_) throw EMSError("No transaction is active");
+    const char* call = completion == SQL_COMMIT ? "SQLEndTran(SQL_COMMIT)" : "SQLEndTran(SQL_ROLLBACK)";
+    // Commit first, then autocommit on: switching it on alone would roll back (FreeTDS).
+    c.Dbc().Check(SQLEndTran(SQL_HANDLE_DBC, c.Dbc().get(), completion), call);
+    in_transaction_ = false;
+    c.Dbc().Check(SQLSetConnectAttr(c.Dbc().get(), SQL_ATTR_AUTOCOMMIT,
+                                    reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(SQL_AUTOCOMMIT_ON)), 0),
+                  "SQLSetConnectAttr(SQL_AUTOCOMMIT_ON)");
+  }
+
+  std::shared_ptr<OdbcConnection> connection_;
+  bool in_transaction_ = false;
+  std::map<std::string, std::vector<ProcParamDetail>> procedures_;
+};
+
+}  // namespace
+
+std::unique_ptr<Provider> CreateOdbcProvider() { return std::make_unique<OdbcProvider>(); }
+
+}  // namespace tersify::providers

@@ -1,0 +1,296 @@
+// The connection string the odbc provider builds: escaping, server forms, port
+// precedence, driver families, encryption and pass-through options.
+
+#include <gtest/gtest.h>
+
+#include <strings.h>
+
+#include <cstdlib>
+
+#include "client/errors.h"
+#include "client/providers/odbc/connection_string.h"
+
+namespace tersify::providers::odbc {
+namespace {
+
+ConnectionSettings Settings(const std::string& server, int port = 0) {
+  ConnectionSettings s;
+  s.server = server;
+  s.port = port;
+  s.database = "tersify";
+  s.username = "sa";
+  s.password = "secret";
+  return s;
+}
+
+ConnectionStringOptions Driver(const std::string& driver, const std::string& encrypt = "") {
+  ConnectionStringOptions o;
+  o.driver = driver;
+  o.encrypt = encrypt;
+  return o;
+}
+
+// The value a connection string gives a keyword, read the way ODBC drivers
+// read it (braces quote, '}}' is one '}'); "<absent>" when missing.
+std::string ValueOf(const std::string& cs, const std::string& keyword) {
+  size_t i = 0;
+  while (i < cs.size()) {
+    const size_t eq = cs.find('=', i);
+    if (eq == std::string::npos) break;
+    const std::string key = cs.substr(i, eq - i);
+    std::string value;
+    size_t j = eq + 1;
+    if (j < cs.size() && cs[j] == '{') {
+      ++j;
+      for (;;) {
+        if (j >= cs.size()) return "<unterminated>";
+        if (cs[j] == '}') {
+          if (j + 1 < cs.size() && cs[j + 1] == '}') {
+            value += '}';
+            j += 2;
+            continue;
+          }
+          ++j;
+          break;
+        }
+        value += cs[j++];
+      }
+    } else {
+      const size_t semi = cs.find(';', j);
+      value = cs.substr(j, semi == std::string::npos ? std::string::npos : semi - j);
+      j = semi == std::string::npos ? cs.size() : semi;
+    }
+    if (strcasecmp(key.c_str(), keyword.c_str()) == 0) return value;
+    if (j < cs.size() && cs[j] == ';') ++j;
+    i = j;
+  }
+  return "<absent>";
+}
+
+struct EscapeCase {
+  std::string raw;
+  std::string escaped;
+};
+
+class EscapeConnectionValueTest : public ::testing::TestWithParam<EscapeCase> {};
+
+TEST_P(EscapeConnectionValueTest, QuotesOnlyWhatNeedsIt) {
+  EXPECT_EQ(EscapeConnectionValue(GetParam().raw), GetParam().escaped);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, EscapeConnectionValueTest,
+    ::testing::Values(EscapeCase{"secret", "secret"}, EscapeCase{"", ""},
+                      EscapeCase{"a;b}c", "{a;b}}c}"}, EscapeCase{"a=b", "{a=b}"},
+                      EscapeCase{"}", "{}}}"}, EscapeCase{"{x", "{{x}"},
+                      EscapeCase{"}};", "{}}}};}"}, EscapeCase{" lead", "{ lead}"},
+                      EscapeCase{"trail ", "{trail }"}, EscapeCase{"in side", "in side"}));
+
+// Whatever a password holds, a driver reading the string gets it back unchanged.
+class PasswordRoundTripTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(PasswordRoundTripTest, DriverReadsThePasswordBack) {
+  ConnectionSettings s = Settings("db.example.com");
+  s.password = GetParam();
+  s.username = GetParam() + "user";
+  const std::string cs = BuildConnectionString(s, Driver("FreeTDS"));
+  EXPECT_EQ(ValueOf(cs, "PWD"), GetParam()) << cs;
+  EXPECT_EQ(ValueOf(cs, "UID"), GetParam() + "user") << cs;
+  // Nothing leaked out of the value into keywords of its own.
+  EXPECT_EQ(ValueOf(cs, "SERVER"), "db.example.com") << cs;
+  EXPECT_EQ(ValueOf(cs, "TDS_Version"), "7.4") << cs;
+}
+
+INSTANTIATE_TEST_SUITE_P(Passwords, PasswordRoundTripTest,
+                         ::testing::Values("plain", "a;b}c", "x;DATABASE=master", "}", "{",
+                                           "};", "=;=", "a}}b", "p w d"));
+
+struct ServerCase {
+  std::string name;
+  std::string server;
+  int port;
+  std::string freetds_server;  // SERVER for FreeTDS
+  std::string freetds_port;    // PORT for FreeTDS
+  std::string microsoft_server;
+};
+
+class ServerFormTest : public ::testing::TestWithParam<ServerCase> {};
+
+TEST_P(ServerFormTest, FreeTdsGetsServerAndPort) {
+  const ServerCase& c = GetParam();
+  const std::string cs = BuildConnectionString(Settings(c.server, c.port), Driver("FreeTDS"));
+  EXPECT_EQ(ValueOf(cs, "SERVER"), c.freetds_server) << cs;
+  EXPECT_EQ(ValueOf(cs, "PORT"), c.freetds_port) << cs;
+}
+
+TEST_P(ServerFormTest, MicrosoftGetsHostCommaPort) {
+  const ServerCase& c = GetParam();
+  const std::string cs =
+      BuildConnectionString(Settings(c.server, c.port), Driver("{ODBC Driver 18 for SQL Server}"));
+  EXPECT_EQ(ValueOf(cs, "SERVER"), c.microsoft_server) << cs;
+  EXPECT_EQ(ValueOf(cs, "PORT"), "<absent>") << cs;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, ServerFormTest,
+    ::testing::Values(
+        ServerCase{"Host", "db1", 0, "db1", "<absent>", "db1"},
+        ServerCase{"HostComma", "db1,1544", 0, "db1", "1544", "db1,1544"},
+        ServerCase{"HostCommaBlanks", " db1 , 1544 ", 0, "db1", "1544", "db1,1544"},
+        ServerCase{"Instance", "db1\\SQLEXPRESS", 0, "db1\\SQLEXPRESS", "<absent>", "db1\\SQLEXPRESS"},
+        ServerCase{"PortWinsOverServerPort", "db1,1544", 14330, "db1", "14330", "db1,14330"},
+        ServerCase{"PortWinsOverInstance", "db1\\SQLEXPRESS", 14330, "db1", "14330", "db1,14330"},
+        ServerCase{"InstanceAndPort", "db1\\SQLEXPRESS,1544", 0, "db1", "1544", "db1,1544"},
+        ServerCase{"PortOnly", "127.0.0.1", 14330, "127.0.0.1", "14330", "127.0.0.1,14330"}),
+    [](const ::testing::TestParamInfo<ServerCase>& info) { return info.param.name; });
+
+class BadServerTest : public ::testing::TestWithParam<std::pair<std::string, int>> {};
+
+TEST_P(BadServerTest, IsRefusedWithItsName) {
+  try {
+    BuildConnectionString(Settings(GetParam().first, GetParam().second), Driver("FreeTDS"));
+    FAIL() << "accepted " << GetParam().first;
+  } catch (const EMSError& e) {
+    EXPECT_NE(std::string(e.what()).find("nvalid"), std::string::npos) << e.what();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, BadServerTest,
+                         ::testing::Values(std::make_pair("db1,abc", 0), std::make_pair("db1,", 0),
+                                           std::make_pair("db1,70000", 0),
+                                           std::make_pair(",1433", 0), std::make_pair("", 0),
+                                           std::make_pair("db1\\", 0),
+                                           std::make_pair("db1", -1)));
+
+TEST(DriverKindTest, RecognisesFamiliesByNameOrPath) {
+  EXPECT_EQ(DriverKindOf("FreeTDS"), DriverKind::FreeTDS);
+  EXPECT_EQ(DriverKindOf("{FreeTDS}"), DriverKind::FreeTDS);
+  EXPECT_EQ(DriverKindOf("/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so"), DriverKind::FreeTDS);
+  EXPECT_EQ(DriverKindOf("{ODBC Driver 18 for SQL Server}"), DriverKind::Microsoft);
+  EXPECT_EQ(DriverKindOf("ODBC Driver 17 for SQL Server"), DriverKind::Microsoft);
+  EXPECT_EQ(DriverKindOf("/opt/microsoft/msodbcsql18/lib64/libmsodbcsql-18.3.so.2.1"),
+            DriverKind::Microsoft);
+  EXPECT_EQ(DriverKindOf("SQL Server Wire"), DriverKind::Other);
+}
+
+TEST(ConnectionStringTest, FreeTdsDefaultsLiftLimitsAndUseUtf8) {
+  const std::string cs = BuildConnectionString(Settings("db1"), ConnectionStringOptions{});
+  EXPECT_EQ(cs.rfind("DRIVER={FreeTDS};", 0), 0u) << cs;
+  EXPECT_EQ(ValueOf(cs, "TDS_Version"), "7.4");
+  EXPECT_EQ(ValueOf(cs, "ClientCharset"), "UTF-8");
+  EXPECT_EQ(ValueOf(cs, "TextSize"), "2147483647");
+  EXPECT_EQ(ValueOf(cs, "DATABASE"), "tersify");
+  EXPECT_EQ(ValueOf(cs, "Encryption"), "<absent>");
+}
+
+TEST(ConnectionStringTest, MicrosoftDriverGetsNoFreeTdsKeywords) {
+  const std::string cs =
+      BuildConnectionString(Settings("db1", 1433), Driver("ODBC Driver 18 for SQL Server"));
+  EXPECT_EQ(ValueOf(cs, "DRIVER"), "ODBC Driver 18 for SQL Server");
+  EXPECT_EQ(ValueOf(cs, "TDS_Version"), "<absent>");
+  EXPECT_EQ(ValueOf(cs, "ClientCharset"), "<absent>");
+  EXPECT_EQ(ValueOf(cs, "TextSize"), "<absent>");
+}
+
+TEST(ConnectionStringTest, DriverPathIsKeptWhole) {
+  const std::string path = "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so";
+  const std::string cs = BuildConnectionString(Settings("db1"), Driver(path));
+  EXPECT_EQ(ValueOf(cs, "DRIVER"), path);
+  EXPECT_EQ(ValueOf(cs, "TDS_Version"), "7.4");
+}
+
+TEST(ConnectionStringTest, EmptyDatabaseIsLeftOut) {
+  ConnectionSettings s = Settings("db1");
+  s.database.clear();
+  EXPECT_EQ(ValueOf(BuildConnectionString(s, Driver("FreeTDS")), "DATABASE"), "<absent>");
+}
+
+TEST(ConnectionStringTest, WindowsAuthenticationPerDriver) {
+  ConnectionSettings s = Settings("db1");
+  s.windows_authentication = true;
+  const std::string freetds = BuildConnectionString(s, Driver("FreeTDS"));
+  EXPECT_EQ(ValueOf(freetds, "UID"), "<absent>") << freetds;
+  EXPECT_EQ(ValueOf(freetds, "PWD"), "<absent>") << freetds;
+  const std::string microsoft = BuildConnectionString(s, Driver("ODBC Driver 18 for SQL Server"));
+  EXPECT_EQ(ValueOf(microsoft, "Trusted_Connection"), "yes") << microsoft;
+  EXPECT_EQ(ValueOf(microsoft, "UID"), "<absent>") << microsoft;
+}
+
+struct EncryptCase {
+  std::string setting;
+  std::string freetds;    // Encryption=
+  std::string microsoft;  // Encrypt=
+};
+
+class EncryptionTest : public ::testing::TestWithParam<EncryptCase> {};
+
+TEST_P(EncryptionTest, MapsToEachDriversKeyword) {
+  const EncryptCase& c = GetParam();
+  const std::string f = BuildConnectionString(Settings("db1"), Driver("FreeTDS", c.setting));
+  EXPECT_EQ(ValueOf(f, "Encryption"), c.freetds) << f;
+  EXPECT_EQ(ValueOf(f, "Encrypt"), "<absent>") << f;
+  const std::string m =
+      BuildConnectionString(Settings("db1"), Driver("ODBC Driver 18 for SQL Server", c.setting));
+  EXPECT_EQ(ValueOf(m, "Encrypt"), c.microsoft) << m;
+  EXPECT_EQ(ValueOf(m, "Encryption"), "<absent>") << m;
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, EncryptionTest,
+                         ::testing::Values(EncryptCase{"no", "off", "no"},
+                                           EncryptCase{"OFF", "off", "no"},
+                                           EncryptCase{"yes", "require", "yes"},
+                                           EncryptCase{"mandatory", "require", "yes"},
+                                           EncryptCase{"optional", "request", "optional"},
+                                           EncryptCase{"strict", "strict", "strict"}));
+
+TEST(ConnectionStringTest, UnknownEncryptionSettingIsRefused) {
+  EXPECT_THROW(BuildConnectionString(Settings("db1"), Driver("FreeTDS", "maybe")), EMSError);
+}
+
+TEST(ConnectionStringTest, SpecificOptionsPassThroughAndWin) {
+  ConnectionSettings s = Settings("db1");
+  s.specific_options = {"TrustServerCertificate=yes", "  ", "encrypt = no", "APP=my;app",
+                        "HostNameInCertificate=db1.example.com"};
+  const std::string cs = BuildConnectionString(s, Driver("ODBC Driver 18 for SQL Server", "yes"));
+  EXPECT_EQ(ValueOf(cs, "TrustServerCertificate"), "yes") << cs;
+  EXPECT_EQ(ValueOf(cs, "Encrypt"), "no") << cs;  // the option wins over the environment
+  EXPECT_EQ(ValueOf(cs, "APP"), "my;app") << cs;
+  EXPECT_EQ(ValueOf(cs, "HostNameInCertificate"), "db1.example.com") << cs;
+  // Replaced in place, not repeated.
+  EXPECT_EQ(cs.find("Encrypt="), cs.rfind("Encrypt=")) << cs;
+}
+
+TEST(ConnectionStringTest, SpecificOptionsCanOverrideGeneratedKeywords) {
+  ConnectionSettings s = Settings("db1");
+  s.specific_options = {"TDS_Version=7.3", "Port=2000"};
+  const std::string cs = BuildConnectionString(s, Driver("FreeTDS"));
+  EXPECT_EQ(ValueOf(cs, "TDS_Version"), "7.3") << cs;
+  EXPECT_EQ(ValueOf(cs, "PORT"), "2000") << cs;
+}
+
+class BadOptionTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(BadOptionTest, IsRefused) {
+  ConnectionSettings s = Settings("db1");
+  s.specific_options = {GetParam()};
+  EXPECT_THROW(BuildConnectionString(s, Driver("FreeTDS")), EMSError);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, BadOptionTest,
+                         ::testing::Values("Encrypt", "=yes", "a;UID=x=1", "{x}=1"));
+
+TEST(ConnectionStringTest, EnvironmentNamesDriverAndEncryption) {
+  ::setenv("TERSIFY_ODBC_DRIVER", "{ODBC Driver 18 for SQL Server}", 1);
+  ::setenv("TERSIFY_ODBC_ENCRYPT", "strict", 1);
+  const ConnectionStringOptions o = ConnectionStringOptionsFromEnvironment();
+  ::unsetenv("TERSIFY_ODBC_DRIVER");
+  ::unsetenv("TERSIFY_ODBC_ENCRYPT");
+  EXPECT_EQ(o.driver, "{ODBC Driver 18 for SQL Server}");
+  EXPECT_EQ(o.encrypt, "strict");
+  const ConnectionStringOptions defaults = ConnectionStringOptionsFromEnvironment();
+  EXPECT_EQ(defaults.driver, "FreeTDS");
+  EXPECT_EQ(defaults.encrypt, "");
+}
+
+}  // namespace
+}  // namespace tersify::providers::odbc
