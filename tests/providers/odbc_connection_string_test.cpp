@@ -30,9 +30,11 @@ ConnectionStringOptions Driver(const std::string& driver, const std::string& enc
   return o;
 }
 
-// The value a connection string gives a keyword, read the way ODBC drivers
-// read it (braces quote, '}}' is one '}'); "<absent>" when missing.
-std::string ValueOf(const std::string& cs, const std::string& keyword) {
+// The value a connection string gives a keyword, read the way a driver reads
+// it; "<absent>" when missing. The ODBC rule: braces quote, "}}" is one '}'.
+// FreeTDS 1.3: a braced value ends at the first "};" and is kept as written.
+std::string ValueOf(const std::string& cs, const std::string& keyword,
+                    DriverKind parser = DriverKind::Other) {
   size_t i = 0;
   while (i < cs.size()) {
     const size_t eq = cs.find('=', i);
@@ -40,7 +42,12 @@ std::string ValueOf(const std::string& cs, const std::string& keyword) {
     const std::string key = cs.substr(i, eq - i);
     std::string value;
     size_t j = eq + 1;
-    if (j < cs.size() && cs[j] == '{') {
+    if (j < cs.size() && cs[j] == '{' && parser == DriverKind::FreeTDS) {
+      const size_t end = cs.find("};", j + 1);
+      if (end == std::string::npos) return "<unterminated>";
+      value = cs.substr(j + 1, end - j - 1);
+      j = end + 1;
+    } else if (j < cs.size() && cs[j] == '{') {
       ++j;
       for (;;) {
         if (j >= cs.size()) return "<unterminated>";
@@ -86,24 +93,39 @@ INSTANTIATE_TEST_SUITE_P(
                       EscapeCase{"}};", "{}}}};}"}, EscapeCase{" lead", "{ lead}"},
                       EscapeCase{"trail ", "{trail }"}, EscapeCase{"in side", "in side"}));
 
-// Whatever a password holds, a driver reading the string gets it back unchanged.
+TEST(EscapeConnectionValueTest, FreeTdsKeepsBracesSingle) {
+  EXPECT_EQ(EscapeConnectionValue("plain", DriverKind::FreeTDS), "plain");
+  EXPECT_EQ(EscapeConnectionValue("a;b}c", DriverKind::FreeTDS), "{a;b}c}");
+  EXPECT_EQ(EscapeConnectionValue("}", DriverKind::FreeTDS), "{}}");
+  EXPECT_THROW(EscapeConnectionValue("a};b", DriverKind::FreeTDS), EMSError);
+}
+
+// Whatever a password holds, the driver reading the string gets it back
+// unchanged (or, where FreeTDS cannot be told it, the provider says so).
 class PasswordRoundTripTest : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(PasswordRoundTripTest, DriverReadsThePasswordBack) {
-  ConnectionSettings s = Settings("db.example.com");
-  s.password = GetParam();
-  s.username = GetParam() + "user";
-  const std::string cs = BuildConnectionString(s, Driver("FreeTDS"));
-  EXPECT_EQ(ValueOf(cs, "PWD"), GetParam()) << cs;
-  EXPECT_EQ(ValueOf(cs, "UID"), GetParam() + "user") << cs;
-  // Nothing leaked out of the value into keywords of its own.
-  EXPECT_EQ(ValueOf(cs, "SERVER"), "db.example.com") << cs;
-  EXPECT_EQ(ValueOf(cs, "TDS_Version"), "7.4") << cs;
+  for (DriverKind kind : {DriverKind::FreeTDS, DriverKind::Microsoft}) {
+    ConnectionSettings s = Settings("db.example.com");
+    s.password = GetParam();
+    s.username = GetParam() + "user";
+    const auto options = Driver(kind == DriverKind::FreeTDS ? "FreeTDS" : "ODBC Driver 18 for SQL Server");
+    if (kind == DriverKind::FreeTDS && (GetParam() + "user").find("};") != std::string::npos) {
+      EXPECT_THROW(BuildConnectionString(s, options), EMSError);
+      continue;
+    }
+    const std::string cs = BuildConnectionString(s, options);
+    EXPECT_EQ(ValueOf(cs, "PWD", kind), GetParam()) << cs;
+    EXPECT_EQ(ValueOf(cs, "UID", kind), GetParam() + "user") << cs;
+    // Nothing leaked out of the value into keywords of its own.
+    EXPECT_EQ(ValueOf(cs, "SERVER", kind), "db.example.com") << cs;
+    EXPECT_EQ(ValueOf(cs, "DATABASE", kind), "tersify") << cs;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Passwords, PasswordRoundTripTest,
                          ::testing::Values("plain", "a;b}c", "x;DATABASE=master", "}", "{",
-                                           "};", "=;=", "a}}b", "p w d"));
+                                           "};", "=;=", "a}}b", "p w d", "x}"));
 
 struct ServerCase {
   std::string name;

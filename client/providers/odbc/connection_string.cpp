@@ -57,25 +57,20 @@ class KeywordList {
     }
     items_.emplace_back(name, value);
   }
-  std::string Text() const {
+  // The driver name is read by the driver manager, which takes it braced by
+  // custom ("{FreeTDS}"); a '}' in it is doubled as ODBC says.
+  std::string Text(DriverKind kind) const {
     std::string out;
     for (const auto& [n, v] : items_) {
-      // Driver names are braced by custom ("{FreeTDS}"), whatever they hold.
-      const bool brace = Lower(n) == "driver" && !v.empty() && v.front() != '{';
-      out += n + "=" + (brace ? "{" + DoubleClosingBraces(v) + "}" : EscapeConnectionValue(v)) + ";";
+      const bool driver = Lower(n) == "driver";
+      std::string text = EscapeConnectionValue(v, driver ? DriverKind::Other : kind);
+      if (driver && (text.empty() || text.front() != '{')) text = "{" + text + "}";
+      out += n + "=" + text + ";";
     }
     return out;
   }
 
  private:
-  static std::string DoubleClosingBraces(const std::string& v) {
-    std::string out;
-    for (char c : v) {
-      out += c;
-      if (c == '}') out += '}';
-    }
-    return out;
-  }
   std::vector<std::pair<std::string, std::string>> items_;
 };
 
@@ -114,12 +109,17 @@ DriverKind DriverKindOf(const std::string& driver) {
   return DriverKind::Other;
 }
 
-std::string EscapeConnectionValue(const std::string& value) {
+std::string EscapeConnectionValue(const std::string& value, DriverKind kind) {
   const bool plain =
       value.find_first_of(";{}=") == std::string::npos &&
       (value.empty() || (!std::isspace(static_cast<unsigned char>(value.front())) &&
                          !std::isspace(static_cast<unsigned char>(value.back()))));
   if (plain) return value;
+  if (kind == DriverKind::FreeTDS) {
+    if (value.find("};") != std::string::npos)
+      throw EMSError("A connection value holding \"};\" cannot be passed to the FreeTDS driver");
+    return "{" + value + "}";
+  }
   std::string out = "{";
   for (char c : value) {
     out += c;
@@ -215,7 +215,7 @@ std::string BuildConnectionString(const ConnectionSettings& settings,
       throw EMSError("Invalid connection option '" + line + "' (expected name=value)");
     k.Set(name, Trim(line.substr(eq + 1)));
   }
-  return k.Text();
+  return k.Text(kind);
 }
 
 }  // namespace tersify::providers::odbc

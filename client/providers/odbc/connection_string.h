@@ -20,8 +20,12 @@ inline constexpr const char* kDefaultDriver = "FreeTDS";
 DriverKind DriverKindOf(const std::string& driver);
 
 // A value as a connection string may hold it: unchanged when plain, otherwise
-// in braces with every '}' doubled ("a;b}c" -> "{a;b}}c}").
-std::string EscapeConnectionValue(const std::string& value);
+// in braces. The ODBC rule doubles every '}' inside ("a;b}c" -> "{a;b}}c}").
+// FreeTDS up to 1.3 (Debian 12) does not undo the doubling: it ends a braced
+// value at the first "};" and keeps everything before it as it is, so for it
+// a '}' stays single ("{a;b}c}") and a value holding "};" cannot be written
+// at all (EMSError).
+std::string EscapeConnectionValue(const std::string& value, DriverKind kind = DriverKind::Other);
 
 // The parts of a Server value: "host", "host,port", "host\instance" (and
 // "host\instance,port"). A non-zero port argument wins over a port in the text.
