@@ -1,0 +1,86 @@
+#include "common/vr_common.h"
+
+#include <dlfcn.h>
+
+#include <memory>
+
+#include "framework/rtl/platform.h"
+
+namespace tersify {
+namespace {
+
+std::unique_ptr<TStringList>& LibraryList() {
+  static std::unique_ptr<TStringList> list;
+  return list;
+}
+
+}  // namespace
+
+std::string TcString::GetToken(const std::string& S, int Index, char Delimiter, int QuoteChar) {
+  // Positions are 1-based: 0 stands for "before the start", Length + 1 for "after the end".
+  const size_t length = S.size();
+  size_t open = 0, close = length + 1;
+  bool openFound = false, inQuotes = false;
+  int counter = 1;
+  for (size_t pos = 1; pos <= length; ++pos) {
+    const char c = S[pos - 1];
+    if (QuoteChar != -1 && static_cast<unsigned char>(c) == QuoteChar) {
+      inQuotes = !inQuotes;  // a quote character never separates
+      continue;
+    }
+    if (c != Delimiter || inQuotes) continue;
+    ++counter;
+    if (counter == Index) {
+      open = pos;
+      openFound = true;
+    } else if (counter == Index + 1) {
+      close = pos;
+      break;
+    }
+  }
+  if (Index > 1 && !openFound) return {};
+  return S.substr(open, close - open - 1);
+}
+
+std::string TcShell::GetTempDir() { return GetTempPath(); }
+
+std::string TcShell::CreateTempFileName(const std::string& Prefix, const std::string& Dir) {
+  return GetTempFileName(Dir.empty() ? GetTempDir() : Dir, Prefix);
+}
+
+bool TcShell::DeleteFileForced(const std::string& FileName) {
+  const uint32_t attributes = GetFileAttributes(FileName);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  SetFileAttributes(FileName, 0);  // read-only, hidden or system files can go too
+  if (!DeleteFile(FileName)) {
+    SetFileAttributes(FileName, attributes);
+    return false;
+  }
+  return true;
+}
+
+bool TcShell::IsDirectoryWritable(const std::string& Dir) {
+  if (!DirectoryExists(Dir)) return false;
+  const std::string scratch = CreateTempFileName("vrk", Dir);
+  if (scratch.empty()) return false;
+  DeleteFileForced(scratch);
+  return true;
+}
+
+TStringList* LoadedLibraries() { return LibraryList().get(); }
+
+void StartCommonUnit() { LibraryList() = std::make_unique<TStringList>(); }
+
+void ShutdownCommonUnit() {
+  std::unique_ptr<TStringList>& list = LibraryList();
+  if (!list) return;
+  for (int i = 0; i < list->Count(); ++i) {
+    if (void* handle = LibraryHandle(list->Objects(i))) {
+      dlclose(handle);
+      list->SetObjects(i, nullptr);
+    }
+  }
+  list.reset();
+}
+
+}  // namespace tersify
