@@ -1,0 +1,32 @@
+#pragma once
+// Start-up and shutdown of the database layer. C++ has no unit initialisation
+// sections, so the program's main calls these two, in this one place:
+// StartDatabaseLayer() before any component of the layer is made,
+// ShutdownDatabaseLayer() at the end.
+
+namespace tersify {
+
+// Creates DatasetRegistry (when not yet created), DatabaseRegistry,
+// DataSourceRegistry, StoredProcRegistry and ScriptRegistry (each when not yet
+// created), clears DefaultDatabase and CreatingScript, sets
+// DefaultConnectionType to ctSDAC and creates ReportCompanions.
+void StartDatabaseLayer();
+
+// In this order: destroys the default database (when set); releases
+// DatasetRegistry, destroying every dataset still in it (each takes its
+// reporting adapter with it); releases ReportCompanions with any adapters
+// left; releases DataSourceRegistry, StoredProcRegistry, ScriptRegistry and
+// DatabaseRegistry. Components destroyed later leave their released registry
+// without harm. Datasets held in a std::unique_ptr must be released before.
+void ShutdownDatabaseLayer();
+
+// Starts the layer for its lifetime and shuts it down at its end.
+class TDatabaseLayerScope {
+ public:
+  TDatabaseLayerScope() { StartDatabaseLayer(); }
+  ~TDatabaseLayerScope() { ShutdownDatabaseLayer(); }
+  TDatabaseLayerScope(const TDatabaseLayerScope&) = delete;
+  TDatabaseLayerScope& operator=(const TDatabaseLayerScope&) = delete;
+};
+
+}  // namespace tersify
