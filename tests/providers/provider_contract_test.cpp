@@ -1,0 +1,380 @@
+// The provider contract: what the client library relies on, checked against
+// every provider this machine can test.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cmath>
+#include <random>
+
+#include "client/errors.h"
+#include "tests/providers/provider_factory.h"
+#include "tests/support/provider_matrix.h"
+
+namespace tersify::testing {
+namespace {
+
+using providers::ColumnInfo;
+using providers::Cursor;
+using providers::Provider;
+using ::testing::HasSubstr;
+
+class ProviderContract : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    db_ = std::make_unique<TestDatabase>(GetParam());
+    provider_ = Connect();
+  }
+
+  std::unique_ptr<Provider> Connect() const {
+    auto p = MakeProvider(GetParam());
+    p->Open(db_->Settings());
+    return p;
+  }
+
+  // Every row of a query, read through the cursor.
+  static std::vector<std::vector<Variant>> ReadAll(Cursor& cursor) {
+    std::vector<std::vector<Variant>> rows;
+    while (cursor.Next()) {
+      std::vector<Variant> row;
+      for (size_t i = 0; i < cursor.Columns().size(); ++i)
+        row.push_back(cursor.Value(static_cast<int>(i)));
+      rows.push_back(std::move(row));
+    }
+    return rows;
+  }
+
+  // The single value of a one-row, one-column query.
+  Variant Scalar(const std::string& sql, const std::vector<Variant>& params = {}) {
+    auto cursor = provider_->Execute(sql, params);
+    EXPECT_EQ(cursor->Columns().size(), 1u) << sql;
+    auto rows = ReadAll(*cursor);
+    EXPECT_EQ(rows.size(), 1u) << sql;
+    return rows.empty() || rows[0].empty() ? Variant::Null() : rows[0][0];
+  }
+
+  int64_t Count(const std::string& table) { return Scalar("select count(*) from " + table).AsInt64(); }
+
+  std::unique_ptr<TestDatabase> db_;
+  std::unique_ptr<Provider> provider_;
+};
+
+// One declared column type: how it reads and a value that must come back unchanged.
+struct TypeCase {
+  const char* declared;
+  TFieldType type;
+  int32_t size;
+  Variant value;
+  TVarType read_as;
+};
+
+std::string BinaryWithZeros() { return std::string("\x00\x01\x7f\x80\xff end\x00", 10); }
+
+std::vector<TypeCase> TypeCases() {
+  return {
+      {"blob", ftBlob, 0, TBytes{BinaryWithZeros()}, TVarType::Bytes},
+      {"image", ftBlob, 0, TBytes{BinaryWithZeros()}, TVarType::Bytes},
+      {"varbinary(100)", ftBlob, 0, TBytes{BinaryWithZeros()}, TVarType::Bytes},
+      {"binary(16)", ftBlob, 0, TBytes{BinaryWithZeros()}, TVarType::Bytes},
+      {"bytea", ftBlob, 0, TBytes{BinaryWithZeros()}, TVarType::Bytes},
+      {"text", ftMemo, 0, "line one\r\nline 'two'", TVarType::String},
+      {"clob", ftMemo, 0, "clob text", TVarType::String},
+      {"ntext", ftWideMemo, 0, "wide text", TVarType::String},
+      {"varchar(30)", ftString, 30, "thirty at most", TVarType::String},
+      {"VARCHAR ( 12 )", ftString, 12, "spaced", TVarType::String},
+      {"char(10)", ftString, 10, "fixed", TVarType::String},
+      {"character(5)", ftString, 5, "abcde", TVarType::String},
+      {"nvarchar(40)", ftWideString, 40, "wide string", TVarType::String},
+      {"nchar(3)", ftWideString, 3, "xyz", TVarType::String},
+      {"int", ftInteger, 0, 2147483647, TVarType::Integer},
+      {"integer", ftInteger, 0, -2147483647 - 1, TVarType::Integer},
+      {"bigint", ftLargeint, 0, 9007199254740993LL, TVarType::Integer},
+      {"smallint", ftSmallint, 0, -32768, TVarType::Integer},
+      {"tinyint", ftSmallint, 0, 255, TVarType::Integer},
+      {"bit", ftBoolean, 0, true, TVarType::Boolean},
+      {"boolean", ftBoolean, 0, false, TVarType::Boolean},
+      {"float", ftFloat, 0, 1.0 / 3.0, TVarType::Float},
+      {"real", ftFloat, 0, -2.5e-300, TVarType::Float},
+      {"double", ftFloat, 0, 6.02214076e23, TVarType::Float},
+      {"money", ftCurrency, 0, 1234.5678, TVarType::Float},
+      {"smallmoney", ftCurrency, 0, -12.25, TVarType::Float},
+      {"decimal(10,2)", ftFMTBcd, 0, 98765.43, TVarType::Float},
+      {"numeric", ftFMTBcd, 0, 0.5, TVarType::Float},
+      {"date", ftDate, 0, EncodeDateTime(2024, 2, 29), TVarType::DateTime},
+      {"time", ftTime, 0, EncodeDateTime(1899, 12, 30, 13, 45, 30, 250), TVarType::DateTime},
+      {"datetime", ftDateTime, 0, EncodeDateTime(2023, 12, 31, 23, 59, 58, 997), TVarType::DateTime},
+      {"datetime2", ftDateTime, 0, EncodeDateTime(1999, 1, 2, 3, 4, 5, 6), TVarType::DateTime},
+      {"smalldatetime", ftDateTime, 0, EncodeDateTime(2001, 9, 8, 7, 6), TVarType::DateTime},
+      {"timestamp", ftDateTime, 0, EncodeDateTime(2010, 10, 10), TVarType::DateTime},
+  };
+}
+
+TEST_P(ProviderContract, EveryMappedColumnTypeRoundTripsWithItsNull) {
+  for (const TypeCase& c : TypeCases()) {
+    SCOPED_TRACE(c.declared);
+    db_->ExecDirect("drop table if exists t; create table t(id int primary key, v " +
+                    std::string(c.declared) + ")");
+    provider_->Execute("insert into t(id, v) values(?, ?)", {1, c.value});
+    provider_->Execute("insert into t(id, v) values(?, ?)", {2, Variant::Null()});
+
+    auto cursor = provider_->Execute("select v from t order by id", {});
+    ASSERT_EQ(cursor->Columns().size(), 1u);
+    const ColumnInfo& column = cursor->Columns()[0];
+    EXPECT_EQ(column.name, "v");
+    EXPECT_EQ(column.type, c.type);
+    EXPECT_EQ(column.size, c.size);
+
+    ASSERT_TRUE(cursor->Next());
+    const Variant got = cursor->Value(0);
+    EXPECT_EQ(got.Type(), c.read_as) << got.TypeName();
+    EXPECT_EQ(got, c.value) << got.AsString() << " vs " << c.value.AsString();
+    ASSERT_TRUE(cursor->Next());
+    EXPECT_TRUE(cursor->Value(0).IsNull());
+    EXPECT_FALSE(cursor->Next());
+  }
+}
+
+TEST_P(ProviderContract, TheColumnTypeDecidesBetweenBytesAndText) {
+  db_->ExecDirect("create table t(id int primary key, memo text, data blob)");
+  provider_->Execute("insert into t values(1, ?, ?)", {TBytes{"bytes into memo"}, "text into blob"});
+  auto cursor = provider_->Execute("select memo, data from t", {});
+  ASSERT_TRUE(cursor->Next());
+  EXPECT_EQ(cursor->Value(0).Type(), TVarType::String);
+  EXPECT_EQ(cursor->Value(0).RawString(), "bytes into memo");
+  EXPECT_EQ(cursor->Value(1).Type(), TVarType::Bytes);
+  EXPECT_EQ(cursor->Value(1).RawString(), "text into blob");
+}
+
+TEST_P(ProviderContract, FiveMegabyteBlobAndTextRoundTripByteExact) {
+  constexpr size_t kSize = 5 * 1024 * 1024;
+  std::mt19937 random(42);
+  std::string blob(kSize, '\0');
+  for (char& c : blob) c = static_cast<char>(random() & 0xff);
+  std::string text(kSize, ' ');
+  for (size_t i = 0; i < kSize; ++i) text[i] = static_cast<char>('a' + (i * 7 + i / 4096) % 26);
+  text[kSize - 1] = 'Z';
+
+  db_->ExecDirect("create table big(id int primary key, data image, note text)");
+  auto insert = provider_->Execute("insert into big values(1, ?, ?)", {TBytes{blob}, text});
+  EXPECT_EQ(insert->RowsAffected(), 1);
+
+  auto cursor = provider_->Execute("select data, note from big where id = ?", {1});
+  ASSERT_TRUE(cursor->Next());
+  const Variant data = cursor->Value(0);
+  const Variant note = cursor->Value(1);
+  ASSERT_EQ(data.RawString().size(), kSize);
+  EXPECT_TRUE(data.RawString() == blob) << "blob bytes differ";
+  ASSERT_EQ(note.RawString().size(), kSize);
+  EXPECT_TRUE(note.RawString() == text) << "text differs";
+  EXPECT_FALSE(cursor->Next());
+}
+
+TEST_P(ProviderContract, CursorReadsEveryRowInOrderAndCountsWrittenRows) {
+  db_->ExecDirect("create table t(id int primary key, name varchar(20))");
+  provider_->StartTransaction();
+  for (int i = 1; i <= 1000; ++i) {
+    auto c = provider_->Execute("insert into t values(?, ?)", {i, "row " + std::to_string(i)});
+    ASSERT_EQ(c->RowsAffected(), 1);
+    ASSERT_TRUE(c->Columns().empty());
+    ASSERT_FALSE(c->Next());
+  }
+  provider_->Commit();
+
+  auto cursor = provider_->Execute("select id, name from t order by id", {});
+  ASSERT_EQ(cursor->Columns().size(), 2u);
+  EXPECT_EQ(cursor->Columns()[1].name, "name");
+  int expected = 0;
+  while (cursor->Next()) {
+    ++expected;
+    ASSERT_EQ(cursor->Value(0).AsInt64(), expected);
+    ASSERT_EQ(cursor->Value(1).AsString(), "row " + std::to_string(expected));
+  }
+  EXPECT_EQ(expected, 1000);
+
+  EXPECT_EQ(provider_->Execute("update t set name = 'x' where id > ?", {600})->RowsAffected(), 400);
+  EXPECT_EQ(provider_->Execute("update t set name = 'y' where id < 0", {})->RowsAffected(), 0);
+  EXPECT_EQ(provider_->Execute("delete from t where id <= ?", {10})->RowsAffected(), 10);
+  EXPECT_EQ(Count("t"), 990);
+
+  auto empty = provider_->Execute("select id from t where id < 0", {});
+  EXPECT_EQ(empty->Columns().size(), 1u);
+  EXPECT_FALSE(empty->Next());
+}
+
+TEST_P(ProviderContract, CommitKeepsAndRollbackUndoes) {
+  db_->ExecDirect("create table t(id int primary key)");
+  auto other = Connect();
+
+  EXPECT_FALSE(provider_->InTransaction());
+  provider_->StartTransaction();
+  EXPECT_TRUE(provider_->InTransaction());
+  provider_->Execute("insert into t values(1)", {});
+  provider_->Commit();
+  EXPECT_FALSE(provider_->InTransaction());
+  auto committed = other->Execute("select count(*) from t", {});
+  ASSERT_TRUE(committed->Next());
+  EXPECT_EQ(committed->Value(0).AsInt64(), 1);
+  committed.reset();
+
+  provider_->StartTransaction();
+  provider_->Execute("insert into t values(2)", {});
+  EXPECT_EQ(Count("t"), 2);
+  provider_->Rollback();
+  EXPECT_FALSE(provider_->InTransaction());
+  EXPECT_EQ(Count("t"), 1);
+
+  auto seen = other->Execute("select id from t", {});
+  auto rows = ReadAll(*seen);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][0].AsInt64(), 1);
+}
+
+TEST_P(ProviderContract, StartingASecondTransactionFailsAndKeepsTheFirst) {
+  db_->ExecDirect("create table t(id int primary key)");
+  provider_->StartTransaction();
+  provider_->Execute("insert into t values(1)", {});
+  EXPECT_THROW(provider_->StartTransaction(), EMSError);
+  EXPECT_TRUE(provider_->InTransaction());
+  provider_->Rollback();
+  EXPECT_EQ(Count("t"), 0);
+}
+
+TEST_P(ProviderContract, PrimaryKeyInKeyOrder) {
+  db_->ExecDirect(
+      "create table single(id int primary key, v text);"
+      "create table composite(a int, b varchar(10), c int, primary key(b, a));"
+      "create table nokey(a int, b int);"
+      "create table [Spaced Name](k int primary key)");
+  EXPECT_EQ(provider_->PrimaryKey("single"), std::vector<std::string>{"id"});
+  EXPECT_EQ(provider_->PrimaryKey("composite"), (std::vector<std::string>{"b", "a"}));
+  EXPECT_TRUE(provider_->PrimaryKey("nokey").empty());
+  EXPECT_EQ(provider_->PrimaryKey("dbo.single"), std::vector<std::string>{"id"});
+  EXPECT_EQ(provider_->PrimaryKey("[single]"), std::vector<std::string>{"id"});
+  EXPECT_EQ(provider_->PrimaryKey("\"single\""), std::vector<std::string>{"id"});
+  EXPECT_EQ(provider_->PrimaryKey("[dbo].[Spaced Name]"), std::vector<std::string>{"k"});
+}
+
+TEST_P(ProviderContract, SpidIsAnIntegerOfItsOwnPerConnection) {
+  const Variant spid = Scalar("select @@SPID");
+  ASSERT_FALSE(spid.IsNull());
+  EXPECT_GT(spid.AsInt64(), 0);
+  EXPECT_EQ(Scalar("SELECT  @@spid").AsInt64(), spid.AsInt64());
+  auto other = Connect();
+  auto cursor = other->Execute("select @@SPID", {});
+  ASSERT_TRUE(cursor->Next());
+  EXPECT_NE(cursor->Value(0).AsInt64(), spid.AsInt64());
+}
+
+TEST_P(ProviderContract, TranCountFollowsTheTransaction) {
+  EXPECT_EQ(Scalar("select @@TRANCOUNT").AsInt64(), 0);
+  provider_->StartTransaction();
+  EXPECT_EQ(Scalar("select @@TRANCOUNT").AsInt64(), 1);
+  provider_->Commit();
+  EXPECT_EQ(Scalar("select @@trancount").AsInt64(), 0);
+}
+
+TEST_P(ProviderContract, UserIdQueryWithoutTheFunctionGivesZero) {
+  const Variant id = Scalar(
+      "if object_id('dbo.fQZ_UserGetCurrentUserID') is not null   SELECT "
+      "dbo.fQZ_UserGetCurrentUserID() else   SELECT 0");
+  EXPECT_EQ(id.AsInt64(), 0);
+}
+
+TEST_P(ProviderContract, VersionProbeGivesTheMajorOfAFourPartVersionElseNull) {
+  const std::string version = provider_->ServerVersion();
+  ASSERT_FALSE(version.empty());
+  const Variant major = Scalar(
+      "select convert(tinyint, parsename(cast(serverproperty('ProductVersion') as varchar(30)), 4))");
+  const auto parts = std::count(version.begin(), version.end(), '.') + 1;
+  if (parts == 4)
+    EXPECT_EQ(major.AsInt64(), std::stoll(version.substr(0, version.find('.'))));
+  else
+    EXPECT_TRUE(major.IsNull()) << major.AsString();
+}
+
+TEST_P(ProviderContract, ObjectIdKnowsTablesAndViews) {
+  db_->ExecDirect("create table tqz_things(id int primary key); create view vqz_things as select id from tqz_things");
+  const Variant table = Scalar("select Object_ID('tqz_things')");
+  ASSERT_FALSE(table.IsNull());
+  EXPECT_NE(table.AsInt64(), 0);
+  EXPECT_EQ(Scalar("select object_id('dbo.tqz_things')"), table);
+  EXPECT_EQ(Scalar("select OBJECT_ID('[tqz_things]')"), table);
+  const Variant view = Scalar("select Object_ID('vqz_things')");
+  ASSERT_FALSE(view.IsNull());
+  EXPECT_NE(view, table);
+  EXPECT_TRUE(Scalar("select Object_ID('tqz_missing')").IsNull());
+}
+
+TEST_P(ProviderContract, GetDateIsTheCurrentLocalTime) {
+  db_->ExecDirect("create table t(id int primary key, adTimeChg datetime)");
+  provider_->Execute("insert into t values(1, GetDate())", {});
+  auto cursor = provider_->Execute("select adTimeChg from t", {});
+  ASSERT_TRUE(cursor->Next());
+  const Variant stamped = cursor->Value(0);
+  ASSERT_EQ(stamped.Type(), TVarType::DateTime) << stamped.AsString();
+
+  const time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  struct tm local {};
+  localtime_r(&now, &local);
+  const TDateTime expected = EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                            local.tm_hour, local.tm_min, local.tm_sec);
+  // Local, not UTC: within a few minutes of the local clock.
+  EXPECT_NEAR(stamped.AsDateTime().value, expected.value, 5.0 / (24 * 60));
+}
+
+TEST_P(ProviderContract, SessionSetStatementsAreAccepted) {
+  for (const char* sql : {"SET TEXTSIZE 2147483647", "set textsize 65536", "SET LOCK_TIMEOUT 5000",
+                          "SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED"}) {
+    SCOPED_TRACE(sql);
+    auto cursor = provider_->Execute(sql, {});
+    EXPECT_TRUE(cursor->Columns().empty());
+    EXPECT_FALSE(cursor->Next());
+  }
+}
+
+TEST_P(ProviderContract, UnknownProcedureIsAnError) {
+  try {
+    provider_->Execute("exec pQZ_NoSuchProcedure 1, 'a'", {});
+    FAIL() << "no error";
+  } catch (const EMSError& e) {
+    EXPECT_THAT(e.Message(), HasSubstr("Could not find stored procedure 'pQZ_NoSuchProcedure'."));
+  }
+}
+
+TEST_P(ProviderContract, ConnectingToAMissingFileFailsAndCreatesNothing) {
+  providers::ConnectionSettings settings = db_->Settings();
+  settings.database = db_->FilePath() + "-missing.db";
+  auto p = MakeProvider(GetParam());
+  EXPECT_THROW(p->Open(settings), EMSError);
+  EXPECT_FALSE(p->IsOpen());
+  struct stat info {};
+  EXPECT_NE(::stat(settings.database.c_str(), &info), 0) << "a file was created";
+}
+
+TEST_P(ProviderContract, TheDatabaseMessageSurfacesInTheError) {
+  try {
+    provider_->Execute("select * from tqz_no_such_table", {});
+    FAIL() << "no error";
+  } catch (const EMSError& e) {
+    EXPECT_THAT(e.Message(), HasSubstr("no such table: tqz_no_such_table"));
+  }
+  db_->ExecDirect("create table t(id int primary key)");
+  provider_->Execute("insert into t values(1)", {});
+  try {
+    provider_->Execute("insert into t values(?)", {1});
+    FAIL() << "no error";
+  } catch (const EMSError& e) {
+    EXPECT_THAT(e.Message(), HasSubstr("UNIQUE constraint failed: t.id"));
+  }
+  // The connection is still usable after an error.
+  EXPECT_EQ(Count("t"), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Providers, ProviderContract, ::testing::ValuesIn(AvailableProviders()),
+                         ProviderName());
+
+}  // namespace
+}  // namespace tersify::testing

@@ -1,0 +1,306 @@
+// What only the sqlite provider does: its registry-backed procedures and
+// functions, scripts of several statements, typing of expression columns.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "client/errors.h"
+#include "client/providers/sqlite/sqlite_provider.h"
+#include "client/providers/sqlite/sqlite_registry.h"
+#include "tests/support/provider_matrix.h"
+
+namespace tersify::providers {
+namespace {
+
+using ::testing::HasSubstr;
+using testing::TestDatabase;
+
+class SqliteProviderTest : public ::testing::Test {
+ protected:
+  void SetUp() override { provider_.Open(db_.Settings()); }
+
+  std::vector<std::vector<Variant>> Rows(const std::string& sql,
+                                         const std::vector<Variant>& params = {}) {
+    auto cursor = provider_.Execute(sql, params);
+    std::vector<std::vector<Variant>> rows;
+    while (cursor->Next()) {
+      rows.emplace_back();
+      for (size_t i = 0; i < cursor->Columns().size(); ++i)
+        rows.back().push_back(cursor->Value(static_cast<int>(i)));
+    }
+    return rows;
+  }
+
+  Variant Scalar(const std::string& sql, const std::vector<Variant>& params = {}) {
+    auto rows = Rows(sql, params);
+    EXPECT_EQ(rows.size(), 1u) << sql;
+    return rows.empty() ? Variant::Null() : rows[0].at(0);
+  }
+
+  TestDatabase db_{"sqlite"};
+  SqliteProvider provider_;
+};
+
+TEST_F(SqliteProviderTest, SpidsAreCountedFrom51PerConnection) {
+  SqliteProvider other;
+  other.Open(db_.Settings());
+  EXPECT_GE(provider_.Spid(), 51);
+  EXPECT_GT(other.Spid(), provider_.Spid());
+  EXPECT_EQ(Scalar("select @@SPID").AsInt64(), provider_.Spid());
+  other.Close();
+  EXPECT_FALSE(other.IsOpen());
+  EXPECT_EQ(other.Spid(), 0);
+}
+
+TEST_F(SqliteProviderTest, ExpressionColumnsAreTypedFromTheFirstRow) {
+  auto cursor = provider_.Execute("select 1 as i, 2.5 as f, 'x' as s, x'00ff' as b, null as n", {});
+  const auto& c = cursor->Columns();
+  ASSERT_EQ(c.size(), 5u);
+  EXPECT_EQ(c[0].type, ftLargeint);
+  EXPECT_EQ(c[1].type, ftFloat);
+  EXPECT_EQ(c[2].type, ftMemo);
+  EXPECT_EQ(c[3].type, ftBlob);
+  EXPECT_EQ(c[4].type, ftUnknown);
+  ASSERT_TRUE(cursor->Next());
+  EXPECT_EQ(cursor->Value(3).Type(), TVarType::Bytes);
+  EXPECT_EQ(cursor->Value(3).RawString(), std::string("\0\xff", 2));
+  EXPECT_TRUE(cursor->Value(4).IsNull());
+  EXPECT_THROW(cursor->Value(5), EMSError);
+  EXPECT_FALSE(cursor->Next());
+  EXPECT_THROW(cursor->Value(0), EMSError);
+}
+
+TEST_F(SqliteProviderTest, UnparsableDateTextStaysText) {
+  db_.ExecDirect("create table t(d datetime); insert into t values('not a date')");
+  const Variant v = Scalar("select d from t");
+  EXPECT_EQ(v.Type(), TVarType::String);
+  EXPECT_EQ(v.AsString(), "not a date");
+}
+
+TEST_F(SqliteProviderTest, DateTimeParametersAreStoredWithTheirTime) {
+  db_.ExecDirect("create table t(id int, d datetime)");
+  provider_.Execute("insert into t values(1, ?), (2, ?)",
+                    {EncodeDateTime(2024, 5, 6), EncodeDateTime(2024, 5, 6, 7, 8, 9, 10)});
+  auto rows = Rows("select cast(d as text) from t order by id");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0][0].AsString(), "2024-05-06 00:00:00");
+  EXPECT_EQ(rows[1][0].AsString(), "2024-05-06 07:08:09.010");
+}
+
+TEST_F(SqliteProviderTest, ScriptRunsEveryStatementAndTheLastResultWithRowsWins) {
+  auto cursor = provider_.Execute(
+      "create table a(x int);\n"
+      "insert into a values(?); insert into a values(?);\n"
+      "select x from a order by x;  -- the rows\n"
+      "update a set x = x * 10;",
+      {1, 2});
+  auto rows = [&] {
+    std::vector<int64_t> v;
+    while (cursor->Next()) v.push_back(cursor->Value(0).AsInt64());
+    return v;
+  }();
+  EXPECT_EQ(rows, (std::vector<int64_t>{1, 2}));
+  EXPECT_EQ(Scalar("select sum(x) from a").AsInt64(), 30);
+
+  auto counted = provider_.Execute("SET NOCOUNT ON; delete from a where x = 10; create index ax on a(x)", {});
+  EXPECT_TRUE(counted->Columns().empty());
+  EXPECT_EQ(counted->RowsAffected(), 1);
+
+  auto mixed = provider_.Execute("select @@TRANCOUNT; select @@SPID", {});
+  ASSERT_TRUE(mixed->Next());
+  EXPECT_EQ(mixed->Value(0).AsInt64(), provider_.Spid());
+}
+
+TEST_F(SqliteProviderTest, StatementsWithoutWritesReportUnknownRowCount) {
+  EXPECT_EQ(provider_.Execute("create table t(a int)", {})->RowsAffected(), -1);
+  EXPECT_EQ(provider_.Execute("  ", {})->RowsAffected(), -1);
+  EXPECT_EQ(provider_.Execute("-- nothing but a comment", {})->RowsAffected(), -1);
+}
+
+TEST_F(SqliteProviderTest, ParameterCountMustMatchTheMarkers) {
+  db_.ExecDirect("create table t(a int, b int)");
+  EXPECT_THROW(provider_.Execute("insert into t values(?, ?)", {1}), EMSError);
+  EXPECT_THROW(provider_.Execute("insert into t values(?, ?)", {1, 2, 3}), EMSError);
+  EXPECT_EQ(Scalar("select count(*) from t").AsInt64(), 0);
+}
+
+TEST_F(SqliteProviderTest, ClosedProviderRefusesStatements) {
+  provider_.Close();
+  EXPECT_THROW(provider_.Execute("select 1", {}), EMSError);
+  EXPECT_FALSE(provider_.InTransaction());
+}
+
+TEST_F(SqliteProviderTest, AFileThatIsNoDatabaseIsRefusedAtOpen) {
+  const std::string path = db_.FilePath() + "-garbage";
+  std::ofstream(path) << std::string(4096, 'x');
+  SqliteProvider p;
+  ConnectionSettings settings = db_.Settings();
+  settings.database = path;
+  try {
+    p.Open(settings);
+    ADD_FAILURE() << "opened a file that is no database";
+  } catch (const EMSError& e) {
+    EXPECT_THAT(e.Message(), HasSubstr("file is not a database"));
+    EXPECT_EQ(e.SQLState(), "08001");
+  }
+  EXPECT_FALSE(p.IsOpen());
+  unlink(path.c_str());
+}
+
+TEST_F(SqliteProviderTest, ErrorsCarrySqliteCodes) {
+  db_.ExecDirect("create table t(id int primary key)");
+  provider_.Execute("insert into t values(1)", {});
+  try {
+    provider_.Execute("insert into t values(1)", {});
+    FAIL() << "no error";
+  } catch (const EMSError& e) {
+    EXPECT_EQ(e.SQLState(), "23000");
+    EXPECT_EQ(e.NativeError(), SQLITE_CONSTRAINT_PRIMARYKEY);
+  }
+}
+
+TEST_F(SqliteProviderTest, ExecCallsTheRegisteredProcedureWithItsArguments) {
+  std::vector<Variant> seen;
+  Registration r = RegisterProcedure(
+      "pQZ_SysSetConInfoRC", {{"mode", ftInteger}, {"on", ftInteger}, {"note", ftString}},
+      [&](Provider&, std::vector<Variant>& args) {
+        seen = args;
+        return std::unique_ptr<Cursor>();
+      });
+  auto cursor = provider_.Execute("exec pQZ_SysSetConInfoRC 2, 1", {});
+  EXPECT_TRUE(cursor->Columns().empty());
+  EXPECT_EQ(seen, (std::vector<Variant>{2, 1, Variant::Null()}));
+
+  provider_.Execute("EXECUTE dbo.pqz_syssetconinforc @note = 'a''b', @mode = ?", {7});
+  EXPECT_EQ(seen, (std::vector<Variant>{7, Variant::Null(), "a'b"}));
+
+  EXPECT_THROW(provider_.Execute("exec pQZ_SysSetConInfoRC 1, 2, 3, 4", {}), EMSError);
+  try {
+    provider_.Execute("exec pQZ_SysSetConInfoRC @nope = 1", {});
+    FAIL() << "no error";
+  } catch (const EMSError& e) {
+    EXPECT_EQ(e.Message(), "@nope is not a parameter for procedure pQZ_SysSetConInfoRC.");
+  }
+}
+
+TEST_F(SqliteProviderTest, ProcedureRunsSqlReturnsRowsAndWritesOutputs) {
+  db_.ExecDirect("create table tqz_people(id int primary key, name varchar(20))");
+  Registration r = RegisterProcedure(
+      "pQZ_AddPerson",
+      {{"id", ftInteger}, {"name", ftString}, {"count", ftInteger, ParamDirection::Output}},
+      [](Provider& p, std::vector<Variant>& args) {
+        p.Execute("insert into tqz_people values(?, ?)", {args[0], args[1]});
+        auto c = p.Execute("select count(*) from tqz_people", {});
+        c->Next();
+        args[2] = c->Value(0);
+        args[1] = "changed input";  // an input parameter is not written back
+        return p.Execute("select name from tqz_people order by id", {});
+      });
+
+  EXPECT_EQ(provider_.ProcedureParams("dbo.pQZ_AddPerson").size(), 3u);
+  EXPECT_EQ(provider_.ProcedureParams("pQZ_AddPerson")[2].direction, ParamDirection::Output);
+
+  std::vector<Variant> params{1, "Ann", Variant::Null()};
+  auto cursor = provider_.ExecuteProcedure("pQZ_AddPerson", params);
+  ASSERT_TRUE(cursor->Next());
+  EXPECT_EQ(cursor->Value(0).AsString(), "Ann");
+  EXPECT_FALSE(cursor->Next());
+  EXPECT_EQ(params[1].AsString(), "Ann");
+  EXPECT_EQ(params[2].AsInt64(), 1);
+
+  // Through exec, and not as the last statement of the text: the rows are kept.
+  auto rows = Rows("exec pQZ_AddPerson 2, 'Bob'; update tqz_people set name = upper(name)");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1][0].AsString(), "Bob");
+  EXPECT_EQ(Scalar("select name from tqz_people where id = 2").AsString(), "BOB");
+
+  EXPECT_THROW(provider_.ProcedureParams("pQZ_Missing"), EMSError);
+  std::vector<Variant> none;
+  try {
+    provider_.ExecuteProcedure("pQZ_Missing", none);
+    FAIL() << "no error";
+  } catch (const EMSError& e) {
+    EXPECT_EQ(e.Message(), "Could not find stored procedure 'pQZ_Missing'.");
+  }
+}
+
+TEST_F(SqliteProviderTest, RegisteredFunctionsReachOpenConnectionsAndLeaveWithTheirHandle) {
+  {
+    Registration r = RegisterScalarFunction("fQZ_Add", [](const std::vector<Variant>& a) {
+      return Variant(a.at(0).AsInt64() + a.at(1).AsInt64());
+    });
+    EXPECT_EQ(Scalar("select fQZ_Add(?, 3)", {4}).AsInt64(), 7);
+    EXPECT_FALSE(Scalar("select object_id('fQZ_Add')").IsNull());
+  }
+  try {
+    provider_.Execute("select fQZ_Add(1, 2)", {});
+    FAIL() << "the function outlived its registration";
+  } catch (const EMSError& e) {
+    EXPECT_THAT(e.Message(), HasSubstr("no such function"));
+  }
+  EXPECT_TRUE(Scalar("select object_id('fQZ_Add')").IsNull());
+}
+
+TEST_F(SqliteProviderTest, FunctionErrorsBecomeStatementErrors) {
+  Registration r = RegisterScalarFunction("fQZ_Fails", [](const std::vector<Variant>&) -> Variant {
+    throw EMSError("the function failed");
+  });
+  try {
+    provider_.Execute("select fQZ_Fails()", {});
+    FAIL() << "no error";
+  } catch (const EMSError& e) {
+    EXPECT_THAT(e.Message(), HasSubstr("the function failed"));
+  }
+}
+
+TEST_F(SqliteProviderTest, UserIdQueryUsesTheRegisteredUserFunction) {
+  const std::string query =
+      "if object_id('dbo.fQZ_UserGetCurrentUserID') is not null   SELECT "
+      "dbo.fQZ_UserGetCurrentUserID() else   SELECT 0";
+  Registration r = RegisterScalarFunction("fQZ_UserGetCurrentUserID",
+                                          [](const std::vector<Variant>&) { return Variant(17); });
+  EXPECT_EQ(Scalar(query).AsInt64(), 17);
+  r.Release();
+  EXPECT_EQ(Scalar(query).AsInt64(), 0);
+}
+
+TEST_F(SqliteProviderTest, ObjectIdKnowsRegisteredProcedures) {
+  Registration r = RegisterProcedure("pQZ_Known", {}, [](Provider&, std::vector<Variant>&) {
+    return std::unique_ptr<Cursor>();
+  });
+  const Variant id = Scalar("select Object_ID('dbo.pQZ_Known')");
+  ASSERT_FALSE(id.IsNull());
+  EXPECT_NE(id.AsInt64(), 0);
+  EXPECT_TRUE(Scalar("select Object_ID(NULL)").IsNull());
+}
+
+TEST_F(SqliteProviderTest, VersionProbeIsNullForSqlitesThreePartVersion) {
+  EXPECT_EQ(provider_.ServerVersion(), sqlite3_libversion());
+  EXPECT_TRUE(Scalar("select convert(tinyint, parsename(cast(serverproperty('ProductVersion') as "
+                     "varchar(30)), 4))")
+                  .IsNull());
+  EXPECT_EQ(Scalar("select parsename('16.0.1000.6', 4)").AsString(), "16");
+}
+
+TEST_F(SqliteProviderTest, AnAbandonedCursorLeavesNoLockBehind) {
+  db_.ExecDirect("create table t(a int); insert into t values(1), (2), (3)");
+  {
+    auto cursor = provider_.Execute("select a from t", {});
+    ASSERT_TRUE(cursor->Next());
+  }
+  {
+    auto script = provider_.Execute("select 1; select a from t", {});
+    ASSERT_TRUE(script->Next());
+  }
+  // Another connection can write at once: no statement still holds a shared lock.
+  db_.ExecDirect("pragma busy_timeout = 0; insert into t values(4)");
+  EXPECT_EQ(Scalar("select count(*) from t").AsInt64(), 4);
+}
+
+}  // namespace
+}  // namespace tersify::providers
