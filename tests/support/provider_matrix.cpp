@@ -1,17 +1,67 @@
 #include "tests/support/provider_matrix.h"
 
+#include <sql.h>
+#include <sqlext.h>
 #include <sqlite3.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <stdexcept>
 
+#include "tests/support/tds_server/tds_test_server.h"
+
 namespace tersify::testing {
 
-// The TDS test server serving the file, for "odbc" (filled in with the server).
-struct TestDatabase::Server {};
+namespace {
 
-std::vector<std::string> AvailableProviders() { return {"sqlite"}; }
+// The database, login and password every "odbc" test database is served
+// under. The password holds ';' and '}' so that connection-string escaping is
+// exercised by every test that connects.
+const char kOdbcDatabase[] = "tersify_test";
+const char kOdbcUser[] = "tersify";
+const char kOdbcPassword[] = "Tds;Pass}word1";
+
+std::string OdbcDriverName() {
+  const char* name = std::getenv("TERSIFY_ODBC_DRIVER");
+  return name && *name ? name : "FreeTDS";
+}
+
+// Whether unixODBC knows the driver by name (odbcinst.ini), asked through SQLDrivers.
+bool OdbcDriverRegistered(const std::string& driver) {
+  SQLHENV env = SQL_NULL_HENV;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) return false;
+  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  bool found = false;
+  SQLCHAR name[256], attributes[1024];
+  SQLSMALLINT name_length, attributes_length;
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  while (!found && SQL_SUCCEEDED(SQLDrivers(env, direction, name, sizeof name, &name_length,
+                                            attributes, sizeof attributes, &attributes_length))) {
+    found = strcasecmp(reinterpret_cast<const char*>(name), driver.c_str()) == 0;
+    direction = SQL_FETCH_NEXT;
+  }
+  SQLFreeHandle(SQL_HANDLE_ENV, env);
+  return found;
+}
+
+}  // namespace
+
+// The TDS test server serving the file, for "odbc".
+struct TestDatabase::Server {
+  explicit Server(const std::string& file)
+      : server(file, kOdbcDatabase, kOdbcUser, kOdbcPassword) {}
+  TdsTestServer server;
+};
+
+std::vector<std::string> AvailableProviders() {
+  static const std::vector<std::string> providers = [] {
+    std::vector<std::string> list = {"sqlite"};
+    if (OdbcDriverRegistered(OdbcDriverName())) list.push_back("odbc");
+    return list;
+  }();
+  return providers;
+}
 
 TestDatabase::TestDatabase(const std::string& provider) : provider_(provider) {
   const char* tmp = std::getenv("TMPDIR");
@@ -23,7 +73,20 @@ TestDatabase::TestDatabase(const std::string& provider) : provider_(provider) {
   if (provider == "sqlite") {
     settings_.server = "sqlite";
     settings_.database = file_path_;
+  } else if (provider == "odbc") {
+    try {
+      server_ = std::make_unique<Server>(file_path_);
+    } catch (...) {
+      unlink(file_path_.c_str());
+      throw;
+    }
+    settings_.server = "127.0.0.1";
+    settings_.port = server_->server.Port();
+    settings_.database = kOdbcDatabase;
+    settings_.username = kOdbcUser;
+    settings_.password = kOdbcPassword;
   } else {
+    unlink(file_path_.c_str());
     throw std::runtime_error("provider not available: " + provider);
   }
 }
@@ -41,6 +104,7 @@ void TestDatabase::ExecDirect(const std::string& sql) const {
     sqlite3_close(db);
     throw std::runtime_error(message);
   }
+  sqlite3_busy_timeout(db, 5000);  // a served connection may hold the file for a moment
   char* error = nullptr;
   int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
   std::string message = error ? error : "";

@@ -1,0 +1,66 @@
+// tds-test-server --port N --database-file FILE --database NAME --user U --password P
+//
+// Serves the SQLite file FILE as database NAME over TDS on 127.0.0.1:N until
+// it receives SIGINT or SIGTERM, logging one line per request to standard error.
+
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "tests/support/tds_server/tds_test_server.h"
+
+namespace {
+
+int Usage() {
+  std::cerr << "usage: tds-test-server --port N --database-file FILE --database NAME "
+               "--user U --password P\n";
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::map<std::string, std::string> options;
+  for (int i = 1; i < argc; i += 2) {
+    if (i + 1 >= argc || std::strncmp(argv[i], "--", 2) != 0) return Usage();
+    options[argv[i] + 2] = argv[i + 1];
+  }
+  for (const char* name : {"port", "database-file", "database", "user", "password"})
+    if (!options.count(name)) return Usage();
+  int port;
+  try {
+    port = std::stoi(options["port"]);
+  } catch (const std::exception&) {
+    return Usage();
+  }
+
+  // The signals are waited for here, so no other thread may take them.
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGINT);
+  sigaddset(&stop, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+
+  std::mutex log_mutex;
+  try {
+    tersify::testing::TdsTestServer server(
+        options["database-file"], options["database"], options["user"], options["password"],
+        port, [&log_mutex](const std::string& line) {
+          std::lock_guard<std::mutex> lock(log_mutex);
+          std::cerr << line << std::endl;
+        });
+    std::cerr << "listening on 127.0.0.1:" << server.Port() << std::endl;
+    int signal_number;
+    sigwait(&stop, &signal_number);
+    std::cerr << "stopping" << std::endl;
+  } catch (const std::exception& error) {
+    std::cerr << "tds-test-server: " << error.what() << std::endl;
+    return 1;
+  }
+  return 0;
+}

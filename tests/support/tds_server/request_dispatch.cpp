@@ -1,0 +1,301 @@
+#include "tests/support/tds_server/request_dispatch.h"
+
+#include <strings.h>
+
+#include <cctype>
+
+#include "client/errors.h"
+#include "tests/support/tds_server/catalog.h"
+#include "tests/support/tds_server/packet_io.h"
+#include "tests/support/tds_server/result_streaming.h"
+
+namespace tersify::testing::tds {
+namespace {
+
+constexpr int32_t kUserError = 50000;
+constexpr uint8_t kErrorSeverity = 16;
+constexpr size_t kMaxPrepared = 65536;
+
+// Things a client can do wrong, answered with SQL Server's own numbers.
+class ServerError : public std::runtime_error {
+ public:
+  ServerError(int32_t number, const std::string& message)
+      : std::runtime_error(message), number_(number) {}
+  int32_t Number() const { return number_; }
+
+ private:
+  int32_t number_;
+};
+
+int32_t ErrorNumber(const std::exception& error) {
+  if (auto* server = dynamic_cast<const ServerError*>(&error)) return server->Number();
+  if (auto* database = dynamic_cast<const EDAError*>(&error))
+    if (database->NativeError() != 0) return database->NativeError();
+  return kUserError;
+}
+
+bool Is(const std::string& name, const char* wanted) {
+  return strcasecmp(name.c_str(), wanted) == 0;
+}
+
+// One line of text for the log: whitespace runs folded, long texts cut.
+std::string Excerpt(const std::string& text) {
+  std::string line;
+  for (char c : text) {
+    bool space = std::isspace(static_cast<unsigned char>(c));
+    if (space && (line.empty() || line.back() == ' ')) continue;
+    line += space ? ' ' : c;
+    if (line.size() >= 160) return line + "...";
+  }
+  return line;
+}
+
+std::string ParamText(const RpcRequest& request, size_t index) {
+  if (index >= request.params.size())
+    throw ServerError(201, "Procedure or function '" + request.procedure +
+                               "' expects a parameter which was not supplied.");
+  return request.params[index].value.AsString();
+}
+
+// Values of declared parameters from `first` on; named values are matched by
+// name with the declarations, unnamed ones by position.
+std::vector<Variant> DeclaredValues(const RpcRequest& request, size_t first,
+                                    const std::string& declarations) {
+  std::vector<Variant> values;
+  std::vector<std::string> names = DeclaredNames(declarations);
+  bool named = first < request.params.size();
+  for (size_t i = first; i < request.params.size(); ++i) named &= !request.params[i].name.empty();
+  if (!named) {
+    for (size_t i = first; i < request.params.size(); ++i) values.push_back(request.params[i].value);
+    return values;
+  }
+  for (const std::string& name : names) {
+    const RpcParam* param = request.Named(name);
+    values.push_back(param ? param->value : Variant());
+  }
+  return values;
+}
+
+bool ReturnsRows(const std::string& sql) {
+  size_t at = sql.find_first_not_of(" \t\r\n(");
+  if (at == std::string::npos) return false;
+  std::string word;
+  while (at < sql.size() && std::isalpha(static_cast<unsigned char>(sql[at])))
+    word += static_cast<char>(std::tolower(static_cast<unsigned char>(sql[at++])));
+  return word == "select" || word == "with" || word == "values";
+}
+
+}  // namespace
+
+void RequestDispatcher::Log(const std::string& line) const {
+  if (log_) log_(line);
+}
+
+void RequestDispatcher::Answer(bool procedure, const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const ConnectionClosed&) {
+    throw;
+  } catch (const std::exception& error) {
+    Log(std::string("  error: ") + error.what());
+    out_.Error(ErrorNumber(error), kErrorSeverity, error.what());
+    if (procedure) out_.DoneProc(kDoneError);
+    else out_.Done(kDoneError);
+  }
+  out_.EndMessage();
+}
+
+void RequestDispatcher::Batch(const std::string& payload) {
+  std::string sql;
+  Answer(false, [&] {
+    sql = DecodeBatch(payload);
+    Log("batch: " + Excerpt(sql));
+    std::unique_ptr<providers::Cursor> cursor = provider_.Execute(sql, {});
+    StreamedResult result = StreamCursor(*cursor, out_);
+    out_.Done(CountStatus(result), CountRows(result));
+  });
+}
+
+void RequestDispatcher::Rpc(const std::string& payload) {
+  Answer(true, [&] {
+    RpcRequest request = DecodeRpc(payload);
+    const std::string& name = request.procedure;
+    if (Is(name, "sp_executesql")) ExecuteSql(request);
+    else if (Is(name, "sp_prepexec")) PrepExec(request);
+    else if (Is(name, "sp_execute")) Execute(request);
+    else if (Is(name, "sp_prepare")) Prepare(request);
+    else if (Is(name, "sp_unprepare")) Unprepare(request);
+    else if (IsCatalogProcedure(name)) Catalog(request);
+    else Procedure(request);
+  });
+}
+
+void RequestDispatcher::Run(const Prepared& statement, const RpcRequest& request, size_t first,
+                            const RpcParam* handle, int32_t handle_value) {
+  std::vector<Variant> values =
+      BindValues(statement.statement, DeclaredValues(request, first, statement.declarations));
+  std::unique_ptr<providers::Cursor> cursor = provider_.Execute(statement.statement.sql, values);
+  StreamedResult result = StreamCursor(*cursor, out_);
+  cursor.reset();
+  out_.DoneInProc(kDoneMore | CountStatus(result), CountRows(result));
+  out_.ReturnStatus(0);
+  if (handle) out_.ReturnValue(0, handle->name, IntType(4), Variant(handle_value));
+  out_.DoneProc(kDoneFinal);
+}
+
+void RequestDispatcher::ExecuteSql(const RpcRequest& request) {
+  std::string sql = ParamText(request, 0);
+  std::string declarations = request.params.size() > 1 ? request.params[1].value.AsString() : "";
+  Log("rpc sp_executesql: " + Excerpt(sql));
+  Run({ToPositional(sql, declarations), declarations}, request, 2, nullptr, 0);
+}
+
+void RequestDispatcher::PrepExec(const RpcRequest& request) {
+  std::string declarations = ParamText(request, 1);
+  std::string sql = ParamText(request, 2);
+  Log("rpc sp_prepexec: " + Excerpt(sql));
+  if (prepared_.size() >= kMaxPrepared) throw ServerError(kUserError, "too many prepared statements");
+  int32_t handle = next_handle_++;
+  Prepared& statement = prepared_[handle] = {ToPositional(sql, declarations), declarations};
+  try {
+    Run(statement, request, 3, &request.params[0], handle);
+  } catch (...) {
+    prepared_.erase(handle);
+    throw;
+  }
+}
+
+void RequestDispatcher::Execute(const RpcRequest& request) {
+  if (request.params.empty()) ParamText(request, 0);
+  int32_t handle = request.params[0].value.AsInteger();
+  auto found = prepared_.find(handle);
+  if (found == prepared_.end())
+    throw ServerError(8179, "Could not find prepared statement with handle " +
+                                std::to_string(handle) + ".");
+  Log("rpc sp_execute " + std::to_string(handle) + ": " + Excerpt(found->second.statement.sql));
+  Run(found->second, request, 1, nullptr, 0);
+}
+
+void RequestDispatcher::Prepare(const RpcRequest& request) {
+  std::string declarations = ParamText(request, 1);
+  std::string sql = ParamText(request, 2);
+  Log("rpc sp_prepare: " + Excerpt(sql));
+  if (prepared_.size() >= kMaxPrepared) throw ServerError(kUserError, "too many prepared statements");
+  Prepared statement{ToPositional(sql, declarations), declarations};
+  // The columns of a query are described without fetching: it runs with null
+  // values and only its description is sent. Other statements are not run.
+  if (ReturnsRows(statement.statement.sql)) {
+    std::vector<Variant> nulls(statement.statement.value_index.size());
+    std::unique_ptr<providers::Cursor> cursor = provider_.Execute(statement.statement.sql, nulls);
+    SendColumns(*cursor, out_);
+  }
+  int32_t handle = next_handle_++;
+  prepared_[handle] = std::move(statement);
+  out_.ReturnStatus(0);
+  out_.ReturnValue(0, request.params[0].name, IntType(4), Variant(handle));
+  out_.DoneProc(kDoneFinal);
+}
+
+void RequestDispatcher::Unprepare(const RpcRequest& request) {
+  if (request.params.empty()) ParamText(request, 0);
+  int32_t handle = request.params[0].value.AsInteger();
+  Log("rpc sp_unprepare " + std::to_string(handle));
+  prepared_.erase(handle);
+  out_.ReturnStatus(0);
+  out_.DoneProc(kDoneFinal);
+}
+
+void RequestDispatcher::Catalog(const RpcRequest& request) {
+  std::string line = "rpc " + request.procedure;
+  for (const RpcParam& param : request.params) line += " " + param.name + "=" + param.value.AsString();
+  Log(line);
+  int64_t rows = SendCatalog(provider_, request, database_, out_);
+  out_.DoneInProc(kDoneMore | kDoneCount, static_cast<uint64_t>(rows));
+  out_.ReturnStatus(0);
+  out_.DoneProc(kDoneFinal);
+}
+
+void RequestDispatcher::Procedure(const RpcRequest& request) {
+  Log("rpc " + request.procedure + " (" + std::to_string(request.params.size()) + " parameters)");
+  std::vector<Variant> values;
+  values.reserve(request.params.size());
+  for (const RpcParam& param : request.params) values.push_back(param.value);
+  std::string name = request.procedure;
+  if (name.size() > 4 && Is(name.substr(0, 4), "dbo.")) name = name.substr(4);
+  std::unique_ptr<providers::Cursor> cursor = provider_.ExecuteProcedure(name, values);
+  StreamedResult result;
+  if (cursor) result = StreamCursor(*cursor, out_);
+  cursor.reset();
+  out_.DoneInProc(kDoneMore | CountStatus(result), CountRows(result));
+  out_.ReturnStatus(0);
+  for (size_t i = 0; i < request.params.size(); ++i) {
+    const RpcParam& param = request.params[i];
+    if (param.IsOutput())
+      out_.ReturnValue(static_cast<uint16_t>(i), param.name, param.type,
+                       i < values.size() ? values[i] : Variant());
+  }
+  out_.DoneProc(kDoneFinal);
+}
+
+std::string RequestDispatcher::NewDescriptor() {
+  ByteWriter descriptor;
+  descriptor.U64(++transactions_);
+  return descriptor.Take();
+}
+
+void RequestDispatcher::Transaction(const std::string& payload) {
+  Answer(false, [&] {
+    TmRequest request = DecodeTm(payload);
+    switch (request.kind) {
+      case TmKind::Begin:
+        Log("tm begin");
+        provider_.StartTransaction();
+        descriptor_ = NewDescriptor();
+        out_.EnvChangeBytes(kEnvBeginTransaction, descriptor_, "");
+        break;
+      case TmKind::Commit:
+      case TmKind::Rollback: {
+        bool commit = request.kind == TmKind::Commit;
+        Log(std::string(commit ? "tm commit" : "tm rollback") +
+            (request.begin_next ? " and begin" : ""));
+        if (provider_.InTransaction()) {
+          if (commit) provider_.Commit();
+          else provider_.Rollback();
+          out_.EnvChangeBytes(commit ? kEnvCommitTransaction : kEnvRollbackTransaction, "",
+                              descriptor_);
+          descriptor_.clear();
+        } else if (commit) {
+          throw ServerError(3902, "The COMMIT TRANSACTION request has no corresponding BEGIN "
+                                  "TRANSACTION.");
+        }
+        if (request.begin_next) {
+          provider_.StartTransaction();
+          descriptor_ = NewDescriptor();
+          out_.EnvChangeBytes(kEnvBeginTransaction, descriptor_, "");
+        }
+        break;
+      }
+      case TmKind::Other:
+        Log("tm request " + std::to_string(request.code));
+        throw ServerError(kUserError, "transaction request " + std::to_string(request.code) +
+                                          " is not supported");
+    }
+    out_.Done(kDoneFinal);
+  });
+}
+
+void RequestDispatcher::Attention() {
+  Log("attention");
+  out_.Done(kDoneAttention);
+  out_.EndMessage();
+}
+
+void RequestDispatcher::Disconnected() noexcept {
+  try {
+    if (provider_.InTransaction()) provider_.Rollback();
+  } catch (...) {
+    // The connection is gone either way; closing the provider discards the transaction.
+  }
+}
+
+}  // namespace tersify::testing::tds

@@ -1,0 +1,36 @@
+#pragma once
+// One client connection from PRELOGIN to end of stream: login checks, then
+// every request handed to the dispatcher, on its own SQLite connection.
+
+#include <string>
+
+#include "tests/support/tds_server/request_dispatch.h"
+
+namespace tersify::testing::tds {
+
+struct ServerSettings {
+  std::string database_file;  // the SQLite file behind the database
+  std::string database;       // the name clients log in to
+  std::string user;
+  std::string password;
+};
+
+class Session {
+ public:
+  Session(int fd, const ServerSettings& settings, RequestLog log)
+      : fd_(fd), settings_(settings), log_(std::move(log)) {}
+  // Serves the connection until the client leaves or breaks the protocol.
+  // Never throws.
+  void Run() noexcept;
+
+ private:
+  void Serve();
+  void Log(const std::string& line) const;
+
+  int fd_;
+  const ServerSettings& settings_;
+  RequestLog log_;
+  std::string client_;
+};
+
+}  // namespace tersify::testing::tds

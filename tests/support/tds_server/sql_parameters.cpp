@@ -1,0 +1,101 @@
+#include "tests/support/tds_server/sql_parameters.h"
+
+#include <strings.h>
+
+#include <cctype>
+#include <stdexcept>
+
+namespace tersify::testing::tds {
+namespace {
+
+bool NameChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' || c == '#' ||
+         c == '$' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+// The end of the quoted run starting at `at` (a doubled quote stays inside).
+size_t SkipQuoted(const std::string& sql, size_t at, char close) {
+  for (size_t i = at + 1; i < sql.size(); ++i) {
+    if (sql[i] != close) continue;
+    if (i + 1 < sql.size() && sql[i + 1] == close) {
+      ++i;
+      continue;
+    }
+    return i + 1;
+  }
+  return sql.size();
+}
+
+}  // namespace
+
+std::vector<std::string> DeclaredNames(const std::string& declarations) {
+  std::vector<std::string> names;
+  int depth = 0;
+  bool expect_name = true;
+  for (size_t i = 0; i < declarations.size(); ++i) {
+    char c = declarations[i];
+    if (c == '(') ++depth;
+    else if (c == ')') --depth;
+    else if (c == ',' && depth == 0) expect_name = true;
+    else if (c == '@' && expect_name) {
+      size_t end = i + 1;
+      while (end < declarations.size() && NameChar(declarations[end])) ++end;
+      names.push_back(declarations.substr(i, end - i));
+      expect_name = false;
+      i = end - 1;
+    }
+  }
+  return names;
+}
+
+PositionalStatement ToPositional(const std::string& sql, const std::string& declarations) {
+  std::vector<std::string> names = DeclaredNames(declarations);
+  PositionalStatement out;
+  out.sql.reserve(sql.size());
+  for (size_t i = 0; i < sql.size();) {
+    char c = sql[i];
+    size_t end = i + 1;
+    if (c == '\'' || c == '"') {
+      end = SkipQuoted(sql, i, c);
+    } else if (c == '[') {
+      end = SkipQuoted(sql, i, ']');
+    } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
+      end = sql.find('\n', i);
+      end = end == std::string::npos ? sql.size() : end;
+    } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
+      end = sql.find("*/", i + 2);
+      end = end == std::string::npos ? sql.size() : end + 2;
+    } else if (c == '@' || NameChar(c)) {
+      while (end < sql.size() && NameChar(sql[end])) ++end;
+      if (c == '@') {
+        std::string name = sql.substr(i, end - i);
+        for (size_t k = 0; k < names.size(); ++k) {
+          if (strcasecmp(names[k].c_str(), name.c_str()) == 0) {
+            out.sql += '?';
+            out.value_index.push_back(k);
+            i = end;
+            break;
+          }
+        }
+        if (i == end) continue;
+      }
+    }
+    out.sql.append(sql, i, end - i);
+    i = end;
+  }
+  return out;
+}
+
+std::vector<Variant> BindValues(const PositionalStatement& statement,
+                                const std::vector<Variant>& declared_values) {
+  std::vector<Variant> values;
+  values.reserve(statement.value_index.size());
+  for (size_t index : statement.value_index) {
+    if (index >= declared_values.size())
+      throw std::invalid_argument("no value given for parameter " + std::to_string(index + 1));
+    values.push_back(declared_values[index]);
+  }
+  return values;
+}
+
+}  // namespace tersify::testing::tds

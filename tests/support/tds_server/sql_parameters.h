@@ -1,0 +1,30 @@
+#pragma once
+// Statements sent through sp_executesql / sp_prepexec name their parameters
+// (@P1, @P2 ... declared as "@P1 INT,@P2 VARBINARY(MAX)"); the provider binds
+// positional '?' marks. This turns one form into the other.
+
+#include <string>
+#include <vector>
+
+#include "framework/rtl/variant.h"
+
+namespace tersify::testing::tds {
+
+struct PositionalStatement {
+  std::string sql;
+  // For each '?' in order, the index of its value among the declared parameters.
+  std::vector<size_t> value_index;
+};
+
+// The parameter names of a declaration list, in order, with their '@'.
+std::vector<std::string> DeclaredNames(const std::string& declarations);
+
+// Replaces every use of a declared parameter by '?' (quoted text, quoted
+// names and comments are left alone). A parameter used twice is bound twice.
+PositionalStatement ToPositional(const std::string& sql, const std::string& declarations);
+
+// The values for the statement's marks, taken from the declared values.
+std::vector<Variant> BindValues(const PositionalStatement& statement,
+                                const std::vector<Variant>& declared_values);
+
+}  // namespace tersify::testing::tds

@@ -1,0 +1,41 @@
+#pragma once
+// A TDS 7.4 server on 127.0.0.1 good enough for FreeTDS's ODBC driver: it
+// logs clients in to one database and runs what they send on the sqlite
+// provider, one SQLite connection (and one thread) per client connection.
+//
+//   TdsTestServer server("/tmp/db.sqlite", "tersify", "sa", "secret");
+//   ... DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=<server.Port()>;DATABASE=tersify;...
+
+#include <atomic>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace tersify::testing {
+
+class TdsTestServer {
+ public:
+  // Receives one line per request (and per login, disconnect, error).
+  using LogSink = std::function<void(const std::string&)>;
+
+  // Starts listening at once on 127.0.0.1:`port` (0: a free port chosen by the
+  // system). Raises std::runtime_error when the port cannot be bound.
+  TdsTestServer(std::string database_file, std::string database, std::string user,
+                std::string password, int port = 0, LogSink log = nullptr);
+  // Stops: closes the listener and every connection and joins all threads.
+  ~TdsTestServer();
+  TdsTestServer(const TdsTestServer&) = delete;
+  TdsTestServer& operator=(const TdsTestServer&) = delete;
+
+  int Port() const { return port_; }
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  int port_ = 0;
+};
+
+}  // namespace tersify::testing

@@ -1,0 +1,600 @@
+#include "tests/support/tds_server/type_mapping.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include "framework/rtl/exception.h"
+
+namespace tersify::testing::tds {
+
+const char kCollation[5] = {0x09, 0x04, static_cast<char>(0xD0), 0x00, 0x34};
+
+namespace {
+
+constexpr uint64_t kPlpNull = 0xFFFFFFFFFFFFFFFFull;
+constexpr uint64_t kPlpUnknownLength = 0xFFFFFFFFFFFFFFFEull;
+constexpr size_t kPlpChunk = 32 * 1024;
+constexpr int64_t kDaysTo1899 = 693593;  // 0001-01-01 .. 1899-12-30
+constexpr double kSecondsPerDay = 86400.0;
+
+using Int128 = __int128;
+
+enum class Length { Fixed, Byte, Short, Long, None };
+
+// How a type carries its length in TYPE_INFO and in its values.
+Length LengthKind(uint8_t type) {
+  switch (type) {
+    case kNull: case kInt1: case kBit: case kInt2: case kInt4: case kDateTim4: case kFlt4:
+    case kMoney: case kDateTime: case kFlt8: case kMoney4: case kInt8:
+      return Length::Fixed;
+    case kGuid: case kIntN: case kBitN: case kDecimalN: case kNumericN: case kFltN:
+    case kMoneyN: case kDateTimeN:
+      return Length::Byte;
+    case kDateN: case kTimeN: case kDateTime2N: case kDateTimeOffsetN:
+      return Length::None;  // no length in TYPE_INFO, a length byte in values
+    case kBigVarBinary: case kBigVarChar: case kBigBinary: case kBigChar: case kNVarChar:
+    case kNChar:
+      return Length::Short;
+    case kImage: case kText: case kNText:
+      return Length::Long;
+    default:
+      throw ProtocolError("unsupported data type 0x" + std::to_string(type));
+  }
+}
+
+uint32_t FixedSize(uint8_t type) {
+  switch (type) {
+    case kNull: return 0;
+    case kInt1: case kBit: return 1;
+    case kInt2: return 2;
+    case kInt4: case kDateTim4: case kFlt4: case kMoney4: return 4;
+    default: return 8;
+  }
+}
+
+bool HasCollation(uint8_t type) {
+  return type == kBigVarChar || type == kBigChar || type == kNVarChar || type == kNChar ||
+         type == kText || type == kNText;
+}
+
+bool IsWide(uint8_t type) { return type == kNVarChar || type == kNChar || type == kNText; }
+bool IsNarrowText(uint8_t type) {
+  return type == kBigVarChar || type == kBigChar || type == kText;
+}
+
+// Bytes of a time value with the given fractional-second scale.
+uint32_t TimeBytes(uint8_t scale) { return scale <= 2 ? 3 : scale <= 4 ? 4 : 5; }
+
+uint32_t DecimalBytes(uint8_t precision) {
+  return precision <= 9 ? 5 : precision <= 19 ? 9 : precision <= 28 ? 13 : 17;
+}
+
+Int128 Pow10(int n) {
+  Int128 p = 1;
+  while (n-- > 0) p *= 10;
+  return p;
+}
+
+uint64_t LittleEndian(std::string_view bytes) {
+  uint64_t v = 0;
+  for (size_t i = bytes.size(); i-- > 0;) v = (v << 8) | static_cast<uint8_t>(bytes[i]);
+  return v;
+}
+
+void PutLittleEndian(ByteWriter& out, uint64_t v, size_t bytes) {
+  for (size_t i = 0; i < bytes; ++i, v >>= 8) out.U8(static_cast<uint8_t>(v));
+}
+
+// ---- date and time: TDateTime counts days from 1899-12-30; before that the
+// fraction still counts forwards from midnight of the (negative) day.
+
+void SplitDateTime(TDateTime t, int64_t& day, double& seconds) {
+  double whole = std::trunc(t.value);
+  day = static_cast<int64_t>(whole);
+  seconds = std::fabs(t.value - whole) * kSecondsPerDay;
+}
+
+TDateTime JoinDateTime(int64_t day, double seconds) {
+  double fraction = seconds / kSecondsPerDay;
+  return TDateTime{day >= 0 ? static_cast<double>(day) + fraction
+                            : static_cast<double>(day) - fraction};
+}
+
+std::string Latin1ToUtf8(std::string_view bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::string Utf8ToLatin1(std::string_view utf8) {
+  std::string wide = Utf8ToUtf16(utf8), out;
+  for (size_t i = 0; i + 1 < wide.size(); i += 2) {
+    unsigned unit = static_cast<uint8_t>(wide[i]) | (static_cast<uint8_t>(wide[i + 1]) << 8);
+    out.push_back(unit < 0x100 ? static_cast<char>(unit) : '?');
+  }
+  return out;
+}
+
+std::string GuidText(std::string_view b) {
+  auto u = [&](size_t i) { return static_cast<unsigned>(static_cast<uint8_t>(b[i])); };
+  char text[40];
+  std::snprintf(text, sizeof text,
+                "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", u(3),
+                u(2), u(1), u(0), u(5), u(4), u(7), u(6), u(8), u(9), u(10), u(11), u(12),
+                u(13), u(14), u(15));
+  return text;
+}
+
+Variant DecodeText(uint8_t type, std::string_view bytes) {
+  if (IsWide(type)) return Variant(Utf16ToUtf8(bytes));
+  if (IsNarrowText(type)) return Variant(Latin1ToUtf8(bytes));
+  return Variant(TBytes{std::string(bytes)});
+}
+
+std::string ReadPlp(ByteReader& in, bool& is_null) {
+  uint64_t total = in.U64();
+  is_null = total == kPlpNull;
+  std::string data;
+  if (is_null) return data;
+  if (total != kPlpUnknownLength && total <= in.Remaining()) data.reserve(total);
+  for (;;) {
+    uint32_t chunk = in.U32();
+    if (chunk == 0) break;
+    data.append(in.Raw(chunk));
+  }
+  return data;
+}
+
+Variant ReadDecimal(std::string_view bytes, uint8_t scale) {
+  if (bytes.size() < 2 || bytes.size() > 17) throw ProtocolError("bad decimal length");
+  bool positive = bytes[0] != 0;
+  Int128 magnitude = 0;
+  for (size_t i = bytes.size(); i-- > 1;)
+    magnitude = (magnitude << 8) | static_cast<uint8_t>(bytes[i]);
+  Int128 value = positive ? magnitude : -magnitude;
+  if (scale == 0 && value >= INT64_MIN && value <= INT64_MAX)
+    return Variant(static_cast<long long>(value));
+  return Variant(static_cast<double>(value) / std::pow(10.0, scale));
+}
+
+// Decimal text ("-12.345") scaled to an integer with `scale` digits after the point.
+Int128 ScaledDecimal(const std::string& text, uint8_t scale) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  bool negative = i < text.size() && text[i] == '-';
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+  Int128 value = 0;
+  int fraction_digits = -1;
+  bool any = false;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '.' && fraction_digits < 0) {
+      fraction_digits = 0;
+    } else if (c >= '0' && c <= '9') {
+      if (fraction_digits >= scale) continue;  // digits beyond the scale are cut
+      if (fraction_digits >= 0) ++fraction_digits;
+      value = value * 10 + (c - '0');
+      any = true;
+    } else {
+      break;
+    }
+  }
+  if (!any) throw std::invalid_argument("not a number: " + text);
+  value *= Pow10(scale - std::max(fraction_digits, 0));
+  return negative ? -value : value;
+}
+
+std::string DecimalText(const Variant& value, uint8_t scale) {
+  if (value.Type() == TVarType::Float) {
+    char text[400];
+    std::snprintf(text, sizeof text, "%.*f", scale, value.AsFloat());
+    return text;
+  }
+  if (value.Type() == TVarType::Integer || value.Type() == TVarType::Boolean)
+    return std::to_string(value.AsInt64());
+  return value.AsString();
+}
+
+// A provider value as the bytes of a binary or text column.
+std::string BinaryOf(const Variant& value) { return value.AsString(); }
+
+std::string TextBytesOf(uint8_t type, const Variant& value) {
+  std::string text = value.AsString();
+  if (value.Type() == TVarType::DateTime) text = DateTimeToStr(value.AsDateTime());
+  return IsWide(type) ? Utf8ToUtf16(text) : Utf8ToLatin1(text);
+}
+
+void WritePlp(ByteWriter& out, const std::string& data) {
+  out.U64(data.size());
+  for (size_t at = 0; at < data.size(); at += kPlpChunk) {
+    size_t n = std::min(kPlpChunk, data.size() - at);
+    out.U32(static_cast<uint32_t>(n));
+    out.Raw(std::string_view(data).substr(at, n));
+  }
+  out.U32(0);
+}
+
+void WriteDateParts(ByteWriter& out, uint8_t type, uint8_t scale, TDateTime t) {
+  int64_t day;
+  double seconds;
+  SplitDateTime(t, day, seconds);
+  if (type == kDateTimeN || type == kDateTime) {
+    int64_t ticks = std::llround(seconds * 300.0);
+    if (ticks >= 300LL * 86400) ++day, ticks = 0;
+    out.I32(static_cast<int32_t>(day - 2));
+    out.U32(static_cast<uint32_t>(ticks));
+    return;
+  }
+  if (type != kDateN) {
+    int64_t units = std::llround(seconds * std::pow(10.0, scale));
+    int64_t per_day = 86400LL * static_cast<int64_t>(Pow10(scale));
+    if (units >= per_day) ++day, units = 0;
+    PutLittleEndian(out, static_cast<uint64_t>(units), TimeBytes(scale));
+  }
+  if (type != kTimeN) PutLittleEndian(out, static_cast<uint64_t>(day + kDaysTo1899), 3);
+  if (type == kDateTimeOffsetN) out.U16(0);
+}
+
+}  // namespace
+
+bool TypeInfo::IsPlp() const {
+  return max_length == kMaxLength &&
+         (type == kBigVarBinary || type == kBigVarChar || type == kNVarChar);
+}
+
+std::string TypeInfo::SqlName() const {
+  auto sized = [&](const char* name, uint32_t units) {
+    return std::string(name) + "(" + (IsPlp() ? std::string("max") : std::to_string(units)) + ")";
+  };
+  switch (type) {
+    case kIntN: case kInt4: case kInt1: case kInt2: case kInt8: {
+      uint32_t n = type == kIntN ? max_length : FixedSize(type);
+      return n == 1 ? "tinyint" : n == 2 ? "smallint" : n == 8 ? "bigint" : "int";
+    }
+    case kBit: case kBitN: return "bit";
+    case kFlt4: return "real";
+    case kFlt8: return "float";
+    case kFltN: return max_length == 4 ? "real" : "float";
+    case kMoney: return "money";
+    case kMoney4: return "smallmoney";
+    case kMoneyN: return max_length == 4 ? "smallmoney" : "money";
+    case kDateTime: case kDateTimeN: return "datetime";
+    case kDateTim4: return "smalldatetime";
+    case kDateN: return "date";
+    case kTimeN: return "time";
+    case kDateTime2N: return "datetime2";
+    case kDateTimeOffsetN: return "datetimeoffset";
+    case kDecimalN: case kNumericN:
+      return std::string(type == kDecimalN ? "decimal(" : "numeric(") +
+             std::to_string(precision) + "," + std::to_string(scale) + ")";
+    case kGuid: return "uniqueidentifier";
+    case kNVarChar: return sized("nvarchar", max_length / 2);
+    case kNChar: return sized("nchar", max_length / 2);
+    case kBigVarChar: return sized("varchar", max_length);
+    case kBigChar: return sized("char", max_length);
+    case kBigVarBinary: return sized("varbinary", max_length);
+    case kBigBinary: return sized("binary", max_length);
+    case kText: return "text";
+    case kNText: return "ntext";
+    case kImage: return "image";
+    default: return "sql_variant";
+  }
+}
+
+TypeInfo ReadTypeInfo(ByteReader& in) {
+  TypeInfo info;
+  info.type = in.U8();
+  switch (LengthKind(info.type)) {
+    case Length::Fixed: info.max_length = FixedSize(info.type); break;
+    case Length::Byte: info.max_length = in.U8(); break;
+    case Length::Short: info.max_length = in.U16(); break;
+    case Length::Long: info.max_length = in.U32(); break;
+    case Length::None: break;
+  }
+  if (info.type == kDecimalN || info.type == kNumericN) {
+    info.precision = in.U8();
+    info.scale = in.U8();
+  }
+  if (info.type == kTimeN || info.type == kDateTime2N || info.type == kDateTimeOffsetN)
+    info.scale = in.U8();
+  if (HasCollation(info.type)) info.collation = std::string(in.Raw(5));
+  return info;
+}
+
+void WriteTypeInfo(ByteWriter& out, const TypeInfo& info) {
+  out.U8(info.type);
+  switch (LengthKind(info.type)) {
+    case Length::Fixed: case Length::None: break;
+    case Length::Byte: out.U8(static_cast<uint8_t>(info.max_length)); break;
+    case Length::Short: out.U16(static_cast<uint16_t>(info.max_length)); break;
+    case Length::Long: out.U32(info.max_length); break;
+  }
+  if (info.type == kDecimalN || info.type == kNumericN) {
+    out.U8(info.precision);
+    out.U8(info.scale);
+  }
+  if (info.type == kTimeN || info.type == kDateTime2N || info.type == kDateTimeOffsetN)
+    out.U8(info.scale);
+  if (HasCollation(info.type))
+    out.Raw(info.collation.size() == 5 ? std::string_view(info.collation)
+                                       : std::string_view(kCollation, 5));
+}
+
+Variant ReadValue(ByteReader& in, const TypeInfo& info) {
+  uint8_t type = info.type;
+  std::string_view bytes;
+  switch (LengthKind(type)) {
+    case Length::Fixed:
+      bytes = in.Raw(FixedSize(type));
+      if (type == kNull) return Variant();
+      break;
+    case Length::Byte: case Length::None: {
+      uint8_t n = in.U8();
+      if (n == 0) return Variant();
+      bytes = in.Raw(n);
+      break;
+    }
+    case Length::Short: {
+      if (info.IsPlp()) {
+        bool is_null;
+        std::string data = ReadPlp(in, is_null);
+        return is_null ? Variant() : DecodeText(type, data);
+      }
+      uint16_t n = in.U16();
+      if (n == 0xFFFF) return Variant();
+      return DecodeText(type, in.Raw(n));
+    }
+    case Length::Long: {
+      uint32_t n = in.U32();
+      if (n == 0xFFFFFFFF) return Variant();
+      return DecodeText(type, in.Raw(n));
+    }
+  }
+  auto integer = [&]() -> int64_t {
+    uint64_t raw = LittleEndian(bytes);
+    if (bytes.size() == 1) return static_cast<uint8_t>(raw);  // tinyint is unsigned
+    if (bytes.size() == 2) return static_cast<int16_t>(raw);
+    if (bytes.size() == 4) return static_cast<int32_t>(raw);
+    return static_cast<int64_t>(raw);
+  };
+  switch (type) {
+    case kInt1: case kInt2: case kInt4: case kInt8: case kIntN:
+      return Variant(static_cast<long long>(integer()));
+    case kBit: case kBitN:
+      return Variant(bytes[0] != 0);
+    case kFlt4: case kFlt8: case kFltN: {
+      ByteReader r(bytes);
+      return Variant(bytes.size() == 4 ? static_cast<double>(r.F32()) : r.F64());
+    }
+    case kMoney4: case kMoney: case kMoneyN: {
+      int64_t units;
+      if (bytes.size() == 4) {
+        units = static_cast<int32_t>(LittleEndian(bytes));
+      } else {
+        uint64_t high = LittleEndian(bytes.substr(0, 4)), low = LittleEndian(bytes.substr(4, 4));
+        units = static_cast<int64_t>((high << 32) | low);
+      }
+      return Variant(static_cast<double>(units) / 10000.0);
+    }
+    case kDateTime: case kDateTimeN: case kDateTim4: {
+      if (bytes.size() == 4) {  // smalldatetime: days, minutes
+        int64_t days = LittleEndian(bytes.substr(0, 2));
+        return Variant(JoinDateTime(days + 2, LittleEndian(bytes.substr(2, 2)) * 60.0));
+      }
+      int64_t days = static_cast<int32_t>(LittleEndian(bytes.substr(0, 4)));
+      return Variant(JoinDateTime(days + 2, LittleEndian(bytes.substr(4, 4)) / 300.0));
+    }
+    case kDateN: case kTimeN: case kDateTime2N: case kDateTimeOffsetN: {
+      double seconds = 0;
+      size_t at = 0;
+      if (type != kDateN) {
+        uint32_t n = TimeBytes(info.scale);
+        if (bytes.size() < n) throw ProtocolError("bad time length");
+        seconds = static_cast<double>(LittleEndian(bytes.substr(0, n))) /
+                  std::pow(10.0, info.scale);
+        at = n;
+      }
+      int64_t day = 0;
+      if (type != kTimeN) {
+        if (bytes.size() < at + 3) throw ProtocolError("bad date length");
+        day = static_cast<int64_t>(LittleEndian(bytes.substr(at, 3))) - kDaysTo1899;
+      }
+      return Variant(JoinDateTime(day, seconds));
+    }
+    case kDecimalN: case kNumericN:
+      return ReadDecimal(bytes, info.scale);
+    case kGuid:
+      if (bytes.size() != 16) throw ProtocolError("bad uniqueidentifier length");
+      return Variant(GuidText(bytes));
+    default:
+      throw ProtocolError("unsupported data type");
+  }
+}
+
+void WriteValue(ByteWriter& out, const TypeInfo& info, const Variant& value) {
+  uint8_t type = info.type;
+  Length kind = LengthKind(type);
+  if (value.IsNull()) {
+    if (info.IsPlp()) out.U64(kPlpNull);
+    else if (kind == Length::Short) out.U16(0xFFFF);
+    else if (kind == Length::Long) out.U32(0xFFFFFFFF);
+    else if (kind == Length::Byte || kind == Length::None) out.U8(0);
+    else throw std::invalid_argument("null value for a type that has no null");
+    return;
+  }
+  if (kind == Length::Short || kind == Length::Long) {
+    std::string data = (type == kBigVarBinary || type == kBigBinary || type == kImage)
+                           ? BinaryOf(value)
+                           : TextBytesOf(type, value);
+    if (info.IsPlp()) {
+      WritePlp(out, data);
+    } else if (kind == Length::Short) {
+      if (data.size() >= 0xFFFF) throw std::invalid_argument("value too long for its type");
+      out.U16(static_cast<uint16_t>(data.size()));
+      out.Raw(data);
+    } else {
+      out.U32(static_cast<uint32_t>(data.size()));
+      out.Raw(data);
+    }
+    return;
+  }
+  uint32_t size = kind == Length::Fixed ? FixedSize(type) : info.max_length;
+  auto length = [&](uint32_t n) {
+    if (kind != Length::Fixed) out.U8(static_cast<uint8_t>(n));
+  };
+  switch (type) {
+    case kInt1: case kInt2: case kInt4: case kInt8: case kIntN: {
+      int64_t v = value.Type() == TVarType::Boolean ? (value.AsBoolean() ? 1 : 0) : value.AsInt64();
+      length(size);
+      PutLittleEndian(out, static_cast<uint64_t>(v), size);
+      return;
+    }
+    case kBit: case kBitN:
+      length(1);
+      out.U8(value.AsBoolean() ? 1 : 0);
+      return;
+    case kFlt4: case kFlt8: case kFltN: {
+      length(size);
+      if (size == 4) {
+        float f = static_cast<float>(value.AsFloat());
+        uint32_t bits;
+        std::memcpy(&bits, &f, sizeof bits);
+        out.U32(bits);
+      } else {
+        out.F64(value.AsFloat());
+      }
+      return;
+    }
+    case kMoney4: case kMoney: case kMoneyN: {
+      int64_t units = static_cast<int64_t>(ScaledDecimal(DecimalText(value, 4), 4));
+      length(size);
+      if (size == 4) {
+        out.I32(static_cast<int32_t>(units));
+      } else {
+        out.U32(static_cast<uint32_t>(static_cast<uint64_t>(units) >> 32));
+        out.U32(static_cast<uint32_t>(units));
+      }
+      return;
+    }
+    case kDateTime: case kDateTimeN:
+      length(8);
+      WriteDateParts(out, kDateTimeN, 0, value.AsDateTime());
+      return;
+    case kDateN: case kTimeN: case kDateTime2N: case kDateTimeOffsetN: {
+      uint32_t n = (type == kDateN ? 0 : TimeBytes(info.scale)) + (type == kTimeN ? 0 : 3) +
+                   (type == kDateTimeOffsetN ? 2 : 0);
+      length(n);
+      WriteDateParts(out, type, info.scale, value.AsDateTime());
+      return;
+    }
+    case kDecimalN: case kNumericN: {
+      Int128 v = ScaledDecimal(DecimalText(value, info.scale), info.scale);
+      if (v >= Pow10(info.precision) || -v >= Pow10(info.precision))
+        throw std::invalid_argument("value out of range for " + info.SqlName());
+      uint32_t n = DecimalBytes(info.precision);
+      length(n);
+      out.U8(v >= 0 ? 1 : 0);
+      unsigned __int128 magnitude = static_cast<unsigned __int128>(v >= 0 ? v : -v);
+      for (uint32_t i = 1; i < n; ++i, magnitude >>= 8) out.U8(static_cast<uint8_t>(magnitude));
+      return;
+    }
+    default:
+      throw std::invalid_argument("cannot send values of type " + info.SqlName());
+  }
+}
+
+TypeInfo IntType(uint32_t bytes) {
+  TypeInfo info;
+  info.type = kIntN;
+  info.max_length = bytes;
+  return info;
+}
+
+TypeInfo NVarCharType(uint32_t chars) {
+  TypeInfo info;
+  info.type = kNVarChar;
+  info.max_length = chars == 0 || chars > 4000 ? kMaxLength : chars * 2;
+  info.collation.assign(kCollation, 5);
+  return info;
+}
+
+namespace {
+
+TypeInfo Simple(uint8_t type, uint32_t max_length = 0) {
+  TypeInfo info;
+  info.type = type;
+  info.max_length = max_length;
+  return info;
+}
+
+// Precision and scale from a declared type such as "decimal(18,4)".
+void DecimalDigits(const std::string& declared, uint8_t& precision, uint8_t& scale) {
+  int p = 18, s = 0;
+  size_t open = declared.find('(');
+  if (open != std::string::npos) {
+    if (std::sscanf(declared.c_str() + open, "(%d,%d", &p, &s) < 1) p = 18;
+  }
+  p = std::clamp(p, 1, 38);
+  s = std::clamp(s, 0, p);
+  precision = static_cast<uint8_t>(p);
+  scale = static_cast<uint8_t>(s);
+}
+
+TypeInfo TypeForValue(const Variant& sample) {
+  switch (sample.Type()) {
+    case TVarType::Boolean: return Simple(kBitN, 1);
+    case TVarType::Integer: return IntType(8);
+    case TVarType::Float: return Simple(kFltN, 8);
+    case TVarType::DateTime: return Simple(kDateTimeN, 8);
+    case TVarType::Bytes: return Simple(kBigVarBinary, kMaxLength);
+    default: return NVarCharType(0);
+  }
+}
+
+}  // namespace
+
+TypeInfo TypeForColumn(const providers::ColumnInfo& column, const Variant& sample) {
+  switch (column.type) {
+    case ftSmallint: case ftWord: return IntType(2);
+    case ftInteger: case ftAutoInc: return IntType(4);
+    case ftLargeint: return IntType(8);
+    case ftBoolean: return Simple(kBitN, 1);
+    case ftFloat: return Simple(kFltN, 8);
+    case ftCurrency: return Simple(kMoneyN, 8);
+    case ftBCD: case ftFMTBcd: {
+      TypeInfo info = Simple(kDecimalN);
+      DecimalDigits(column.declared_type, info.precision, info.scale);
+      info.max_length = DecimalBytes(info.precision);
+      return info;
+    }
+    case ftDate: return Simple(kDateN);
+    case ftTime: {
+      TypeInfo info = Simple(kTimeN);
+      info.scale = 7;
+      return info;
+    }
+    case ftDateTime: case ftTimeStamp: return Simple(kDateTimeN, 8);
+    case ftString: case ftFixedChar: case ftWideString: case ftFixedWideChar:
+    case ftGuid:
+      return NVarCharType(column.size > 0 ? static_cast<uint32_t>(column.size) : 0);
+    case ftMemo: case ftWideMemo: case ftFmtMemo: case ftOraClob:
+      return NVarCharType(0);
+    case ftBlob: case ftBytes: case ftVarBytes: case ftGraphic: case ftTypedBinary:
+    case ftOraBlob: case ftParadoxOle: case ftDBaseOle:
+      return Simple(kBigVarBinary, kMaxLength);
+    default:
+      return TypeForValue(sample);
+  }
+}
+
+}  // namespace tersify::testing::tds
