@@ -156,12 +156,21 @@ TEST(ThreadTest, FreeOnTerminateThreadDestroysItselfWhenItsBodyEnds) {
   EXPECT_TRUE(destroyed.Wait());  // LeakSanitizer reports the object if it were not freed
 }
 
+// A thread made suspended that does not free itself by its own choice.
+class SuspendedThread : public RecordingThread {
+ public:
+  SuspendedThread(Signal* entered, Signal* destroyed) : RecordingThread(true, entered, nullptr, 0), destroyed_(destroyed) {}
+  ~SuspendedThread() override { destroyed_->Set(); }
+
+ private:
+  Signal* destroyed_;
+};
+
 TEST(ThreadTest, LaunchMakesAnyThreadFreeItselfAndStartsASuspendedOne) {
-  Signal entered, release;
-  // RecordingThread is created suspended and owns nothing; Launch still runs it.
-  TThread::Launch<RecordingThread>(true, &entered, &release, 0);
+  Signal entered, destroyed;
+  TThread::Launch<SuspendedThread>(&entered, &destroyed);
   EXPECT_TRUE(entered.Wait());
-  release.Set();
+  EXPECT_TRUE(destroyed.Wait());
 }
 
 TEST(ThreadTest, CreateRefusesAClassThatFreesItself) {
