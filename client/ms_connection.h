@@ -2,9 +2,12 @@
 // TMSConnection: the client library's connection to SQL Server (or to the
 // embedded SQLite provider), with its login prompt, events and transactions.
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "client/errors.h"
 #include "client/providers/provider.h"
@@ -15,6 +18,7 @@
 namespace tersify {
 
 class TMSConnection;
+class TCustomMSDataSet;
 
 enum class TIsolationLevel { ilReadCommitted, ilReadUnCommitted, ilRepeatableRead, ilIsolated, ilSnapshot };
 enum class TMSAuthentication { auWindows, auServer };
@@ -90,10 +94,20 @@ class TMSConnection : public TComponent {
   // The open provider; raises "Operation is not allowed when the connection is
   // closed" when the connection is not open. For the client's datasets.
   providers::Provider& GetProvider();
-  // Primary-key columns of a table, asked of the server once per table and kept.
+  // Primary-key columns of a table, asked of the server once per table and kept
+  // while the connection stays open (table names compared ignoring case).
   const std::vector<std::string>& PrimaryKeyOf(const std::string& table);
 
  private:
+  friend class TCustomMSDataSet;
+  // Datasets using this connection: closed when it closes, detached when it is destroyed.
+  void AttachDataSet(TCustomMSDataSet* dataset);
+  void DetachDataSet(TCustomMSDataSet* dataset);
+  // Fires OnError with Fail true and returns Fail: the caller raises the error
+  // when true, and a silent EAbort otherwise (the operation did not happen).
+  bool FailOnError(EDAError& error);
+  void ApplyIsolationLevel();
+
   std::string username_, password_, server_, database_;
   int port_ = 0;
   bool login_prompt_ = false;
@@ -103,7 +117,8 @@ class TMSConnection : public TComponent {
   TStringList specific_options_;
   int login_timeout_ = 15;
   std::unique_ptr<providers::Provider> provider_;
-  std::vector<std::pair<std::string, std::vector<std::string>>> key_cache_;
+  std::deque<std::pair<std::string, std::vector<std::string>>> key_cache_;  // stable references
+  std::vector<TCustomMSDataSet*> datasets_;
 };
 
 }  // namespace tersify

@@ -58,12 +58,21 @@ class TCustomMSDataSet : public TDataSet {
   TMSConnection* Connection() const { return connection_; }
   void SetConnection(TMSConnection* connection);
 
-  // The SQL text; ":name" marks parameters, "&name" macros. Changing it closes
-  // the dataset and re-reads the parameter names (keeping values of names that stay).
+  // The SQL text; ":name" marks parameters, "&name" macros. SetSQLText closes
+  // the dataset. The parameter list follows the text: it is read again (keeping
+  // the values of names that stay) whenever the text or a macro changed, also
+  // after edits made through SQL() itself.
   TStrings& SQL() { return sql_; }
   void SetSQLText(const std::string& text);
-  TParams& Params() { return params_; }
-  TParam& ParamByName(const std::string& name) { return params_.ParamByName(name); }
+  TParams& Params() {
+    SyncParams();
+    return params_;
+  }
+  TParam& ParamByName(const std::string& name) { return Params().ParamByName(name); }
+  // When false the SQL text is not searched for parameters (stored procedures
+  // take theirs from the server).
+  bool ParamCheck() const { return param_check_; }
+  void SetParamCheck(bool value) { param_check_ = value; }
   // "&name" in the SQL text is replaced by the macro's value before it runs.
   TStrings& Macros() { return macros_; }
   TMSDataSetOptions& Options() { return options_; }
@@ -73,6 +82,9 @@ class TCustomMSDataSet : public TDataSet {
   TStrings& SQLDelete() { return sql_delete_; }
   TStrings& SQLRefresh() { return sql_refresh_; }
 
+  // All rows are fetched when the dataset opens, whatever FetchAll says: the
+  // provider's cursor is forward-only and one statement at a time runs on a
+  // connection, and deferred blobs are read with statements of their own.
   bool FetchAll() const { return fetch_all_; }
   virtual void SetFetchAll(bool value) { fetch_all_ = value; }
   int FetchRows() const { return fetch_rows_; }
@@ -99,7 +111,7 @@ class TCustomMSDataSet : public TDataSet {
   TUpdateExecuteEvent BeforeUpdateExecute;
   TUpdateExecuteEvent AfterUpdateExecute;
 
-  TParams* DetailParams() override { return &params_; }
+  TParams* DetailParams() override { return &Params(); }
 
  protected:
   // Before running a generated row statement the library asks whether to perform
@@ -115,10 +127,38 @@ class TCustomMSDataSet : public TDataSet {
   void InternalDelete() override;
   Variant FetchDeferredValue(int record_index, int column) override;
 
+  // The connection, opened when it is closed; raises when there is none.
+  TMSConnection& ActiveConnection();
+  // Runs the dataset's statement and returns its rows (a stored procedure runs
+  // the procedure).
+  virtual std::unique_ptr<providers::Cursor> OpenCursor();
+  // Called once every row of the cursor has been read.
+  virtual void CursorDone() {}
+  void SetRowsAffected(int64_t rows) { rows_affected_ = rows; }
+
  private:
-  // The text that runs: macros expanded, ":name" replaced by '?'.
-  ParsedSQL PreparedSQL() const;
-  std::vector<Variant> ParamValues(const ParsedSQL& parsed) const;
+  friend class TMSConnection;
+  struct DeferralPlan;
+
+  // Re-reads the parameter names when the expanded SQL text changed.
+  void SyncParams();
+  // Values for the '?' marks of the expanded text, in order.
+  std::vector<Variant> ParamValues();
+  // Decides, before the query runs, which blob columns can be read later by key.
+  void PlanDeferral(const std::string& sql);
+  void FillFieldDefs(const std::vector<providers::ColumnInfo>& columns);
+  void FetchRows(providers::Cursor& cursor);
+
+  // Posting (ms_dataset_posting.cpp).
+  struct RowStatement;
+  // Both return whether a statement ran.
+  bool RunCustomStatement(const std::string& text, TStatementType kind);
+  bool RunGeneratedStatement(TStatementType kind);
+  void ReleasePostedBlobs();
+  void ExecuteRowStatement(RowStatement& statement, TStatementType kind, bool generated);
+  std::string TableToUpdate() const;
+  Variant BindableValue(const TField* field, const Variant& value) const;
+  bool ColumnStillDeferred(const TField* field) const;
 
   TMSConnection* connection_ = nullptr;
   TStringList sql_, macros_, sql_insert_, sql_update_, sql_delete_, sql_refresh_;
@@ -132,6 +172,11 @@ class TCustomMSDataSet : public TDataSet {
   bool cached_updates_ = false;
   std::string updating_table_;
   int64_t rows_affected_ = -1;
+  bool param_check_ = true;
+  std::string parsed_text_;  // the expanded text the parameters were read from
+  ParsedSQL parsed_;
+  std::unique_ptr<providers::Cursor> pending_cursor_;  // rows of Execute, opened next
+  std::unique_ptr<DeferralPlan> deferral_;
 };
 
 class TMSQuery : public TCustomMSDataSet {
@@ -143,7 +188,7 @@ enum class TMSCursorType { ctDefaultResultSet, ctStatic, ctKeyset, ctDynamic };
 
 class TMSStoredProc : public TCustomMSDataSet {
  public:
-  using TCustomMSDataSet::TCustomMSDataSet;
+  explicit TMSStoredProc(TComponent* owner);
 
   const std::string& StoredProcName() const { return stored_proc_name_; }
   // Setting the name reads the procedure's parameters from the server when connected.
@@ -155,7 +200,15 @@ class TMSStoredProc : public TCustomMSDataSet {
   TMSCursorType CursorType() const { return cursor_type_; }
   void SetCursorType(TMSCursorType type) { cursor_type_ = type; }
 
+ protected:
+  std::unique_ptr<providers::Cursor> OpenCursor() override;
+  void CursorDone() override;
+
  private:
+  std::vector<Variant> CallValues() const;
+  void WriteOutputs();
+
+  std::vector<Variant> call_values_;  // arguments of the open call; outputs land here
   std::string stored_proc_name_;
   TMSCursorType cursor_type_ = TMSCursorType::ctDefaultResultSet;
   bool prepared_ = false;
