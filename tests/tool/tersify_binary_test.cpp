@@ -1,0 +1,98 @@
+// The real tersify program, run as a child process.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tool/command_line.h"
+
+namespace tersify {
+namespace {
+
+struct RunResult {
+  std::string out, err;
+  int exitCode = -1;
+};
+
+std::string ReadFile(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Runs the program with args, standard output and error going to files.
+RunResult RunTersify(const std::vector<std::string>& args, const char* lang = nullptr) {
+  char dir[] = "/tmp/tersify-run-XXXXXX";
+  if (!mkdtemp(dir)) return {};
+  const std::string out = std::string(dir) + "/out", err = std::string(dir) + "/err";
+  pid_t pid = fork();
+  if (pid == 0) {
+    int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int n = open("/dev/null", O_RDONLY);
+    if (o < 0 || e < 0 || n < 0) _exit(127);
+    dup2(o, 1);
+    dup2(e, 2);
+    dup2(n, 0);
+    if (lang) setenv("LANG", lang, 1);
+    unsetenv("DISPLAY");
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(TERSIFY_EXE));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(TERSIFY_EXE, argv.data());
+    _exit(127);
+  }
+  RunResult r;
+  int status = 0;
+  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
+  r.out = ReadFile(out);
+  r.err = ReadFile(err);
+  unlink(out.c_str());
+  unlink(err.c_str());
+  rmdir(dir);
+  return r;
+}
+
+struct BinaryCase {
+  const char* title;
+  std::vector<std::string> args;
+  const char* lang;
+};
+
+class MissingCommand : public ::testing::TestWithParam<BinaryCase> {};
+
+TEST_P(MissingCommand, PrintsMessageAndUsageAndExitsWithOne) {
+  const RunResult r = RunTersify(GetParam().args, GetParam().lang);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "Missing command\r\n\r\n" + UsageText + "\n");
+  EXPECT_EQ(r.err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Console, MissingCommand,
+    ::testing::Values(BinaryCase{"GuiZero", {"/GUI=0"}, nullptr},
+                      // Neither switch matches: /comp is no whole switch, --c has two dashes.
+                      BinaryCase{"NoSwitchMatches", {"-gui=0", "/comp", "--c"}, nullptr},
+                      BinaryCase{"UnknownWordsIgnored", {"hello", "/GUI=0", "/x=1"}, nullptr},
+                      BinaryCase{"CLocale", {"/gui=0", "/COMP"}, "C"},
+                      BinaryCase{"Utf8Locale", {"/gui=0", "/COMP"}, "C.UTF-8"}),
+    [](const auto& info) { return std::string(info.param.title); });
+
+TEST(TersifyBinary, WithoutCommandOrGuiSwitchPrintsTheUsageAndExitsWithOne) {
+  const RunResult r = RunTersify({});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, UsageText + "\n");
+  EXPECT_EQ(r.err, "");
+}
+
+}  // namespace
+}  // namespace tersify

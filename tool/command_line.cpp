@@ -1,0 +1,117 @@
+#include "tool/command_line.h"
+
+#include <cstdlib>
+#include <iostream>
+
+#include "framework/rtl/platform.h"
+#include "framework/rtl/strings.h"
+#include "tool/console_ui.h"
+#include "tool/user_interface.h"
+
+namespace tersify {
+namespace {
+
+// Drops exactly one leading '-' or '/'.
+std::string WithoutSwitchChar(const std::string& arg) {
+  if (!arg.empty() && (arg[0] == '-' || arg[0] == '/')) return arg.substr(1);
+  return arg;
+}
+
+std::vector<std::string>& Arguments() {
+  static std::vector<std::string> args;
+  return args;
+}
+
+HaltFunction& CurrentHalt() {
+  static HaltFunction halt = nullptr;
+  return halt;
+}
+
+}  // namespace
+
+const std::string UsageText = std::string("Usage params:") + sLineBreak +
+                              "/c or /compress - compress data" + sLineBreak +
+                              "/d or /decompress - decompress data" + sLineBreak +
+                              "/IP=<server>" + sLineBreak +
+                              "/DB=<databasename>" + sLineBreak +
+                              "/U=<username>" + sLineBreak +
+                              "/P=<password>" + sLineBreak +
+                              "/TABLE=<Tablename>" + sLineBreak +
+                              "/FIELD=<fieldname> - field in <tablename> to compress/decompress, "
+                              "default=tqz_reports,acReportData" + sLineBreak +
+                              "/KEY=<fieldname> - key field name";
+
+bool CheckParamSwitch(const std::string& Arg, const std::string& Name) {
+  return AnsiCompareText(WithoutSwitchChar(Arg), Name) == 0;
+}
+
+bool CheckParamValue(std::string& Arg, const std::string& Name) {
+  std::string rest = WithoutSwitchChar(Arg);
+  if (UpperCase(rest.substr(0, Name.size())) != Name) return false;
+  Arg = rest.substr(Name.size());
+  return true;
+}
+
+void ReadArguments(const std::vector<std::string>& Args, ToolSettings& Settings,
+                   const ConnectionValueSink& Sink) {
+  auto connection = [&](ConnectionValue which, std::string& field, const std::string& value) {
+    field = value;
+    if (Sink) Sink(which, value);
+  };
+  for (const std::string& word : Args) {
+    std::string value = word;
+    if (CheckParamSwitch(word, "C") || CheckParamSwitch(word, "COMPRESS"))
+      Settings.command = cmdCompress;
+    else if (CheckParamSwitch(word, "D") || CheckParamSwitch(word, "DECOMPRESS"))
+      Settings.command = cmdDecompress;
+    else if (CheckParamValue(value, "U="))
+      connection(ConnectionValue::Username, Settings.user, value);
+    else if (CheckParamValue(value, "P="))
+      connection(ConnectionValue::Password, Settings.password, value);
+    else if (CheckParamValue(value, "IP="))
+      connection(ConnectionValue::Server, Settings.server, value);
+    else if (CheckParamValue(value, "DB="))
+      connection(ConnectionValue::DatabaseName, Settings.database, value);
+    else if (CheckParamValue(value, "TABLE="))
+      Settings.table = value;
+    else if (CheckParamValue(value, "FIELD="))
+      Settings.field = value;
+    else if (CheckParamValue(value, "KEY="))
+      Settings.key = value;
+    else if (CheckParamValue(value, "GUI="))
+      Settings.interactive = value == "1";
+  }
+}
+
+void SetProcessArguments(int argc, const char* const* argv) {
+  std::vector<std::string>& args = Arguments();
+  args.clear();
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+}
+
+const std::vector<std::string>& ProcessArguments() { return Arguments(); }
+
+void ShowUsageAndHalt(bool Interactive, const std::string& Msg) {
+  const std::string text = Msg.empty() ? UsageText : Msg + sLineBreak + sLineBreak + UsageText;
+  if (Interactive) {
+    CurrentUserInterface().ShowMessage("Error", text, TMsgDlgType::mtCustom);
+  } else {
+    ConsoleUserInterface console(std::cout);
+    console.ShowMessage("Error", text, TMsgDlgType::mtCustom);
+  }
+  Halt(1);
+}
+
+void Halt(int ExitCode) {
+  std::cout.flush();
+  if (HaltFunction halt = CurrentHalt()) halt(ExitCode);
+  std::exit(ExitCode);
+}
+
+HaltFunction SetHaltFunction(HaltFunction f) {
+  HaltFunction previous = CurrentHalt();
+  CurrentHalt() = f;
+  return previous;
+}
+
+}  // namespace tersify

@@ -1,0 +1,77 @@
+#pragma once
+// The command line: the argument matchers, the tool's settings, the argument
+// loop, the usage text and the routine that ends the process with a message
+// and exit code 1.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tersify {
+
+// The ten usage lines joined by CR LF, without a line end after the last (302 characters).
+extern const std::string UsageText;
+
+// Commands.
+inline constexpr int32_t cmdNone = 0;
+inline constexpr int32_t cmdCompress = 1;
+inline constexpr int32_t cmdDecompress = 2;
+
+// What the command line sets. The four connection values are also handed to
+// the argument loop's sink as they are found.
+struct ToolSettings {
+  int32_t command = cmdNone;
+  bool interactive = true;
+  std::string table;
+  std::string field;
+  std::string key;
+  std::string user;
+  std::string password;
+  std::string server;
+  std::string database;
+};
+
+enum class ConnectionValue { Username, Password, Server, DatabaseName };
+// Receives /U=, /P=, /IP= and /DB= values in the order they are found (later
+// ones override earlier ones; an empty value replaces an earlier one).
+using ConnectionValueSink = std::function<void(ConnectionValue Which, const std::string& Value)>;
+
+// True when Arg, less one leading '-' or '/', equals Name as a whole, compared
+// in the user's locale with case ignored ("/Compress" matches "COMPRESS",
+// "/comp" and "--c" do not).
+bool CheckParamSwitch(const std::string& Arg, const std::string& Name);
+
+// Name is an upper-case prefix ending in '=' ("TABLE="). True when Arg, less
+// one leading '-' or '/', begins with Name (ASCII case ignored); Arg is then
+// replaced by the rest after Name, case kept. No match leaves Arg unchanged.
+bool CheckParamValue(std::string& Arg, const std::string& Name);
+
+// Reads the arguments (the process's words after the program name) in order
+// into settings; the first test that matches an argument decides, an argument
+// that matches none is ignored. Settings keep their values where no argument
+// sets them. sink may be empty.
+void ReadArguments(const std::vector<std::string>& Args, ToolSettings& Settings,
+                   const ConnectionValueSink& Sink = {});
+
+// The process's words after the program name, as given to SetProcessArguments.
+void SetProcessArguments(int argc, const char* const* argv);
+const std::vector<std::string>& ProcessArguments();
+
+// Msg, CR LF, CR LF and UsageText (UsageText alone when Msg is empty): in a
+// message box captioned "Error" without icon when Interactive (through the
+// current user interface), else on standard output with one line end. Then
+// ends the process with exit code 1 (see Halt). Nothing goes to standard error.
+[[noreturn]] void ShowUsageAndHalt(bool Interactive, const std::string& Msg);
+
+// Ends the process with ExitCode after flushing standard output, through the
+// installed halt function (std::exit, which runs the unit finalisations).
+[[noreturn]] void Halt(int ExitCode);
+
+// A halt function must not return (tests install one that throws); should one
+// return, the process ends with std::exit all the same.
+using HaltFunction = void (*)(int ExitCode);
+// Installs f (nullptr: std::exit) and returns the previous one.
+HaltFunction SetHaltFunction(HaltFunction f);
+
+}  // namespace tersify

@@ -1,0 +1,20 @@
+#include "tool/console_ui.h"
+
+#include <iostream>
+
+namespace tersify {
+
+ConsoleUserInterface::ConsoleUserInterface(std::ostream& out) : out_(out) {}
+ConsoleUserInterface::ConsoleUserInterface() : out_(std::cout) {}
+
+void ConsoleUserInterface::ShowMessage(const std::string&, const std::string& Text, TMsgDlgType) {
+  // The 8-bit text goes out unchanged; the line end is the platform's.
+  out_ << Text << '\n';
+  out_.flush();
+}
+
+bool ConsoleUserInterface::LoginPrompt(std::string&, std::string&, std::string&, std::string&) {
+  return false;
+}
+
+}  // namespace tersify
