@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "client/errors.h"
@@ -138,6 +140,20 @@ Variant DecimalFromText(const std::string& text) {
   return Variant(d);
 }
 
+// "13:45:30", "13:45:30.2500000" -> the time of day (milliseconds rounded).
+TDateTime TimeFromText(const std::string& text) {
+  int h = 0, m = 0, sec = 0, used = 0;
+  if (std::sscanf(text.c_str(), "%d:%d:%d%n", &h, &m, &sec, &used) != 3)
+    throw EMSError("Invalid time value '" + text + "'");
+  double fraction = 0;
+  if (static_cast<size_t>(used) < text.size() && text[static_cast<size_t>(used)] == '.') {
+    const std::string digits = "0" + text.substr(static_cast<size_t>(used));
+    std::from_chars(digits.data(), digits.data() + digits.size(), fraction);
+  }
+  const double ms = std::min(std::round(fraction * 1000.0), 999.0);
+  return TDateTime{(h * 3600000.0 + m * 60000.0 + sec * 1000.0 + ms) / 86400000.0};
+}
+
 }  // namespace
 
 std::string DeclaredTypeText(const std::string& type_name, SQLSMALLINT sql_type,
@@ -224,9 +240,9 @@ Variant ReadColumnValue(const StmtHandle& stmt, SQLUSMALLINT column, const Resul
                                                              : Variant::Null();
     }
     case ValueKind::Time: {
-      SQL_TIME_STRUCT v{};
-      if (!GetFixed(stmt, column, SQL_C_TYPE_TIME, v)) return Variant::Null();
-      return Variant(TDateTime{(v.hour * 3600.0 + v.minute * 60.0 + v.second) / 86400.0});
+      // As text: the time structure has no fraction of a second.
+      std::optional<std::string> text = GetLong(stmt, column, false, buffer);
+      return text ? Variant(TimeFromText(*text)) : Variant::Null();
     }
     case ValueKind::Binary: {
       std::optional<std::string> bytes = GetLong(stmt, column, true, buffer);

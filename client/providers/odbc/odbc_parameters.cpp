@@ -48,9 +48,10 @@ SQL_TIMESTAMP_STRUCT ToTimestamp(TDateTime value) {
 }
 
 TDateTime FromTimestamp(const SQL_TIMESTAMP_STRUCT& ts) {
-  // Fractions finer than a millisecond are rounded down, as the date-time keeps milliseconds.
+  // The date-time keeps milliseconds: finer fractions are rounded (datetime's
+  // 1/300 s ticks come as 996666667 ns for .997).
   return EncodeDateTime(ts.year, ts.month, ts.day, ts.hour, ts.minute, ts.second,
-                        static_cast<int>(std::min<SQLUINTEGER>(ts.fraction / 1000000u, 999)));
+                        static_cast<int>(std::min<SQLUINTEGER>((ts.fraction + 500000u) / 1000000u, 999)));
 }
 
 void ParameterBuffers::SetScalar(Slot& slot, const Variant& value) {
