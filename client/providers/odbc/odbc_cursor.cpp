@@ -129,14 +129,14 @@ std::optional<std::string> GetLong(const StmtHandle& stmt, SQLUSMALLINT column, 
   return out;
 }
 
+// Decimal, numeric and money values read as floating point, as through every
+// provider (the variant has no decimal kind); read as text so that no driver
+// rounding happens on the way.
 Variant DecimalFromText(const std::string& text) {
-  int64_t whole = 0;
-  auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), whole);
-  if (ec == std::errc() && p == text.data() + text.size()) return Variant(static_cast<long long>(whole));
   double d = 0;
-  auto [q, ec2] = std::from_chars(text.data(), text.data() + text.size(), d);
-  if (ec2 != std::errc()) throw EMSError("Invalid numeric value '" + text + "'");
-  (void)q;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), d);
+  if (ec != std::errc() || end != text.data() + text.size())
+    throw EMSError("Invalid numeric value '" + text + "'");
   return Variant(d);
 }
 
