@@ -150,6 +150,24 @@ TEST_F(OdbcProviderTest, LongTextParameterIsNotCut) {
   EXPECT_TRUE(got.RawString() == text);
 }
 
+TEST_F(OdbcProviderTest, NonAsciiTextRoundTripsAsUtf8) {
+  const std::string text = "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac 5 \xe2\x80\x94 na\xc3\xafve";
+  db_->ExecDirect("create table notes(id int primary key, body nvarchar(100), memo text)");
+  provider_->Execute("insert into notes values(1, ?, ?)", {text, text});
+  auto cursor = provider_->Execute("select body, memo from notes where body = ?", {text});
+  ASSERT_TRUE(cursor->Next());
+  EXPECT_EQ(cursor->Value(0).AsString(), text);
+  EXPECT_EQ(cursor->Value(1).AsString(), text);
+  cursor.reset();
+
+  std::string long_text;
+  while (long_text.size() < 200000) long_text += text + "\n";
+  provider_->Execute("update notes set memo = ? where id = 1", {long_text});
+  const Variant got = Scalar("select memo from notes where id = 1");
+  ASSERT_EQ(got.RawString().size(), long_text.size());
+  EXPECT_TRUE(got.RawString() == long_text);
+}
+
 TEST_F(OdbcProviderTest, PasswordWithSemicolonAndBraceConnects) {
   ASSERT_THAT(db_->Settings().password, HasSubstr(";"));
   ASSERT_THAT(db_->Settings().password, HasSubstr("}"));

@@ -124,7 +124,16 @@ void ParameterBuffers::AddInput(const Variant& value) {
     case TVarType::String: {
       const std::string& text = value.RawString();
       s.c_type = SQL_C_CHAR;
-      s.sql_type = text.size() <= kMaxInlineBytes ? SQL_VARCHAR : SQL_LONGVARCHAR;
+      // ASCII goes as varchar, which compares with varchar columns without a
+      // conversion. Other text goes as nvarchar: as varchar the driver would
+      // recode it into the server's code page and lose every character
+      // outside it, even on its way into an nvarchar column.
+      const bool ascii = std::all_of(text.begin(), text.end(),
+                                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+      if (ascii)
+        s.sql_type = text.size() <= kMaxInlineBytes ? SQL_VARCHAR : SQL_LONGVARCHAR;
+      else
+        s.sql_type = text.size() <= kMaxInlineBytes / 2 ? SQL_WVARCHAR : SQL_WLONGVARCHAR;
       s.column_size = std::max<size_t>(text.size(), 1);
       s.data = text.data();
       s.buffer_length = static_cast<SQLLEN>(text.size());
