@@ -199,8 +199,13 @@ bool operator==(const Variant& a, const Variant& b) {
 
 TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second,
                          int millisecond) {
-  if (month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 ||
-      minute > 59 || second < 0 || second > 59 || millisecond < 0 || millisecond > 999)
+  static const int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  const int monthDays =
+      (month >= 1 && month <= 12) ? kDaysInMonth[month - 1] + (month == 2 && leap ? 1 : 0) : 0;
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > monthDays ||
+      hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 ||
+      millisecond < 0 || millisecond > 999)
     throw EConvertError("Invalid argument to date encode");
   double days = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month),
                                                   static_cast<unsigned>(day)) -
