@@ -5,6 +5,7 @@
 // datasets) fill them, write edited rows back and may defer large values.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -78,6 +79,10 @@ class TDataSet : public TComponent {
   // the dataset has a name).
   TField* FieldByName(const std::string& name) const;
   TFieldDefs& FieldDefs() { return field_defs_; }
+  const TFieldDefs& FieldDefs() const { return field_defs_; }
+  // The value of the named field in the active buffer / setting it (FieldByName).
+  Variant FieldValues(const std::string& name) const;
+  void SetFieldValues(const std::string& name, const Variant& value);
   // True while the fields were made by the dataset at open (no fields of its own).
   bool DefaultFields() const { return default_fields_; }
   std::vector<TField*> FieldList() const { return fields_; }
@@ -120,8 +125,10 @@ class TDataSet : public TComponent {
   void DetachField(TField* field);
   // Raises "Dataset not in edit or insert mode" unless editing or inserting.
   void CheckEditing() const;
-  // Raises "Dataset not open"/"Cannot perform this operation on a closed dataset".
+  // Raises "Cannot perform this operation on a closed dataset".
   void CheckActive() const;
+  // While editing or inserting: posts when a value was changed, cancels otherwise.
+  void CheckBrowseMode();
 
   // Data sources that show this dataset register here (notified on row changes).
   void AddDataSource(TDataSource* source);
@@ -139,6 +146,7 @@ class TDataSet : public TComponent {
 
   // ---- hooks for descendants
   // Runs the query: fills FieldDefs (InitFieldDefs) and appends rows with AppendRecord.
+  // The base clears FieldDefs and the rows before calling it.
   virtual void InternalOpen() = 0;
   virtual void InternalClose() {}
   // Reads FieldDefs afresh from the query without opening it.
@@ -172,8 +180,12 @@ class TDataSet : public TComponent {
   const Record* CurrentRecord() const;
   // Old values of the row being edited (the record as read); empty when inserting.
   const Record* OldRecord() const;
-  // New values of the row being edited or inserted.
+  // New values of the row being edited or inserted. A deferred value that was
+  // not assigned is still marked deferred here; read it through the field.
   const Record& EditBuffer() const { return edit_buffer_; }
+  // For InternalPost: values the server filled in (an identity, a default) can
+  // be written into the row before the base keeps it.
+  Record& MutableEditBuffer() { return edit_buffer_; }
   int CurrentIndex() const { return current_; }
   int RecordsFetched() const { return static_cast<int>(records_.size()); }
   // Notifies data sources and detail datasets that the current row changed.
@@ -181,16 +193,26 @@ class TDataSet : public TComponent {
 
  private:
   friend class TDataSetBlobStream;
+  friend class TDataSource;  // MasterChanged, detaching details
+  friend class TFieldDefs;   // Update reads the definitions through InternalInitFieldDefs
+  friend class TField;
   void SetState(TDataSetState state);
   void MoveTo(int index, bool fire_events);
   void ClearRecords();
   void DestroyDefaultFields();
   Variant& ActiveValue(const TField* field);
   const Variant& ReadValue(const TField* field) const;
+  const Variant& DeferredValue(int column) const;
   void RunWithErrorEvent(TDataSetErrorEvent& event, void (TDataSet::*operation)());
   void DoPost();
   void DoDelete();
   void DoEdit();
+  void BindFields();
+  void OpenCursor();
+  void ReleaseDeferred();
+  void CurrentChanged();
+  int ColumnCount() const;
+  std::string Prefix() const;
 
   TDataSetState state_ = TDataSetState::dsInactive;
   std::vector<Record> records_;
@@ -200,9 +222,11 @@ class TDataSet : public TComponent {
   Record edit_buffer_;
   bool modified_ = false;
   int insert_index_ = -1;
-  mutable Variant deferred_value_;       // the loaded deferred value of the current row
+  // The loaded deferred values of the current row (by column); nothing else is kept.
+  mutable std::map<int, Variant> deferred_values_;
   mutable int deferred_record_ = -1;
-  mutable int deferred_column_ = -1;
+  // Values of calculated and lookup fields for the current row.
+  std::map<const TField*, Variant> calc_values_;
 
   std::vector<TField*> fields_;  // in field order; default fields are owned by the dataset
   bool default_fields_ = false;

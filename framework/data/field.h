@@ -73,7 +73,7 @@ class TField : public TComponent {
   TFieldGetTextEvent OnGetText;
   TFieldSetTextEvent OnSetText;
 
-  // The value in the dataset's active buffer.
+  // The value in the dataset's active buffer (null without a dataset or row).
   Variant Value() const;
   // Checks the dataset's state and the field's ReadOnly, converts the value to
   // the field's type, fires OnValidate, stores it, fires OnChange.
@@ -87,9 +87,12 @@ class TField : public TComponent {
 
   virtual std::string AsString() const;
   virtual void SetAsString(const std::string& value);
+  // Typed reads give 0 / false for a null value; text that does not read as
+  // the type raises EConvertError.
   int32_t AsInteger() const;
   void SetAsInteger(int32_t value) { SetValue(value); }
   int64_t AsLargeInt() const;
+  void SetAsLargeInt(int64_t value) { SetValue(static_cast<long long>(value)); }
   double AsFloat() const;
   void SetAsFloat(double value) { SetValue(value); }
   bool AsBoolean() const;
@@ -114,6 +117,7 @@ class TField : public TComponent {
   virtual std::string FormatText(bool display) const;
 
  private:
+  friend class TDataSet;  // a dataset destroyed first leaves its fields detached
   TDataSet* dataset_ = nullptr;
   std::string field_name_;
   TFieldType data_type_;
@@ -137,7 +141,7 @@ class TStringField : public TField {
 };
 class TWideStringField : public TStringField {
  public:
-  explicit TWideStringField(TComponent* owner) : TStringField(owner, ftWideString) {}
+  explicit TWideStringField(TComponent* owner, TFieldType type = ftWideString) : TStringField(owner, type) {}
 };
 class TNumericField : public TField {
  public:
@@ -210,6 +214,10 @@ class TBlobField : public TField {
   void LoadFromStream(TStream& stream);
   void SaveToStream(TStream& stream) const;
   int64_t BlobSize() const;
+
+ protected:
+  // Display text "(BLOB)"/"(MEMO)" ("(Blob)"/"(Memo)" when null); edit text the content.
+  std::string FormatText(bool display) const override;
 };
 class TMemoField : public TBlobField {
  public:

@@ -30,15 +30,20 @@ class TFieldDef : public TObject {
     if (required) attributes_ |= faRequired;
   }
   const std::string& Name() const { return name_; }
+  void SetName(const std::string& name) { name_ = name; }
   TFieldType DataType() const { return data_type_; }
   int32_t Size() const { return size_; }
   bool Required() const { return attributes_ & faRequired; }
+  void SetRequired(bool required) {
+    attributes_ = required ? (attributes_ | faRequired) : (attributes_ & ~uint32_t{faRequired});
+  }
   uint32_t Attributes() const { return attributes_; }
   void SetAttributes(uint32_t attributes) { attributes_ = attributes; }
   // 1-based position of the column in the query.
   int FieldNo() const { return field_no_; }
-  // A new field of the class that fits the type, with this definition's name,
-  // size and required flag, added to dataset's fields.
+  // A new field of the class that fits the type, owned by dataset, with this
+  // definition's name, size, required and read-only flags and column number,
+  // added to dataset's fields.
   TField* CreateField(TDataSet& dataset) const;
 
  private:
