@@ -158,6 +158,9 @@ void RegisteredFunctions::Sync(sqlite3* db) {
   if (generation == generation_) return;
   std::map<std::string, std::shared_ptr<const RegisteredFunction>> wanted;
   for (auto& f : ScalarFunctions()) wanted[Folded(f->name)] = f;
+  // SQLite refuses changes while a statement of the connection runs; what it
+  // refused is tried again at the next call.
+  bool complete = true;
 
   for (auto it = installed_.begin(); it != installed_.end();) {
     if (wanted.count(it->first) == 0 &&
@@ -165,6 +168,7 @@ void RegisteredFunctions::Sync(sqlite3* db) {
                                    nullptr, nullptr, nullptr, nullptr) == SQLITE_OK) {
       it = installed_.erase(it);
     } else {
+      complete = complete && wanted.count(it->first) != 0;
       ++it;
     }
   }
@@ -176,8 +180,10 @@ void RegisteredFunctions::Sync(sqlite3* db) {
     if (sqlite3_create_function_v2(db, entry->name.c_str(), -1, SQLITE_UTF8, user_data.release(),
                                    CallRegistered, nullptr, nullptr, ReleaseEntry) == SQLITE_OK)
       installed_[key] = entry;
+    else
+      complete = false;
   }
-  generation_ = generation;
+  if (complete) generation_ = generation;
 }
 
 }  // namespace tersify::providers
