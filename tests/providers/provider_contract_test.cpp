@@ -76,7 +76,9 @@ class ProviderContract : public ::testing::TestWithParam<std::string> {
     return rows.empty() || rows[0].empty() ? Variant::Null() : rows[0][0];
   }
 
-  int64_t Count(const std::string& table) { return Scalar("select count(*) from " + table).AsInt64(); }
+  int64_t Count(const std::string& table) {
+    return Scalar("select count(*) from " + table).AsInt64();
+  }
 
   std::unique_ptr<TestDatabase> db_;
   std::unique_ptr<Provider> provider_;
@@ -125,7 +127,8 @@ std::vector<TypeCase> TypeCases() {
       {"numeric", ftFMTBcd, 0, 42.0, TVarType::Float},
       {"date", ftDate, 0, EncodeDateTime(2024, 2, 29), TVarType::DateTime},
       {"time", ftTime, 0, EncodeDateTime(1899, 12, 30, 13, 45, 30, 250), TVarType::DateTime},
-      {"datetime", ftDateTime, 0, EncodeDateTime(2023, 12, 31, 23, 59, 58, 997), TVarType::DateTime},
+      {"datetime", ftDateTime, 0, EncodeDateTime(2023, 12, 31, 23, 59, 58, 997),
+       TVarType::DateTime},
       {"datetime2", ftDateTime, 0, EncodeDateTime(1999, 1, 2, 3, 4, 5, 7), TVarType::DateTime},
       {"smalldatetime", ftDateTime, 0, EncodeDateTime(2001, 9, 8, 7, 6), TVarType::DateTime},
       {"timestamp", ftDateTime, 0, EncodeDateTime(2010, 10, 10), TVarType::DateTime},

@@ -136,7 +136,9 @@ class ExecParser {
       arg.is_parameter = true;
       return;
     }
-    if (c == '\'' || ((c == 'N' || c == 'n') && pos_ + 1 < text_.size() && text_[pos_ + 1] == '\'')) {
+    const bool national = (c == 'N' || c == 'n') && pos_ + 1 < text_.size() &&
+                          text_[pos_ + 1] == '\'';
+    if (c == '\'' || national) {
       if (c != '\'') ++pos_;
       arg.value = ReadQuoted();
       return;
