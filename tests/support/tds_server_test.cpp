@@ -376,6 +376,20 @@ TEST_F(TdsServerTest, ParametersRoundTripIncludingFiveMegabytes) {
   EXPECT_EQ(select.Column(3), std::to_string(big.size()));
 }
 
+// Narrow text travels in the collation's code page (Windows-1252), not Latin-1.
+TEST_F(TdsServerTest, NarrowTextParameterKeepsWindows1252Characters) {
+  Connection connection(env_);
+  ASSERT_EQ(Connect(connection), "");
+  Statement statement(connection);
+  const std::string text = "5 € – naïve";
+  SQLLEN length = static_cast<SQLLEN>(text.size());
+  SQLBindParameter(statement.Get(), 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 40, 0,
+                   const_cast<char*>(text.data()), length, &length);
+  ASSERT_TRUE(SQL_SUCCEEDED(statement.ExecDirect("select ?"))) << statement.Errors();
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(statement.Get())));
+  EXPECT_EQ(statement.Column(1), text);
+}
+
 TEST_F(TdsServerTest, NullParametersAreStoredAsNull) {
   file_.ExecDirect("create table t(id int primary key, name varchar(50), data blob)");
   Connection connection(env_);
@@ -418,6 +432,7 @@ TEST_F(TdsServerTest, PreparedStatementRunsManyTimes) {
   EXPECT_TRUE(Logged("rpc sp_prepexec"));
   EXPECT_TRUE(Logged("rpc sp_execute "));
   EXPECT_TRUE(Logged("rpc sp_unprepare"));
+  EXPECT_FALSE(Logged("rpc sp_prepare:"));
 
   // Described before it runs.
   Statement select(connection);
@@ -432,6 +447,7 @@ TEST_F(TdsServerTest, PreparedStatementRunsManyTimes) {
   ASSERT_TRUE(SQL_SUCCEEDED(SQLExecute(select.Get()))) << select.Errors();
   ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(select.Get())));
   EXPECT_EQ(select.Column(1), "row 2");
+  EXPECT_TRUE(Logged("rpc sp_prepare: select name, id from t where id = @P1"));
 }
 
 // ---- transactions ------------------------------------------------------------------

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <iostream>
 #include <map>
-#include <mutex>
 #include <string>
 
 #include "tests/support/tds_server/tds_test_server.h"
@@ -46,14 +45,10 @@ int main(int argc, char** argv) {
   sigaddset(&stop, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 
-  std::mutex log_mutex;
   try {
     tersify::testing::TdsTestServer server(
         options["database-file"], options["database"], options["user"], options["password"],
-        port, [&log_mutex](const std::string& line) {
-          std::lock_guard<std::mutex> lock(log_mutex);
-          std::cerr << line << std::endl;
-        });
+        port, [](const std::string& line) { std::cerr << line << std::endl; });
     std::cerr << "listening on 127.0.0.1:" << server.Port() << std::endl;
     int signal_number;
     sigwait(&stop, &signal_number);

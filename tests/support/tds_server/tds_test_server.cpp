@@ -36,6 +36,9 @@ class Fd {
   int fd_;
 };
 
+// Clients served at once; further connections are closed at once.
+constexpr size_t kMaxConnections = 64;
+
 std::runtime_error SystemError(const std::string& what) {
   return std::runtime_error(what + ": " + std::strerror(errno));
 }
@@ -50,7 +53,9 @@ struct TdsTestServer::Impl {
   };
 
   tds::ServerSettings settings;
-  LogSink log;
+  LogSink sink;
+  std::mutex log_mutex;
+  tds::RequestLog log;  // the sink, called from one thread at a time
   Fd listener;
   Fd wake_read, wake_write;  // a byte written here ends the accept loop
   std::thread acceptor;
@@ -89,10 +94,12 @@ void TdsTestServer::Impl::AcceptLoop() {
     ::setsockopt(client.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     ReapFinished();
     std::lock_guard<std::mutex> lock(mutex);
+    if (connections.size() >= kMaxConnections) continue;  // closes the client
     Connection& connection = connections.emplace_back();
     connection.socket = std::move(client);
     connection.thread = std::thread([this, &connection] {
       tds::Session(connection.socket.Get(), settings, log).Run();
+      ::shutdown(connection.socket.Get(), SHUT_RDWR);  // the client sees the end at once
       connection.finished = true;
     });
   }
@@ -116,7 +123,13 @@ TdsTestServer::TdsTestServer(std::string database_file, std::string database, st
     : impl_(std::make_unique<Impl>()) {
   impl_->settings = {std::move(database_file), std::move(database), std::move(user),
                      std::move(password)};
-  impl_->log = std::move(log);
+  if (log) {
+    impl_->sink = std::move(log);
+    impl_->log = [impl = impl_.get()](const std::string& line) {
+      std::lock_guard<std::mutex> lock(impl->log_mutex);
+      impl->sink(line);
+    };
+  }
 
   impl_->listener = Fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (impl_->listener.Get() < 0) throw SystemError("socket");

@@ -18,7 +18,8 @@ namespace tersify::testing {
 
 class TdsTestServer {
  public:
-  // Receives one line per request (and per login, disconnect, error).
+  // Receives one line per request (and per login, disconnect, error); called
+  // from the connections' threads, one call at a time.
   using LogSink = std::function<void(const std::string&)>;
 
   // Starts listening at once on 127.0.0.1:`port` (0: a free port chosen by the

@@ -103,24 +103,36 @@ TDateTime JoinDateTime(int64_t day, double seconds) {
                             : static_cast<double>(day) - fraction};
 }
 
-std::string Latin1ToUtf8(std::string_view bytes) {
-  std::string out;
+// Narrow text travels in the collation's code page, Windows-1252: Latin-1
+// except for 0x80..0x9F.
+const uint16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::string Cp1252ToUtf8(std::string_view bytes) {
+  std::string wide;
+  wide.reserve(bytes.size() * 2);
   for (unsigned char c : bytes) {
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
+    uint16_t unit = c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c;
+    wide.push_back(static_cast<char>(unit & 0xFF));
+    wide.push_back(static_cast<char>(unit >> 8));
   }
-  return out;
+  return Utf16ToUtf8(wide);
 }
 
-std::string Utf8ToLatin1(std::string_view utf8) {
+std::string Utf8ToCp1252(std::string_view utf8) {
   std::string wide = Utf8ToUtf16(utf8), out;
   for (size_t i = 0; i + 1 < wide.size(); i += 2) {
     unsigned unit = static_cast<uint8_t>(wide[i]) | (static_cast<uint8_t>(wide[i + 1]) << 8);
-    out.push_back(unit < 0x100 ? static_cast<char>(unit) : '?');
+    char narrow = '?';
+    if (unit < 0x80 || (unit >= 0xA0 && unit < 0x100)) {
+      narrow = static_cast<char>(unit);
+    } else {
+      for (int k = 0; k < 32; ++k)
+        if (kCp1252High[k] == unit) narrow = static_cast<char>(0x80 + k);
+    }
+    out.push_back(narrow);
   }
   return out;
 }
@@ -137,7 +149,7 @@ std::string GuidText(std::string_view b) {
 
 Variant DecodeText(uint8_t type, std::string_view bytes) {
   if (IsWide(type)) return Variant(Utf16ToUtf8(bytes));
-  if (IsNarrowText(type)) return Variant(Latin1ToUtf8(bytes));
+  if (IsNarrowText(type)) return Variant(Cp1252ToUtf8(bytes));
   return Variant(TBytes{std::string(bytes)});
 }
 
@@ -211,7 +223,7 @@ std::string BinaryOf(const Variant& value) { return value.AsString(); }
 std::string TextBytesOf(uint8_t type, const Variant& value) {
   std::string text = value.AsString();
   if (value.Type() == TVarType::DateTime) text = DateTimeToStr(value.AsDateTime());
-  return IsWide(type) ? Utf8ToUtf16(text) : Utf8ToLatin1(text);
+  return IsWide(type) ? Utf8ToUtf16(text) : Utf8ToCp1252(text);
 }
 
 void WritePlp(ByteWriter& out, const std::string& data) {
