@@ -209,6 +209,7 @@ void TCustomMSDataSet::FetchRows(providers::Cursor& cursor) {
     trim[i] = IsFixedChar(columns[i]) ? options_.TrimFixedChar : options_.TrimVarChar;
   }
 
+  row_keys_.clear();
   while (cursor.Next()) {
     Record record;
     record.values.resize(n);
@@ -219,6 +220,7 @@ void TCustomMSDataSet::FetchRows(providers::Cursor& cursor) {
       if (trim[i]) TrimTrailingBlanks(v);
       record.values[i] = std::move(v);
     }
+    if (deferral_) row_keys_.push_back(KeyValuesOf(record));
     AppendRecord(std::move(record));
   }
 }
@@ -239,6 +241,24 @@ void TCustomMSDataSet::InternalOpen() {
 void TCustomMSDataSet::InternalClose() {
   pending_cursor_.reset();
   deferral_.reset();
+  row_keys_.clear();
+}
+
+std::vector<Variant> TCustomMSDataSet::KeyValuesOf(const Record& record) const {
+  std::vector<Variant> keys;
+  for (int column : deferral_->key_columns) {
+    const size_t c = static_cast<size_t>(column);
+    keys.push_back(c < record.values.size() ? record.values[c] : Variant());
+  }
+  return keys;
+}
+
+void TCustomMSDataSet::DoAfterPost() {
+  // The base has just placed an inserted row at the current index.
+  if (deferral_ && row_keys_.size() + 1 == static_cast<size_t>(RecordsFetched()) && CurrentRecord()) {
+    row_keys_.insert(row_keys_.begin() + CurrentIndex(), KeyValuesOf(*CurrentRecord()));
+  }
+  TDataSet::DoAfterPost();
 }
 
 void TCustomMSDataSet::InternalInitFieldDefs() {
@@ -251,23 +271,33 @@ Variant TCustomMSDataSet::FetchDeferredValue(int record_index, int column) {
   if (!deferral_ || !connection_) return TDataSet::FetchDeferredValue(record_index, column);
   const DeferralPlan& plan = *deferral_;
   // The row's key as it was read: while editing, the stored record holds the
-  // old values, and the key may be changing in the edit buffer.
-  const Record* record = State() == TDataSetState::dsEdit && OldRecord() ? OldRecord() : CurrentRecord();
-  if (!record || record_index != CurrentIndex())
-    throw EDatabaseError("Blob value requested for a row that is not the current one");
+  // old values, and the key may be changing in the edit buffer. Another row
+  // (Locate looks at every row) is found by the keys kept for it.
+  std::vector<Variant> keys;
+  if (record_index == CurrentIndex()) {
+    const Record* record =
+        State() == TDataSetState::dsEdit && OldRecord() ? OldRecord() : CurrentRecord();
+    if (!record) throw EDatabaseError("No current row to read a blob value of");
+    keys = KeyValuesOf(*record);
+  } else {
+    if (record_index < 0 || static_cast<size_t>(record_index) >= row_keys_.size() ||
+        row_keys_.size() != static_cast<size_t>(RecordsFetched())) {
+      throw EDatabaseError("The key of the row is not known: its blob value cannot be read");
+    }
+    keys = row_keys_[static_cast<size_t>(record_index)];
+  }
 
   std::string sql = "select " + QuoteName(plan.columns.at(static_cast<size_t>(column))) +
                     " from " + plan.table + " where ";
   std::vector<Variant> key_values;
   for (size_t k = 0; k < plan.keys.size(); ++k) {
-    const Variant& v = record->values.at(static_cast<size_t>(plan.key_columns[k]));
     if (k > 0) sql += " and ";
     sql += QuoteName(plan.keys[k]);
-    if (v.IsNull()) {
+    if (keys[k].IsNull()) {
       sql += " is null";
     } else {
       sql += "=?";
-      key_values.push_back(v);
+      key_values.push_back(keys[k]);
     }
   }
   TMSConnection& connection = ActiveConnection();

@@ -126,6 +126,8 @@ class TCustomMSDataSet : public TDataSet {
   void InternalPost() override;
   void InternalDelete() override;
   Variant FetchDeferredValue(int record_index, int column) override;
+  // Keeps the key values of an inserted row for reading its blobs later.
+  void DoAfterPost() override;
 
   // The connection, opened when it is closed; raises when there is none.
   TMSConnection& ActiveConnection();
@@ -159,6 +161,7 @@ class TCustomMSDataSet : public TDataSet {
   std::string TableToUpdate() const;
   Variant BindableValue(const TField* field, const Variant& value) const;
   bool ColumnStillDeferred(const TField* field) const;
+  std::vector<Variant> KeyValuesOf(const Record& record) const;
 
   TMSConnection* connection_ = nullptr;
   TStringList sql_, macros_, sql_insert_, sql_update_, sql_delete_, sql_refresh_;
@@ -177,6 +180,9 @@ class TCustomMSDataSet : public TDataSet {
   ParsedSQL parsed_;
   std::unique_ptr<providers::Cursor> pending_cursor_;  // rows of Execute, opened next
   std::unique_ptr<DeferralPlan> deferral_;
+  // The key values of every kept row, in row order, while blobs are deferred:
+  // a blob of a row that is not the current one (Locate) is read by them.
+  std::vector<std::vector<Variant>> row_keys_;
 };
 
 class TMSQuery : public TCustomMSDataSet {

@@ -86,6 +86,12 @@ void TCustomMSDataSet::InternalPost() {
   const bool written =
       !Trim(custom).empty() ? RunCustomStatement(custom, kind) : RunGeneratedStatement(kind);
   if (written) ReleasePostedBlobs();
+  // The base keeps the edited values, also when no statement ran; an edited
+  // row may have a new key, by which its blobs are found from now on.
+  if (deferral_ && !inserting && CurrentIndex() >= 0 &&
+      static_cast<size_t>(CurrentIndex()) < row_keys_.size()) {
+    row_keys_[static_cast<size_t>(CurrentIndex())] = KeyValuesOf(EditBuffer());
+  }
 }
 
 void TCustomMSDataSet::InternalDelete() {
@@ -95,19 +101,25 @@ void TCustomMSDataSet::InternalDelete() {
     RunCustomStatement(custom, stDelete);
   else
     RunGeneratedStatement(stDelete);
+  // The base removes the current row next (also when no statement ran).
+  if (deferral_ && CurrentIndex() >= 0 &&
+      static_cast<size_t>(CurrentIndex()) < row_keys_.size()) {
+    row_keys_.erase(row_keys_.begin() + CurrentIndex());
+  }
 }
 
 void TCustomMSDataSet::ReleasePostedBlobs() {
-  // The row keeps its written blob values only until it is read again: where
-  // the row can be found by its key they go back to being read on demand, so a
-  // pass that rewrites every row holds no more than the current row's blobs.
-  if (!deferral_) return;
+  // An inserted row would keep its blob values for as long as the dataset is
+  // open; where the row can be found by its key they are read on demand like
+  // those of every fetched row. (An edited row's written values are kept by
+  // the base only while the row is current.)
+  if (!deferral_ || State() != TDataSetState::dsInsert) return;
   const DeferralPlan& plan = *deferral_;
   Record& buffer = MutableEditBuffer();
   for (int key_column : plan.key_columns) {
     if (static_cast<size_t>(key_column) >= buffer.values.size() ||
         buffer.values[static_cast<size_t>(key_column)].IsNull()) {
-      return;  // an inserted row whose key the server assigns: keep its values
+      return;  // a key the server assigns: the row cannot be found again
     }
   }
   buffer.deferred.resize(buffer.values.size(), false);
