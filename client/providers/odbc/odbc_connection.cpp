@@ -1,6 +1,7 @@
 #include "client/providers/odbc/odbc_connection.h"
 
 #include <cstdint>
+#include <cstdio>
 
 #include "client/errors.h"
 
@@ -42,6 +43,10 @@ std::shared_ptr<OdbcConnection> OdbcConnection::Connect(const ConnectionSettings
       "SQLDriverConnect");
   c->connected_ = true;
   c->traits_ = ProbeDriverTraits(c->dbc_, kind);
+  if (OdbcTraceEnabled())
+    std::fprintf(stderr, "odbc: driver %s %s, %s %s\n", c->traits_.driver_name.c_str(),
+                 c->traits_.driver_version.c_str(), c->traits_.dbms_name.c_str(),
+                 c->traits_.dbms_version.c_str());
   // FreeTDS also sets it from TextSize; a driver that ignores that keyword
   // would otherwise cut long text and image values.
   c->ExecuteSimple("SET TEXTSIZE 2147483647");
