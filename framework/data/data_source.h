@@ -27,8 +27,10 @@ class TDataSource : public TComponent {
   // Fired when the dataset's current row or its content changes.
   TDataChangeEvent OnDataChange;
 
-  // Called by the dataset when its current row changed: fires OnDataChange and
-  // re-runs every detail dataset whose MasterSource is this source.
+  // Called by the dataset when its current row changed (field null: fires
+  // OnDataChange and re-runs every detail dataset whose MasterSource is this
+  // source) or when a value of the row changed (field set: fires OnDataChange
+  // only). A disabled source does neither.
   void NotifyDataChange(TField* field);
   void AddDetail(TDataSet* detail);
   void RemoveDetail(TDataSet* detail);

@@ -628,3 +628,20 @@ void TDataSet::MasterChanged() {
 }
 
 }  // namespace tersify
+
+namespace tersify {
+
+bool TDataSet::FieldChanged(const TField* field) const {
+  if (state_ == TDataSetState::dsInsert) return !ReadValue(field).IsNull();
+  if (state_ != TDataSetState::dsEdit) return false;
+  if (field->FieldKind() == TFieldKind::fkData && field->FieldNo() > 0) {
+    const size_t col = static_cast<size_t>(field->FieldNo() - 1);
+    const Record& record = records_.at(static_cast<size_t>(current_));
+    const bool was_deferred = col < record.deferred.size() && record.deferred[col];
+    const bool untouched = col < edit_buffer_.deferred.size() && edit_buffer_.deferred[col];
+    if (was_deferred && untouched) return false;
+  }
+  return GetOldFieldValue(field) != ReadValue(field);
+}
+
+}  // namespace tersify

@@ -40,13 +40,19 @@ class TDataSet : public TComponent {
   // ---- state
   TDataSetState State() const { return state_; }
   bool Active() const { return state_ != TDataSetState::dsInactive; }
-  // Open: before-open step, InternalOpen, default fields when the dataset has
-  // none, after-open step. Close: before-close step (skipped while the dataset
-  // is being destroyed), InternalClose, default fields destroyed, AfterClose.
+  // Open: before-open step (BeforeOpen), InternalOpen, default fields when the
+  // dataset has none, fields bound to their columns by name, the first row
+  // current (data sources and details notified), after-open step (AfterOpen,
+  // then AfterScroll when there is a row). Close: before-close step
+  // (BeforeClose), InternalClose, rows and default fields dropped, AfterClose;
+  // while the dataset is being destroyed neither close event fires. Pending
+  // edits are discarded by a close.
   virtual void SetActive(bool value);
   void Open() { SetActive(true); }
   void Close() { SetActive(false); }
-  // Close and open again, keeping nothing of the previous rows.
+  // Reads the rows again (InternalClose, InternalOpen) without the open and
+  // close events: BeforeRefresh, the first row current, AfterRefresh. A pending
+  // edit is posted first (or cancelled when nothing changed).
   void Refresh();
 
   // ---- navigation
@@ -70,6 +76,10 @@ class TDataSet : public TComponent {
   void Cancel();
   void Delete();
   bool Modified() const { return modified_; }
+  // While editing: whether the field's new value differs from its old one; a
+  // deferred value that was not assigned counts as unchanged without being
+  // fetched. While inserting: whether the value is not null.
+  bool FieldChanged(const TField* field) const;
 
   // ---- fields
   int FieldCount() const { return static_cast<int>(fields_.size()); }

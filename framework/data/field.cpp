@@ -415,3 +415,11 @@ TField* CreateFieldOfType(TComponent* owner, TFieldType type) {
 }
 
 }  // namespace tersify
+
+namespace tersify {
+
+void DestroyField(TField* field) {
+  delete field;  // ownership type: the field leaves its owner's list and its dataset itself
+}
+
+}  // namespace tersify

@@ -244,7 +244,11 @@ class TDataSetField : public TField {
 };
 
 // A new field of the class that fits type (TBlobField for ftBlob, TMemoField for
-// ftMemo, ...), owned by owner.
+// ftMemo, ...), owned by owner (by the caller when owner is null).
 TField* CreateFieldOfType(TComponent* owner, TFieldType type);
+
+// Destroys a field whatever owns it: it leaves its owner's components and its
+// dataset's fields (for rebuilding a dataset's fields).
+void DestroyField(TField* field);
 
 }  // namespace tersify

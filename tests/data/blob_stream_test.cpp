@@ -241,5 +241,28 @@ TEST(DeferredValues, UntouchedDeferredValueIsNotFetchedByAPost) {
   EXPECT_EQ(ds->fetches, 1);
 }
 
+TEST(DeferredValues, FieldChangedDoesNotFetchAnUntouchedValue) {
+  auto ds = MakePeople(true);
+  ds->Open();
+  TField* data = ds->FieldByName("data");
+  TField* name = ds->FieldByName("name");
+  ds->Edit();
+  EXPECT_FALSE(ds->FieldChanged(data));
+  EXPECT_EQ(ds->fetches, 0);
+  name->SetAsString("Anna");  // the same value
+  EXPECT_FALSE(ds->FieldChanged(name));
+  name->SetAsString("Other");
+  EXPECT_TRUE(ds->FieldChanged(name));
+  data->SetAsString("blob-1");  // assigned, but equal to what is stored
+  EXPECT_FALSE(ds->FieldChanged(data));
+  data->SetAsString("blob-9");
+  EXPECT_TRUE(ds->FieldChanged(data));
+  ds->Cancel();
+  ds->Insert();
+  EXPECT_FALSE(ds->FieldChanged(name));
+  name->SetAsString("n");
+  EXPECT_TRUE(ds->FieldChanged(name));
+}
+
 }  // namespace
 }  // namespace tersify::testing

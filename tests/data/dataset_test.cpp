@@ -398,6 +398,22 @@ TEST(DataSetFields, PersistentFieldWithoutColumnStopsTheOpen) {
   EXPECT_EQ(ds->FieldCount(), 0);
 }
 
+TEST(DataSetFields, DestroyedFieldLeavesDatasetAndOwner) {
+  auto ds = MakePeople();
+  TField* a = MakeComponent<TIntegerField>(ds.get());
+  a->SetFieldName("id");
+  a->SetDataSet(ds.get());
+  TField* b = MakeComponent<TStringField>(ds.get());
+  b->SetFieldName("name");
+  b->SetDataSet(ds.get());
+  DestroyField(a);
+  EXPECT_EQ(ds->FieldCount(), 1);
+  EXPECT_EQ(ds->ComponentCount(), 1);
+  ds->Open();
+  EXPECT_EQ(b->Index(), 0);
+  EXPECT_THROW(b->SetDataSet(nullptr), EDatabaseError);  // not while open
+}
+
 TEST(DataSetFields, FieldByNameMessages) {
   auto ds = MakePeople();
   ds->Open();
