@@ -303,6 +303,22 @@ TEST_F(TdsServerTest, BatchReturnsEveryColumnTypeAndNulls) {
   EXPECT_EQ(SQLFetch(statement.Get()), SQL_NO_DATA);
 }
 
+// SQLite keeps text longer than a column's declared size; the driver would cut
+// it to the announced size without a word, so the server refuses to send it.
+TEST_F(TdsServerTest, TextLongerThanItsColumnIsAnErrorNotCut) {
+  file_.ExecDirect("create table s(id int, v varchar(5));"
+                   "insert into s values (1, 'abcde'), (2, 'abcdefghij');");
+  Connection connection(env_);
+  ASSERT_EQ(Connect(connection), "");
+  Statement statement(connection);
+  EXPECT_EQ(statement.Scalar("select v from s where id = 1"), "abcde");
+  SQLRETURN rc = statement.ExecDirect("select v from s where id = 2");
+  if (SQL_SUCCEEDED(rc)) rc = SQLFetch(statement.Get());
+  EXPECT_EQ(rc, SQL_ERROR);
+  EXPECT_NE(statement.Errors().find("String or binary data would be truncated"), std::string::npos)
+      << statement.Errors();
+}
+
 TEST_F(TdsServerTest, StatementsWithoutRowsReportRowsWritten) {
   file_.ExecDirect("create table t(id int primary key, name varchar(20));"
                    "insert into t values (1,'a'),(2,'b'),(3,'c');");
@@ -604,6 +620,13 @@ TEST(TdsServerLifetime, StopsWithClientsStillConnected) {
   }  // joins the connection's thread without the client leaving
   Statement statement(connection);
   EXPECT_EQ(statement.ExecDirect("select 1"), SQL_ERROR);
+}
+
+TEST(TdsServerLifetime, PortInUseIsReported) {
+  TestDatabase file("sqlite");
+  TdsTestServer first(file.FilePath(), kDatabase, kUser, kPassword);
+  EXPECT_THROW(TdsTestServer(file.FilePath(), kDatabase, kUser, kPassword, first.Port()),
+               std::runtime_error);
 }
 
 // ---- the server's conversions ---------------------------------------------------------

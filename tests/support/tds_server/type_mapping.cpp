@@ -451,7 +451,12 @@ void WriteValue(ByteWriter& out, const TypeInfo& info, const Variant& value) {
     if (info.IsPlp()) {
       WritePlp(out, data);
     } else if (kind == Length::Short) {
-      if (data.size() >= 0xFFFF) throw std::invalid_argument("value too long for its type");
+      // The client keeps only what the announced size allows, silently; a
+      // longer value (SQLite does not enforce declared sizes) is an error instead.
+      if (data.size() > info.max_length)
+        throw std::invalid_argument("String or binary data would be truncated: a value of " +
+                                    std::to_string(IsWide(type) ? data.size() / 2 : data.size()) +
+                                    " units does not fit " + info.SqlName() + ".");
       out.U16(static_cast<uint16_t>(data.size()));
       out.Raw(data);
     } else {
