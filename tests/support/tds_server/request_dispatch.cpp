@@ -59,19 +59,20 @@ std::string ParamText(const RpcRequest& request, size_t index) {
 
 // Values of declared parameters from `first` on; named values are matched by
 // name with the declarations, unnamed ones by position.
-std::vector<Variant> DeclaredValues(const RpcRequest& request, size_t first,
+std::vector<Variant> DeclaredValues(RpcRequest& request, size_t first,
                                     const std::string& declarations) {
   std::vector<Variant> values;
   std::vector<std::string> names = DeclaredNames(declarations);
   bool named = first < request.params.size();
   for (size_t i = first; i < request.params.size(); ++i) named &= !request.params[i].name.empty();
   if (!named) {
-    for (size_t i = first; i < request.params.size(); ++i) values.push_back(request.params[i].value);
+    for (size_t i = first; i < request.params.size(); ++i)
+      values.push_back(std::move(request.params[i].value));
     return values;
   }
   for (const std::string& name : names) {
-    const RpcParam* param = request.Named(name);
-    values.push_back(param ? param->value : Variant());
+    RpcParam* param = request.Named(name);
+    values.push_back(param ? std::move(param->value) : Variant());
   }
   return values;
 }
@@ -106,9 +107,8 @@ void RequestDispatcher::Answer(bool procedure, const std::function<void()>& body
 }
 
 void RequestDispatcher::Batch(const std::string& payload) {
-  std::string sql;
   Answer(false, [&] {
-    sql = DecodeBatch(payload);
+    std::string sql = DecodeBatch(payload);
     Log("batch: " + Excerpt(sql));
     std::unique_ptr<providers::Cursor> cursor = provider_.Execute(sql, {});
     StreamedResult result = StreamCursor(*cursor, out_);
@@ -130,7 +130,7 @@ void RequestDispatcher::Rpc(const std::string& payload) {
   });
 }
 
-void RequestDispatcher::Run(const Prepared& statement, const RpcRequest& request, size_t first,
+void RequestDispatcher::Run(const Prepared& statement, RpcRequest& request, size_t first,
                             const RpcParam* handle, int32_t handle_value) {
   std::vector<Variant> values =
       BindValues(statement.statement, DeclaredValues(request, first, statement.declarations));
@@ -143,14 +143,14 @@ void RequestDispatcher::Run(const Prepared& statement, const RpcRequest& request
   out_.DoneProc(kDoneFinal);
 }
 
-void RequestDispatcher::ExecuteSql(const RpcRequest& request) {
+void RequestDispatcher::ExecuteSql(RpcRequest& request) {
   std::string sql = ParamText(request, 0);
   std::string declarations = request.params.size() > 1 ? request.params[1].value.AsString() : "";
   Log("rpc sp_executesql: " + Excerpt(sql));
   Run({ToPositional(sql, declarations), declarations}, request, 2, nullptr, 0);
 }
 
-void RequestDispatcher::PrepExec(const RpcRequest& request) {
+void RequestDispatcher::PrepExec(RpcRequest& request) {
   std::string declarations = ParamText(request, 1);
   std::string sql = ParamText(request, 2);
   Log("rpc sp_prepexec: " + Excerpt(sql));
@@ -165,7 +165,7 @@ void RequestDispatcher::PrepExec(const RpcRequest& request) {
   }
 }
 
-void RequestDispatcher::Execute(const RpcRequest& request) {
+void RequestDispatcher::Execute(RpcRequest& request) {
   if (request.params.empty()) ParamText(request, 0);
   int32_t handle = request.params[0].value.AsInteger();
   auto found = prepared_.find(handle);

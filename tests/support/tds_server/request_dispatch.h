@@ -41,17 +41,17 @@ class RequestDispatcher {
 
   // Runs `body`; an error it raises becomes ERROR + a final DONE (or DONEPROC) with the error bit.
   void Answer(bool procedure, const std::function<void()>& body);
-  void ExecuteSql(const RpcRequest& request);
-  void PrepExec(const RpcRequest& request);
-  void Execute(const RpcRequest& request);
+  void ExecuteSql(RpcRequest& request);
+  void PrepExec(RpcRequest& request);
+  void Execute(RpcRequest& request);
   void Prepare(const RpcRequest& request);
   void Unprepare(const RpcRequest& request);
   void Catalog(const RpcRequest& request);
   void Procedure(const RpcRequest& request);
   // Runs a prepared or direct statement with the request's values (from
-  // parameter `first` on) and writes the rest of the reply; `handle` is the
+  // parameter `first` on, moved out of the request) and writes the rest of the reply; `handle` is the
   // output parameter that receives the prepared handle, if any.
-  void Run(const Prepared& statement, const RpcRequest& request, size_t first,
+  void Run(const Prepared& statement, RpcRequest& request, size_t first,
            const RpcParam* handle, int32_t handle_value);
   std::string NewDescriptor();
   void Log(const std::string& line) const;

@@ -33,6 +33,9 @@ struct RpcRequest {
   std::vector<RpcParam> params;
   // The parameter of that name (case-insensitive, '@' optional); nullptr when absent.
   const RpcParam* Named(const std::string& name) const;
+  RpcParam* Named(const std::string& name) {
+    return const_cast<RpcParam*>(static_cast<const RpcRequest*>(this)->Named(name));
+  }
 };
 
 enum class TmKind { Begin, Commit, Rollback, Other };

@@ -87,13 +87,18 @@ PositionalStatement ToPositional(const std::string& sql, const std::string& decl
 }
 
 std::vector<Variant> BindValues(const PositionalStatement& statement,
-                                const std::vector<Variant>& declared_values) {
-  std::vector<Variant> values;
-  values.reserve(statement.value_index.size());
+                                std::vector<Variant> declared_values) {
+  std::vector<size_t> uses_left(declared_values.size(), 0);
   for (size_t index : statement.value_index) {
     if (index >= declared_values.size())
       throw std::invalid_argument("no value given for parameter " + std::to_string(index + 1));
-    values.push_back(declared_values[index]);
+    ++uses_left[index];
+  }
+  std::vector<Variant> values;
+  values.reserve(statement.value_index.size());
+  for (size_t index : statement.value_index) {
+    if (--uses_left[index] == 0) values.push_back(std::move(declared_values[index]));
+    else values.push_back(declared_values[index]);
   }
   return values;
 }

@@ -23,8 +23,9 @@ std::vector<std::string> DeclaredNames(const std::string& declarations);
 // names and comments are left alone). A parameter used twice is bound twice.
 PositionalStatement ToPositional(const std::string& sql, const std::string& declarations);
 
-// The values for the statement's marks, taken from the declared values.
+// The values for the statement's marks, taken from the declared values (moved
+// out at their last use, so a large value is not copied).
 std::vector<Variant> BindValues(const PositionalStatement& statement,
-                                const std::vector<Variant>& declared_values);
+                                std::vector<Variant> declared_values);
 
 }  // namespace tersify::testing::tds
