@@ -22,6 +22,8 @@ struct TokenCase {
   const char* expected;
 };
 
+void PrintTo(const TokenCase& c, std::ostream* os) { *os << "\"" << c.s << "\" " << c.index << " quote " << c.quote; }
+
 class GetToken : public ::testing::TestWithParam<TokenCase> {};
 
 TEST_P(GetToken, GivesTheField) {

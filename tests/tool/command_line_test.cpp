@@ -21,6 +21,8 @@ struct SwitchCase {
   bool matches;
 };
 
+void PrintTo(const SwitchCase& c, std::ostream* os) { *os << c.arg << " vs " << c.name; }
+
 class SwitchMatch : public ::testing::TestWithParam<SwitchCase> {};
 
 TEST_P(SwitchMatch, ComparesTheWholeSwitch) {
@@ -46,6 +48,8 @@ struct ValueCase {
   bool matches;
   const char* after;  // Arg after the call
 };
+
+void PrintTo(const ValueCase& c, std::ostream* os) { *os << c.arg << " vs " << c.name; }
 
 class ValueMatch : public ::testing::TestWithParam<ValueCase> {};
 
@@ -80,6 +84,8 @@ struct LoopCase {
   std::vector<std::string> args;
   ToolSettings expected;
 };
+
+void PrintTo(const LoopCase& c, std::ostream* os) { *os << c.title; }
 
 ToolSettings Settings(int32_t command, bool interactive, std::string table = "",
                       std::string field = "", std::string key = "", std::string user = "",

@@ -68,6 +68,8 @@ struct BinaryCase {
   const char* lang;
 };
 
+void PrintTo(const BinaryCase& c, std::ostream* os) { *os << c.title; }
+
 class MissingCommand : public ::testing::TestWithParam<BinaryCase> {};
 
 TEST_P(MissingCommand, PrintsMessageAndUsageAndExitsWithOne) {
