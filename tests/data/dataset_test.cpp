@@ -446,6 +446,58 @@ TEST(DataSetFields, FieldOutlivingItsDatasetIsDetached) {
   EXPECT_TRUE(field->IsNull());
 }
 
+TEST(DataSetFields, CalculatedFieldsAreFilledForEachRow) {
+  auto ds = MakePeople();
+  TField* id = MakeComponent<TIntegerField>(ds.get());
+  id->SetFieldName("id");
+  id->SetDataSet(ds.get());
+  TField* twice = MakeComponent<TIntegerField>(ds.get());
+  twice->SetFieldName("twice");
+  twice->SetFieldKind(TFieldKind::fkCalculated);
+  twice->SetDataSet(ds.get());
+  auto calc = [&](TDataSet*) { twice->SetAsInteger(id->AsInteger() * 2); };
+  ds->OnCalcFields = TDataSetNotifyEvent::Of(calc);
+  ds->Open();  // a calculated field needs no column
+  EXPECT_EQ(twice->AsInteger(), 2);
+  ds->Next();
+  EXPECT_EQ(twice->AsInteger(), 4);
+  ds->OnCalcFields.Clear();
+}
+
+TEST(DataSetEditing, OnNewRecordDefaultsDoNotCountAsChanges) {
+  auto ds = MakePeople();
+  ds->Open();
+  auto defaults = [](TDataSet* d) { d->FieldByName("amount")->SetAsFloat(1.5); };
+  ds->OnNewRecord = TDataSetNotifyEvent::Of(defaults);
+  ds->Append();
+  EXPECT_EQ(ds->FieldByName("amount")->AsFloat(), 1.5);
+  EXPECT_FALSE(ds->Modified());
+  ds->Prior();  // nothing typed: the new row is dropped, not posted
+  EXPECT_TRUE(ds->posts.empty());
+  EXPECT_EQ(ds->RecordCount(), 4);
+  ds->OnNewRecord.Clear();
+}
+
+TEST(DataSetEditing, CancelOfAnInsertReturnsToTheRowBefore) {
+  auto ds = MakePeople();
+  ds->Open();
+  ds->Next();
+  ds->Insert();
+  EXPECT_TRUE(ds->FieldByName("id")->IsNull());
+  ds->Cancel();
+  EXPECT_EQ(ds->FieldByName("id")->AsInteger(), 2);
+}
+
+TEST(DataSetState, ClosedDatasetRefusesNavigationAndEditing) {
+  auto ds = MakePeople();
+  EXPECT_THROW(ds->Next(), EDatabaseError);
+  EXPECT_THROW(ds->Edit(), EDatabaseError);
+  EXPECT_THROW(ds->Insert(), EDatabaseError);
+  EXPECT_THROW(ds->Delete(), EDatabaseError);
+  EXPECT_NO_THROW(ds->Post());
+  EXPECT_NO_THROW(ds->Cancel());
+}
+
 TEST(DataSetRefresh, ReadsTheRowsAgain) {
   auto ds = MakePeople();
   Recorder rec(*ds);
