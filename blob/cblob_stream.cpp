@@ -81,7 +81,7 @@ int64_t TCBlobStream::Seek(int64_t offset, TSeekOrigin origin) {
   return FCompressedFlag ? OwnSeek(offset, origin) : FBlobStream->Seek(offset, origin);
 }
 
-int64_t TCBlobStream::Size() { return TStream::Size(); }
+int64_t TCBlobStream::Size() { return FCompressedFlag ? OwnSize() : FBlobStream->Size(); }
 
 void TCBlobStream::SetSize(int64_t size) {
   if (FCompressedFlag)

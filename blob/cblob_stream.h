@@ -67,7 +67,7 @@ class TCBlobStream : public TMemoryStream {
   int64_t Read(void* buffer, int64_t count) override;
   int64_t Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
-  // Through Seek: the decoded length while Compressed, the stored length otherwise.
+  // The decoded length while Compressed, the stored length otherwise.
   int64_t Size() override;
   // Resizes the own buffer while Compressed, else the wrapped stream.
   void SetSize(int64_t size) override;
