@@ -57,6 +57,12 @@ TvrDatabase::~TvrDatabase() {
   TvrDatabase* self = this;
   DefaultDatabase.compare_exchange_strong(self, nullptr);
   UnregisterFrom(DatabaseRegistry, this);
+  // Datasets still attached forget this component, so that none is left
+  // holding a destroyed database (a later open attaches the default again).
+  if (DatasetRegistry) {
+    for (TvrDataset* dataset : DatasetRegistry->List())
+      if (dataset->Database() == this) dataset->SetDatabase(nullptr);
+  }
   specific_options_.reset();
   // The base destructor destroys the owned client connection.
 }

@@ -391,11 +391,14 @@ TEST_P(DatabaseTransactionTest, DestroyingWithAnOpenTransactionCommitsIt) {
 TEST_P(DatabaseTransactionTest, DestroyingTheDefaultDatabaseClearsIt) {
   auto db = ConnectedDatabase();
   DefaultDatabase = db.get();
+  TvrDataset attached(nullptr);
+  ASSERT_EQ(attached.Database(), db.get());
   ASSERT_TRUE(DatabaseRegistry->Contains(db.get()));
   const TvrDatabase* gone = db.get();
   db.reset();
   EXPECT_EQ(DefaultDatabase.load(), nullptr);
   EXPECT_FALSE(DatabaseRegistry->Contains(gone));
+  EXPECT_EQ(attached.Database(), nullptr);  // not left pointing at the destroyed one
   TvrDataset later(nullptr);
   EXPECT_EQ(later.Database(), nullptr);
 }

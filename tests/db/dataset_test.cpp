@@ -182,9 +182,9 @@ class DatasetOpenTest : public ProviderLayerTest {
 };
 
 TEST_P(DatasetOpenTest, OpenAttachesAndConnectsTheDefaultDatabase) {
+  auto db = MakeDatabase();
   TvrDataset ds(nullptr);  // made while there is no default database
   ds.SetSQLText("select anNo, acTableName from tqz_systables order by anNo");
-  auto db = MakeDatabase();
   DefaultDatabase = db.get();
   ds.Open();
   EXPECT_TRUE(db->Connected());
@@ -216,10 +216,10 @@ TEST_P(DatasetOpenTest, FailedConnectOfTheDefaultLeavesTheDatasetClosed) {
   auto sink = std::make_shared<RecordingSink>();
   TScopedLogSink scoped(sink);
   SQLTraceEnabled = true;
-  TvrDataset ds(nullptr);  // made while there is no default database
   auto db = MakeDatabase();
   db->SetServer("sqlite");
   db->SetDatabaseName(Db().FilePath() + ".missing");
+  TvrDataset ds(nullptr);  // made while there is no default database
   DefaultDatabase = db.get();
   int before_open = 0;
   auto count = [&](TDataSet*) { ++before_open; };

@@ -119,6 +119,34 @@ TEST_F(RegistriesTest, ShutdownWithoutStartUpIsHarmless) {
   EXPECT_NE(DatasetRegistry, nullptr);
 }
 
+TEST_F(RegistriesTest, StartUpTellsTheLogAboutTheLayer) {
+  StartDatabaseLayer();
+  SQLTraceEnabled = true;
+  EXPECT_TRUE(LogTraceEnabled());
+  SQLTraceEnabled = false;
+  EXPECT_FALSE(LogTraceEnabled());
+
+  TComponent other(nullptr);
+  {
+    TvrDataset ds(nullptr);
+    ds.SetUpdatingTable("tqz_reports");
+    ds.SQL().Add("select acReport");
+    ds.SQL().Add("from tqz_reports");
+    EXPECT_EQ(LogDescribeSender(&ds), "TableName --> tqz_reports\r\nSQL --> select acReport\r\nfrom tqz_reports\r\n");
+    TvrScript script(nullptr);
+    script.SQL()->Add("delete from t");
+    EXPECT_EQ(LogDescribeSender(&script), "SQL --> delete from t\r\n");
+    TvrStoredProc proc(nullptr);
+    EXPECT_EQ(LogDescribeSender(&proc), "SP name --> ");
+    EXPECT_EQ(LogDescribeSender(&other), "");
+  }  // the datasets go before the layer shuts down
+  ShutdownDatabaseLayer();
+  SQLTraceEnabled = true;
+  EXPECT_FALSE(LogTraceEnabled());  // no layer, no trace
+  EXPECT_EQ(LogDescribeSender(&other), "");
+  SQLTraceEnabled = false;
+}
+
 TEST(ComponentRegistry, KeepsOrderAndRemovesOnlyWhatIsThere) {
   TComponentRegistry<TComponent> registry;
   TComponent a(nullptr), b(nullptr), c(nullptr);
