@@ -5,6 +5,7 @@
 
 #include "db/database.h"
 #include "db/registries.h"
+#include "framework/rtl/application.h"
 #include "framework/rtl/exception.h"
 #include "framework/rtl/platform.h"
 #include "log/vr_log.h"
@@ -24,10 +25,6 @@ Tally& ThreadTally() {
   static Tally* tally = new Tally;  // never destroyed: a thread may end after static destruction began
   return *tally;
 }
-
-// The program has no application object below its start-up; a sender of none
-// stands for it in the diagnostic log.
-TObject* ApplicationObject() { return nullptr; }
 
 }  // namespace
 
@@ -76,7 +73,7 @@ void TSaveTransLogThread::Execute() {
   try {
     SaveTransToLog(text_);
   } catch (const Exception& e) {
-    LogError(e, ApplicationObject(), "SaveTransLogError", "");
+    LogError(e, Application, "SaveTransLogError", "");
   }
   // Anything else that escapes is kept by the thread as its fatal exception.
 }

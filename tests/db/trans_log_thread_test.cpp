@@ -12,6 +12,7 @@
 
 #include "db/database.h"
 #include "db/registries.h"
+#include "framework/rtl/application.h"
 #include "tests/db/script_test_support.h"
 
 namespace tersify {
@@ -100,13 +101,18 @@ TEST_F(TransLogThreadTest, AHandlerErrorGoesToTheLogAndNotToTheCaller) {
   auto raise = [](TObject*, const std::string& text) { throw EConvertError("cannot keep: " + text); };
   database_->OnSaveTransToLog = TSaveTransToLogEvent::Of(raise);
   MakeDefault();
+  TApplication application;
+  TApplication* previous = Application;
+  Application = &application;
   EXPECT_NO_THROW(TSaveTransLogThread::LogText("the text"));
   ASSERT_TRUE(sink_->WaitForCount(1));
+  ASSERT_TRUE(TSaveTransLogThread::WaitForAll(kTimeout));
+  Application = previous;
   auto entries = sink_->Entries();
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_TRUE(entries[0].is_error);
   EXPECT_EQ(entries[0].operation, "SaveTransLogError");
-  EXPECT_EQ(entries[0].sender, nullptr);  // the application object
+  EXPECT_EQ(entries[0].sender, &application);
   EXPECT_EQ(entries[0].detail, "");
   EXPECT_EQ(entries[0].exception_class, "EConvertError");
   EXPECT_EQ(entries[0].message, "cannot keep: the text");
