@@ -1,5 +1,8 @@
 #include "framework/rtl/thread.h"
 
+#include <string>
+#include <system_error>
+
 namespace tersify {
 
 void TThreadDeleter::operator()(TThread* thread) const {
@@ -30,7 +33,11 @@ void TThread::Start() {
   // frees its object waits for it in Run.
   std::lock_guard<std::mutex> lock(mutex_);
   if (started_) throw EThread("Cannot call Start on a running or terminated thread");
-  thread_ = std::thread(&TThread::Run, this);
+  try {
+    thread_ = std::thread(&TThread::Run, this);
+  } catch (const std::system_error& e) {
+    throw EThread(std::string("Thread creation error: ") + e.what());
+  }
   started_ = true;
 }
 

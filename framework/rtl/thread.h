@@ -67,7 +67,8 @@ class TThread : public TObject {
   TThread(const TThread&) = delete;
   TThread& operator=(const TThread&) = delete;
 
-  // Starts a suspended thread. Raises EThread when it was started already.
+  // Starts a suspended thread. Raises EThread when it was started already or
+  // when the system refuses a new thread.
   void Start();
   bool Started() const;
   // True once the body has returned (or raised).
