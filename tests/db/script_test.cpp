@@ -273,20 +273,6 @@ TEST_F(ScriptTest, AScriptForAnotherConnectionTypeHasNoQueryAndRunsNothing) {
   EXPECT_NE(plain->InternalQuery(), nullptr);
 }
 
-TEST_F(ScriptTest, SQLAndDebugReachTheInternalQuery) {
-  auto script = std::make_unique<TvrScript>(nullptr);
-  TStringList lines;
-  lines.Add("update calls");
-  lines.Add("set a = :a");
-  script->SetSQL(lines);
-  EXPECT_EQ(script->SQL()->Text(), "update calls\r\nset a = :a\r\n");
-  EXPECT_EQ(&script->InternalQuery()->SQL(), script->SQL());
-  EXPECT_EQ(script->Macros(), &script->InternalQuery()->Macros());
-  script->SetDebug(true);
-  EXPECT_TRUE(script->Debug());
-  EXPECT_FALSE(script->ORACompatibility());
-}
-
 class StoredProcTest : public ScriptTest {};
 
 TEST_F(StoredProcTest, ConstructionDefaults) {
@@ -297,13 +283,11 @@ TEST_F(StoredProcTest, ConstructionDefaults) {
   EXPECT_TRUE(proc->TrimVarChar());
   EXPECT_TRUE(proc->InternalProc().Options().TrimVarChar);
   EXPECT_TRUE(proc->TrimFixedChar());
-  EXPECT_TRUE(proc->FetchAll());
-  EXPECT_EQ(proc->FetchRows(), 25);
-  EXPECT_TRUE(proc->AutoCalcFields());
-  EXPECT_EQ(proc->MSCursorType(), TMSCursorType::ctDefaultResultSet);
-  EXPECT_EQ(proc->CommandTimeout(), 0);
-  EXPECT_FALSE(proc->Active());
-  EXPECT_EQ(proc->StoredProcName(), "");
+  TParams params;
+  params.CreateParam(ftInteger, "A", TParamType::ptInput).SetAsInteger(3);
+  proc->SetParams(params);  // copied, not shared
+  params.Clear();
+  EXPECT_EQ(proc->InternalProc().Params().ParamByName("A").AsInteger(), 3);
 
   TvrStoredProc* gone = proc.get();
   proc.reset();
@@ -328,36 +312,6 @@ TEST_F(StoredProcTest, OracleSwitchesReadFalseAfterAnyWrite) {
     EXPECT_FALSE(proc->ORAAutoCommit());
     EXPECT_FALSE(proc->ORANonBlocking());
   }
-}
-
-TEST_F(StoredProcTest, ForwardedPropertiesReachTheInternalProcedure) {
-  auto proc = std::make_unique<TvrStoredProc>(nullptr);
-  TMSStoredProc& internal = proc->InternalProc();
-  proc->SetMSCursorType(TMSCursorType::ctKeyset);
-  proc->SetMSUpdatingTable("tqz_reports");
-  proc->SetFetchRows(100);
-  proc->SetReadOnly(true);
-  proc->SetUniDirectional(true);
-  proc->SetCachedUpdates(true);
-  proc->SetTrimVarChar(false);
-  proc->SetTrimFixedChar(false);
-  EXPECT_EQ(internal.CursorType(), TMSCursorType::ctKeyset);
-  EXPECT_EQ(internal.UpdatingTable(), "tqz_reports");
-  EXPECT_EQ(internal.FetchRows(), 100);
-  EXPECT_TRUE(internal.ReadOnly());
-  EXPECT_TRUE(internal.UniDirectional());
-  EXPECT_TRUE(internal.CachedUpdates());
-  EXPECT_FALSE(internal.Options().TrimVarChar);
-  EXPECT_FALSE(internal.Options().TrimFixedChar);
-
-  TStringList lines;
-  lines.Add("update t set a = :a");
-  proc->SetSQLUpdate(lines);
-  EXPECT_EQ(internal.SQLUpdate().Text(), "update t set a = :a\r\n");
-  TParams params;
-  params.CreateParam(ftInteger, "A", TParamType::ptInput).SetAsInteger(3);
-  proc->SetParams(params);
-  EXPECT_EQ(internal.Params().ParamByName("A").AsInteger(), 3);
 }
 
 struct FetchAllCase {
