@@ -69,6 +69,11 @@ void TCBlobStream::Close() {
   if (FCompressedFlag) CompressAndStore();
 }
 
+void TCBlobStream::Flush() {
+  Close();
+  FBlobStream->Flush();
+}
+
 int64_t TCBlobStream::Read(void* buffer, int64_t count) {
   return FCompressedFlag ? OwnRead(buffer, count) : FBlobStream->Read(buffer, count);
 }

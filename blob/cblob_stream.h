@@ -62,6 +62,9 @@ class TCBlobStream : public TMemoryStream {
   // afterwards, also when Close() failed. A value stored plainly leaves
   // Compressed false, so later writes would go straight to the wrapped stream.
   void Close();
+  // Close(), then the wrapped stream's Flush(): the value reaches the stream
+  // below the wrapped one too, and every error reaches the caller.
+  void Flush() override;
 
   // To the own buffer while Compressed, else to the wrapped stream.
   int64_t Read(void* buffer, int64_t count) override;

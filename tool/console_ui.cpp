@@ -1,5 +1,7 @@
 #include "tool/console_ui.h"
 
+#include "framework/rtl/exception.h"
+
 #include <iostream>
 
 namespace tersify {
@@ -15,6 +17,13 @@ void ConsoleUserInterface::ShowMessage(const std::string&, const std::string& Te
 
 bool ConsoleUserInterface::LoginPrompt(std::string&, std::string&, std::string&, std::string&) {
   return false;
+}
+
+void ConsoleUserInterface::CreateMainWindow(const std::string& /*Table*/,
+                                            const std::string& /*Field*/,
+                                            const std::string& /*Key*/) {
+  throw Exception(
+      "The interactive window is not available here; give a command (/c or /d) with /GUI=0");
 }
 
 }  // namespace tersify

@@ -19,6 +19,9 @@ class ConsoleUserInterface : public UserInterface {
   void ShowMessage(const std::string& Caption, const std::string& Text, TMsgDlgType Kind) override;
   bool LoginPrompt(std::string& Username, std::string& Password, std::string& Server,
                    std::string& Database) override;
+  // The console has no window: raises an Exception that says so.
+  void CreateMainWindow(const std::string& Table, const std::string& Field,
+                        const std::string& Key) override;
   void RunMessageLoop() override {}
 
  private:

@@ -5,26 +5,18 @@
 #include <iostream>
 #include <typeinfo>
 
+#include "client/ms_connection.h"
 #include "common/vr_common.h"
+#include "db/layer_unit.h"
+#include "framework/rtl/application.h"
 #include "framework/rtl/exception.h"
 #include "tool/command_line.h"
+#include "tool/startup.h"
 #include "tool/user_interface.h"
 
 namespace {
 
 using namespace tersify;
-
-// Until the start-up sequence (RunFromCommandLine, tool/startup.h) is in place:
-// read the arguments and end the process the way it would when it cannot go
-// on. Without a command in console mode: "Missing command" and the usage text;
-// otherwise the usage text alone. Exit code 1 in both cases.
-void RunArgumentsOnly() {
-  ToolSettings settings;
-  ReadArguments(ProcessArguments(), settings);
-  if (settings.command == cmdNone && !settings.interactive)
-    ShowUsageAndHalt(false, "Missing command");
-  ShowUsageAndHalt(settings.interactive, "");
-}
 
 // The runtime's last-resort handler: the error's class and message on standard
 // error, exit code 1.
@@ -35,21 +27,33 @@ int ReportUnhandled(const std::exception& e) {
   return 1;
 }
 
+// The client library's login prompt is the user interface's.
+bool PromptForLogin(TMSConnection& /*connection*/, TLoginValues& values) {
+  return CurrentUserInterface().LoginPrompt(values.username, values.password, values.server,
+                                            values.database);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   SetProcessArguments(argc, argv);
-  // Unit initialisations; their finalisations run at every end of the process,
-  // also when a routine halts with an exit code.
+  // Unit initialisations. Their finalisations run at every end of the process,
+  // also when a routine halts with an exit code, in the reverse order: the
+  // layer shuts down (destroying the default database first), then the
+  // application object goes with what it still owns, then the utilities.
   StartCommonUnit();
   std::atexit(ShutdownCommonUnit);
+  CreateApplication();
+  StartDatabaseLayer();
+  std::atexit(ShutdownDatabaseLayer);
+  SetLoginPromptHook(PromptForLogin);
   try {
     // Every console path ends the process in here; it returns only when the
     // main window has been built.
-    RunArgumentsOnly();
+    RunFromCommandLine();
     CurrentUserInterface().RunMessageLoop();
   } catch (const std::exception& e) {
-    return ReportUnhandled(e);
+    std::exit(ReportUnhandled(e));
   }
   return 0;
 }

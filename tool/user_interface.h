@@ -26,6 +26,11 @@ class UserInterface {
   virtual bool LoginPrompt(std::string& Username, std::string& Password, std::string& Server,
                            std::string& Database) = 0;
 
+  // Builds the main window positioned on Table, Field and Key. Raises an
+  // Exception when no window can be shown (no display, or a build without one).
+  virtual void CreateMainWindow(const std::string& Table, const std::string& Field,
+                                const std::string& Key) = 0;
+
   // Runs the message loop until the main window closes; returns at once when
   // no main window was built.
   virtual void RunMessageLoop() = 0;

@@ -30,7 +30,7 @@ class TDataSetBlobStream : public TStream {
   // Stores what was written now (errors of OnChange reach the caller) and hands
   // the bytes to the field; the stream is empty afterwards. The destructor does
   // this when it was not done, and cannot report an error of OnChange.
-  void Flush();
+  void Flush() override;
 
  private:
   TDataSet& dataset_;

@@ -340,13 +340,15 @@ void TBlobField::SetAsString(const std::string& value) {
   if (!DataSet()) throw EDatabaseError(Format("Field '%s' has no dataset", FieldName().c_str()));
   auto stream = DataSet()->CreateBlobStream(this, TBlobStreamMode::bmWrite);
   stream->WriteString(value);
-  stream.reset();  // storing happens when the stream goes
+  stream->Flush();  // store now, so that an error reaches the caller
+  stream.reset();
 }
 
 void TBlobField::LoadFromStream(TStream& stream) {
   if (!DataSet()) throw EDatabaseError(Format("Field '%s' has no dataset", FieldName().c_str()));
   auto blob = DataSet()->CreateBlobStream(this, TBlobStreamMode::bmWrite);
   blob->CopyFrom(stream, 0);
+  blob->Flush();
   blob.reset();
 }
 

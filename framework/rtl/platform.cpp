@@ -1,6 +1,8 @@
 #include "framework/rtl/platform.h"
 
 #include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <locale>
-#include <mutex>
 
 namespace tersify {
 namespace {
@@ -26,20 +27,15 @@ const std::locale& UserLocale() {
   return locale;
 }
 
-const std::lconv& NumericConventions() {
-  static std::once_flag once;
-  static std::lconv conventions;
-  std::call_once(once, [] {
-    std::string saved = std::setlocale(LC_NUMERIC, nullptr);
-    std::setlocale(LC_NUMERIC, "");
-    conventions = *std::localeconv();
-    static std::string decimal = conventions.decimal_point ? conventions.decimal_point : ".";
-    static std::string thousands = conventions.thousands_sep ? conventions.thousands_sep : "";
-    conventions.decimal_point = decimal.data();
-    conventions.thousands_sep = thousands.data();
-    std::setlocale(LC_NUMERIC, saved.c_str());
-  });
-  return conventions;
+// The user's numeric conventions (LC_ALL / LC_NUMERIC / LANG), read at each
+// use so that a changed environment applies; item is RADIXCHAR or THOUSEP.
+char NumericSeparator(nl_item item, char fallback) {
+  locale_t locale = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0));
+  if (locale == static_cast<locale_t>(0)) return fallback;
+  const char* text = nl_langinfo_l(item, locale);
+  char result = (text && *text && static_cast<unsigned char>(*text) < 0x80) ? *text : fallback;
+  freelocale(locale);
+  return result;
 }
 
 }  // namespace
@@ -75,15 +71,9 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-char DecimalSeparator() {
-  const char* p = NumericConventions().decimal_point;
-  return (p && *p) ? *p : '.';
-}
+char DecimalSeparator() { return NumericSeparator(RADIXCHAR, '.'); }
 
-char ThousandSeparator() {
-  const char* p = NumericConventions().thousands_sep;
-  return (p && *p) ? *p : ',';
-}
+char ThousandSeparator() { return NumericSeparator(THOUSEP, ','); }
 
 uint32_t GetTickCount() {
   auto now = std::chrono::steady_clock::now().time_since_epoch();

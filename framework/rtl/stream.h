@@ -27,6 +27,10 @@ class TStream : public TObject {
   virtual int64_t Size();
   // Streams that cannot be resized raise EStreamError.
   virtual void SetSize(int64_t size);
+  // Streams that store what was written only at their end (a blob stream) store
+  // it now, so that an error reaches the caller rather than a destructor, which
+  // cannot report it. Nothing for other streams.
+  virtual void Flush() {}
 
   // Read or write exactly count bytes, or raise "Stream read error" / "Stream write error".
   void ReadBuffer(void* buffer, int64_t count);

@@ -214,6 +214,7 @@ class RecordingUi : public UserInterface {
     boxes_->push_back({c, t, k});
   }
   bool LoginPrompt(std::string&, std::string&, std::string&, std::string&) override { return true; }
+  void CreateMainWindow(const std::string&, const std::string&, const std::string&) override {}
   void RunMessageLoop() override {}
 
  private:

@@ -1,0 +1,198 @@
+// Times a compress pass and a decompress pass of the tool over a generated
+// SQLite table of report-like blobs, and plain zlib on the same bytes at the
+// same level, in the same run.
+//
+//   bench_pass [--rows N] [--size BYTES] [--seed S]
+//
+// Prints rows/s, MB/s, the ratio pass time / codec time for both directions and
+// the process's peak resident memory.
+
+#include <sqlite3.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bench/report_data.h"
+#include "db/database.h"
+#include "db/layer_unit.h"
+#include "db/registries.h"
+#include "tool/recompress.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+  int rows = 2000;
+  size_t size = 40 * 1024;
+  uint64_t seed = 1;
+};
+
+Options ParseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) throw std::runtime_error(arg + " needs a value");
+      return argv[++i];
+    };
+    if (arg == "--rows")
+      options.rows = std::stoi(value());
+    else if (arg == "--size")
+      options.size = std::stoul(value());
+    else if (arg == "--seed")
+      options.seed = std::stoull(value());
+    else
+      throw std::runtime_error("unknown option " + arg + " (--rows N, --size BYTES, --seed S)");
+  }
+  if (options.rows < 1 || options.size < 1) throw std::runtime_error("rows and size must be positive");
+  return options;
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tersify-pass-XXXXXX";
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary directory");
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Generates the table and returns the plain values (for the codec timing).
+std::vector<std::string> CreateTable(const std::string& file, const Options& options) {
+  sqlite3* raw = nullptr;
+  int rc = sqlite3_open(file.c_str(), &raw);
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
+  if (rc != SQLITE_OK) throw std::runtime_error("cannot create the benchmark database");
+  sqlite3_exec(raw, "create table tqz_reports(acReport varchar(20) primary key, acReportData blob); begin",
+               nullptr, nullptr, nullptr);
+  sqlite3_stmt* stmt_raw = nullptr;
+  sqlite3_prepare_v2(raw, "insert into tqz_reports values (?, ?)", -1, &stmt_raw, nullptr);
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(stmt_raw, sqlite3_finalize);
+  tersify::bench::ReportGenerator generator(options.seed);
+  std::vector<std::string> values;
+  values.reserve(static_cast<size_t>(options.rows));
+  for (int i = 1; i <= options.rows; ++i) {
+    char name[24];
+    std::snprintf(name, sizeof name, "R%07d", i);
+    std::string value = generator.Report(name, options.size);
+    value.resize(options.size, ' ');
+    sqlite3_bind_text(stmt.get(), 1, name, -1, SQLITE_TRANSIENT);
+    sqlite3_bind_blob64(stmt.get(), 2, value.data(), value.size(), SQLITE_TRANSIENT);
+    if (sqlite3_step(stmt.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(raw));
+    sqlite3_reset(stmt.get());
+    values.push_back(std::move(value));
+  }
+  sqlite3_exec(raw, "commit", nullptr, nullptr, nullptr);
+  return values;
+}
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// Plain zlib at the level the layer uses by default (6): every value compressed
+// and decompressed once.
+void TimeCodec(const std::vector<std::string>& values, double& deflate_seconds, double& inflate_seconds) {
+  std::vector<std::string> packed;
+  packed.reserve(values.size());
+  auto start = Clock::now();
+  for (const std::string& v : values) {
+    uLongf length = compressBound(static_cast<uLong>(v.size()));
+    std::string out(length, '\0');
+    if (compress2(reinterpret_cast<Bytef*>(out.data()), &length,
+                  reinterpret_cast<const Bytef*>(v.data()), static_cast<uLong>(v.size()), 6) != Z_OK)
+      throw std::runtime_error("compress2 failed");
+    out.resize(length);
+    packed.push_back(std::move(out));
+  }
+  deflate_seconds = Seconds(Clock::now() - start);
+  start = Clock::now();
+  std::string plain;
+  for (size_t i = 0; i < packed.size(); ++i) {
+    plain.resize(values[i].size());
+    uLongf length = static_cast<uLongf>(plain.size());
+    if (uncompress(reinterpret_cast<Bytef*>(plain.data()), &length,
+                   reinterpret_cast<const Bytef*>(packed[i].data()), static_cast<uLong>(packed[i].size())) != Z_OK)
+      throw std::runtime_error("uncompress failed");
+  }
+  inflate_seconds = Seconds(Clock::now() - start);
+}
+
+double RunPass(int command, int expected_rows) {
+  int32_t processed = 0, skipped = 0;
+  auto start = Clock::now();
+  if (!tersify::RecompressTable(false, command, "tqz_reports", "acReportData", "acReport",
+                                tersify::TRecompressProgressEvent(), processed, skipped))
+    throw std::runtime_error("the pass failed");
+  double seconds = Seconds(Clock::now() - start);
+  if (processed != expected_rows)
+    throw std::runtime_error("the pass rewrote " + std::to_string(processed) + " of " +
+                             std::to_string(expected_rows) + " rows");
+  return seconds;
+}
+
+long PeakResidentKiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    const Options options = ParseOptions(argc, argv);
+    TempDir dir;
+    const std::string file = dir.Path() + "/pass.db";
+    double deflate_seconds = 0, inflate_seconds = 0;
+    double megabytes = 0;
+    {
+      std::vector<std::string> values = CreateTable(file, options);
+      for (const auto& v : values) megabytes += static_cast<double>(v.size()) / (1024.0 * 1024.0);
+      TimeCodec(values, deflate_seconds, inflate_seconds);
+    }  // the values are released before the passes run
+
+    tersify::TDatabaseLayerScope layer;
+    auto owner = std::make_unique<tersify::TvrDatabase>(nullptr);
+    tersify::TvrDatabase* database = owner.get();
+    tersify::DefaultDatabase = database;
+    database->SetServer("sqlite");
+    database->SetDatabaseName(file);
+    database->SetConnected(true);
+
+    const double compress_seconds = RunPass(1, options.rows);
+    const double decompress_seconds = RunPass(2, options.rows);
+    owner.reset();
+
+    std::printf("rows %d of %zu bytes (%.1f MB)\n", options.rows, options.size, megabytes);
+    std::printf("compress pass:   %8.3f s  %9.0f rows/s  %7.1f MB/s  zlib %.3f s  pass/codec %.2f\n",
+                compress_seconds, options.rows / compress_seconds, megabytes / compress_seconds,
+                deflate_seconds, compress_seconds / deflate_seconds);
+    std::printf("decompress pass: %8.3f s  %9.0f rows/s  %7.1f MB/s  zlib %.3f s  pass/codec %.2f\n",
+                decompress_seconds, options.rows / decompress_seconds, megabytes / decompress_seconds,
+                inflate_seconds, decompress_seconds / inflate_seconds);
+    std::printf("peak resident memory: %.1f MB\n", PeakResidentKiB() / 1024.0);
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_pass: %s\n", e.what());
+    return 2;
+  }
+}

@@ -1,0 +1,44 @@
+#pragma once
+// The live progress line of a console pass: rows done of total, MB/s and the
+// elapsed time, redrawn in place on a terminal at most ten times a second.
+// Standard output keeps exactly the summary line; this writes to its own stream
+// (standard error), and only when that stream is a terminal.
+
+#include <chrono>
+#include <cstdint>
+#include <ostream>
+
+#include "tool/recompress.h"
+
+namespace tersify {
+
+class TProgressLine : public TRecompressObserver {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  explicit TProgressLine(std::ostream& out) : out_(out), started_(Clock::now()) {}
+  ~TProgressLine() override;
+
+  void PassStarted(int rows) override;
+  void RowHandled(int64_t plain_bytes, bool rewritten) override;
+
+  // The text of the line for the given state, without control characters.
+  static std::string Format(int64_t rows_done, int64_t rows_total, int64_t bytes,
+                            double elapsed_seconds);
+
+ private:
+  void Draw(bool force);
+
+  std::ostream& out_;
+  Clock::time_point started_;
+  Clock::time_point last_draw_{};
+  int64_t rows_total_ = 0;
+  int64_t rows_done_ = 0;
+  int64_t bytes_ = 0;
+  bool drawn_ = false;
+};
+
+// True when file descriptor fd is a terminal.
+bool IsTerminal(int fd);
+
+}  // namespace tersify

@@ -1,0 +1,43 @@
+#pragma once
+// One recompression pass: walks every row of one table and brings the stored
+// form of one blob column into the wanted state (compressed for command 1,
+// plain otherwise), writing back through the dataset's blob binding the same
+// plain bytes it read. Each post stands on its own: rows rewritten before an
+// error stay rewritten, and the counters show how far the pass got.
+
+#include <cstdint>
+#include <string>
+
+#include "framework/data/field.h"
+#include "framework/rtl/method.h"
+
+namespace tersify {
+
+// Called once per row after its counter was incremented: with the blob field when
+// the row was rewritten, with nullptr when it was skipped.
+using TRecompressProgressEvent = TMethod<void(TField* Field)>;
+
+// What a pass tells an observer besides the per-row event: the number of rows
+// once the query is open, and the plain length of every row handled. The
+// console's progress line is one.
+class TRecompressObserver {
+ public:
+  virtual ~TRecompressObserver() = default;
+  virtual void PassStarted(int rows) = 0;
+  virtual void RowHandled(int64_t plain_bytes, bool rewritten) = 0;
+};
+
+// Values of this length or shorter are never rewritten, in either direction.
+inline constexpr int64_t kRecompressThreshold = 100;
+
+// Command: 1 compress, 2 decompress. Key may be empty (the query then selects
+// every column). Table, Field and Key must be SQL names made of identifier
+// parts. Returns false when an error ended the pass; the error has then been
+// reported (a message dialog when Interactive, else two lines on standard
+// output: "Critical error occured:" and the message).
+bool RecompressTable(bool Interactive, int32_t Command, const std::string& Table,
+                     const std::string& Field, const std::string& Key,
+                     TRecompressProgressEvent OnProgress, int32_t& Processed, int32_t& Skipped,
+                     TRecompressObserver* Observer = nullptr);
+
+}  // namespace tersify

@@ -1,0 +1,94 @@
+#include "tool/startup.h"
+
+#include <cstdint>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "db/database.h"
+#include "db/registries.h"
+#include "framework/rtl/application.h"
+#include "tool/command_line.h"
+#include "tool/progress_line.h"
+#include "tool/recompress.h"
+#include "tool/user_interface.h"
+
+namespace tersify {
+namespace {
+
+const char kUnableToConnect[] = "Unable to connect - Missing or incorrect database params";
+
+void Connect(TvrDatabase& database) {
+  try {
+    database.SetConnected(true);
+  } catch (const std::exception&) {
+    // The reason is not reported: the caller shows its own message.
+  }
+}
+
+}  // namespace
+
+void RunFromCommandLine() {
+  // The default database exists before any argument is read, so that the loop
+  // can write the connection values into it and every dataset made later
+  // attaches to it.
+  TvrDatabase* database = MakeComponent<TvrDatabase>(Application);
+  DefaultDatabase = database;
+
+  ToolSettings settings;
+  settings.interactive = true;
+  settings.command = cmdNone;
+  ReadArguments(ProcessArguments(), settings, [database](ConnectionValue which, const std::string& value) {
+    switch (which) {
+      case ConnectionValue::Username: database->SetUsername(value); break;
+      case ConnectionValue::Password: database->SetPassword(value); break;
+      case ConnectionValue::Server: database->SetServer(value); break;
+      case ConnectionValue::DatabaseName: database->SetDatabaseName(value); break;
+    }
+  });
+
+  if (settings.command == cmdNone && !settings.interactive) ShowUsageAndHalt(false, "Missing command");
+
+  // Console mode makes one attempt; interactive mode may try once more through
+  // the client's login prompt.
+  Connect(*database);
+  if (!database->Connected()) {
+    if (settings.interactive) {
+      database->SetConnectionPrompt(true);
+      Connect(*database);
+    }
+    if (!database->Connected()) ShowUsageAndHalt(settings.interactive, kUnableToConnect);
+  }
+
+  std::string table = settings.table;
+  std::string field = settings.field;
+  std::string key = settings.key;
+  if (table.empty() && field.empty()) {
+    table = "tqz_reports";
+    field = "acReportData";
+    key = "acReport";
+  }
+  if (table.empty() && !settings.interactive) ShowUsageAndHalt(false, "Missing tablename");
+  if (field.empty() && !settings.interactive) ShowUsageAndHalt(false, "Missing fieldname");
+
+  if (settings.command != cmdNone && !table.empty() && !field.empty()) {
+    int32_t processed = 0;
+    int32_t skipped = 0;
+    // A live progress line on standard error, only on a terminal; standard
+    // output keeps exactly the summary line.
+    std::unique_ptr<TProgressLine> progress;
+    if (IsTerminal(2)) progress = std::make_unique<TProgressLine>(std::cerr);
+    const bool completed = RecompressTable(settings.interactive, settings.command, table, field, key,
+                                           TRecompressProgressEvent(), processed, skipped,
+                                           progress.get());
+    progress.reset();
+    if (!completed) Halt(1);
+    std::cout << "Command completed successfully, " << processed << " records processed, "
+              << skipped << " records skipped" << std::endl;
+    Halt(0);
+  }
+
+  if (settings.interactive) CurrentUserInterface().CreateMainWindow(table, field, key);
+}
+
+}  // namespace tersify

@@ -1,0 +1,13 @@
+#pragma once
+// The start-up sequence: makes the default database, reads the command line
+// into it and into the tool's settings, connects, and then either runs one
+// recompression pass and ends the process (a command was given), or builds the
+// main window and returns so that the main block runs its message loop.
+
+namespace tersify {
+
+// Returns only when the main window has been built; every other path ends the
+// process (exit code 0 after a pass that completed, 1 otherwise).
+void RunFromCommandLine();
+
+}  // namespace tersify
