@@ -152,25 +152,4 @@ void TvrDataset::DefaultDeleteError(TDataSet* dataset, EDatabaseError& error, TD
   if (handled) action = TDataAction::daAbort;
 }
 
-void TvrDataset::DoAfterPostEx(TDataSet* dataset, bool from_error) {
-  if (AfterPostEx) AfterPostEx(dataset, from_error);
-}
-
-// The posting step (transaction per post, generated row statements) builds on
-// these two; until then a post is the client library's own.
-void TvrDataset::Post() { TCustomMSDataSet::Post(); }
-void TvrDataset::DoBeforePost() { TCustomMSDataSet::DoBeforePost(); }
-
-// Key-change procedures run only for a dataset with a loaded key-procedure
-// map; the map is loaded by the key discovery step.
-void TvrDataset::RunKeyChangeProcs() {
-  if (!key_proc_map_) return;
-}
-
-// Field rebuild and numeric text input are separate steps of the layer that
-// replace these.
-void TvrDataset::RebuildFields() {}
-void TvrDataset::InstallNumericHandlers() {}
-void TvrDataset::RemoveNumericHandlers() {}
-
 }  // namespace tersify

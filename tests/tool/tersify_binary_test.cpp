@@ -89,10 +89,13 @@ INSTANTIATE_TEST_SUITE_P(
                       BinaryCase{"Utf8Locale", {"/gui=0", "/COMP"}, "C.UTF-8"}),
     [](const auto& info) { return std::string(info.param.title); });
 
-TEST(TersifyBinary, WithoutCommandOrGuiSwitchPrintsTheUsageAndExitsWithOne) {
+// Interactive mode without connection values: the connection fails, the
+// console's login prompt counts as cancelled, and the message box text goes to
+// standard output.
+TEST(TersifyBinary, WithoutArgumentsCannotConnectAndExitsWithOne) {
   const RunResult r = RunTersify({});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.out, UsageText + "\n");
+  EXPECT_EQ(r.out, "Unable to connect - Missing or incorrect database params\r\n\r\n" + UsageText + "\n");
   EXPECT_EQ(r.err, "");
 }
 

