@@ -36,6 +36,9 @@ TvrDataset::~TvrDataset() {
   // before-close step.
   Destroying();
   key_proc_map_.reset();
+  // The close during destruction skips the before-close step: fields that
+  // outlive the dataset get their own handlers back instead of this dataset's.
+  RemoveNumericHandlers();
   set_text_helpers_.clear();
   sl_tag_.reset();
   UnregisterFrom(DatasetRegistry, this);

@@ -139,6 +139,10 @@ class TvrDataset : public TCustomMSDataSet {
   // ---- numeric text input
   void InstallNumericHandlers();
   void RemoveNumericHandlers();
+  // The set-text handler InstallNumericHandlers gives numeric fields: cleans
+  // the text (db/numeric_input.h), then hands it to the field's kept handler,
+  // or sets the field from it as AsString does.
+  void NumericSetText(TField* Sender, const std::string& Text);
   std::vector<std::unique_ptr<TSetTextHelper>>& SetTextHelpers() { return set_text_helpers_; }
 
   // Generated-statement kinds the dataset refuses. Empty, and nothing in the

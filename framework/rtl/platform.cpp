@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <clocale>
 #include <cstdlib>
@@ -26,6 +27,9 @@ const std::locale& UserLocale() {
   }();
   return locale;
 }
+
+std::atomic<char> decimal_override{'\0'};
+std::atomic<char> thousand_override{'\0'};
 
 // The user's numeric conventions (LC_ALL / LC_NUMERIC / LANG), read at each
 // use so that a changed environment applies; item is RADIXCHAR or THOUSEP.
@@ -71,9 +75,20 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-char DecimalSeparator() { return NumericSeparator(RADIXCHAR, '.'); }
+char DecimalSeparator() {
+  const char forced = decimal_override.load();
+  return forced ? forced : NumericSeparator(RADIXCHAR, '.');
+}
 
-char ThousandSeparator() { return NumericSeparator(THOUSEP, ','); }
+char ThousandSeparator() {
+  const char forced = thousand_override.load();
+  return forced ? forced : NumericSeparator(THOUSEP, ',');
+}
+
+void SetNumericSeparatorsOverride(char decimal, char thousand) {
+  decimal_override.store(decimal);
+  thousand_override.store(thousand);
+}
 
 uint32_t GetTickCount() {
   auto now = std::chrono::steady_clock::now().time_since_epoch();

@@ -20,6 +20,9 @@ std::string Trim(const std::string& s);
 // The user's locale's decimal and thousands separators (LC_NUMERIC).
 char DecimalSeparator();
 char ThousandSeparator();
+// Test seam: a non-zero character stands in for the locale's separator until
+// it is set back to '\0' (tests of other conventions need no installed locale).
+void SetNumericSeparatorsOverride(char decimal, char thousand);
 
 // Milliseconds since an arbitrary start, wrapping at 2^32 like the platform's tick count.
 uint32_t GetTickCount();
