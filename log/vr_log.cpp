@@ -1,6 +1,9 @@
 #include "log/vr_log.h"
 
+#include <cstdlib>
 #include <mutex>
+
+#include "log/log_writer.h"
 
 namespace tersify {
 namespace {
@@ -14,7 +17,12 @@ struct LogState {
   std::string app_name;
   std::string build_no;
   TLogLayerHooks hooks;
+  TLogScreenHooks screen;
   std::shared_ptr<TLogSink> sink;
+  std::shared_ptr<TvrLog> log;
+  // Held while the log is created or freed, so that only one is made.
+  std::mutex creation;
+  bool shutdown_registered = false;
 };
 
 LogState& State() {
@@ -69,6 +77,29 @@ std::string LogDescribeSender(TObject* sender) {
   return describe && sender ? describe(sender) : std::string();
 }
 
+void SetLogScreenHooks(TLogScreenHooks hooks) {
+  LogState& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.screen = std::move(hooks);
+}
+
+namespace {
+
+std::string CallScreenHook(std::function<std::string()> TLogScreenHooks::*member) {
+  std::function<std::string()> hook;
+  {
+    LogState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    hook = s.screen.*member;
+  }
+  return hook ? hook() : std::string();
+}
+
+}  // namespace
+
+std::string LogActiveFormName() { return CallScreenHook(&TLogScreenHooks::ActiveFormName); }
+std::string LogFocusedControlName() { return CallScreenHook(&TLogScreenHooks::FocusedControlName); }
+
 std::shared_ptr<TLogSink> SetLogSink(std::shared_ptr<TLogSink> sink) {
   LogState& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
@@ -78,18 +109,56 @@ std::shared_ptr<TLogSink> SetLogSink(std::shared_ptr<TLogSink> sink) {
 
 std::shared_ptr<TLogSink> GetLog() {
   LogState& s = State();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  if (s.sink) return s.sink;
-  if (s.file_name.empty()) return nullptr;
-  // The log database writer (batched inserts into the Log table, flushed once
-  // a second) is created here on first use once it is part of the program;
-  // until then a set LogFileName records nothing.
-  return nullptr;
+  std::string file_name;
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.sink) return s.sink;
+    if (s.file_name.empty()) return nullptr;
+    if (s.log) return s.log;
+  }
+  // First use: create the log outside the settings lock (it opens the
+  // database), one creator at a time.
+  std::lock_guard<std::mutex> creating(s.creation);
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.sink) return s.sink;
+    if (s.file_name.empty()) return nullptr;
+    if (s.log) return s.log;
+    file_name = s.file_name;
+  }
+  auto log = std::make_shared<TvrLog>(file_name);  // an engine error leaves no log behind
+  bool register_shutdown = false;
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.log = log;
+    register_shutdown = !s.shutdown_registered;
+    s.shutdown_registered = true;
+  }
+  if (register_shutdown) std::atexit(ShutdownLogUnit);
+  return log;
+}
+
+void ShutdownLogUnit() {
+  LogState& s = State();
+  std::shared_ptr<TvrLog> log;
+  std::lock_guard<std::mutex> creating(s.creation);
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    log.swap(s.log);
+    s.file_name.clear();
+    s.app_name.clear();
+    s.build_no.clear();
+  }
+  // Freed here unless an entry in progress still holds it; then that entry
+  // frees it when it is done.
+  log.reset();
 }
 
 void LogOperation(TObject* sender, const std::string& operation, const std::string& detail) {
+  // The switch first: with tracing off no log is created for a trace.
+  if (!LogTraceEnabled()) return;
   std::shared_ptr<TLogSink> log = GetLog();
-  if (!log || !LogTraceEnabled()) return;
+  if (!log) return;
   log->LogTrace(sender, operation, detail);
 }
 

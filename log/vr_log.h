@@ -42,6 +42,19 @@ bool LogTraceEnabled();
 // The layer's description of sender; empty without a layer or for other objects.
 std::string LogDescribeSender(TObject* sender);
 
+// ---- what the user interface tells the log about itself
+struct TLogScreenHooks {
+  // The name of the active form (error rows' FormName).
+  std::function<std::string()> ActiveFormName;
+  // The name of the control that has the focus (column ControlName).
+  std::function<std::string()> FocusedControlName;
+};
+// Installed by a user interface that has forms; empty hooks (the default) leave
+// both columns empty. The hooks may be called from any thread.
+void SetLogScreenHooks(TLogScreenHooks hooks);
+std::string LogActiveFormName();
+std::string LogFocusedControlName();
+
 // ---- entry points
 // A trace entry: the component being traced, the operation and a free text.
 // Nothing unless the log is on and the layer's trace switch is on.
@@ -56,8 +69,17 @@ void LogError(const Exception* e, TObject* sender, const std::string& operation,
               const std::string& report_text);
 
 // The log the entry points write to: the installed sink when there is one,
-// otherwise nothing while LogFileName is empty.
+// otherwise nothing while LogFileName is empty, otherwise the process's log
+// database writer (a TvrLog, log/log_writer.h), created on first use. When
+// creating it fails (the database cannot be created or opened) the engine's
+// error is raised to the caller and the next call tries again.
 std::shared_ptr<TLogSink> GetLog();
+
+// Unit shutdown: frees the log without writing what is still in its batch
+// (those rows are lost), closing its database, then clears LogFileName,
+// LogAppName and LogBuildNo, so that later entries do nothing. Runs at the end
+// of the process once a log was created; may be called earlier, and again.
+void ShutdownLogUnit();
 
 // Installs a sink that takes every entry as an enabled log would, whatever
 // LogFileName holds (tests, or an application that keeps its log elsewhere);
