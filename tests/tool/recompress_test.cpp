@@ -1,0 +1,595 @@
+// One recompression pass run in this process against every provider: what it
+// rewrites and skips, the bytes it stores, how it reports errors, and the
+// progress contract.
+
+#include "tool/recompress.h"
+
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "db/database.h"
+#include "db/registries.h"
+#include "tests/db/layer_fixture.h"
+#include "tool/user_interface.h"
+
+namespace tersify::testing {
+namespace {
+
+// ---- Values and stored bytes ----------------------------------------------
+
+// Compressible text of exactly n bytes that differs from row to row.
+std::string ReportText(const std::string& name, size_t n) {
+  std::string text;
+  while (text.size() < n) text += "<TfrxMemoView Name=\"" + name + "\" Left=\"12\" Top=\"40\"/>\r\n";
+  text.resize(n);
+  return text;
+}
+
+// n bytes that zlib cannot shrink.
+std::string Incompressible(size_t n, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(n, '\0');
+  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+  return bytes;
+}
+
+// Every byte value, zeros and line ends among them, repeated to n bytes.
+std::string AllBytes(size_t n) {
+  std::string bytes(n, '\0');
+  for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+  return bytes;
+}
+
+// An envelope made with zlib itself, not with the stream under test.
+std::string MakeEnvelope(const std::string& plain) {
+  uLongf size = compressBound(static_cast<uLong>(plain.size()));
+  std::string payload(size, '\0');
+  if (compress2(reinterpret_cast<Bytef*>(payload.data()), &size,
+                reinterpret_cast<const Bytef*>(plain.data()), static_cast<uLong>(plain.size()),
+                6) != Z_OK)
+    throw std::runtime_error("compress2 failed");
+  payload.resize(size);
+  std::string header = "PKZ#900Z";
+  const uint32_t length = static_cast<uint32_t>(plain.size());
+  for (int i = 0; i < 4; ++i) header += static_cast<char>((length >> (8 * i)) & 0xFF);
+  header += std::string(4, '\0');
+  return header + payload;
+}
+
+struct Decoded {
+  bool envelope = false;    // "PKZ#900Z" header with a payload that zlib decodes
+  int32_t length = -1;      // bytes 8-11
+  uint16_t reserved = 0xFFFF;  // bytes 12-13
+  std::string plain;
+};
+
+// Reads a stored value as an envelope, with zlib.
+Decoded DecodeEnvelope(const std::string& stored) {
+  Decoded d;
+  if (stored.size() < 16 || stored.compare(0, 8, "PKZ#900Z") != 0) return d;
+  uint32_t length = 0;
+  for (int i = 0; i < 4; ++i) length |= static_cast<uint32_t>(static_cast<unsigned char>(stored[8 + i])) << (8 * i);
+  d.length = static_cast<int32_t>(length);
+  d.reserved = static_cast<uint16_t>(static_cast<unsigned char>(stored[12]) |
+                                     (static_cast<unsigned char>(stored[13]) << 8));
+  std::string plain(length, '\0');
+  uLongf plain_size = length;
+  const int rc = uncompress(reinterpret_cast<Bytef*>(plain.data()), &plain_size,
+                            reinterpret_cast<const Bytef*>(stored.data() + 16),
+                            static_cast<uLong>(stored.size() - 16));
+  if (rc != Z_OK) return d;
+  plain.resize(plain_size);
+  d.envelope = true;
+  d.plain = std::move(plain);
+  return d;
+}
+
+// ---- Reporting ------------------------------------------------------------
+
+// Standard output collected for the lifetime of the object.
+class CaptureStdout {
+ public:
+  CaptureStdout() : saved_(std::cout.rdbuf(buffer_.rdbuf())) {}
+  ~CaptureStdout() { std::cout.rdbuf(saved_); }
+  std::string Text() const { return buffer_.str(); }
+
+ private:
+  std::ostringstream buffer_;
+  std::streambuf* saved_;
+};
+
+struct ShownMessage {
+  std::string caption, text;
+  TMsgDlgType kind;
+};
+
+// An interactive user interface that keeps its message boxes.
+class RecordingUserInterface : public UserInterface {
+ public:
+  explicit RecordingUserInterface(std::vector<ShownMessage>& shown) : shown_(shown) {}
+  void ShowMessage(const std::string& Caption, const std::string& Text, TMsgDlgType Kind) override {
+    shown_.push_back({Caption, Text, Kind});
+  }
+  bool LoginPrompt(std::string&, std::string&, std::string&, std::string&) override { return false; }
+  void CreateMainWindow(const std::string&, const std::string&, const std::string&) override {}
+  void RunMessageLoop() override {}
+
+ private:
+  std::vector<ShownMessage>& shown_;
+};
+
+// ---- The fixture ----------------------------------------------------------
+
+struct PassResult {
+  bool ok = false;
+  int32_t processed = 0;
+  int32_t skipped = 0;
+  std::string out;  // standard output during the pass
+};
+
+class RecompressTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    StartDatabaseLayer();
+    test_db_ = std::make_unique<TestDatabase>(GetParam());
+    test_db_->ExecDirect(
+        "create table tqz_reports (acReport varchar(20) primary key, acTitle text, acReportData blob)");
+  }
+  void TearDown() override {
+    SetCurrentUserInterface(nullptr);
+    database_.reset();  // clears DefaultDatabase
+    ShutdownDatabaseLayer();
+    test_db_.reset();
+  }
+
+  // The default database, connected to this test's database.
+  void Connect() {
+    database_ = std::make_unique<TvrDatabase>(nullptr);
+    ConnectTo(*database_, *test_db_);
+    DefaultDatabase = database_.get();
+    database_->SetConnected(true);
+  }
+
+  void Insert(const std::string& key, const std::string& value) {
+    test_db_->ExecDirect("insert into tqz_reports (acReport, acTitle, acReportData) values ('" + key +
+                         "', 'Title " + key + "', " + HexLiteral(value) + ")");
+  }
+  void InsertNull(const std::string& key) {
+    test_db_->ExecDirect("insert into tqz_reports (acReport, acTitle, acReportData) values ('" + key +
+                         "', 'Title " + key + "', null)");
+  }
+  std::string Stored(const std::string& key) const {
+    return RawValue(*test_db_, "select acReportData from tqz_reports where acReport = '" + key + "'");
+  }
+  std::string StoredType(const std::string& key) const {
+    return RawValue(*test_db_, "select typeof(acReportData) from tqz_reports where acReport = '" + key + "'");
+  }
+
+  PassResult Pass(int32_t command, const std::string& table = "tqz_reports",
+                  const std::string& field = "acReportData", const std::string& key = "acReport",
+                  bool interactive = false, TRecompressProgressEvent progress = {},
+                  TRecompressObserver* observer = nullptr) {
+    PassResult r;
+    CaptureStdout capture;
+    r.ok = RecompressTable(interactive, command, table, field, key, progress, r.processed, r.skipped,
+                           observer);
+    r.out = capture.Text();
+    return r;
+  }
+
+  const TestDatabase& Db() const { return *test_db_; }
+
+  std::unique_ptr<TestDatabase> test_db_;
+  std::unique_ptr<TvrDatabase> database_;
+};
+
+std::string Key(int i) {
+  char name[8];
+  std::snprintf(name, sizeof name, "R%02d", i);
+  return name;
+}
+
+// ---- Rows rewritten and skipped -------------------------------------------
+
+TEST_P(RecompressTest, EmptyTableCompletesWithoutProgress) {
+  Connect();
+  int calls = 0;
+  auto count = [&calls](TField*) { ++calls; };
+  for (int32_t command : {1, 2}) {
+    const PassResult r = Pass(command, "tqz_reports", "acReportData", "acReport", false,
+                              TRecompressProgressEvent::Of(count));
+    EXPECT_TRUE(r.ok) << r.out;
+    EXPECT_EQ(r.processed, 0);
+    EXPECT_EQ(r.skipped, 0);
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(calls, 0);
+}
+
+TEST_P(RecompressTest, DecompressOverPlainValuesSkipsEveryRow) {
+  std::vector<std::string> values;
+  for (int i = 1; i <= 12; ++i) {
+    values.push_back(ReportText(Key(i), 50 + 300 * static_cast<size_t>(i)));
+    Insert(Key(i), values.back());
+  }
+  Connect();
+  const PassResult r = Pass(2);
+  EXPECT_TRUE(r.ok) << r.out;
+  EXPECT_EQ(r.processed, 0);
+  EXPECT_EQ(r.skipped, 12);
+  for (int i = 1; i <= 12; ++i) EXPECT_EQ(Stored(Key(i)), values[static_cast<size_t>(i - 1)]) << Key(i);
+}
+
+TEST_P(RecompressTest, OnlyValuesLongerThan100BytesAreRewritten) {
+  const std::string at_limit = ReportText("R01", 100);
+  const std::string above = ReportText("R02", 101);
+  Insert("R01", at_limit);
+  Insert("R02", above);
+  Insert("R03", "");
+  InsertNull("R04");
+  Insert("R05", std::string(100, 'x'));
+  Connect();
+  const PassResult r = Pass(1);
+  ASSERT_TRUE(r.ok) << r.out;
+  EXPECT_EQ(r.processed, 1);
+  EXPECT_EQ(r.skipped, 4);
+
+  EXPECT_EQ(Stored("R01"), at_limit);
+  EXPECT_EQ(Stored("R03"), "");
+  EXPECT_EQ(StoredType("R04"), "null");
+  EXPECT_EQ(Stored("R05"), std::string(100, 'x'));
+
+  const std::string stored = Stored("R02");
+  EXPECT_EQ(stored.substr(0, 8), "PKZ#900Z");
+  EXPECT_LT(stored.size(), above.size());
+  const Decoded d = DecodeEnvelope(stored);
+  ASSERT_TRUE(d.envelope) << "zlib could not decode the payload";
+  EXPECT_EQ(d.length, 101);
+  EXPECT_EQ(d.reserved, 0);
+  EXPECT_EQ(d.plain, above);
+}
+
+TEST_P(RecompressTest, SecondCompressPassSkipsWhatTheFirstStoredAsEnvelopes) {
+  std::vector<std::string> values;
+  for (int i = 1; i <= 12; ++i) {
+    values.push_back(ReportText(Key(i), 200 + 150 * static_cast<size_t>(i)));
+    Insert(Key(i), values.back());
+  }
+  Insert("R13", ReportText("R13", 40));
+  Connect();
+  const PassResult first = Pass(1);
+  ASSERT_TRUE(first.ok) << first.out;
+  EXPECT_EQ(first.processed, 12);
+  EXPECT_EQ(first.skipped, 1);
+  std::vector<std::string> after_first;
+  for (int i = 1; i <= 12; ++i) {
+    after_first.push_back(Stored(Key(i)));
+    const Decoded d = DecodeEnvelope(after_first.back());
+    ASSERT_TRUE(d.envelope) << Key(i);
+    EXPECT_EQ(d.plain, values[static_cast<size_t>(i - 1)]) << Key(i) << " holds another row's value";
+    EXPECT_EQ(d.length, static_cast<int32_t>(values[static_cast<size_t>(i - 1)].size()));
+  }
+
+  const PassResult second = Pass(1);
+  ASSERT_TRUE(second.ok) << second.out;
+  EXPECT_EQ(second.processed, 0);
+  EXPECT_EQ(second.skipped, 13);
+  for (int i = 1; i <= 12; ++i) EXPECT_EQ(Stored(Key(i)), after_first[static_cast<size_t>(i - 1)]);
+}
+
+TEST_P(RecompressTest, IncompressibleValuesAreRewrittenAndCountedButStoredPlainly) {
+  const std::string noise = Incompressible(700, 1);
+  const std::string small_noise = Incompressible(101, 2);
+  Insert("R01", noise);
+  Insert("R02", small_noise);
+  Connect();
+  for (int run = 0; run < 2; ++run) {
+    const PassResult r = Pass(1);
+    ASSERT_TRUE(r.ok) << r.out;
+    // Stored plainly, so every compress pass rewrites them again.
+    EXPECT_EQ(r.processed, 2) << "run " << run;
+    EXPECT_EQ(r.skipped, 0) << "run " << run;
+    EXPECT_EQ(Stored("R01"), noise);
+    EXPECT_EQ(Stored("R02"), small_noise);
+  }
+}
+
+TEST_P(RecompressTest, DecompressRestoresTheExactPlainBytes) {
+  std::vector<std::string> values = {
+      AllBytes(5000),
+      ReportText("R02", 101),
+      std::string("PKZ#900") + ReportText("R03", 300),  // looks like a header, is not one
+      ReportText("R04", 30000),
+      Incompressible(2000, 4),
+      std::string(1, '\0') + std::string(400, '\r') + std::string(1, '\0'),
+  };
+  for (size_t i = 0; i < values.size(); ++i) Insert(Key(static_cast<int>(i + 1)), values[i]);
+  Connect();
+  const PassResult compress = Pass(1);
+  ASSERT_TRUE(compress.ok) << compress.out;
+  EXPECT_EQ(compress.processed, 6);
+  EXPECT_EQ(compress.skipped, 0);
+  EXPECT_TRUE(DecodeEnvelope(Stored("R01")).envelope);
+  EXPECT_TRUE(DecodeEnvelope(Stored("R03")).envelope);
+
+  const PassResult decompress = Pass(2);
+  ASSERT_TRUE(decompress.ok) << decompress.out;
+  EXPECT_EQ(decompress.processed, 5);  // the incompressible value stayed plain
+  EXPECT_EQ(decompress.skipped, 1);
+  for (size_t i = 0; i < values.size(); ++i) {
+    const std::string key = Key(static_cast<int>(i + 1));
+    EXPECT_EQ(Stored(key), values[i]) << key;
+    EXPECT_EQ(StoredType(key), "blob") << key;
+  }
+}
+
+TEST_P(RecompressTest, DecompressReadsEnvelopesWrittenElsewhere) {
+  const std::string plain = ReportText("R01", 4000);
+  Insert("R01", MakeEnvelope(plain));
+  // An envelope whose plain value is 100 bytes is left alone.
+  Insert("R02", MakeEnvelope(std::string(100, 'y')));
+  // A header whose payload does not decode reads as plain bytes: nothing to do.
+  const std::string broken = std::string("PKZ#900Z") + std::string(8, '\0') + "not a zlib stream";
+  Insert("R03", broken);
+  Connect();
+  const PassResult r = Pass(2);
+  ASSERT_TRUE(r.ok) << r.out;
+  EXPECT_EQ(r.processed, 1);
+  EXPECT_EQ(r.skipped, 2);
+  EXPECT_EQ(Stored("R01"), plain);
+  EXPECT_EQ(Stored("R02"), MakeEnvelope(std::string(100, 'y')));
+  EXPECT_EQ(Stored("R03"), broken);
+}
+
+// ---- Keys -----------------------------------------------------------------
+
+TEST_P(RecompressTest, EmptyKeySelectsEveryColumnAndStillWritesEachRowItsOwnValue) {
+  std::vector<std::string> values;
+  for (int i = 1; i <= 12; ++i) {
+    values.push_back(ReportText(Key(i), 150 + 97 * static_cast<size_t>(i)));
+    Insert(Key(i), values.back());
+  }
+  Connect();
+  const PassResult r = Pass(1, "tqz_reports", "acReportData", "");
+  ASSERT_TRUE(r.ok) << r.out;
+  EXPECT_EQ(r.processed, 12);
+  for (int i = 1; i <= 12; ++i) {
+    const Decoded d = DecodeEnvelope(Stored(Key(i)));
+    ASSERT_TRUE(d.envelope) << Key(i);
+    EXPECT_EQ(d.plain, values[static_cast<size_t>(i - 1)]) << Key(i);
+    EXPECT_EQ(RawValue(Db(), "select acTitle from tqz_reports where acReport = '" + Key(i) + "'"),
+              "Title " + Key(i));
+  }
+  EXPECT_EQ(RawValue(Db(), "select count(*) from tqz_reports"), RawValue(Db(), "select 12"));
+}
+
+// ---- Errors ---------------------------------------------------------------
+
+TEST_P(RecompressTest, TextFieldIsRefusedAndNoRowIsTouched) {
+  Insert("R01", ReportText("R01", 500));
+  Connect();
+  const PassResult r = Pass(1, "tqz_reports", "acTitle", "acReport");
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.processed, 0);
+  EXPECT_EQ(r.skipped, 0);
+  EXPECT_EQ(r.out, "Critical error occured:\nField acTitle from table tqz_reports can't be compressed\n");
+  EXPECT_EQ(Stored("R01"), ReportText("R01", 500));
+  EXPECT_EQ(RawValue(Db(), "select acTitle from tqz_reports"), "Title R01");
+}
+
+TEST_P(RecompressTest, UnknownFieldEndsThePassWithTheNotFoundError) {
+  Insert("R01", ReportText("R01", 500));
+  Connect();
+  // With the key, the query itself names the column; without it, the lookup fails.
+  const PassResult with_key = Pass(1, "tqz_reports", "acMissing", "acReport");
+  EXPECT_FALSE(with_key.ok);
+  EXPECT_EQ(with_key.processed + with_key.skipped, 0);
+  EXPECT_EQ(with_key.out.rfind("Critical error occured:\n", 0), 0u) << with_key.out;
+  EXPECT_NE(with_key.out.find("acMissing"), std::string::npos) << with_key.out;
+
+  const PassResult select_all = Pass(1, "tqz_reports", "acMissing", "");
+  EXPECT_FALSE(select_all.ok);
+  EXPECT_EQ(select_all.processed + select_all.skipped, 0);
+  EXPECT_EQ(select_all.out, "Critical error occured:\nField 'acMissing' not found\n");
+  EXPECT_EQ(Stored("R01"), ReportText("R01", 500));
+}
+
+// Values of the table the tenth-row tests use: R03 is short and skipped, the
+// tenth row in key order (R10) is refused by a trigger.
+class TenthRowTest : public RecompressTest {
+ protected:
+  void SetUp() override {
+    RecompressTest::SetUp();
+    for (int i = 1; i <= 12; ++i) {
+      values_.push_back(i == 3 ? std::string(60, 's') : ReportText(Key(i), 300 + 10 * static_cast<size_t>(i)));
+      Insert(Key(i), values_.back());
+    }
+    Db().ExecDirect(
+        "create trigger refuse_tenth before update on tqz_reports "
+        "when NEW.acReport = 'R10' begin select raise(abort, 'tenth row refused'); end");
+    Connect();
+  }
+  void ExpectNineRowsDone(const PassResult& r) {
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.processed, 8);
+    EXPECT_EQ(r.skipped, 1);
+    EXPECT_EQ(r.processed + r.skipped, 9);
+    for (int i = 1; i <= 12; ++i) {
+      const std::string& value = values_[static_cast<size_t>(i - 1)];
+      const std::string stored = Stored(Key(i));
+      if (i <= 9 && i != 3) {
+        const Decoded d = DecodeEnvelope(stored);
+        EXPECT_TRUE(d.envelope) << Key(i) << " lost its new form";
+        EXPECT_EQ(d.plain, value) << Key(i);
+      } else {
+        EXPECT_EQ(stored, value) << Key(i);
+      }
+    }
+  }
+  std::vector<std::string> values_;
+};
+
+TEST_P(TenthRowTest, ConsoleReportsTheErrorOnStandardOutput) {
+  const PassResult r = Pass(1);
+  ExpectNineRowsDone(r);
+  EXPECT_EQ(r.out.rfind("Critical error occured:\n", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("tenth row refused"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.back(), '\n');
+}
+
+TEST_P(TenthRowTest, InteractiveReportsTheErrorInAMessageDialog) {
+  std::vector<ShownMessage> shown;
+  SetCurrentUserInterface(std::make_unique<RecordingUserInterface>(shown));
+  const PassResult r = Pass(1, "tqz_reports", "acReportData", "acReport", true);
+  ExpectNineRowsDone(r);
+  EXPECT_EQ(r.out, "");
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].kind, TMsgDlgType::mtError);
+  EXPECT_NE(shown[0].text.find("tenth row refused"), std::string::npos) << shown[0].text;
+  EXPECT_EQ(shown[0].text.find("Critical error occured:"), std::string::npos);
+}
+
+// ---- Unsafe names ---------------------------------------------------------
+
+struct UnsafeCase {
+  const char* title;
+  const char* table;
+  const char* field;
+  const char* key;
+  const char* message;
+};
+
+class UnsafeNameTest : public RecompressTest {};
+
+TEST_P(UnsafeNameTest, RefusedBeforeAnyStatementRuns) {
+  static const UnsafeCase cases[] = {
+      {"DropInTable", "tqz_reports; drop table victim", "acReportData", "acReport",
+       "Invalid table name: tqz_reports; drop table victim"},
+      {"CommentInTable", "tqz_reports--", "acReportData", "acReport", "Invalid table name: tqz_reports--"},
+      {"SubqueryInField", "tqz_reports", "acReportData,(select 1)", "acReport",
+       "Invalid field name: acReportData,(select 1)"},
+      {"BlankInKey", "tqz_reports", "acReportData", "acReport a", "Invalid key field name: acReport a"},
+      {"TrailingDot", "tqz_reports.", "acReportData", "", "Invalid table name: tqz_reports."},
+      {"EmptyField", "tqz_reports", "", "acReport", "Invalid field name: "},
+  };
+  Db().ExecDirect("create table victim (id integer primary key); insert into victim values (1)");
+  const std::string value = ReportText("R01", 500);
+  Insert("R01", value);
+  Connect();
+  for (const UnsafeCase& c : cases) {
+    SCOPED_TRACE(c.title);
+    int calls = 0;
+    auto count = [&calls](TField*) { ++calls; };
+    const PassResult r = Pass(1, c.table, c.field, c.key, false, TRecompressProgressEvent::Of(count));
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.out, std::string("Critical error occured:\n") + c.message + "\n");
+    EXPECT_EQ(r.processed + r.skipped, 0);
+    EXPECT_EQ(calls, 0);
+  }
+  EXPECT_EQ(Stored("R01"), value);
+  EXPECT_EQ(RawValue(Db(), "select count(*) from victim"), RawValue(Db(), "select 1"));
+}
+
+// ---- Progress -------------------------------------------------------------
+
+struct ProgressCall {
+  std::string field;  // empty for nothing
+  bool field_given;
+  int32_t processed, skipped;
+};
+
+class RecordingObserver : public TRecompressObserver {
+ public:
+  void PassStarted(int rows) override { started.push_back(rows); }
+  void RowHandled(int64_t plain_bytes, bool rewritten) override { rows.emplace_back(plain_bytes, rewritten); }
+  std::vector<int> started;
+  std::vector<std::pair<int64_t, bool>> rows;
+};
+
+TEST_P(RecompressTest, ProgressIsCalledOncePerRowAfterItsCounterMoved) {
+  // Rewritten, skipped (short), rewritten, skipped (null), rewritten.
+  Insert("R01", ReportText("R01", 400));
+  Insert("R02", ReportText("R02", 90));
+  Insert("R03", ReportText("R03", 1000));
+  InsertNull("R04");
+  Insert("R05", Incompressible(300, 5));
+  Connect();
+
+  int32_t* processed = nullptr;
+  int32_t* skipped = nullptr;
+  std::vector<ProgressCall> calls;
+  auto record = [&](TField* field) {
+    calls.push_back({field ? field->FieldName() : std::string(), field != nullptr, *processed, *skipped});
+  };
+  RecordingObserver observer;
+  int32_t p = 0, s = 0;
+  processed = &p;
+  skipped = &s;
+  CaptureStdout capture;
+  const bool ok = RecompressTable(false, 1, "tqz_reports", "acReportData", "acReport",
+                                  TRecompressProgressEvent::Of(record), p, s, &observer);
+  ASSERT_TRUE(ok) << capture.Text();
+  EXPECT_EQ(p, 3);
+  EXPECT_EQ(s, 2);
+  // The order rows come in is the query's; follow the counters instead.
+  ASSERT_EQ(calls.size(), 5u);
+  int32_t last_processed = 0, last_skipped = 0;
+  int rewritten = 0;
+  for (size_t i = 0; i < calls.size(); ++i) {
+    SCOPED_TRACE("call " + std::to_string(i));
+    const ProgressCall& c = calls[i];
+    EXPECT_EQ(c.processed + c.skipped, static_cast<int32_t>(i + 1));
+    if (c.field_given) {
+      EXPECT_EQ(c.field, "acReportData");
+      EXPECT_EQ(c.processed, last_processed + 1);
+      EXPECT_EQ(c.skipped, last_skipped);
+      ++rewritten;
+    } else {
+      EXPECT_EQ(c.skipped, last_skipped + 1);
+      EXPECT_EQ(c.processed, last_processed);
+    }
+    last_processed = c.processed;
+    last_skipped = c.skipped;
+  }
+  EXPECT_EQ(rewritten, 3);
+
+  ASSERT_EQ(observer.started, std::vector<int>{5});
+  ASSERT_EQ(observer.rows.size(), 5u);
+  int64_t bytes = 0;
+  int rewritten_seen = 0;
+  for (size_t i = 0; i < observer.rows.size(); ++i) {
+    bytes += observer.rows[i].first;
+    rewritten_seen += observer.rows[i].second ? 1 : 0;
+    EXPECT_EQ(observer.rows[i].second, calls[i].field_given) << "row " << i;
+  }
+  EXPECT_EQ(bytes, 400 + 90 + 1000 + 300);
+  EXPECT_EQ(rewritten_seen, 3);
+}
+
+TEST_P(RecompressTest, PassWithoutProgressOrObserverCountsAlike) {
+  for (int i = 1; i <= 12; ++i) Insert(Key(i), ReportText(Key(i), i % 4 == 0 ? 80 : 400));
+  Connect();
+  const PassResult r = Pass(1);
+  ASSERT_TRUE(r.ok) << r.out;
+  EXPECT_EQ(r.processed, 9);
+  EXPECT_EQ(r.skipped, 3);
+  EXPECT_EQ(r.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Providers, RecompressTest, ::testing::ValuesIn(AvailableProviders()), ProviderName());
+INSTANTIATE_TEST_SUITE_P(Providers, TenthRowTest, ::testing::ValuesIn(AvailableProviders()), ProviderName());
+INSTANTIATE_TEST_SUITE_P(Providers, UnsafeNameTest, ::testing::ValuesIn(AvailableProviders()), ProviderName());
+
+}  // namespace
+}  // namespace tersify::testing
