@@ -161,12 +161,24 @@ class TvrDataset : public TCustomMSDataSet {
   void AfterRowStatement(TDataSet* sender, TStatementTypes kinds, TParams& params) override;
   // Runs the key-change procedures after an update that changed a key field.
   virtual void RunKeyChangeProcs();
+  // What the client's post runs before it writes the row (DoBeforePost): marks
+  // changed key fields, fires BeforePost, then, with tgGenerateSQL in Tag, a
+  // TableName and UpdateAllFields off, generates the row's statement.
+  void BeforePostStep();
+  // Probes the database once for key-change support and loads the
+  // key-procedure map once (only with a TableName).
+  void LoadKeyProcMap();
+  // Sets tgKeyChanged on changed key fields that have a key-change procedure,
+  // and on the dataset when any has.
+  void MarkChangedKeys();
 
  private:
   // The handler OnDeleteError gets at construction.
   void DefaultDeleteError(TDataSet* dataset, EDatabaseError& error, TDataAction& action);
   void TraceOpen(const char* operation);
   void AddReportCompanion();
+  // Writes SQLInsert or SQLUpdate for the row being posted, with audit columns.
+  void BuildPostStatement();
 
   std::string key_fields_;
   TvrDatabase* database_ = nullptr;  // not owned

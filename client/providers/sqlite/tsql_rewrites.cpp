@@ -204,6 +204,50 @@ class ExecParser {
   size_t pos_ = 0;
 };
 
+// The layer's key-discovery query calls the table-valued function
+// fQZ_GetPksFieldsAndProc('<table>'); SQLite has no such functions, so the
+// call reads a table of that name instead, filtered by its acTableName column.
+// Only the exact query with one quoted literal argument is taken; the literal
+// is passed on as written.
+bool RewriteKeyProcQuery(std::string_view statement, TsqlRewrite& r) {
+  static constexpr std::string_view kFunction = "fqz_getpksfieldsandproc";
+  std::string lowered(statement);
+  for (char& c : lowered) c = Lower(c);
+  const size_t name_at = lowered.find(kFunction);
+  if (name_at == std::string::npos ||
+      NormaliseStatement(statement.substr(0, name_at)) != "select acfieldname, acprocname from")
+    return false;
+  size_t i = name_at + kFunction.size();
+  auto skip_blanks = [&] {
+    while (i < statement.size() && IsBlank(statement[i])) ++i;
+  };
+  skip_blanks();
+  if (i >= statement.size() || statement[i] != '(') return false;
+  ++i;
+  skip_blanks();
+  if (i >= statement.size() || statement[i] != '\'') return false;
+  const size_t literal_start = i++;
+  while (true) {
+    if (i >= statement.size()) return false;
+    if (statement[i++] != '\'') continue;
+    if (i < statement.size() && statement[i] == '\'') {
+      ++i;  // a doubled quote inside the literal
+      continue;
+    }
+    break;
+  }
+  const std::string_view literal = statement.substr(literal_start, i - literal_start);
+  skip_blanks();
+  if (i >= statement.size() || statement[i] != ')') return false;
+  ++i;
+  skip_blanks();
+  if (i != statement.size()) return false;
+  r.kind = TsqlRewrite::Kind::Replaced;
+  r.sql = "select acFieldName, acProcName from fQZ_GetPksFieldsAndProc where acTableName = " +
+          std::string(literal);
+  return true;
+}
+
 }  // namespace
 
 std::string NormaliseStatement(std::string_view statement) {
@@ -309,6 +353,7 @@ TsqlRewrite RewriteTsql(std::string_view statement,
     return r;
   }
   if (statement.size() >= kLongestFixedStatement) return r;
+  if (RewriteKeyProcQuery(statement, r)) return r;
   for (const RewriteRule& rule : kRewriteTable) {
     if (head != rule.tsql) continue;
     if (rule.requires_function && !has_function(rule.requires_function)) continue;

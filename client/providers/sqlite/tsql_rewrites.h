@@ -14,6 +14,13 @@
 //                                      function is registered, else select 0
 //   select convert(tinyint, parsename(cast(serverproperty('ProductVersion') as varchar(30)), 4))
 //                                   -> select cast(parsename(sqlite_version(), 4) as integer)
+//   select acFieldName, acProcName from fQZ_GetPksFieldsAndProc('<table>')
+//                                   -> select acFieldName, acProcName from fQZ_GetPksFieldsAndProc
+//                                      where acTableName = '<table>'
+//                                      SQLite has no table-valued functions of its own: a table
+//                                      fQZ_GetPksFieldsAndProc(acTableName, acFieldName, acProcName)
+//                                      stands in for the key-discovery function. The argument must
+//                                      be one quoted literal ('' for a quote); it is kept as written.
 //
 // Two statement forms besides:
 //   SET <option> ...                ignored, for the options SQL Server clients send
