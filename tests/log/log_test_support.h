@@ -49,6 +49,7 @@ class SqliteConnection {
       sqlite3_close_v2(db_);
       throw std::runtime_error("cannot open " + path + ": " + message);
     }
+    sqlite3_busy_timeout(db_, 5000);  // the log may be writing a batch just then
   }
   ~SqliteConnection() { sqlite3_close_v2(db_); }
   SqliteConnection(const SqliteConnection&) = delete;
@@ -67,7 +68,8 @@ class SqliteConnection {
     if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK)
       throw std::runtime_error(sql + ": " + sqlite3_errmsg(db_));
     std::vector<LogRow> rows;
-    while (sqlite3_step(statement) == SQLITE_ROW) {
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
       LogRow row;
       for (int i = 0; i < sqlite3_column_count(statement); ++i) {
         std::optional<std::string> value;
@@ -80,6 +82,7 @@ class SqliteConnection {
       rows.push_back(std::move(row));
     }
     sqlite3_finalize(statement);
+    if (rc != SQLITE_DONE) throw std::runtime_error(sql + ": " + sqlite3_errstr(rc));
     return rows;
   }
 
