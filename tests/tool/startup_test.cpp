@@ -1,1 +1,487 @@
-// placeholder
+// The start-up sequence as users meet it: the real tersify program run as a
+// child process against every provider (the odbc one served by the TDS test
+// server in this process while the child runs), its standard output, standard
+// error and exit code, the progress line on a terminal, and the demo database
+// generator.
+
+#include <fcntl.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/db/layer_fixture.h"
+#include "tests/support/provider_matrix.h"
+#include "tests/support/tds_server/tds_test_server.h"
+#include "tool/command_line.h"
+
+extern char** environ;
+
+namespace tersify::testing {
+namespace {
+
+const std::string kSummary = "Command completed successfully, ";
+const std::string kUnableToConnect = "Unable to connect - Missing or incorrect database params";
+
+// ---- Running a program ----------------------------------------------------
+
+struct RunResult {
+  std::string out, err;
+  int exit_code = -1;
+};
+
+std::string ReadWhole(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A temporary directory, removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/tersify-tool-XXXXXX";
+    if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+struct SpawnActions {
+  SpawnActions() { posix_spawn_file_actions_init(&actions); }
+  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
+  posix_spawn_file_actions_t actions;
+};
+
+// Runs exe with args: standard input from /dev/null, standard output to a
+// file, standard error to a file or, with stderr_on_terminal, to a
+// pseudo-terminal. No display is offered to the child.
+RunResult RunProgram(const char* exe, const std::vector<std::string>& args, bool stderr_on_terminal = false) {
+  TempDir dir;
+  const std::string out = dir.File("out"), err = dir.File("err");
+  SpawnActions spawn;
+  posix_spawn_file_actions_addopen(&spawn.actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&spawn.actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  int master = -1, slave = -1;
+  if (stderr_on_terminal) {
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
+    posix_spawn_file_actions_adddup2(&spawn.actions, slave, 2);
+    posix_spawn_file_actions_addclose(&spawn.actions, slave);
+    posix_spawn_file_actions_addclose(&spawn.actions, master);
+  } else {
+    posix_spawn_file_actions_addopen(&spawn.actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  }
+
+  std::vector<char*> argv = {const_cast<char*>(exe)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (char** e = environ; *e; ++e)
+    if (std::strncmp(*e, "DISPLAY=", 8) != 0 && std::strncmp(*e, "WAYLAND_DISPLAY=", 16) != 0) envp.push_back(*e);
+  envp.push_back(nullptr);
+
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, exe, &spawn.actions, nullptr, argv.data(), envp.data());
+  RunResult r;
+  if (stderr_on_terminal) {
+    close(slave);
+    if (rc == 0) {
+      // Read until the child's end closes the terminal (EIO on Linux).
+      char buffer[4096];
+      while (true) {
+        const ssize_t n = read(master, buffer, sizeof buffer);
+        if (n > 0) {
+          r.err.append(buffer, static_cast<size_t>(n));
+        } else if (n < 0 && errno == EINTR) {
+          continue;
+        } else {
+          break;
+        }
+      }
+    }
+    close(master);
+  }
+  if (rc != 0) throw std::runtime_error(std::string("cannot start ") + exe + ": " + std::strerror(rc));
+  int status = 0;
+  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
+  r.out = ReadWhole(out);
+  if (!stderr_on_terminal) r.err = ReadWhole(err);
+  return r;
+}
+
+RunResult RunTersify(const std::vector<std::string>& args, bool stderr_on_terminal = false) {
+  return RunProgram(TERSIFY_EXE, args, stderr_on_terminal);
+}
+
+std::string SummaryLine(int processed, int skipped) {
+  return kSummary + std::to_string(processed) + " records processed, " + std::to_string(skipped) +
+         " records skipped\n";
+}
+
+std::string UsageWith(const std::string& message) { return message + "\r\n\r\n" + UsageText + "\n"; }
+
+// ---- Stored values --------------------------------------------------------
+
+// Every (key, value) of a two-column query, read straight from the SQLite file.
+std::map<std::string, std::string> AllValues(const std::string& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    throw std::runtime_error("cannot open " + file);
+  }
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> guard(db, sqlite3_close);
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
+    throw std::runtime_error(std::string("cannot prepare: ") + sqlite3_errmsg(db));
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+  std::map<std::string, std::string> values;
+  while (sqlite3_step(raw) == SQLITE_ROW) {
+    const auto* key = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
+    const void* bytes = sqlite3_column_blob(raw, 1);
+    const int size = sqlite3_column_bytes(raw, 1);
+    values[key ? key : ""] = bytes ? std::string(static_cast<const char*>(bytes), static_cast<size_t>(size)) : "";
+  }
+  return values;
+}
+
+bool HasEnvelopeHeader(const std::string& stored) {
+  return stored.size() >= 16 && stored.compare(0, 8, "PKZ#900Z") == 0;
+}
+
+// The plain value of a stored value, decoding an envelope with zlib itself;
+// bytes that do not decode are their own plain value.
+std::string PlainOf(const std::string& stored) {
+  if (!HasEnvelopeHeader(stored)) return stored;
+  uint32_t length = 0;
+  for (int i = 0; i < 4; ++i) length |= static_cast<uint32_t>(static_cast<unsigned char>(stored[8 + i])) << (8 * i);
+  std::string plain(length, '\0');
+  uLongf size = length;
+  if (uncompress(reinterpret_cast<Bytef*>(plain.data()), &size, reinterpret_cast<const Bytef*>(stored.data() + 16),
+                 static_cast<uLong>(stored.size() - 16)) != Z_OK || size == 0)
+    return stored;
+  plain.resize(size);
+  return plain;
+}
+
+std::string ReportText(const std::string& name, size_t n) {
+  std::string text;
+  while (text.size() < n) text += "<TfrxMemoView Name=\"" + name + "\" Text=\"[Sum]\"/>\r\n";
+  text.resize(n);
+  return text;
+}
+
+std::string Key(int i) {
+  char name[8];
+  std::snprintf(name, sizeof name, "R%02d", i);
+  return name;
+}
+
+// Connection arguments for a test database.
+std::vector<std::string> ConnectionArgs(const TestDatabase& db) {
+  const providers::ConnectionSettings& s = db.Settings();
+  if (db.Provider() == "sqlite") return {"/IP=sqlite", "/DB=" + s.database};
+  return {"/IP=" + s.server + "," + std::to_string(s.port), "/U=" + s.username, "/P=" + s.password,
+          "/DB=" + s.database};
+}
+
+// Connection arguments that cannot connect: a file that does not exist, or a wrong password.
+std::vector<std::string> FailingConnectionArgs(const TestDatabase& db) {
+  const providers::ConnectionSettings& s = db.Settings();
+  if (db.Provider() == "sqlite") return {"/IP=sqlite", "/DB=" + s.database + ".missing"};
+  return {"/IP=" + s.server + "," + std::to_string(s.port), "/U=" + s.username, "/P=wrong" + s.password,
+          "/DB=" + s.database};
+}
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// ---- The program against every provider -----------------------------------
+
+// tqz_reports with twelve rows: ten long values and two of 100 bytes or less.
+class TersifyProgram : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    db_ = std::make_unique<TestDatabase>(GetParam());
+    db_->ExecDirect(
+        "create table tqz_reports (acReport varchar(20) primary key, acTitle text, acReportData blob)");
+  }
+  void Fill() {
+    for (int i = 1; i <= 12; ++i) {
+      const std::string value = ReportText(Key(i), i == 4 || i == 9 ? 100 : 150 + 211 * static_cast<size_t>(i));
+      db_->ExecDirect("insert into tqz_reports values ('" + Key(i) + "', 'Title " + Key(i) + "', " +
+                      HexLiteral(value) + ")");
+    }
+  }
+  std::map<std::string, std::string> Stored() const {
+    return AllValues(db_->FilePath(), "select acReport, acReportData from tqz_reports");
+  }
+  std::vector<std::string> Args(std::vector<std::string> args) const { return args + ConnectionArgs(*db_); }
+
+  std::unique_ptr<TestDatabase> db_;
+};
+
+TEST_P(TersifyProgram, CompressesTheDefaultTableAndPrintsTheSummary) {
+  Fill();
+  const auto before = Stored();
+  const RunResult r = RunTersify(Args({"/GUI=0", "/c"}));
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, SummaryLine(10, 2));
+  EXPECT_EQ(r.err, "");
+  const auto after = Stored();
+  ASSERT_EQ(after.size(), 12u);
+  for (const auto& [key, stored] : after) {
+    EXPECT_EQ(HasEnvelopeHeader(stored), before.at(key).size() > 100) << key;
+    EXPECT_EQ(PlainOf(stored), before.at(key)) << key;
+  }
+}
+
+TEST_P(TersifyProgram, AKeyGivenAloneIsReplacedByTheDefaultKey) {
+  Fill();
+  const RunResult r = RunTersify(Args({"/GUI=0", "/KEY=acMissing", "/compress"}));
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_EQ(r.out, SummaryLine(10, 2));
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_P(TersifyProgram, CompressThenDecompressRestoresEveryValue) {
+  Fill();
+  const auto before = Stored();
+  const RunResult compress = RunTersify(Args({"/GUI=0", "-c", "/TABLE=tqz_reports", "/FIELD=acReportData",
+                                              "/KEY=acReport"}));
+  ASSERT_EQ(compress.exit_code, 0) << compress.out;
+  const RunResult again = RunTersify(Args({"/GUI=0", "/c"}));
+  EXPECT_EQ(again.out, SummaryLine(0, 12));
+  const RunResult decompress = RunTersify(Args({"/GUI=0", "/decompress", "/table=tqz_reports",
+                                                "/field=acReportData", "/key=acReport"}));
+  EXPECT_EQ(decompress.exit_code, 0);
+  EXPECT_EQ(decompress.out, SummaryLine(10, 2));
+  EXPECT_EQ(Stored(), before);
+}
+
+TEST_P(TersifyProgram, AnEmptyTableReportsNoRows) {
+  const RunResult r = RunTersify(Args({"/GUI=0", "/d"}));
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, SummaryLine(0, 0));
+  EXPECT_EQ(r.err, "");
+}
+
+struct HaltCase {
+  const char* title;
+  std::vector<std::string> args;
+  const char* message;
+};
+
+// Table or field missing is found only after a successful connection.
+TEST_P(TersifyProgram, MissingTableOrFieldAfterConnectingPrintsUsage) {
+  Fill();
+  const auto before = Stored();
+  const HaltCase cases[] = {
+      {"FieldOnly", {"/GUI=0", "/d", "/FIELD=acReportData"}, "Missing tablename"},
+      {"TableOnly", {"/GUI=0", "/c", "/TABLE=tqz_reports"}, "Missing fieldname"},
+      {"TableAndKey", {"/GUI=0", "/c", "/TABLE=tqz_reports", "/KEY=acReport"}, "Missing fieldname"},
+      {"EmptyTableValue", {"/GUI=0", "/c", "/TABLE=", "/FIELD=acReportData"}, "Missing tablename"},
+  };
+  for (const HaltCase& c : cases) {
+    SCOPED_TRACE(c.title);
+    const RunResult r = RunTersify(Args(c.args));
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, UsageWith(c.message));
+    EXPECT_EQ(r.err, "");
+    // The same without a connection stops at connecting.
+    const RunResult unconnected = RunTersify(c.args + FailingConnectionArgs(*db_));
+    EXPECT_EQ(unconnected.exit_code, 1);
+    EXPECT_EQ(unconnected.out, UsageWith(kUnableToConnect));
+  }
+  EXPECT_EQ(Stored(), before);
+}
+
+TEST_P(TersifyProgram, AFailedConnectionPrintsUsageAndExitsWithOne) {
+  Fill();
+  const auto before = Stored();
+  for (bool console : {true, false}) {
+    SCOPED_TRACE(console ? "console" : "interactive");
+    std::vector<std::string> args = {"/c", "/TABLE=tqz_reports", "/FIELD=acReportData"};
+    if (console) args.insert(args.begin(), "/GUI=0");
+    // Without a display the message box text goes to standard output too.
+    const RunResult r = RunTersify(args + FailingConnectionArgs(*db_));
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, UsageWith(kUnableToConnect));
+    EXPECT_EQ(r.err, "");
+  }
+  EXPECT_EQ(Stored(), before);
+  // Connecting never creates a database file.
+  EXPECT_FALSE(std::filesystem::exists(db_->FilePath() + ".missing"));
+}
+
+TEST_P(TersifyProgram, AnUnsafeNameEndsThePassAndChangesNothing) {
+  Fill();
+  const auto before = Stored();
+  const RunResult r = RunTersify(Args({"/GUI=0", "/c", "/TABLE=tqz_reports; drop table tqz_reports",
+                                       "/FIELD=acReportData"}));
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "Critical error occured:\nInvalid table name: tqz_reports; drop table tqz_reports\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(Stored(), before);
+
+  const RunResult key = RunTersify(Args({"/GUI=0", "/c", "/TABLE=tqz_reports", "/FIELD=acReportData",
+                                         "/KEY=acReport--"}));
+  EXPECT_EQ(key.exit_code, 1);
+  EXPECT_EQ(key.out, "Critical error occured:\nInvalid key field name: acReport--\n");
+  EXPECT_EQ(Stored(), before);
+}
+
+TEST_P(TersifyProgram, ACommandWithTheInteractiveFlagOnRunsThePassAtOnce) {
+  Fill();
+  const RunResult r = RunTersify(Args({"/c", "/TABLE=tqz_reports", "/FIELD=acReportData", "/KEY=acReport"}));
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, SummaryLine(10, 2));
+  EXPECT_EQ(r.err, "");
+
+  // A pass error goes to a message box (its text, without a display, to
+  // standard output) and not to the console lines.
+  const RunResult error = RunTersify(Args({"/d", "/TABLE=tqz_reports", "/FIELD=acTitle"}));
+  EXPECT_EQ(error.exit_code, 1);
+  EXPECT_EQ(error.out, "Field acTitle from table tqz_reports can't be compressed\n");
+  EXPECT_EQ(error.err, "");
+}
+
+TEST_P(TersifyProgram, TheProgressLineIsShownOnlyOnATerminal) {
+  Fill();
+  const RunResult r = RunTersify(Args({"/GUI=0", "/c"}), /*stderr_on_terminal=*/true);
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, SummaryLine(10, 2));
+  EXPECT_NE(r.err.find("12 of 12 rows, "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(" elapsed"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Command completed"), std::string::npos) << r.err;
+
+  // A pass that fails before its query opens draws nothing.
+  const RunResult refused = RunTersify(Args({"/GUI=0", "/c", "/TABLE=a b", "/FIELD=acReportData"}), true);
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_EQ(refused.err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Providers, TersifyProgram, ::testing::ValuesIn(AvailableProviders()), ProviderName());
+
+// ---- The demo database ----------------------------------------------------
+
+std::string Scalar(const std::string& file, const std::string& sql) {
+  auto values = AllValues(file, "select (" + sql + "), null");
+  return values.empty() ? std::string() : values.begin()->first;
+}
+
+TEST(DemoDatabase, HoldsTheCatalogueAndThreeHundredReports) {
+  TempDir dir;
+  const std::string file = dir.File("demo.db");
+  const RunResult r = RunProgram(TERSIFY_DEMO_DB_EXE, {file});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "created " + file + " with 300 report definitions\n");
+  EXPECT_EQ(Scalar(file, "select count(*) from tqz_reports"), "300");
+  EXPECT_EQ(Scalar(file, "select count(*) from tqz_systables"), "4");
+  EXPECT_EQ(Scalar(file, "select count(*) from tqz_systablestr where acOraDatatype = 'blob'"), "3");
+  // Every table the catalogue names exists.
+  EXPECT_EQ(Scalar(file, "select count(*) from tqz_systables where acTableName not in "
+                         "(select name from sqlite_master where type = 'table')"),
+            "0");
+  // Some values are short, some already envelopes, most plain and long.
+  const auto values = AllValues(file, "select acReport, acReportData from tqz_reports");
+  int short_values = 0, envelopes = 0, long_plain = 0;
+  for (const auto& [key, stored] : values) {
+    if (HasEnvelopeHeader(stored)) ++envelopes;
+    else if (stored.size() <= 100) ++short_values;
+    else ++long_plain;
+  }
+  EXPECT_GT(short_values, 0);
+  EXPECT_GT(envelopes, 0);
+  EXPECT_GT(long_plain, 200);
+  EXPECT_FALSE(std::filesystem::exists(file + ".partial"));
+}
+
+TEST(DemoDatabase, RefusesToOverwriteAFile) {
+  TempDir dir;
+  const std::string file = dir.File("demo.db");
+  { std::ofstream(file) << "keep me"; }
+  const RunResult r = RunProgram(TERSIFY_DEMO_DB_EXE, {file});
+  EXPECT_NE(r.exit_code, 0);
+  EXPECT_NE(r.err.find("exists already"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadWhole(file), "keep me");
+}
+
+class DemoRoundTrip : public ::testing::TestWithParam<std::string> {};
+
+// Sixty rows hold every kind of value the demo makes (short, incompressible,
+// already compressed, long reports) and keep the run short.
+TEST_P(DemoRoundTrip, CompressThenDecompressKeepsEveryValue) {
+  TempDir dir;
+  const std::string file = dir.File("demo.db");
+  const int rows = 60;
+  ASSERT_EQ(RunProgram(TERSIFY_DEMO_DB_EXE, {file, std::to_string(rows)}).exit_code, 0);
+  std::vector<std::string> connection = {"/IP=sqlite", "/DB=" + file};
+  std::unique_ptr<TdsTestServer> server;
+  if (GetParam() == "odbc") {
+    server = std::make_unique<TdsTestServer>(file, "demo", "demo_user", "Demo;pw}1");
+    connection = {"/IP=127.0.0.1," + std::to_string(server->Port()), "/U=demo_user", "/P=Demo;pw}1", "/DB=demo"};
+  }
+  const auto original = AllValues(file, "select acReport, acReportData from tqz_reports");
+  ASSERT_EQ(original.size(), static_cast<size_t>(rows));
+  int to_compress = 0;
+  for (const auto& [key, stored] : original)
+    if (!HasEnvelopeHeader(stored) && stored.size() > 100) ++to_compress;
+
+  const RunResult compress = RunTersify(std::vector<std::string>{"/GUI=0", "/c"} + connection);
+  ASSERT_EQ(compress.exit_code, 0) << compress.out;
+  EXPECT_EQ(compress.out, SummaryLine(to_compress, rows - to_compress));
+  const auto compressed = AllValues(file, "select acReport, acReportData from tqz_reports");
+  int to_decompress = 0, stayed_plain = 0, were_envelopes = 0;
+  for (const auto& [key, stored] : compressed) {
+    EXPECT_EQ(PlainOf(stored), PlainOf(original.at(key))) << key;
+    if (HasEnvelopeHeader(stored) && PlainOf(stored).size() > 100) ++to_decompress;
+    if (!HasEnvelopeHeader(stored) && stored.size() > 100) ++stayed_plain;  // did not shrink
+    if (HasEnvelopeHeader(original.at(key))) {
+      ++were_envelopes;
+      EXPECT_EQ(stored, original.at(key)) << key << ": an envelope was re-encoded";
+    }
+  }
+  EXPECT_GT(to_decompress, to_compress / 2);
+  EXPECT_GT(stayed_plain, 0);
+  EXPECT_GT(were_envelopes, 0);
+
+  const RunResult decompress = RunTersify(std::vector<std::string>{"/GUI=0", "/d"} + connection);
+  ASSERT_EQ(decompress.exit_code, 0) << decompress.out;
+  EXPECT_EQ(decompress.out, SummaryLine(to_decompress, rows - to_decompress));
+  const auto restored = AllValues(file, "select acReport, acReportData from tqz_reports");
+  ASSERT_EQ(restored.size(), static_cast<size_t>(rows));
+  for (const auto& [key, stored] : restored) {
+    EXPECT_FALSE(HasEnvelopeHeader(stored) && stored.size() > 100) << key << " still compressed";
+    EXPECT_EQ(stored, PlainOf(original.at(key))) << key;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Providers, DemoRoundTrip, ::testing::ValuesIn(AvailableProviders()), ProviderName());
+
+}  // namespace
+}  // namespace tersify::testing
