@@ -61,13 +61,6 @@ TEST(OpenLogDatabaseTest, AFileThatIsNoDatabaseRaisesTheEnginesError) {
   }
 }
 
-TEST(OpenLogDatabaseTest, AMissingDirectoryRaisesTheEnginesError) {
-  ScratchDir dir;
-  TLogDatabase database;
-  EXPECT_THROW(OpenLogDatabase(database, dir.File("missing/log.db")), ESQLiteError);
-  EXPECT_FALSE(DirectoryExists(dir.File("missing")));
-}
-
 class CommitBatchTest : public ::testing::Test {
  protected:
   void SetUp() override { OpenLogDatabase(database_, path_); }
@@ -84,11 +77,6 @@ TEST_F(CommitBatchTest, WritesEveryStatementOfTheText) {
   EXPECT_EQ(failure, "untouched");
   EXPECT_EQ(ReadLog(path_).size(), 3u);
   EXPECT_FALSE(database_.InTransaction());
-}
-
-TEST_F(CommitBatchTest, ATextWithItsOwnTransactionIsRunAsItIs) {
-  EXPECT_EQ(CommitBatch(database_, std::string("BEGIN;") + kInsert + "COMMIT;", true, 4000), 0);
-  EXPECT_EQ(ReadLog(path_).size(), 1u);
 }
 
 // The batch is one transaction: a failing statement writes none of the rows,

@@ -66,14 +66,6 @@ TEST(LogStatementTest, ErrorInsert) {
             "\"SQL --> select 1\"); ");
 }
 
-TEST(LogStatementTest, DebugTexts) {
-  EXPECT_EQ(TraceDebugText(SampleRow()),
-            "\"<nil>\",NULL,\"TvrScript\",\"scrUpdate\",\"BeforeExecute\",\"SQL --> select 1\"");
-  EXPECT_EQ(ErrorDebugText(SampleRow()),
-            "\"<nil>\",NULL,\"TvrScript\",\"scrUpdate\",\"BeforeExecute\",\"EConvertError\",\"bad \"\"x\"\"\","
-            "\"SQL --> select 1\"");
-}
-
 TEST(WindbgSwitchTest, FoundWithEitherSwitchCharacterInAnyCase) {
   EXPECT_TRUE(FindCmdLineSwitch({"/c", "-WINDBG"}, "WINDBG"));
   EXPECT_TRUE(FindCmdLineSwitch({"/windbg"}, "WINDBG"));
@@ -82,14 +74,6 @@ TEST(WindbgSwitchTest, FoundWithEitherSwitchCharacterInAnyCase) {
   EXPECT_FALSE(FindCmdLineSwitch({"WINDBG"}, "WINDBG"));
   EXPECT_FALSE(FindCmdLineSwitch({"--WINDBG"}, "WINDBG"));
   EXPECT_FALSE(FindCmdLineSwitch({"/WINDBG2", "/WINDB"}, "WINDBG"));
-}
-
-TEST(WindbgSwitchTest, TheTestProgramIsNotStartedWithIt) {
-  EXPECT_FALSE(WindbgSwitch());
-  OverrideWindbgSwitch(true);
-  EXPECT_TRUE(WindbgSwitch());
-  OverrideWindbgSwitch(std::nullopt);
-  EXPECT_FALSE(WindbgSwitch());
 }
 
 }  // namespace
