@@ -102,6 +102,13 @@ class TDataSet : public TComponent {
   // it already was current; otherwise nothing moves and no event fires.
   bool Locate(const std::string& field_name, const Variant& value, TLocateOptions options);
 
+  // The value of a field in the row at index (0-based, as RecNo - 1) without
+  // moving the current row, for views that show every row at once. The current
+  // row reads as through the field; in another row a deferred value is fetched
+  // for the look and not kept, and a field that is no data field is null.
+  // Null for an index outside the rows.
+  Variant RecordValue(int index, const TField* field) const;
+
   // ---- blob streams
   // A stream over the field's value in the active buffer. Read mode reads the
   // value; write mode starts empty and needs edit or insert state ("Dataset not

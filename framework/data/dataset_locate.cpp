@@ -65,4 +65,16 @@ bool TDataSet::Locate(const std::string& field_name, const Variant& value, TLoca
   return false;
 }
 
+Variant TDataSet::RecordValue(int index, const TField* field) const {
+  if (!Active() || index < 0 || index >= static_cast<int>(records_.size())) return Variant();
+  if (index == current_) return ReadValue(field);
+  if (field->FieldKind() != TFieldKind::fkData || field->FieldNo() <= 0) return Variant();
+  const Record& record = records_[static_cast<size_t>(index)];
+  const size_t col = static_cast<size_t>(field->FieldNo() - 1);
+  if (col >= record.values.size()) return Variant();
+  if (col < record.deferred.size() && record.deferred[col])
+    return const_cast<TDataSet*>(this)->FetchDeferredValue(index, static_cast<int>(col));
+  return record.values[col];
+}
+
 }  // namespace tersify
