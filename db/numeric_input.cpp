@@ -64,7 +64,7 @@ std::string NormalizeNumericText(const std::string& Text, bool IntegerOnly) {
     if (c != decimal && c != thousand) continue;
     if (IntegerOnly) {
       // Grouping goes; a decimal separator is left for the conversion to refuse.
-      if (c == thousand) r.erase(k, 1);
+      if (c != decimal) r.erase(k, 1);
     } else if (seen) {
       r.erase(k, 1);
     } else {

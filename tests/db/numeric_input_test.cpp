@@ -85,6 +85,9 @@ INSTANTIATE_TEST_SUITE_P(
         // An upper-case E is an exponent character, even in a currency code.
         CleanCase{"CurrencyCodeWithE", ',', '.', "1.234,50 EUR", false, "1234,50 E"},
         CleanCase{"CommaTrailingMinus", ',', '.', "3,5-", false, "-3,5"},
+        // Separators that coincide: the character is read as decimal in an integer too.
+        CleanCase{"SameSeparatorsInteger", ',', ',', "12,7", true, "12,7"},
+        CleanCase{"SameSeparatorsFloat", ',', ',', "1,234,5", false, "1234,5"},
         // A blank as grouping separator (some locales use one).
         CleanCase{"BlankGrouping", ',', ' ', " 1 234,5 ", false, "1234,5"},
         CleanCase{"BlankGroupingInteger", ',', ' ', "1 234 567", true, "1234567"}),
