@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <typeinfo>
 
 #include "client/ms_connection.h"
@@ -13,6 +14,10 @@
 #include "tool/command_line.h"
 #include "tool/startup.h"
 #include "tool/user_interface.h"
+#ifdef TERSIFY_QT_GUI
+#include "tool/gui/qt_user_interface.h"
+#include "tool/gui/ui_choice.h"
+#endif
 
 namespace {
 
@@ -47,6 +52,12 @@ int main(int argc, char** argv) {
   StartDatabaseLayer();
   std::atexit(ShutdownDatabaseLayer);
   SetLoginPromptHook(PromptForLogin);
+#ifdef TERSIFY_QT_GUI
+  // Message boxes, the login dialog and the window only for a run that may
+  // open the window, and only with a display; console paths never need one.
+  if (gui::RunMayOpenWindow(ProcessArguments()) && gui::DisplayAvailable())
+    SetCurrentUserInterface(std::make_unique<gui::QtUserInterface>());
+#endif
   try {
     // Every console path ends the process in here; it returns only when the
     // main window has been built.
@@ -55,5 +66,7 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     std::exit(ReportUnhandled(e));
   }
+  // The window and its queries go before the layer shuts down.
+  SetCurrentUserInterface(nullptr);
   return 0;
 }

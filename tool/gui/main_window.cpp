@@ -1,0 +1,381 @@
+#include "tool/gui/main_window.h"
+
+#include <QFont>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPalette>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <exception>
+
+#include "db/database.h"
+#include "db/dataset.h"
+#include "db/registries.h"
+#include "framework/data/data_source.h"
+#include "framework/rtl/component.h"
+#include "framework/rtl/exception.h"
+#include "tool/gui/dataset_model.h"
+#include "tool/gui/qt_text.h"
+#include "tool/recompress.h"
+#include "tool/user_interface.h"
+
+namespace tersify::gui {
+namespace {
+
+// The caption of the application's default error box.
+const char kApplicationTitle[] = "Tersify";
+
+constexpr TLocateOptions kPrefixSearch = loCaseInsensitive | loPartialKey;
+
+// The catalogue queries, one SQL line each.
+void SetSQL(TvrDataset& query, std::initializer_list<const char*> lines) {
+  query.SQL().Clear();
+  for (const char* line : lines) query.SQL().Add(line);
+}
+
+// The options every catalogue query carries in the window's design.
+void SetQueryOptions(TvrDataset& query) {
+  query.SetFieldNamesToUpperCase(false);
+  query.SetTrimFixedChar(true);
+  query.SetTrimVarChar(true);
+  query.SetORACompatibility(true);
+  query.SetEditable(true);
+  query.SetRequestLive(false);
+  query.SetCached(false);
+  query.SetLocateInsert(false);
+  query.SetQueryRecCount(false);
+  query.SetDetailDelay(0);
+  query.SetLocalMasterDetail(false);
+  query.SetStrictUpdate(false);
+  query.SetAddRowidToSQL(false);
+  query.SetAutoCalcFields(false);
+  query.SetAutoTransactOnPost(false);
+}
+
+// A label on a panel: its caption, left-aligned.
+QLabel* PanelCaption(const char* caption, int width, QWidget* panel) {
+  auto* label = new QLabel(QString::fromLatin1(caption), panel);
+  label->setGeometry(4, 0, width, panel->height());
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  return label;
+}
+
+QFrame* MakePanel(const char* name, QWidget* parent) {
+  auto* panel = new QFrame(parent);
+  panel->setObjectName(QString::fromLatin1(name));
+  panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  return panel;
+}
+
+}  // namespace
+
+TTersifyMain::TTersifyMain(QWidget* parent) : QMainWindow(parent) {
+  setObjectName(QStringLiteral("TersifyMain"));
+  setWindowTitle(QStringLiteral("TersifyMain"));
+  setFont(QFont(QStringLiteral("Tahoma"), 8));
+  CreateComponents();
+  CreateWidgets();
+  resize(726, 606);
+  move(271, 196);
+}
+
+TTersifyMain::~TTersifyMain() {
+  // The grids' models let go of their data sources before the components go.
+  delete takeCentralWidget();
+  form_.reset();
+}
+
+template <class F>
+void TTersifyMain::Guarded(F&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    CurrentUserInterface().ShowMessage(kApplicationTitle, e.what(), TMsgDlgType::mtError);
+  }
+}
+
+void TTersifyMain::CreateComponents() {
+  form_ = std::make_unique<TComponent>(nullptr);
+  form_->SetName("TersifyMain");
+  // In declaration order. A new query attaches itself to the default database.
+  vrDatabase_ = MakeComponent<TvrDatabase>(form_.get());
+  DataSource1_ = MakeComponent<TDataSource>(form_.get());
+  qTables_ = MakeComponent<TvrDataset>(form_.get());
+  DataSource2_ = MakeComponent<TDataSource>(form_.get());
+  qFields_ = MakeComponent<TvrDataset>(form_.get());
+  DataSource3_ = MakeComponent<TDataSource>(form_.get());
+  qKeys_ = MakeComponent<TvrDataset>(form_.get());
+
+  form_->BeginLoading();
+  vrDatabase_->SetName("vrDatabase");
+  // Design-time connection settings; the component is never connected, no
+  // query refers to it, so its data-source setup (which runs on connecting)
+  // never runs.
+  vrDatabase_->SetDatabaseType(vrdbtMSSQL);
+  vrDatabase_->SetConnectionType(ctSDAC);
+  vrDatabase_->SetUsername("sa");
+  vrDatabase_->SetPassword("sa");
+  vrDatabase_->SetServer("localhost");
+  vrDatabase_->SetDatabaseName("QZ");
+  vrDatabase_->DatasetSettings().SetFetchAll(false);
+  vrDatabase_->DatasetSettings().SetFetchCount(50);
+  vrDatabase_->DatasetSettings().SetQueryRecordCount(true);
+  vrDatabase_->SetAutoCommit(true);
+  vrDatabase_->SetConnectionPrompt(false);
+  vrDatabase_->SetUseWindowsAuthentication(false);
+
+  DataSource1_->SetName("DataSource1");
+  DataSource1_->SetDataSet(qTables_);
+  DataSource2_->SetName("DataSource2");
+  DataSource2_->SetDataSet(qFields_);
+  DataSource3_->SetName("DataSource3");
+  DataSource3_->SetDataSet(qKeys_);
+
+  qTables_->SetName("qTables");
+  SetSQL(*qTables_, {"select acTableName from tqz_systables T where acTabletype='N'",
+                     "and exists(select 1 from tqz_systablestr S where T.acTablename=S.acTablename and "
+                     "S.acOraDatatype='blob')"});
+  qFields_->SetName("qFields");
+  SetSQL(*qFields_, {"select acFieldName from tqz_systablestr where acTablename=:acTablename",
+                     "and acOraDatatype='blob'"});
+  qKeys_->SetName("qKeys");
+  SetSQL(*qKeys_, {"select acFieldName from tqz_systablestr where acTablename=:acTablename",
+                   "and acOraDatatype<>'blob'", "order by anSeqNo"});
+  for (TvrDataset* detail : {qFields_, qKeys_}) {
+    detail->SetMasterSource(DataSource1_);
+    detail->SetMasterFields("acTableName");
+  }
+  for (TvrDataset* query : {qTables_, qFields_, qKeys_}) {
+    SetQueryOptions(*query);
+    query->AfterScroll = TDataSetNotifyEvent::Bind<&TTersifyMain::qTablesAfterScroll>(this);
+  }
+  form_->EndLoading();
+}
+
+QFrame* TTersifyMain::MakeSearchPanel(const char* name, const char* caption, QLineEdit*& edit,
+                                      const char* edit_name, QWidget* parent) {
+  QFrame* panel = MakePanel(name, parent);
+  panel->setFixedHeight(24);
+  PanelCaption(caption, 44, panel);
+  edit = new QLineEdit(panel);
+  edit->setObjectName(QString::fromLatin1(edit_name));
+  edit->setGeometry(48, 2, 145, 20);
+  return panel;
+}
+
+QTableView* TTersifyMain::MakeGrid(const char* name, TDataSource& source, QWidget* parent) {
+  auto* grid = new QTableView(parent);
+  grid->setObjectName(QString::fromLatin1(name));
+  auto* model = new TDatasetModel(source, grid);
+  grid->setModel(model);
+  grid->verticalHeader()->hide();  // no indicator column
+  grid->horizontalHeader()->show();
+  grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  grid->horizontalHeader()->setStretchLastSection(false);
+  grid->setShowGrid(true);
+  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grid->setSelectionMode(QAbstractItemView::SingleSelection);
+  // The selected row stays marked when the grid has no focus.
+  QPalette palette = grid->palette();
+  palette.setColor(QPalette::Inactive, QPalette::Highlight,
+                   palette.color(QPalette::Active, QPalette::Highlight));
+  palette.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                   palette.color(QPalette::Active, QPalette::HighlightedText));
+  grid->setPalette(palette);
+
+  // The grid follows the dataset, and a click moves the dataset. Moving the
+  // dataset may move it again before the click is done (the search boxes pull
+  // the table list back); the grid then follows the last move.
+  auto syncing = std::make_shared<bool>(false);
+  connect(model, &TDatasetModel::currentRowChanged, grid, [grid, model, syncing](int row) {
+    const bool was = *syncing;
+    *syncing = true;
+    if (row < 0)
+      grid->selectionModel()->clear();
+    else
+      grid->selectionModel()->setCurrentIndex(
+          model->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    *syncing = was;
+  });
+  connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, grid,
+          [this, model, syncing](const QModelIndex& current, const QModelIndex&) {
+            if (*syncing || !current.isValid()) return;
+            Guarded([&] { model->MoveTo(current.row()); });
+          });
+  const int row = model->CurrentRow();
+  if (row >= 0) emit model->currentRowChanged(row);
+  return grid;
+}
+
+void TTersifyMain::CreateWidgets() {
+  auto* central = new QWidget(this);
+  central->setObjectName(QStringLiteral("ClientArea"));
+  auto* client = new QVBoxLayout(central);
+  client->setContentsMargins(0, 0, 0, 0);
+  client->setSpacing(0);
+
+  auto* top = new QWidget(central);
+  auto* columns = new QHBoxLayout(top);
+  columns->setContentsMargins(0, 0, 0, 0);
+  columns->setSpacing(0);
+
+  // Left column: the table search and list.
+  QFrame* panel2 = MakePanel("Panel2", top);
+  panel2->setFixedWidth(271);
+  auto* left = new QVBoxLayout(panel2);
+  left->setContentsMargins(0, 0, 0, 0);
+  left->setSpacing(0);
+  QFrame* panel3 = MakeSearchPanel("Panel3", "Tables", ebTables_, "ebTables", panel2);
+  grTables_ = MakeGrid("grTables", *DataSource1_, panel2);
+  left->addWidget(panel3);
+  left->addWidget(grTables_, 1);
+
+  // Middle column: blob fields above, key candidates at the bottom.
+  QFrame* panel1 = MakePanel("Panel1", top);
+  panel1->setFixedWidth(273);
+  auto* middle = new QVBoxLayout(panel1);
+  middle->setContentsMargins(0, 0, 0, 0);
+  middle->setSpacing(0);
+  QFrame* panel5 = MakeSearchPanel("Panel5", "Fields", ebFields_, "ebFields", panel1);
+  DBGrid2_ = MakeGrid("DBGrid2", *DataSource2_, panel1);
+  QFrame* panel4 = MakeSearchPanel("Panel4", "Key Field", ebKeys_, "ebKeys", panel1);
+  DBGrid1_ = MakeGrid("DBGrid1", *DataSource3_, panel1);
+  DBGrid1_->setFixedHeight(249);
+  middle->addWidget(panel5);
+  middle->addWidget(DBGrid2_, 1);
+  middle->addWidget(panel4);
+  middle->addWidget(DBGrid1_);
+
+  columns->addWidget(panel2);
+  columns->addWidget(panel1);
+  columns->addStretch(1);
+  client->addWidget(top, 1);
+
+  // Bottom bar: the command line.
+  QFrame* panel6 = MakePanel("Panel6", central);
+  panel6->setFixedHeight(28);
+  PanelCaption("Command line params", 108, panel6);
+  ebCmdline_ = new QLineEdit(panel6);
+  ebCmdline_->setObjectName(QStringLiteral("ebCmdline"));
+  ebCmdline_->setGeometry(114, 3, 599, 21);
+  client->addWidget(panel6);
+
+  // Right area: the two buttons and the progress label, at fixed places.
+  bCompress_ = new QPushButton(QStringLiteral("Compress"), central);
+  bCompress_->setObjectName(QStringLiteral("bCompress"));
+  bCompress_->setGeometry(576, 8, 113, 25);
+  bDecompress_ = new QPushButton(QStringLiteral("Decompress"), central);
+  bDecompress_->setObjectName(QStringLiteral("bDecompress"));
+  bDecompress_->setGeometry(576, 39, 113, 25);
+  lbProgress_ = new QLabel(central);
+  lbProgress_->setObjectName(QStringLiteral("lbProgress"));
+  lbProgress_->setGeometry(550, 80, 168, 81);
+  lbProgress_->setFixedSize(168, 81);
+  lbProgress_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  lbProgress_->setWordWrap(true);
+  for (QWidget* w : {static_cast<QWidget*>(bCompress_), static_cast<QWidget*>(bDecompress_),
+                     static_cast<QWidget*>(lbProgress_)})
+    w->raise();
+
+  setCentralWidget(central);
+
+  // Tab order: the buttons, the middle column, the left column, the bottom bar.
+  QWidget* order[] = {bCompress_, bDecompress_, ebFields_, DBGrid2_, ebKeys_,
+                      DBGrid1_,   ebTables_,    grTables_, ebCmdline_};
+  for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+
+  connect(ebTables_, &QLineEdit::textChanged, this, [this] { Guarded([this] { ebTablesChange(); }); });
+  connect(ebCmdline_, &QLineEdit::textChanged, this, [this] { Guarded([this] { ebTablesChange(); }); });
+  connect(ebFields_, &QLineEdit::textChanged, this, [this] { Guarded([this] { ebFieldsChange(); }); });
+  connect(ebKeys_, &QLineEdit::textChanged, this, [this] { Guarded([this] { ebKeysChange(); }); });
+  connect(bCompress_, &QPushButton::clicked, this,
+          [this] { Guarded([this] { bCompressClick(bCompress_); }); });
+  connect(bDecompress_, &QPushButton::clicked, this,
+          [this] { Guarded([this] { bCompressClick(bDecompress_); }); });
+}
+
+void TTersifyMain::OpenCatalogue(const std::string& Table, const std::string& Field,
+                                 const std::string& Key) {
+  qTables_->Open();
+  if (!Table.empty()) qTables_->Locate("acTableName", Variant(Table), loCaseInsensitive);
+  qFields_->Open();
+  if (!Field.empty()) qFields_->Locate("acFieldName", Variant(Field), loCaseInsensitive);
+  qKeys_->Open();
+  if (!Key.empty()) qKeys_->Locate("acFieldname", Variant(Key), loCaseInsensitive);
+  // An empty query has no row to scroll to, so when the last one opened is
+  // empty no after-scroll handler has seen all three open: show the command
+  // line all the same (it ends in "/KEY=" then).
+  UpdateCommandLine();
+}
+
+void TTersifyMain::ebTablesChange() {
+  qTables_->Locate("acTableName", Variant(FromQString(ebTables_->text())), kPrefixSearch);
+}
+
+void TTersifyMain::ebFieldsChange() {
+  qFields_->Locate("acFieldName", Variant(FromQString(ebFields_->text())), kPrefixSearch);
+}
+
+void TTersifyMain::ebKeysChange() {
+  qKeys_->Locate("acFieldName", Variant(FromQString(ebKeys_->text())), kPrefixSearch);
+}
+
+void TTersifyMain::qTablesAfterScroll(TDataSet* /*DataSet*/) { UpdateCommandLine(); }
+
+std::string TTersifyMain::CurrentValue(TDataSet& query) {
+  if (!query.Active() || query.IsEmpty() || query.FieldCount() == 0) return std::string();
+  return query.Fields(0)->AsString();
+}
+
+void TTersifyMain::UpdateCommandLine() {
+  if (!qTables_->Active() || !qFields_->Active() || !qKeys_->Active()) return;
+  const TvrDatabase* database = DefaultDatabase;
+  const std::string none;
+  const std::string text =
+      Format("/IP=%s /U=%s /P=%s /DB=%s /TABLE=%s /FIELD=%s /KEY=%s",
+             (database ? database->Server() : none).c_str(),
+             (database ? database->Username() : none).c_str(),
+             (database ? database->Password() : none).c_str(),
+             (database ? database->DatabaseName() : none).c_str(), CurrentValue(*qTables_).c_str(),
+             CurrentValue(*qFields_).c_str(), CurrentValue(*qKeys_).c_str());
+  ebCmdline_->setText(ToQString(text));
+}
+
+void TTersifyMain::bCompressClick(QObject* Sender) {
+  FProcessed = 0;
+  FSkipped = 0;
+  int32_t command;
+  if (Sender == bCompress_) {
+    command = 1;
+    FStateWord = "compressed";
+  } else if (Sender == bDecompress_) {
+    command = 2;
+    FStateWord = "uncompressed";
+  } else {
+    return;
+  }
+  RecompressTable(true, command, CurrentValue(*qTables_), CurrentValue(*qFields_),
+                  CurrentValue(*qKeys_), TRecompressProgressEvent::Bind<&TTersifyMain::ShowProgress>(this),
+                  FProcessed, FSkipped);
+  // Whatever the pass returned: it has reported its own error.
+  SetProgressText(progress_text_ + "\r\nDONE!");
+}
+
+void TTersifyMain::ShowProgress(TField* /*Field*/) {
+  SetProgressText(Format("%d %s\r\n%d skipped", FProcessed, FStateWord.c_str(), FSkipped));
+  // The pass runs inside the click: paint now so the count advances.
+  lbProgress_->repaint();
+}
+
+void TTersifyMain::SetProgressText(const std::string& text) {
+  progress_text_ = text;
+  lbProgress_->setText(ToDisplayText(text));
+}
+
+}  // namespace tersify::gui
