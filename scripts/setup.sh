@@ -11,6 +11,7 @@ packages=(
   zlib1g-dev libsqlite3-dev
   unixodbc unixodbc-dev tdsodbc freetds-bin
   libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev
   clang libclang-rt-14-dev
 )
 
