@@ -29,7 +29,14 @@
 #include "tests/db/layer_fixture.h"
 #include "tests/support/provider_matrix.h"
 #include "tests/support/tds_server/tds_test_server.h"
+#include "client/ms_connection.h"
+#include "db/database.h"
+#include "db/layer_unit.h"
+#include "db/registries.h"
+#include "framework/rtl/application.h"
 #include "tool/command_line.h"
+#include "tool/startup.h"
+#include "tool/user_interface.h"
 
 extern char** environ;
 
@@ -404,6 +411,210 @@ TEST_P(TersifyProgram, TheProgressLineIsShownOnlyOnATerminal) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Providers, TersifyProgram, ::testing::ValuesIn(AvailableProviders()), ProviderName());
+
+// ---- The start-up sequence in this process ---------------------------------
+
+struct Halted {
+  int code;
+};
+
+struct LoginCall {
+  std::string username, password, server, database;
+};
+
+// An interactive user interface that records what it is asked; its login
+// prompt either cancels or answers with the values it was given.
+class ScriptedUserInterface : public UserInterface {
+ public:
+  struct Box {
+    std::string caption, text;
+    TMsgDlgType kind;
+  };
+  std::vector<Box> boxes;
+  std::vector<LoginCall> logins;
+  std::vector<std::vector<std::string>> windows;
+  bool answer_login = false;
+  LoginCall answer;
+
+  void ShowMessage(const std::string& Caption, const std::string& Text, TMsgDlgType Kind) override {
+    boxes.push_back({Caption, Text, Kind});
+  }
+  bool LoginPrompt(std::string& Username, std::string& Password, std::string& Server,
+                   std::string& Database) override {
+    logins.push_back({Username, Password, Server, Database});
+    if (!answer_login) return false;
+    Username = answer.username;
+    Password = answer.password;
+    Server = answer.server;
+    Database = answer.database;
+    return true;
+  }
+  void CreateMainWindow(const std::string& Table, const std::string& Field, const std::string& Key) override {
+    windows.push_back({Table, Field, Key});
+  }
+  void RunMessageLoop() override {}
+};
+
+struct StartupResult {
+  int halt_code = -1;  // -1: RunFromCommandLine returned
+  std::string out;
+};
+
+// RunFromCommandLine with the program's wiring (application object, layer,
+// login prompt through the user interface) and a halt that throws.
+class StartupSequence : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    CreateApplication();
+    StartDatabaseLayer();
+    db_ = std::make_unique<TestDatabase>(GetParam());
+    db_->ExecDirect("create table tqz_reports (acReport varchar(20) primary key, acReportData blob)");
+    for (int i = 1; i <= 3; ++i)
+      db_->ExecDirect("insert into tqz_reports values ('" + Key(i) + "', " +
+                      HexLiteral(ReportText(Key(i), i == 2 ? 50 : 700)) + ")");
+    previous_halt_ = SetHaltFunction([](int code) { throw Halted{code}; });
+    SetLoginPromptHook([](TMSConnection&, TLoginValues& v) {
+      return CurrentUserInterface().LoginPrompt(v.username, v.password, v.server, v.database);
+    });
+    auto ui = std::make_unique<ScriptedUserInterface>();
+    ui_ = ui.get();
+    SetCurrentUserInterface(std::move(ui));
+  }
+  void TearDown() override {
+    SetLoginPromptHook(nullptr);
+    SetCurrentUserInterface(nullptr);
+    SetHaltFunction(previous_halt_);
+    SetProcessArguments(0, nullptr);
+    ShutdownDatabaseLayer();  // destroys the default database the sequence made
+    db_.reset();
+  }
+
+  StartupResult Start(const std::vector<std::string>& args) {
+    std::vector<const char*> argv = {"tersify"};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    SetProcessArguments(static_cast<int>(argv.size()), argv.data());
+    StartupResult r;
+    std::ostringstream out;
+    std::streambuf* saved = std::cout.rdbuf(out.rdbuf());
+    try {
+      RunFromCommandLine();
+    } catch (const Halted& h) {
+      r.halt_code = h.code;
+    } catch (...) {
+      std::cout.rdbuf(saved);
+      throw;
+    }
+    std::cout.rdbuf(saved);
+    r.out = out.str();
+    return r;
+  }
+
+  // The values of ConnectionArgs, as a login prompt would give them.
+  LoginCall GoodLogin() const {
+    const providers::ConnectionSettings& s = db_->Settings();
+    if (db_->Provider() == "sqlite") return {"", "", "sqlite", s.database};
+    return {s.username, s.password, s.server + "," + std::to_string(s.port), s.database};
+  }
+
+  std::unique_ptr<TestDatabase> db_;
+  ScriptedUserInterface* ui_ = nullptr;
+  HaltFunction previous_halt_ = nullptr;
+};
+
+TEST_P(StartupSequence, WritesTheConnectionValuesIntoTheDefaultDatabase) {
+  const StartupResult r = Start(ConnectionArgs(*db_) + std::vector<std::string>{"/GUI=0", "/c"});
+  EXPECT_EQ(r.halt_code, 0);
+  EXPECT_EQ(r.out, SummaryLine(2, 1));
+  TvrDatabase* database = DefaultDatabase;
+  ASSERT_NE(database, nullptr);
+  EXPECT_EQ(database->Owner(), Application);
+  EXPECT_TRUE(database->Connected());
+  const LoginCall want = GoodLogin();
+  EXPECT_EQ(database->Server(), want.server);
+  EXPECT_EQ(database->DatabaseName(), want.database);
+  EXPECT_EQ(database->Username(), want.username);
+  EXPECT_EQ(database->Password(), want.password);
+  EXPECT_TRUE(ui_->logins.empty());
+  EXPECT_TRUE(ui_->boxes.empty());
+}
+
+TEST_P(StartupSequence, InteractiveModeRetriesOnceThroughTheLoginPrompt) {
+  ui_->answer_login = true;
+  ui_->answer = GoodLogin();
+  const StartupResult r = Start(FailingConnectionArgs(*db_) + std::vector<std::string>{"/c"});
+  EXPECT_EQ(r.halt_code, 0);
+  EXPECT_EQ(r.out, SummaryLine(2, 1));
+  ASSERT_EQ(ui_->logins.size(), 1u);
+  // The prompt starts from the values of the command line.
+  EXPECT_EQ(ui_->logins[0].database, db_->Provider() == "sqlite" ? db_->Settings().database + ".missing"
+                                                                  : db_->Settings().database);
+  EXPECT_TRUE(ui_->boxes.empty());
+}
+
+TEST_P(StartupSequence, ACancelledLoginPromptEndsWithTheUsageInAMessageBox) {
+  const StartupResult r = Start(FailingConnectionArgs(*db_) + std::vector<std::string>{"/c"});
+  EXPECT_EQ(r.halt_code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(ui_->logins.size(), 1u);
+  ASSERT_EQ(ui_->boxes.size(), 1u);
+  EXPECT_EQ(ui_->boxes[0].caption, "Error");
+  EXPECT_EQ(ui_->boxes[0].text, kUnableToConnect + "\r\n\r\n" + UsageText);
+  EXPECT_EQ(ui_->boxes[0].kind, TMsgDlgType::mtCustom);
+  EXPECT_TRUE(ui_->windows.empty());
+}
+
+TEST_P(StartupSequence, ConsoleModeMakesOneAttemptWithoutAPrompt) {
+  ui_->answer_login = true;
+  ui_->answer = GoodLogin();
+  const StartupResult r = Start(FailingConnectionArgs(*db_) + std::vector<std::string>{"/GUI=0", "/c"});
+  EXPECT_EQ(r.halt_code, 1);
+  EXPECT_EQ(r.out, UsageWith(kUnableToConnect));
+  EXPECT_TRUE(ui_->logins.empty());
+  EXPECT_TRUE(ui_->boxes.empty());
+}
+
+struct WindowCase {
+  const char* title;
+  std::vector<std::string> args;
+  std::vector<std::string> window;  // table, field, key
+};
+
+TEST_P(StartupSequence, WithoutACompleteCommandInteractiveModeOpensTheWindow) {
+  const WindowCase cases[] = {
+      {"NoCommand", {}, {"tqz_reports", "acReportData", "acReport"}},
+      {"KeyAlone", {"/KEY=id"}, {"tqz_reports", "acReportData", "acReport"}},
+      {"Names", {"/TABLE=t", "/FIELD=f", "/KEY=k"}, {"t", "f", "k"}},
+      {"CommandWithoutField", {"/c", "/TABLE=tqz_reports"}, {"tqz_reports", "", ""}},
+  };
+  for (const WindowCase& c : cases) {
+    SCOPED_TRACE(c.title);
+    ui_->windows.clear();
+    const StartupResult r = Start(ConnectionArgs(*db_) + c.args);
+    EXPECT_EQ(r.halt_code, -1) << "the sequence returns to run the message loop";
+    EXPECT_EQ(r.out, "");
+    ASSERT_EQ(ui_->windows.size(), 1u);
+    EXPECT_EQ(ui_->windows[0], c.window);
+    // Each run made its own default database; the previous one goes with the layer.
+    ShutdownDatabaseLayer();
+    StartDatabaseLayer();
+  }
+  // No pass ran.
+  EXPECT_EQ(PlainOf(RawValue(*db_, "select acReportData from tqz_reports where acReport = 'R01'")),
+            RawValue(*db_, "select acReportData from tqz_reports where acReport = 'R01'"));
+}
+
+TEST_P(StartupSequence, APassErrorInInteractiveModeIsShownAndEndsWithOne) {
+  const StartupResult r = Start(ConnectionArgs(*db_) +
+                                std::vector<std::string>{"/d", "/TABLE=tqz_reports", "/FIELD=acReport"});
+  EXPECT_EQ(r.halt_code, 1);
+  EXPECT_EQ(r.out, "") << "no summary";
+  ASSERT_EQ(ui_->boxes.size(), 1u);
+  EXPECT_EQ(ui_->boxes[0].text, "Field acReport from table tqz_reports can't be compressed");
+  EXPECT_EQ(ui_->boxes[0].kind, TMsgDlgType::mtError);
+  EXPECT_TRUE(ui_->windows.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Providers, StartupSequence, ::testing::ValuesIn(AvailableProviders()), ProviderName());
 
 // ---- The demo database ----------------------------------------------------
 
