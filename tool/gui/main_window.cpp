@@ -60,7 +60,7 @@ void SetQueryOptions(TvrDataset& query) {
 // A label on a panel: its caption, left-aligned.
 QLabel* PanelCaption(const char* caption, int width, QWidget* panel) {
   auto* label = new QLabel(QString::fromLatin1(caption), panel);
-  label->setGeometry(4, 0, width, panel->height());
+  label->setGeometry(3, 0, width, panel->height());
   label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   return label;
 }
@@ -77,7 +77,12 @@ QFrame* MakePanel(const char* name, QWidget* parent) {
 TTersifyMain::TTersifyMain(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("TersifyMain"));
   setWindowTitle(QStringLiteral("TersifyMain"));
-  setFont(QFont(QStringLiteral("Tahoma"), 8));
+  // Tahoma 8 point; where it is missing a narrow face keeps the captions
+  // inside the room the layout gives them.
+  QFont font(QStringLiteral("Tahoma"), 8);
+  font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans Condensed"),
+                    QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Arial")});
+  setFont(font);
   CreateComponents();
   CreateWidgets();
   resize(726, 606);
@@ -161,7 +166,7 @@ QFrame* TTersifyMain::MakeSearchPanel(const char* name, const char* caption, QLi
                                       const char* edit_name, QWidget* parent) {
   QFrame* panel = MakePanel(name, parent);
   panel->setFixedHeight(24);
-  PanelCaption(caption, 44, panel);
+  PanelCaption(caption, 45, panel);
   edit = new QLineEdit(panel);
   edit->setObjectName(QString::fromLatin1(edit_name));
   edit->setGeometry(48, 2, 145, 20);
@@ -176,7 +181,8 @@ QTableView* TTersifyMain::MakeGrid(const char* name, TDataSource& source, QWidge
   grid->verticalHeader()->hide();  // no indicator column
   grid->horizontalHeader()->show();
   grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-  grid->horizontalHeader()->setStretchLastSection(false);
+  grid->horizontalHeader()->setStretchLastSection(true);
+  grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 4);
   grid->setShowGrid(true);
   grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -260,7 +266,7 @@ void TTersifyMain::CreateWidgets() {
   // Bottom bar: the command line.
   QFrame* panel6 = MakePanel("Panel6", central);
   panel6->setFixedHeight(28);
-  PanelCaption("Command line params", 108, panel6);
+  PanelCaption("Command line params", 111, panel6);
   ebCmdline_ = new QLineEdit(panel6);
   ebCmdline_->setObjectName(QStringLiteral("ebCmdline"));
   ebCmdline_->setGeometry(114, 3, 599, 21);
