@@ -405,6 +405,43 @@ TEST_P(RecompressTest, UnknownFieldEndsThePassWithTheNotFoundError) {
   EXPECT_EQ(Stored("R01"), ReportText("R01", 500));
 }
 
+TEST_P(RecompressTest, AnEnvelopeOfAnUnsupportedAlgorithmEndsThePass) {
+  Insert("R01", ReportText("R01", 400));
+  std::string bzip = MakeEnvelope(ReportText("R02", 400));
+  bzip[7] = 'B';
+  Insert("R02", bzip);
+  Insert("R03", ReportText("R03", 400));
+  Connect();
+  const PassResult r = Pass(1);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.out, "Critical error occured:\nBZIP compression not defined\n");
+  EXPECT_EQ(r.processed, 1);
+  EXPECT_EQ(r.skipped, 0);
+  EXPECT_TRUE(DecodeEnvelope(Stored("R01")).envelope);
+  EXPECT_EQ(Stored("R02"), bzip);
+  EXPECT_EQ(Stored("R03"), ReportText("R03", 400));
+}
+
+// Rows of a table without a primary key cannot be told apart: the pass ends
+// with a clear error before any row is written.
+TEST_P(RecompressTest, ATableWithoutAPrimaryKeyIsRefusedWithNoRowTouched) {
+  Db().ExecDirect("create table nokey (acReport varchar(20), acReportData blob)");
+  const std::string first = ReportText("first", 500), second = ReportText("second", 700);
+  Db().ExecDirect("insert into nokey values ('same', " + HexLiteral(first) + ")");
+  Db().ExecDirect("insert into nokey values ('same', " + HexLiteral(second) + ")");
+  Connect();
+  for (const std::string key : {"acReport", ""}) {
+    SCOPED_TRACE("key '" + key + "'");
+    const PassResult r = Pass(1, "nokey", "acReportData", key);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.processed, 0);
+    EXPECT_EQ(r.out.rfind("Critical error occured:\n", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("no primary key"), std::string::npos) << r.out;
+    EXPECT_EQ(RawValue(Db(), "select acReportData from nokey where rowid = 1"), first);
+    EXPECT_EQ(RawValue(Db(), "select acReportData from nokey where rowid = 2"), second);
+  }
+}
+
 // Values of the table the tenth-row tests use: R03 is short and skipped, the
 // tenth row in key order (R10) is refused by a trigger.
 class TenthRowTest : public RecompressTest {
