@@ -9,11 +9,14 @@ namespace tersify {
 
 bool IsTerminal(int fd) { return isatty(fd) == 1; }
 
-TProgressLine::~TProgressLine() {
-  if (drawn_) {
+TProgressLine::~TProgressLine() { PassEnded(); }
+
+void TProgressLine::PassEnded() {
+  if (drawn_ && !ended_) {
     Draw(true);
     out_ << '\n' << std::flush;
   }
+  ended_ = true;
 }
 
 void TProgressLine::PassStarted(int rows) {
@@ -41,6 +44,7 @@ std::string TProgressLine::Format(int64_t rows_done, int64_t rows_total, int64_t
 }
 
 void TProgressLine::Draw(bool force) {
+  if (ended_) return;
   const auto now = Clock::now();
   if (!force && drawn_ && now - last_draw_ < std::chrono::milliseconds(100)) return;
   last_draw_ = now;

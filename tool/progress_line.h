@@ -21,6 +21,8 @@ class TProgressLine : public TRecompressObserver {
 
   void PassStarted(int rows) override;
   void RowHandled(int64_t plain_bytes, bool rewritten) override;
+  // Draws the line a last time and ends it; nothing more is drawn afterwards.
+  void PassEnded() override;
 
   // The text of the line for the given state, without control characters.
   static std::string Format(int64_t rows_done, int64_t rows_total, int64_t bytes,
@@ -36,6 +38,7 @@ class TProgressLine : public TRecompressObserver {
   int64_t rows_done_ = 0;
   int64_t bytes_ = 0;
   bool drawn_ = false;
+  bool ended_ = false;
 };
 
 // True when file descriptor fd is a terminal.

@@ -83,8 +83,11 @@ bool RecompressTable(bool Interactive, int32_t Command, const std::string& Table
                      TRecompressObserver* Observer) {
   try {
     RunPass(Command, Table, Field, Key, OnProgress, Processed, Skipped, Observer);
+    if (Observer) Observer->PassEnded();
     return true;
   } catch (const std::exception& e) {
+    // The observer finishes first, so that the report starts on a line of its own.
+    if (Observer) Observer->PassEnded();
     ReportPassError(Interactive, e.what());
     return false;
   }

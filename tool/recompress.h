@@ -25,6 +25,8 @@ class TRecompressObserver {
   virtual ~TRecompressObserver() = default;
   virtual void PassStarted(int rows) = 0;
   virtual void RowHandled(int64_t plain_bytes, bool rewritten) = 0;
+  // The pass is over, and an error, if any, is about to be reported.
+  virtual void PassEnded() {}
 };
 
 // Values of this length or shorter are never rewritten, in either direction.

@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -77,9 +78,32 @@ TEST(ProgressLine, DrawsFromTheStartAndEndsOnTheLastRowWithALineEnd) {
   for (const std::string& l : lines) EXPECT_NE(l.find(" elapsed"), std::string::npos) << l;
 }
 
+TEST(ProgressLine, EndsItsLineOnceWhenThePassEnds) {
+  std::ostringstream out;
+  {
+    TProgressLine line(out);
+    line.PassStarted(3);
+    line.RowHandled(500, true);
+    line.PassEnded();
+    const std::string ended = out.str();
+    ASSERT_FALSE(ended.empty());
+    EXPECT_EQ(ended.back(), '\n');
+    EXPECT_EQ(Drawn(ended).back().rfind("1 of 3 rows, ", 0), 0u) << ended;
+    // Whatever comes after (an error report on the same terminal) keeps its line.
+    line.RowHandled(500, true);
+    line.PassEnded();
+    EXPECT_EQ(out.str(), ended);
+  }
+  const std::string text = out.str();
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
+}
+
 TEST(ProgressLine, WritesNothingWhenThePassNeverStarted) {
   std::ostringstream out;
-  { TProgressLine line(out); }
+  {
+    TProgressLine line(out);
+    line.PassEnded();
+  }
   EXPECT_EQ(out.str(), "");
 }
 

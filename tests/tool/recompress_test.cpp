@@ -548,10 +548,16 @@ struct ProgressCall {
 
 class RecordingObserver : public TRecompressObserver {
  public:
+  explicit RecordingObserver(const CaptureStdout* out = nullptr) : out_(out) {}
   void PassStarted(int rows) override { started.push_back(rows); }
   void RowHandled(int64_t plain_bytes, bool rewritten) override { rows.emplace_back(plain_bytes, rewritten); }
+  void PassEnded() override { ended.push_back(out_ ? out_->Text() : std::string()); }
   std::vector<int> started;
   std::vector<std::pair<int64_t, bool>> rows;
+  std::vector<std::string> ended;  // standard output as it was at each end
+
+ private:
+  const CaptureStdout* out_;
 };
 
 TEST_P(RecompressTest, ProgressIsCalledOncePerRowAfterItsCounterMoved) {
@@ -612,6 +618,25 @@ TEST_P(RecompressTest, ProgressIsCalledOncePerRowAfterItsCounterMoved) {
   }
   EXPECT_EQ(bytes, 400 + 90 + 1000 + 300);
   EXPECT_EQ(rewritten_seen, 3);
+  EXPECT_EQ(observer.ended.size(), 1u);
+}
+
+// The observer hears of the end before the error is reported, so that a
+// progress line on the same terminal can end its line first.
+TEST_P(RecompressTest, TheObserverEndsBeforeAnErrorIsReported) {
+  Insert("R01", ReportText("R01", 400));
+  Connect();
+  for (const char* field : {"acReportData", "acTitle"}) {
+    SCOPED_TRACE(field);
+    CaptureStdout capture;
+    RecordingObserver observer(&capture);
+    int32_t p = 0, s = 0;
+    const bool ok = RecompressTable(false, 1, "tqz_reports", field, "acReport", {}, p, s, &observer);
+    EXPECT_EQ(ok, std::string(field) == "acReportData");
+    ASSERT_EQ(observer.ended.size(), 1u);
+    EXPECT_EQ(observer.ended[0], "");
+    EXPECT_EQ(capture.Text().empty(), ok) << capture.Text();
+  }
 }
 
 TEST_P(RecompressTest, PassWithoutProgressOrObserverCountsAlike) {

@@ -97,22 +97,31 @@ struct SpawnActions {
   posix_spawn_file_actions_t actions;
 };
 
-// Runs exe with args: standard input from /dev/null, standard output to a
-// file, standard error to a file or, with stderr_on_terminal, to a
-// pseudo-terminal. No display is offered to the child.
-RunResult RunProgram(const char* exe, const std::vector<std::string>& args, bool stderr_on_terminal = false) {
+// Where the child's standard error and output go.
+enum class Terminal {
+  None,    // both to files
+  Stderr,  // standard error to a pseudo-terminal, standard output to a file
+  Both,    // both to one pseudo-terminal (out then holds everything, err is empty)
+};
+
+// Runs exe with args, standard input from /dev/null, its output as terminal
+// says. No display is offered to the child.
+RunResult RunProgram(const char* exe, const std::vector<std::string>& args, Terminal terminal = Terminal::None) {
+  const bool stderr_on_terminal = terminal != Terminal::None;
   TempDir dir;
   const std::string out = dir.File("out"), err = dir.File("err");
   SpawnActions spawn;
   posix_spawn_file_actions_addopen(&spawn.actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&spawn.actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   int master = -1, slave = -1;
   if (stderr_on_terminal) {
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
+    if (terminal == Terminal::Both) posix_spawn_file_actions_adddup2(&spawn.actions, slave, 1);
+    else posix_spawn_file_actions_addopen(&spawn.actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_adddup2(&spawn.actions, slave, 2);
     posix_spawn_file_actions_addclose(&spawn.actions, slave);
     posix_spawn_file_actions_addclose(&spawn.actions, master);
   } else {
+    posix_spawn_file_actions_addopen(&spawn.actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&spawn.actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   }
 
@@ -152,13 +161,18 @@ RunResult RunProgram(const char* exe, const std::vector<std::string>& args, bool
   if (rc != 0) throw std::runtime_error(std::string("cannot start ") + exe + ": " + std::strerror(rc));
   int status = 0;
   if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
-  r.out = ReadWhole(out);
+  if (terminal == Terminal::Both) {
+    r.out = std::move(r.err);
+    r.err.clear();
+  } else {
+    r.out = ReadWhole(out);
+  }
   if (!stderr_on_terminal) r.err = ReadWhole(err);
   return r;
 }
 
-RunResult RunTersify(const std::vector<std::string>& args, bool stderr_on_terminal = false) {
-  return RunProgram(TERSIFY_EXE, args, stderr_on_terminal);
+RunResult RunTersify(const std::vector<std::string>& args, Terminal terminal = Terminal::None) {
+  return RunProgram(TERSIFY_EXE, args, terminal);
 }
 
 std::string SummaryLine(int processed, int skipped) {
@@ -397,7 +411,7 @@ TEST_P(TersifyProgram, ACommandWithTheInteractiveFlagOnRunsThePassAtOnce) {
 
 TEST_P(TersifyProgram, TheProgressLineIsShownOnlyOnATerminal) {
   Fill();
-  const RunResult r = RunTersify(Args({"/GUI=0", "/c"}), /*stderr_on_terminal=*/true);
+  const RunResult r = RunTersify(Args({"/GUI=0", "/c"}), Terminal::Stderr);
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.out, SummaryLine(10, 2));
   EXPECT_NE(r.err.find("12 of 12 rows, "), std::string::npos) << r.err;
@@ -405,9 +419,28 @@ TEST_P(TersifyProgram, TheProgressLineIsShownOnlyOnATerminal) {
   EXPECT_EQ(r.err.find("Command completed"), std::string::npos) << r.err;
 
   // A pass that fails before its query opens draws nothing.
-  const RunResult refused = RunTersify(Args({"/GUI=0", "/c", "/TABLE=a b", "/FIELD=acReportData"}), true);
+  const RunResult refused = RunTersify(Args({"/GUI=0", "/c", "/TABLE=a b", "/FIELD=acReportData"}), Terminal::Stderr);
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_EQ(refused.err, "");
+}
+
+// On one terminal for both streams the progress line ends before the error
+// lines of a failed pass begin, and is not drawn again after them.
+TEST_P(TersifyProgram, APassErrorStartsOnALineOfItsOwnBelowTheProgressLine) {
+  Fill();
+  db_->ExecDirect(
+      "create trigger refuse_tenth before update on tqz_reports "
+      "when NEW.acReport = 'R10' begin select raise(abort, 'tenth row refused'); end");
+  const RunResult r = RunTersify(Args({"/GUI=0", "/c"}), Terminal::Both);
+  EXPECT_EQ(r.exit_code, 1);
+  const size_t error = r.out.find("Critical error occured:");
+  ASSERT_NE(error, std::string::npos) << r.out;
+  ASSERT_GT(error, 0u);
+  EXPECT_EQ(r.out[error - 1], '\n') << r.out;
+  const size_t progress = r.out.rfind(" of 12 rows, ", error);
+  ASSERT_NE(progress, std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(" rows, ", error), std::string::npos) << "progress drawn after the error: " << r.out;
+  EXPECT_NE(r.out.find("tenth row refused", error), std::string::npos) << r.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Providers, TersifyProgram, ::testing::ValuesIn(AvailableProviders()), ProviderName());
