@@ -374,6 +374,35 @@ TEST_P(RecompressTest, EmptyKeySelectsEveryColumnAndStillWritesEachRowItsOwnValu
   EXPECT_EQ(RawValue(Db(), "select count(*) from tqz_reports"), RawValue(Db(), "select 12"));
 }
 
+// Names are given as users write them: in another letter case, or in brackets.
+TEST_P(RecompressTest, NamesInOtherCaseOrInBracketsReachTheSameRows) {
+  std::vector<std::string> values;
+  for (int i = 1; i <= 3; ++i) {
+    values.push_back(ReportText(Key(i), 300 + 50 * static_cast<size_t>(i)));
+    Insert(Key(i), values.back());
+  }
+  Connect();
+  const PassResult upper = Pass(1, "TQZ_Reports", "ACREPORTDATA", "ACREPORT");
+  ASSERT_TRUE(upper.ok) << upper.out;
+  EXPECT_EQ(upper.processed, 3);
+  const PassResult bracketed = Pass(2, "[tqz_reports]", "acReportData", "[acReport]");
+  ASSERT_TRUE(bracketed.ok) << bracketed.out;
+  EXPECT_EQ(bracketed.processed, 3);
+  for (int i = 1; i <= 3; ++i) EXPECT_EQ(Stored(Key(i)), values[static_cast<size_t>(i - 1)]) << Key(i);
+}
+
+// A key that is not the table's primary key leaves the rows unidentified.
+TEST_P(RecompressTest, AKeyThatIsNotThePrimaryKeyIsRefusedWithNoRowTouched) {
+  const std::string value = ReportText("R01", 400);
+  Insert("R01", value);
+  Connect();
+  const PassResult r = Pass(1, "tqz_reports", "acReportData", "acTitle");
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.processed, 0);
+  EXPECT_EQ(r.out.rfind("Critical error occured:\n", 0), 0u) << r.out;
+  EXPECT_EQ(Stored("R01"), value);
+}
+
 // ---- Errors ---------------------------------------------------------------
 
 TEST_P(RecompressTest, TextFieldIsRefusedAndNoRowIsTouched) {
