@@ -662,6 +662,9 @@ INSTANTIATE_TEST_SUITE_P(Providers, StartupSequence, ::testing::ValuesIn(Availab
 
 // ---- The demo database ----------------------------------------------------
 
+#ifdef TERSIFY_DEMO_DB_EXE
+
+
 std::string Scalar(const std::string& file, const std::string& sql) {
   auto values = AllValues(file, "select (" + sql + "), null");
   return values.empty() ? std::string() : values.begin()->first;
@@ -755,6 +758,8 @@ TEST_P(DemoRoundTrip, CompressThenDecompressKeepsEveryValue) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Providers, DemoRoundTrip, ::testing::ValuesIn(AvailableProviders()), ProviderName());
+
+#endif  // TERSIFY_DEMO_DB_EXE
 
 }  // namespace
 }  // namespace tersify::testing
