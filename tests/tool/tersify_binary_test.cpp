@@ -43,7 +43,10 @@ RunResult RunTersify(const std::vector<std::string>& args, const char* lang = nu
     dup2(e, 2);
     dup2(n, 0);
     if (lang) setenv("LANG", lang, 1);
+    // Console paths never need a display: the child gets none to find.
     unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    unsetenv("QT_QPA_PLATFORM");
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(TERSIFY_EXE));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
