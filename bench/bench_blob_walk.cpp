@@ -18,10 +18,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "bench/temp_dir.h"
 #include "client/ms_connection.h"
 #include "client/ms_dataset.h"
 
 namespace {
+
+using tersify::bench::TempDir;
 
 constexpr int kRows = 2000;
 constexpr size_t kBlobSize = 1024 * 1024;
@@ -40,24 +43,6 @@ void FillBlob(int id, std::string& out) {
   }
 }
 
-// A temporary directory removed with everything in it, whatever happens.
-class TempDir {
- public:
-  TempDir() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tersify-bench-XXXXXX";
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary directory");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 void Check(sqlite3* db, int rc, const char* what) {
   if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)

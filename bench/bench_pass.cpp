@@ -23,12 +23,15 @@
 #include <vector>
 
 #include "bench/report_data.h"
+#include "bench/temp_dir.h"
 #include "db/database.h"
 #include "db/layer_unit.h"
 #include "db/registries.h"
 #include "tool/recompress.h"
 
 namespace {
+
+using tersify::bench::TempDir;
 
 using Clock = std::chrono::steady_clock;
 
@@ -59,23 +62,6 @@ Options ParseOptions(int argc, char** argv) {
   return options;
 }
 
-class TempDir {
- public:
-  TempDir() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tersify-pass-XXXXXX";
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary directory");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // The value of row i (1-based): the same bytes for the table and for the codec
 // timing, made again rather than kept, so that neither holds the data set.

@@ -336,34 +336,15 @@ void TDataSet::Edit() {
   if (AfterEdit) AfterEdit(this);
 }
 
-void TDataSet::Insert() {
-  CheckBrowseMode();
-  if (BeforeInsert) BeforeInsert(this);
-  DoBeforeScroll();
-  insert_index_ = std::max(current_, 0);
-  const size_t columns = static_cast<size_t>(ColumnCount());
-  edit_buffer_ = Record{std::vector<Variant>(columns), std::vector<bool>(columns, false)};
-  SetState(TDataSetState::dsInsert);
-  CurrentChanged();
-  try {
-    if (OnNewRecord) OnNewRecord(this);
-  } catch (...) {
-    edit_buffer_ = Record();
-    SetState(TDataSetState::dsBrowse);
-    CurrentChanged();
-    throw;
-  }
-  modified_ = false;
-  DataChanged();
-  if (AfterInsert) AfterInsert(this);
-  DoAfterScroll();
-}
+void TDataSet::Insert() { StartInsert(false); }
 
-void TDataSet::Append() {
+void TDataSet::Append() { StartInsert(true); }
+
+void TDataSet::StartInsert(bool at_end) {
   CheckBrowseMode();
   if (BeforeInsert) BeforeInsert(this);
   DoBeforeScroll();
-  insert_index_ = static_cast<int>(records_.size());
+  insert_index_ = at_end ? static_cast<int>(records_.size()) : std::max(current_, 0);
   const size_t columns = static_cast<size_t>(ColumnCount());
   edit_buffer_ = Record{std::vector<Variant>(columns), std::vector<bool>(columns, false)};
   SetState(TDataSetState::dsInsert);

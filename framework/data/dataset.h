@@ -214,6 +214,8 @@ class TDataSet : public TComponent {
   friend class TFieldDefs;   // Update reads the definitions through InternalInitFieldDefs
   friend class TField;
   void SetState(TDataSetState state);
+  // Insert (before the current row) and Append (at the end).
+  void StartInsert(bool at_end);
   void MoveTo(int index, bool fire_events);
   void ClearRecords();
   void DestroyDefaultFields();

@@ -17,7 +17,9 @@ const std::string kEmpty;
                              v.TypeName().c_str(), to));
 }
 
-bool ParseInt64(const std::string& text, int64_t& out) {
+// A whole number or a decimal number, blanks around it allowed, a leading '+' too.
+template <class T>
+bool ParseNumber(const std::string& text, T& out) {
   size_t b = text.find_first_not_of(" \t");
   size_t e = text.find_last_not_of(" \t");
   if (b == std::string::npos) return false;
@@ -28,16 +30,8 @@ bool ParseInt64(const std::string& text, int64_t& out) {
   return ec == std::errc() && ptr == last;
 }
 
-bool ParseDouble(const std::string& text, double& out) {
-  size_t b = text.find_first_not_of(" \t");
-  size_t e = text.find_last_not_of(" \t");
-  if (b == std::string::npos) return false;
-  const char* first = text.data() + b;
-  const char* last = text.data() + e + 1;
-  if (*first == '+') ++first;
-  auto [ptr, ec] = std::from_chars(first, last, out);
-  return ec == std::errc() && ptr == last;
-}
+bool ParseInt64(const std::string& text, int64_t& out) { return ParseNumber(text, out); }
+bool ParseDouble(const std::string& text, double& out) { return ParseNumber(text, out); }
 
 // Days from 0001-01-01 (proleptic Gregorian) to the given date, 1-based month/day.
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
