@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "common/vr_common.h"
+#include "db/data_source_setup.h"
 #include "db/dataset.h"
 #include "db/registries.h"
 #include "db/script.h"
@@ -57,6 +58,7 @@ TvrDatabase::~TvrDatabase() {
   TvrDatabase* self = this;
   DefaultDatabase.compare_exchange_strong(self, nullptr);
   UnregisterFrom(DatabaseRegistry, this);
+  ForgetDataSourceDatabase(this);
   // Datasets still attached forget this component, so that none is left
   // holding a destroyed database (a later open attaches the default again).
   if (DatasetRegistry) {
@@ -116,9 +118,9 @@ void TvrDatabase::Connect() {
       }
     }
   }
-  // Automatic data-source setup (AutoSetupDataSources) walks DataSourceRegistry
-  // for data sources bound to this component; no component of this program
-  // registers one, so there is nothing to set up here.
+  // The data sources bound to this component get their datasets (also with a
+  // connection type that does not connect).
+  if (auto_setup_data_sources_) SetupDataSources(*this);
 }
 
 void TvrDatabase::Disconnect() {
@@ -221,11 +223,6 @@ TvrScript* TvrDatabase::CreateScript(TComponent* owner) {
   TvrScript* script = MakeComponent<TvrScript>(owner ? owner : this);
   script->SetDatabase(this);
   return script;
-}
-
-void LoadDesignTimeDefaultDatabase() {
-  // The developer settings file is read only in design mode, which exists only
-  // where a form designer hosts the components; this program has none.
 }
 
 std::string DualTableSuffix() {

@@ -155,6 +155,10 @@ class TvrDatabase : public TComponent {
   // A new script owned by owner (by this component when owner is none),
   // attached to this component.
   TvrScript* CreateScript(TComponent* owner);
+  // Reads USERNAME, PASSWORD, DATABASE, SERVER, DATABASE_TYPE, CONNECTION_TYPE
+  // and WINDOWS_AUTH from section of the INI file, in that order, each through
+  // its property's setter (db/developer_settings.cpp).
+  void LoadSettings(const std::string& file_name, const std::string& section);
 
  private:
   void Connect();
@@ -193,8 +197,10 @@ inline constexpr const char* kUserIdQuery =
     "if object_id('dbo.fQZ_UserGetCurrentUserID') is not null   SELECT dbo.fQZ_UserGetCurrentUserID() "
     "else   SELECT 0";
 
-// Developer settings are read only in design mode, which this program has not
-// (there is no form designer): this does nothing.
+// Called by datasets in design mode only: when the developer settings file
+// exists (db/developer_settings.h) and there is no default database, makes a
+// TvrDatabase without owner the default database and loads its settings from
+// the file's "DATABASE" section.
 void LoadDesignTimeDefaultDatabase();
 
 // " from dual" for the Oracle connection types, empty for SQL Server.

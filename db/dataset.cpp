@@ -26,8 +26,12 @@ TvrDataset::TvrDataset(TComponent* owner) : TCustomMSDataSet(owner) {
   rebuild_fields_before_open_ = false;
   field_names_to_upper_case_ = false;
   OnDeleteError = TDataSetErrorEvent::Bind<&TvrDataset::DefaultDeleteError>(this);
-  // Design mode (a form designer hosting the component) does not exist in this
-  // program, so no developer settings are loaded here.
+  // A dataset being edited in a designer without a database gets the developer
+  // settings' default database as its connection (Database stays nil).
+  if (IsDesigning() && !database_) {
+    LoadDesignTimeDefaultDatabase();
+    if (TvrDatabase* loaded = DefaultDatabase.load()) SetConnection(loaded->ClientConnection());
+  }
   set_text_helpers_.clear();
 }
 
@@ -90,7 +94,7 @@ void TvrDataset::SetActive(bool value) {
 
 void TvrDataset::DoBeforeOpen() {
   if (!Active() && !database_) {
-    // No designer, so no developer settings to load a default database from.
+    if (IsDesigning() && !DefaultDatabase.load()) LoadDesignTimeDefaultDatabase();
     if (TvrDatabase* fallback = DefaultDatabase.load()) {
       fallback->SetConnected(true);
       SetDatabase(fallback);

@@ -72,6 +72,9 @@ void TComponent::Destroying() { state_ |= csDestroying; }
 void TComponent::Insert(TComponent* component) {
   components_.push_back(component);
   component->owner_ = this;
+  // A component made for an owner that is being edited in a designer is being
+  // edited too, already while it is constructed.
+  if (IsDesigning()) component->SetDesigning(true);
 }
 
 void TComponent::Remove(TComponent* component) {
