@@ -82,7 +82,10 @@ char DecimalSeparator() {
 
 char ThousandSeparator() {
   const char forced = thousand_override.load();
-  return forced ? forced : NumericSeparator(THOUSEP, ',');
+  if (forced) return forced;
+  // A locale without a plain one (C, or a non-ASCII space as in fr_FR) gets the
+  // usual one that differs from its decimal separator.
+  return NumericSeparator(THOUSEP, DecimalSeparator() == ',' ? '.' : ',');
 }
 
 void SetNumericSeparatorsOverride(char decimal, char thousand) {
