@@ -3,7 +3,6 @@
 // a TvrDatabase pointed at a provider's test database, raw reads of the stored
 // bytes, and a log sink that keeps trace rows.
 
-#include <sqlite3.h>
 
 #include <memory>
 #include <mutex>
@@ -38,20 +37,7 @@ inline void ConnectTo(TvrDatabase& db, const TestDatabase& test_db) {
 // The first column of the first row of sql, read straight from the SQLite file
 // (outside the connection under test); raises when there is no row.
 inline std::string RawValue(const TestDatabase& test_db, const std::string& sql) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(test_db.FilePath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    sqlite3_close(db);
-    throw std::runtime_error("cannot open the test database");
-  }
-  std::unique_ptr<sqlite3, int (*)(sqlite3*)> guard(db, sqlite3_close);
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
-    throw std::runtime_error(std::string("cannot prepare: ") + sqlite3_errmsg(db));
-  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
-  if (sqlite3_step(raw) != SQLITE_ROW) throw std::runtime_error("no row: " + sql);
-  const void* bytes = sqlite3_column_blob(raw, 0);
-  const int size = sqlite3_column_bytes(raw, 0);
-  return bytes ? std::string(static_cast<const char*>(bytes), static_cast<size_t>(size)) : std::string();
+  return test_db.StoredBytes(sql);
 }
 
 // X'..' literal of bytes, for set-up statements.

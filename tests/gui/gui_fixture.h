@@ -5,7 +5,6 @@
 // user interface that records the message boxes it is asked to show.
 
 #include <QApplication>
-#include <sqlite3.h>
 
 #include <cstdlib>
 #include <memory>
@@ -91,20 +90,7 @@ inline std::string ReportText(int row, size_t size) {
 
 // The raw stored bytes of the first column of the first row of sql.
 inline std::string RawValue(const std::string& file, const std::string& sql) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    sqlite3_close(db);
-    throw std::runtime_error("cannot open the test database");
-  }
-  std::unique_ptr<sqlite3, int (*)(sqlite3*)> guard(db, sqlite3_close);
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
-    throw std::runtime_error(std::string("cannot prepare: ") + sqlite3_errmsg(db));
-  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
-  if (sqlite3_step(raw) != SQLITE_ROW) throw std::runtime_error("no row: " + sql);
-  const void* bytes = sqlite3_column_blob(raw, 0);
-  const int size = sqlite3_column_bytes(raw, 0);
-  return bytes ? std::string(static_cast<const char*>(bytes), static_cast<size_t>(size)) : std::string();
+  return tersify::testing::ReadStoredBytes(file, sql);
 }
 
 // The catalogue lists these tables with blob columns, in this order:

@@ -3,7 +3,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <sys/socket.h>
 #include <netinet/in.h>
 #include <unistd.h>
@@ -69,20 +68,7 @@ class OdbcProviderTest : public ::testing::Test {
   }
 
   // The bytes of a blob as SQLite holds them, read past the provider.
-  std::string StoredBlob(const std::string& sql) const {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(db_->FilePath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* stmt = nullptr;
-    std::string out = "<no row>";
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK &&
-        sqlite3_step(stmt) == SQLITE_ROW) {
-      const void* p = sqlite3_column_blob(stmt, 0);
-      out.assign(static_cast<const char*>(p), static_cast<size_t>(sqlite3_column_bytes(stmt, 0)));
-    }
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return out;
-  }
+  std::string StoredBlob(const std::string& sql) const { return db_->StoredBytes(sql); }
 
   std::unique_ptr<TestDatabase> db_;
   std::unique_ptr<Provider> provider_;

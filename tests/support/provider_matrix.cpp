@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <memory>
 #include <stdexcept>
 
 #include "tests/support/tds_server/tds_test_server.h"
@@ -111,6 +112,24 @@ void TestDatabase::ExecDirect(const std::string& sql) const {
   sqlite3_free(error);
   sqlite3_close(db);
   if (rc != SQLITE_OK) throw std::runtime_error("set-up failed: " + message + " in: " + sql);
+}
+
+std::string ReadStoredBytes(const std::string& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    throw std::runtime_error("cannot open the test database " + file);
+  }
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> guard(db, sqlite3_close);
+  sqlite3_busy_timeout(db, 5000);
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
+    throw std::runtime_error(std::string("cannot prepare: ") + sqlite3_errmsg(db));
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+  if (sqlite3_step(raw) != SQLITE_ROW) throw std::runtime_error("no row: " + sql);
+  const void* bytes = sqlite3_column_blob(raw, 0);
+  const int size = sqlite3_column_bytes(raw, 0);
+  return bytes ? std::string(static_cast<const char*>(bytes), static_cast<size_t>(size)) : std::string();
 }
 
 }  // namespace tersify::testing

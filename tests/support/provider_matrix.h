@@ -17,6 +17,10 @@ namespace tersify::testing {
 // ODBC driver is installed.
 std::vector<std::string> AvailableProviders();
 
+// The first column of the first row of sql in the SQLite file, as stored
+// (bytes of a blob, text as written, empty for NULL); raises when there is no row.
+std::string ReadStoredBytes(const std::string& file, const std::string& sql);
+
 // A fresh database for one test: a temporary SQLite file and, for "odbc", a TDS
 // test server on 127.0.0.1 serving it. Removed when destroyed.
 class TestDatabase {
@@ -34,6 +38,9 @@ class TestDatabase {
   // Runs set-up statements (several, separated by ';') straight on the SQLite
   // file, outside the connection under test.
   void ExecDirect(const std::string& sql) const;
+  // The first column of the first row of sql, as SQLite stores it, read past
+  // the connection under test; raises when there is no row.
+  std::string StoredBytes(const std::string& sql) const { return ReadStoredBytes(file_path_, sql); }
 
  private:
   struct Server;
