@@ -103,15 +103,19 @@ void TDataSet::OpenCursor() {
     }
     BindFields();
   } catch (...) {
-    try {
-      InternalClose();
-    } catch (...) {
-      // the error that stopped the open is the one reported
-    }
-    ClearRecords();
-    DestroyDefaultFields();
+    AbandonOpen();
     throw;
   }
+}
+
+void TDataSet::AbandonOpen() {
+  try {
+    InternalClose();
+  } catch (...) {
+    // the error that stopped the open is the one reported
+  }
+  ClearRecords();
+  DestroyDefaultFields();
 }
 
 void TDataSet::BindFields() {
@@ -149,14 +153,8 @@ void TDataSet::Refresh() {
     InternalOpen();
     BindFields();
   } catch (...) {
-    try {
-      InternalClose();
-    } catch (...) {
-      // the error that stopped the refresh is the one reported
-    }
-    ClearRecords();
     SetState(TDataSetState::dsInactive);
-    DestroyDefaultFields();
+    AbandonOpen();
     throw;
   }
   current_ = records_.empty() ? -1 : 0;

@@ -216,6 +216,9 @@ class TDataSet : public TComponent {
   void SetState(TDataSetState state);
   // Insert (before the current row) and Append (at the end).
   void StartInsert(bool at_end);
+  // After a failed open or refresh: closes the cursor (its own error dropped for
+  // the one that stopped the open), drops the rows and the default fields.
+  void AbandonOpen();
   void MoveTo(int index, bool fire_events);
   void ClearRecords();
   void DestroyDefaultFields();
