@@ -266,6 +266,26 @@ std::string NormaliseStatement(std::string_view statement) {
   return out;
 }
 
+namespace {
+
+// The position after a comment that starts at i ("-- ..." to the line end, or
+// "/* ... */"); i itself when none starts there.
+size_t SkipComment(std::string_view text, size_t i) {
+  const size_t n = text.size();
+  if (i + 1 >= n) return i;
+  if (text[i] == '-' && text[i + 1] == '-') {
+    const size_t end = text.find('\n', i);
+    return end == std::string_view::npos ? n : end + 1;
+  }
+  if (text[i] == '/' && text[i + 1] == '*') {
+    const size_t end = text.find("*/", i + 2);
+    return end == std::string_view::npos ? n : end + 2;
+  }
+  return i;
+}
+
+}  // namespace
+
 size_t StatementEnd(std::string_view text, size_t from) {
   size_t i = from;
   const size_t n = text.size();
@@ -277,12 +297,8 @@ size_t StatementEnd(std::string_view text, size_t from) {
       const size_t end = text.find(close, i + 1);
       // Doubled quotes inside a literal simply read as two adjacent literals here.
       i = end == std::string_view::npos ? n : end + 1;
-    } else if (c == '-' && i + 1 < n && text[i + 1] == '-') {
-      const size_t end = text.find('\n', i);
-      i = end == std::string_view::npos ? n : end + 1;
-    } else if (c == '/' && i + 1 < n && text[i + 1] == '*') {
-      const size_t end = text.find("*/", i + 2);
-      i = end == std::string_view::npos ? n : end + 2;
+    } else if (const size_t after = SkipComment(text, i); after != i) {
+      i = after;
     } else {
       ++i;
     }
@@ -294,15 +310,10 @@ size_t SkipFiller(std::string_view text, size_t from) {
   size_t i = from;
   const size_t n = text.size();
   while (i < n) {
-    const char c = text[i];
-    if (IsBlank(c) || c == ';') {
+    if (IsBlank(text[i]) || text[i] == ';') {
       ++i;
-    } else if (c == '-' && i + 1 < n && text[i + 1] == '-') {
-      const size_t end = text.find('\n', i);
-      i = end == std::string_view::npos ? n : end + 1;
-    } else if (c == '/' && i + 1 < n && text[i + 1] == '*') {
-      const size_t end = text.find("*/", i + 2);
-      i = end == std::string_view::npos ? n : end + 2;
+    } else if (const size_t after = SkipComment(text, i); after != i) {
+      i = after;
     } else {
       break;
     }
