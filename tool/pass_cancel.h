@@ -1,0 +1,21 @@
+#pragma once
+// A request to stop the running pass between two rows. A signal handler may
+// make it (everything here is async-signal-safe); the pass polls it before
+// each row, rolls back an open batch and reports how far it got.
+
+namespace tersify {
+
+// Asks the pass to stop. signal_number is the signal that asked (SIGINT,
+// SIGTERM), or any positive number for a request that came from elsewhere
+// (the window's Cancel button). The first request wins.
+void RequestPassCancel(int signal_number) noexcept;
+
+// The signal number of the pending request, 0 when none.
+int PassCancelSignal() noexcept;
+
+inline bool PassCancelRequested() noexcept { return PassCancelSignal() != 0; }
+
+// Forgets a request, before a new pass starts.
+void ResetPassCancel() noexcept;
+
+}  // namespace tersify
