@@ -8,6 +8,7 @@
 #include "db/database.h"
 #include "db/registries.h"
 #include "framework/rtl/application.h"
+#include "tool/cancel_signals.h"
 #include "tool/command_line.h"
 #include "tool/progress_line.h"
 #include "tool/recompress.h"
@@ -78,9 +79,13 @@ void RunFromCommandLine() {
     // output keeps exactly the summary line.
     std::unique_ptr<TProgressLine> progress;
     if (IsTerminal(2)) progress = std::make_unique<TProgressLine>(std::cerr);
-    const bool completed = RecompressTable(settings.interactive, settings.command, table, field, key,
-                                           TRecompressProgressEvent(), processed, skipped,
-                                           progress.get());
+    bool completed;
+    {
+      // SIGINT and SIGTERM stop the pass between rows while it runs.
+      const PassCancelSignals cancel_signals;
+      completed = RecompressTable(settings.interactive, settings.command, table, field, key,
+                                  TRecompressProgressEvent(), processed, skipped, progress.get());
+    }
     progress.reset();
     if (!completed) Halt(1);
     std::cout << "Command completed successfully, " << processed << " records processed, "
