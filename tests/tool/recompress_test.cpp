@@ -391,16 +391,49 @@ TEST_P(RecompressTest, NamesInOtherCaseOrInBracketsReachTheSameRows) {
   for (int i = 1; i <= 3; ++i) EXPECT_EQ(Stored(Key(i)), values[static_cast<size_t>(i - 1)]) << Key(i);
 }
 
-// A key that is not the table's primary key leaves the rows unidentified.
-TEST_P(RecompressTest, AKeyThatIsNotThePrimaryKeyIsRefusedWithNoRowTouched) {
-  const std::string value = ReportText("R01", 400);
-  Insert("R01", value);
+// A key that is not the primary key is honoured when it singles out every row.
+TEST_P(RecompressTest, AUniqueKeyThatIsNotThePrimaryKeyIsHonoured) {
+  std::vector<std::string> values;
+  for (int i = 1; i <= 5; ++i) {
+    values.push_back(ReportText(Key(i), 300 + 20 * static_cast<size_t>(i)));
+    Insert(Key(i), values.back());
+  }
   Connect();
   const PassResult r = Pass(1, "tqz_reports", "acReportData", "acTitle");
-  EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.processed, 0);
-  EXPECT_EQ(r.out.rfind("Critical error occured:\n", 0), 0u) << r.out;
-  EXPECT_EQ(Stored("R01"), value);
+  ASSERT_TRUE(r.ok) << r.out;
+  EXPECT_EQ(r.processed, 5);
+  for (int i = 1; i <= 5; ++i) {
+    const Decoded d = DecodeEnvelope(Stored(Key(i)));
+    ASSERT_TRUE(d.envelope) << Key(i);
+    EXPECT_EQ(d.plain, values[static_cast<size_t>(i - 1)]) << Key(i);
+  }
+}
+
+// A key with duplicates or NULLs cannot single out its rows: refused before any
+// row is written, whichever row the fault is in.
+TEST_P(RecompressTest, AKeyWithDuplicatesOrNullsIsRefusedWithNoRowTouched) {
+  struct Case {
+    const char* title;
+    const char* fault;  // makes acTitle of R07 a duplicate, or NULL
+    const char* message;
+  };
+  const Case cases[] = {
+      {"duplicate", "update tqz_reports set acTitle = 'Title R01' where acReport = 'R07'", "is not unique"},
+      {"null", "update tqz_reports set acTitle = null where acReport = 'R07'", "is NULL in 1 rows"},
+  };
+  for (int i = 1; i <= 8; ++i) Insert(Key(i), ReportText(Key(i), 400));
+  Connect();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.title);
+    Db().ExecDirect("update tqz_reports set acTitle = 'Title ' || acReport");
+    Db().ExecDirect(c.fault);
+    const PassResult r = Pass(1, "tqz_reports", "acReportData", "acTitle");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.processed + r.skipped, 0);
+    EXPECT_EQ(r.out.rfind("Critical error occured:\nKey field acTitle of table tqz_reports ", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
+    for (int i = 1; i <= 8; ++i) EXPECT_EQ(Stored(Key(i)), ReportText(Key(i), 400)) << Key(i);
+  }
 }
 
 // ---- Errors ---------------------------------------------------------------
@@ -459,13 +492,15 @@ TEST_P(RecompressTest, ATableWithoutAPrimaryKeyIsRefusedWithNoRowTouched) {
   Db().ExecDirect("insert into nokey values ('same', " + HexLiteral(first) + ")");
   Db().ExecDirect("insert into nokey values ('same', " + HexLiteral(second) + ")");
   Connect();
-  for (const std::string key : {"acReport", ""}) {
+  // Without a key there is none to take; the named one has duplicates.
+  for (const auto& [key, reason] : {std::pair<std::string, std::string>{"acReport", "is not unique"},
+                                    std::pair<std::string, std::string>{"", "has no primary key"}}) {
     SCOPED_TRACE("key '" + key + "'");
     const PassResult r = Pass(1, "nokey", "acReportData", key);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.processed, 0);
     EXPECT_EQ(r.out.rfind("Critical error occured:\n", 0), 0u) << r.out;
-    EXPECT_NE(r.out.find("no primary key"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(reason), std::string::npos) << r.out;
     EXPECT_EQ(RawValue(Db(), "select acReportData from nokey where rowid = 1"), first);
     EXPECT_EQ(RawValue(Db(), "select acReportData from nokey where rowid = 2"), second);
   }
