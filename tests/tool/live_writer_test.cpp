@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -25,7 +26,7 @@ constexpr size_t kRowSize = size_t{1} << 20;
 // An envelope of a row's text is far shorter than this; a plain value never is.
 constexpr int64_t kEnvelopeBelow = kRowSize / 3;
 // Bounds of the writer's loop.
-constexpr int kMostWrites = 120;
+constexpr int kMostWrites = 4 * kRows;
 constexpr int kMostDeletes = 3;
 
 using WriterCase = std::tuple<std::string, std::string>;  // provider, command
@@ -64,7 +65,8 @@ TEST_P(LiveWriter, EveryCommittedWriteOfTheOtherSessionSurvivesThePass) {
   }
 
   const std::unique_ptr<ChildProcess> pass = db_->StartPass(std::get<1>(GetParam()));
-  int writes = 0, deletes = 0, step = 0;
+  int writes = 0, deletes = 0;
+  int last_frontier = -1, moves_here = 0, step = 0;
   const auto deadline = std::chrono::steady_clock::now() + kChildLimit;
   while (pass->Running() && writes < kMostWrites && std::chrono::steady_clock::now() < deadline) {
     // The pass walks the rows in key order: the row after the last one it
@@ -79,18 +81,30 @@ TEST_P(LiveWriter, EveryCommittedWriteOfTheOtherSessionSurvivesThePass) {
         break;
       }
     }
-    ++step;
+    // The moves take turns; at most four at one position of the pass, then
+    // wait for it to move on.
+    if (frontier != last_frontier) {
+      last_frontier = frontier;
+      moves_here = 0;
+    }
+    if (moves_here == 4) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
+    ++moves_here;
+    const int move = step++ % 4;
     int target;
-    switch (step % 4) {
+    switch (move) {
       case 0: target = frontier; break;      // the row being worked on
       case 1: target = frontier + 2; break;  // a row ahead
       case 2: target = frontier - 1; break;  // a row behind
-      default: target = frontier + 1; break; // the next row, or a delete
+      default: target = frontier + 1; break; // the next row, sometimes deleted
     }
     if (target < 0 || target >= kRows) continue;
     const std::string key = LiveKey(target);
     if (!expected[key]) continue;  // deleted already
-    if (step % 8 == 3 && deletes < kMostDeletes) {
+    // A delete once the pass is past each quarter of the table.
+    if (move == 3 && deletes < kMostDeletes && frontier >= (deletes + 1) * kRows / 4) {
       table.Delete(key);
       expected[key] = std::nullopt;
       ++deletes;
