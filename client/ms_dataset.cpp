@@ -120,6 +120,7 @@ TMSConnection& TCustomMSDataSet::ActiveConnection() {
 
 std::unique_ptr<providers::Cursor> TCustomMSDataSet::OpenCursor() {
   TMSConnection& connection = ActiveConnection();
+  const TMSConnection::StatementTimeout limit(connection, command_timeout_);
   std::string sql;
   std::vector<Variant> values;
   if (param_check_) {
@@ -142,6 +143,10 @@ void TCustomMSDataSet::PlanDeferral(const std::string& sql) {
   std::vector<std::string> keys;
   try {
     keys = connection_->PrimaryKeyOf(shape.table);
+  } catch (const EMSError& e) {
+    // Asking again with the query would only wait as long once more.
+    if (e.IsTimeoutOrLostConnection()) throw;
+    return;  // as below
   } catch (const EDatabaseError&) {
     // Not a table the server can describe (a view, a function): its blobs are
     // simply kept. The query itself reports any real fault.
@@ -301,6 +306,7 @@ Variant TCustomMSDataSet::FetchDeferredValue(int record_index, int column) {
     }
   }
   TMSConnection& connection = ActiveConnection();
+  const TMSConnection::StatementTimeout limit(connection, command_timeout_);
   std::unique_ptr<providers::Cursor> cursor = connection.GetProvider().Execute(sql, key_values);
   if (!cursor->Next()) {
     throw EDatabaseError(Format("Row not found in table '%s' by its key: it was deleted or its key changed",

@@ -236,7 +236,9 @@ bool TCustomMSDataSet::RunGeneratedStatement(TStatementType kind) {
 
 void TCustomMSDataSet::ExecuteRowStatement(RowStatement& statement, TStatementType kind,
                                            bool generated) {
-  providers::Provider& provider = ActiveConnection().GetProvider();
+  TMSConnection& connection = ActiveConnection();
+  const TMSConnection::StatementTimeout limit(connection, CommandTimeout());
+  providers::Provider& provider = connection.GetProvider();
   const TStatementTypes kinds = StatementSet(kind);
   if (BeforeUpdateExecute) BeforeUpdateExecute(this, kinds, statement.params);
 
