@@ -203,6 +203,8 @@ TEST(SqliteLocked, AFileLockedByAnotherProcessEndsThePassAfterTheTimeLimit) {
 
   EXPECT_EQ(pass->ExitCode(), 1) << pass->EndDescription() << "\n" << pass->Out() << pass->Err();
   EXPECT_TRUE(StartsWith(pass->Out(), kCriticalError)) << pass->Out();
+  EXPECT_NE(pass->Out().find("locked by another process"), std::string::npos)
+      << "the message does not say what happened: " << pass->Out();
   const std::optional<PassCounts> counts = CountsBeforeTheError(pass->Err());
   ASSERT_TRUE(counts) << "no counts on standard error: " << pass->Err();
   EXPECT_EQ(counts->skipped, 0);
