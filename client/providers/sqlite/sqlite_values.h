@@ -15,7 +15,10 @@ namespace tersify::providers {
 std::string FormatSqliteDateTime(TDateTime value);
 
 // Binds one parameter (1-based index); raises EMSError when SQLite refuses it.
-void BindVariant(sqlite3_stmt* stmt, int index, const Variant& value);
+// Text and bytes are copied, unless borrow is set: then the statement reads
+// them where they are, and the caller keeps value alive and unchanged until the
+// statement is finished (for statements that run to their end at once).
+void BindVariant(sqlite3_stmt* stmt, int index, const Variant& value, bool borrow = false);
 
 // The column of the current row as the field type wants it: blob types give
 // TBytes, text types strings, date and time types TDateTime (text that is no
