@@ -97,7 +97,7 @@ TFieldType FieldTypeOfStorage(int storage_class) {
   switch (storage_class) {
     case SQLITE_INTEGER: return ftLargeint;
     case SQLITE_FLOAT: return ftFloat;
-    case SQLITE_TEXT: return ftMemo;
+    case SQLITE_TEXT: return ftString;
     case SQLITE_BLOB: return ftBlob;
     default: return ftUnknown;
   }
@@ -115,7 +115,8 @@ Variant ColumnValue(sqlite3_stmt* stmt, int column, TFieldType type) {
     case ftOraBlob:
     case ftParadoxOle:
     case ftDBaseOle:
-      return Variant(TBytes{ColumnBytes(stmt, column)});
+      if (storage == SQLITE_BLOB) return Variant(TBytes{ColumnBytes(stmt, column)});
+      break;
     case ftString:
     case ftFixedChar:
     case ftWideString:
@@ -125,9 +126,8 @@ Variant ColumnValue(sqlite3_stmt* stmt, int column, TFieldType type) {
     case ftFmtMemo:
     case ftOraClob:
     case ftGuid:
-      // Stored bytes come unchanged; numbers in their SQLite text form.
-      return storage == SQLITE_BLOB ? Variant(ColumnBytes(stmt, column))
-                                    : Variant(ColumnText(stmt, column));
+      if (storage == SQLITE_TEXT) return Variant(ColumnText(stmt, column));
+      break;
     case ftBoolean:
       if (storage == SQLITE_INTEGER) return Variant(sqlite3_column_int64(stmt, column) != 0);
       if (storage == SQLITE_FLOAT) return Variant(sqlite3_column_double(stmt, column) != 0);
@@ -136,8 +136,8 @@ Variant ColumnValue(sqlite3_stmt* stmt, int column, TFieldType type) {
     case ftCurrency:
     case ftBCD:
     case ftFMTBcd:
-      if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT)
-        return Variant(sqlite3_column_double(stmt, column));
+      // An integer (NUMERIC affinity keeps whole numbers so) stays exact.
+      if (storage == SQLITE_FLOAT) return Variant(sqlite3_column_double(stmt, column));
       break;
     case ftDate:
     case ftTime:

@@ -22,11 +22,14 @@ void BindVariant(sqlite3_stmt* stmt, int index, const Variant& value, bool borro
 
 // The column of the current row as the field type wants it: blob types give
 // TBytes, text types strings, date and time types TDateTime (text that is no
-// date stays a string), booleans bool; ftUnknown decides from the stored value.
+// date stays a string), booleans bool. A value whose storage class is not the
+// column's kind (text in a blob column, a blob or a number in a text column,
+// an integer in a numeric one) comes as it is stored, so that a key read from
+// it binds back to exactly the stored value; ftUnknown decides by storage too.
 Variant ColumnValue(sqlite3_stmt* stmt, int column, TFieldType type);
 
 // The field type a value's storage class suggests, for columns without a
-// declared type: INTEGER -> ftLargeint, REAL -> ftFloat, TEXT -> ftMemo,
+// declared type: INTEGER -> ftLargeint, REAL -> ftFloat, TEXT -> ftString,
 // BLOB -> ftBlob, NULL -> ftUnknown.
 TFieldType FieldTypeOfStorage(int storage_class);
 
