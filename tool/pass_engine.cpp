@@ -66,6 +66,18 @@ void ReturnLargeBlocksAtOnce() {
   (void)tuned;
 }
 
+// A column described without a row may take its type from its values (a
+// SQLite column without a declared type, seen through the TDS test server):
+// the rare path asks how one stored value is described.
+bool StoredAsBlob(providers::Provider& provider, const std::string& table, const std::string& field) {
+  auto cursor = provider.Execute("select top (1) " + field + " from " + table + " where " + field +
+                                     " is not null",
+                                 {});
+  const bool blob = !cursor->Columns().empty() && CompressibleColumn(cursor->Columns()[0]);
+  cursor.reset();
+  return blob;
+}
+
 void Warn(const std::string& line) { std::cerr << line << '\n' << std::flush; }
 
 // Counts of the rows handled since the last commit, taken back when the batch
@@ -86,12 +98,28 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
 
   ReturnLargeBlocksAtOnce();
   TMSConnection& connection = PassConnection();
+  // Every statement of the pass runs within the time limit asked for; the
+  // connection gets its own back afterwards.
+  struct TimeLimit {
+    TMSConnection& connection;
+    const int previous;
+    TimeLimit(TMSConnection& c, int seconds) : connection(c), previous(c.CommandTimeout()) {
+      if (seconds >= 0) connection.SetCommandTimeout(seconds);
+    }
+    ~TimeLimit() {
+      try {
+        connection.SetCommandTimeout(previous);
+      } catch (...) {
+        // A connection that went away takes its setting with it.
+      }
+    }
+  } time_limit(connection, request.options.timeout_seconds);
   providers::Provider& provider = connection.GetProvider();
   const std::string provider_name = provider.Name();
 
   const std::vector<providers::ColumnInfo> columns = TableColumns(provider, request.table);
   const providers::ColumnInfo& field = ColumnNamed(columns, request.field);
-  if (!CompressibleColumn(field))
+  if (!CompressibleColumn(field) && !StoredAsBlob(provider, request.table, request.field))
     throw Exception(Format("Field %s from table %s can't be compressed", request.field.c_str(),
                            request.table.c_str()));
   const std::vector<std::string> primary_key = connection.PrimaryKeyOf(request.table);
