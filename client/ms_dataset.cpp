@@ -197,7 +197,10 @@ void TCustomMSDataSet::FetchRows(providers::Cursor& cursor) {
     bool any = false;
     if (!plan.key_columns.empty()) {
       for (size_t i = 0; i < n; ++i) {
-        if (IsBlobType(columns[i].type) && plan.shape.NamesTableColumn(columns[i].name)) {
+        // A key column is never deferred, whatever its type: it is how rows are found again.
+        const bool is_key = std::find(plan.key_columns.begin(), plan.key_columns.end(),
+                                      static_cast<int>(i)) != plan.key_columns.end();
+        if (IsBlobType(columns[i].type) && !is_key && plan.shape.NamesTableColumn(columns[i].name)) {
           deferred[i] = true;
           plan.deferred_columns.push_back(i);
           any = true;

@@ -1,5 +1,7 @@
 #include "tool/pass_engine.h"
 
+#include <malloc.h>
+
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -55,6 +57,27 @@ bool CompressibleColumn(const providers::ColumnInfo& column) {
   return column.type == ftUnknown || TvrDataset::IsCompressibleFieldType(column.type);
 }
 
+// Large values are allocated and freed as the pass goes; fixing the threshold
+// above which the allocator maps memory of its own (instead of letting it grow
+// with the largest block freed) gives each large value back to the system as
+// soon as it is released, so that the peak stays near two copies of it.
+void ReturnLargeBlocksAtOnce() {
+  static const bool tuned = [] { return mallopt(M_MMAP_THRESHOLD, 4 << 20) == 1; }();
+  (void)tuned;
+}
+
+// A column described without a row may take its type from its values (a
+// SQLite column without a declared type, seen through the TDS test server):
+// the rare path asks how one stored value is described.
+bool StoredAsBlob(providers::Provider& provider, const std::string& table, const std::string& field) {
+  auto cursor = provider.Execute("select top (1) " + field + " from " + table + " where " + field +
+                                     " is not null",
+                                 {});
+  const bool blob = !cursor->Columns().empty() && CompressibleColumn(cursor->Columns()[0]);
+  cursor.reset();
+  return blob;
+}
+
 void Warn(const std::string& line) { std::cerr << line << '\n' << std::flush; }
 
 // Counts of the rows handled since the last commit, taken back when the batch
@@ -73,13 +96,30 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   CheckSqlName("field", request.field);
   if (!request.key.empty()) CheckSqlName("key field", request.key);
 
+  ReturnLargeBlocksAtOnce();
   TMSConnection& connection = PassConnection();
+  // Every statement of the pass runs within the time limit asked for; the
+  // connection gets its own back afterwards.
+  struct TimeLimit {
+    TMSConnection& connection;
+    const int previous;
+    TimeLimit(TMSConnection& c, int seconds) : connection(c), previous(c.CommandTimeout()) {
+      if (seconds >= 0) connection.SetCommandTimeout(seconds);
+    }
+    ~TimeLimit() {
+      try {
+        connection.SetCommandTimeout(previous);
+      } catch (...) {
+        // A connection that went away takes its setting with it.
+      }
+    }
+  } time_limit(connection, request.options.timeout_seconds);
   providers::Provider& provider = connection.GetProvider();
   const std::string provider_name = provider.Name();
 
   const std::vector<providers::ColumnInfo> columns = TableColumns(provider, request.table);
   const providers::ColumnInfo& field = ColumnNamed(columns, request.field);
-  if (!CompressibleColumn(field))
+  if (!CompressibleColumn(field) && !StoredAsBlob(provider, request.table, request.field))
     throw Exception(Format("Field %s from table %s can't be compressed", request.field.c_str(),
                            request.table.c_str()));
   const std::vector<std::string> primary_key = connection.PrimaryKeyOf(request.table);
