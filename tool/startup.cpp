@@ -69,10 +69,6 @@ void RunFromCommandLine() {
 
   if (settings.command == cmdNone && !settings.interactive) ShowUsageAndHalt(false, "Missing command");
 
-  // /TIMEOUT= bounds every statement of the connection: the ODBC query
-  // timeout, the wait for a SQLite file that another process has locked.
-  database->SetCommandTimeout(options.timeout_seconds);
-
   // Console mode makes one attempt; interactive mode may try once more through
   // the client's login prompt.
   Connect(*database);
