@@ -168,9 +168,13 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
         if (row.error) std::rethrow_exception(row.error);
         if (!row.damage.empty()) {
           ++report.damaged_values;
-          Warn("Warning: the value of key " + KeyText(page[i].key) +
-               " carries an envelope header but cannot be read (" + row.damage +
-               "); it is taken as plain bytes");
+          const std::string line = "Warning: the value of key " + KeyText(page[i].key) +
+                                   " carries an envelope header but cannot be read (" + row.damage +
+                                   "); it is taken as plain bytes";
+          if (request.observer)
+            request.observer->PassWarning(line);
+          else
+            Warn(line);
         }
         bool written = false;
         if (row.rewrite) {
