@@ -122,6 +122,7 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   if (!CompressibleColumn(field) && !StoredAsBlob(provider, request.table, request.field))
     throw Exception(Format("Field %s from table %s can't be compressed", request.field.c_str(),
                            request.table.c_str()));
+  if (!request.key.empty()) ColumnNamed(columns, request.key);
   const std::vector<std::string> primary_key = connection.PrimaryKeyOf(request.table);
   const TPassKey key = ResolvePassKey(provider, primary_key, request.table, request.key, provider_name);
   ColumnNamed(columns, key.name);
@@ -167,9 +168,13 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
         if (row.error) std::rethrow_exception(row.error);
         if (!row.damage.empty()) {
           ++report.damaged_values;
-          Warn("Warning: the value of key " + KeyText(page[i].key) +
-               " carries an envelope header but cannot be read (" + row.damage +
-               "); it is taken as plain bytes");
+          const std::string line = "Warning: the value of key " + KeyText(page[i].key) +
+                                   " carries an envelope header but cannot be read (" + row.damage +
+                                   "); it is taken as plain bytes";
+          if (request.observer)
+            request.observer->PassWarning(line);
+          else
+            Warn(line);
         }
         bool written = false;
         if (row.rewrite) {

@@ -475,6 +475,11 @@ TEST_P(RecompressTest, UnknownFieldEndsThePassWithTheNotFoundError) {
   EXPECT_EQ(with_key.out.rfind("Critical error occured:\n", 0), 0u) << with_key.out;
   EXPECT_NE(with_key.out.find("acMissing"), std::string::npos) << with_key.out;
 
+  // A key the table does not have is named the same way, before anything is counted.
+  const PassResult missing_key = Pass(1, "tqz_reports", "acReportData", "acNoKey");
+  EXPECT_FALSE(missing_key.ok);
+  EXPECT_EQ(missing_key.out, "Critical error occured:\nField 'acNoKey' not found\n");
+
   const PassResult select_all = Pass(1, "tqz_reports", "acMissing", "");
   EXPECT_FALSE(select_all.ok);
   EXPECT_EQ(select_all.processed + select_all.skipped, 0);
