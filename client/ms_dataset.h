@@ -117,6 +117,10 @@ class TCustomMSDataSet : public TDataSet {
   // Before running a generated row statement the library asks whether to perform
   // it for these statement kinds; false leaves the row unwritten without an error.
   virtual bool PerformStatement(TStatementTypes kinds);
+  // Whether a row statement must write exactly one row ("... failed. Found %d
+  // records" otherwise): one the library generated always, an application's
+  // text under StrictUpdate, an insert text never.
+  virtual bool HoldsToOneRow(TStatementType kind, bool generated);
   // After each statement that writes a row; fires AfterUpdateExecute.
   virtual void AfterRowStatement(TDataSet* sender, TStatementTypes kinds, TParams& params);
 

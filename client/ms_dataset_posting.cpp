@@ -130,6 +130,10 @@ void TCustomMSDataSet::ReleasePostedBlobs() {
   }
 }
 
+bool TCustomMSDataSet::HoldsToOneRow(TStatementType kind, bool generated) {
+  return generated || (options_.StrictUpdate && kind != stInsert);
+}
+
 bool TCustomMSDataSet::RunCustomStatement(const std::string& text, TStatementType kind) {
   ParsedSQL parsed = ParseSQLParams(text);
   RowStatement statement;
@@ -251,10 +255,7 @@ void TCustomMSDataSet::ExecuteRowStatement(RowStatement& statement, TStatementTy
     }
     rows = cursor->RowsAffected();
   }
-  // A generated statement writes exactly one row; an application's text is
-  // held to that only under StrictUpdate, and an insert text never.
-  const bool strict = generated || (options_.StrictUpdate && kind != stInsert);
-  if (strict && rows >= 0 && rows != 1) {
+  if (HoldsToOneRow(kind, generated) && rows >= 0 && rows != 1) {
     throw EDAError(Format("%s failed. Found %lld records", Verb(kind), static_cast<long long>(rows)));
   }
   AfterRowStatement(this, kinds, statement.params);
