@@ -136,11 +136,14 @@ TEST_F(DataSourceSetupTest, SourcesOutliveTheirDatabaseAndTheLayer) {
   ASSERT_NE(source->DataSet(), nullptr);
   db.reset();
   EXPECT_EQ(source->Database(), nullptr);
-  // Shutdown destroys the datasets still registered, the source's among them;
-  // the source forgets it and later leaves its released registry.
+  // Shutdown leaves the source's dataset to the source that owns it, closed
+  // and detached; the source destroys it and leaves its released registry.
   ShutdownDatabaseLayer();
-  EXPECT_EQ(source->DataSet(), nullptr);
-  EXPECT_EQ(source->ComponentCount(), 0);
+  auto* dataset = dynamic_cast<TvrDataset*>(source->DataSet());
+  ASSERT_NE(dataset, nullptr);
+  EXPECT_EQ(source->ComponentCount(), 1);
+  EXPECT_FALSE(dataset->Active());
+  EXPECT_EQ(dataset->Connection(), nullptr);
   source.reset();
   EXPECT_EQ(DataSourceRegistry, nullptr);
 }
