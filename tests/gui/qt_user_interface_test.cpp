@@ -17,10 +17,11 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tests/gui/gui_fixture.h"
-#include "tool/command_line.h"
 #include "db/dataset.h"
+#include "tool/command_line.h"
 #include "tool/gui/login_dialog.h"
 #include "tool/gui/main_window.h"
 #include "tool/gui/qt_user_interface.h"
@@ -146,14 +147,17 @@ TEST_F(GuiTest, AWindowWhoseCatalogueFailsIsNeverKept) {
 struct ChoiceCase {
   const char* name;
   std::vector<std::string> args;
-  bool may_open_window;
+  bool interactive;
   friend void PrintTo(const ChoiceCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class UiChoiceTest : public ::testing::TestWithParam<ChoiceCase> {};
 
-TEST_P(UiChoiceTest, OnlyRunsThatMayOpenTheWindowUseTheWindowSystem) {
-  EXPECT_EQ(gui::RunMayOpenWindow(GetParam().args), GetParam().may_open_window);
+// Every run in interactive mode talks to the user through the window system
+// (login dialog, message boxes, the window), a command run too; only console
+// runs stay off it.
+TEST_P(UiChoiceTest, InteractiveRunsUseTheWindowSystem) {
+  EXPECT_EQ(gui::RunIsInteractive(GetParam().args), GetParam().interactive);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -163,12 +167,11 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceCase{"ConnectionOnly", {"/IP=sqlite", "/DB=x.db"}, true},
         ChoiceCase{"ConsoleWithoutCommand", {"/GUI=0"}, false},
         ChoiceCase{"ConsoleWithCommand", {"/c", "/GUI=no", "/TABLE=t", "/FIELD=f"}, false},
-        ChoiceCase{"CommandWithDefaults", {"/c"}, false},
-        ChoiceCase{"CommandWithTableAndField", {"-d", "/TABLE=t", "/FIELD=f"}, false},
-        ChoiceCase{"CommandWithTableOnlyOpensTheWindow", {"/c", "/TABLE=t"}, true},
-        ChoiceCase{"CommandWithFieldOnlyOpensTheWindow", {"/d", "/FIELD=f"}, true},
+        ChoiceCase{"CommandWithDefaults", {"/c"}, true},
+        ChoiceCase{"CommandWithTableAndField", {"-d", "/TABLE=t", "/FIELD=f"}, true},
+        ChoiceCase{"CommandWithTableOnly", {"/c", "/TABLE=t"}, true},
         ChoiceCase{"GuiOneKeepsInteractive", {"/GUI=0", "/GUI=1"}, true},
-        ChoiceCase{"EmptyValuesCountAsNotGiven", {"/c", "/TABLE=", "/FIELD=f"}, true}),
+        ChoiceCase{"LaterGuiZeroWins", {"/GUI=1", "/c", "-gui=0"}, false}),
     [](const ::testing::TestParamInfo<ChoiceCase>& info) { return std::string(info.param.name); });
 
 // Sets or unsets an environment variable for the lifetime of the object.
