@@ -17,10 +17,12 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/gui/gui_fixture.h"
 #include "db/dataset.h"
+#include "log/vr_log.h"
 #include "tool/command_line.h"
 #include "tool/gui/login_dialog.h"
 #include "tool/gui/main_window.h"
@@ -173,6 +175,33 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceCase{"GuiOneKeepsInteractive", {"/GUI=0", "/GUI=1"}, true},
         ChoiceCase{"LaterGuiZeroWins", {"/GUI=1", "/c", "-gui=0"}, false}),
     [](const ::testing::TestParamInfo<ChoiceCase>& info) { return std::string(info.param.name); });
+
+// While the Qt interface is installed, error rows of the diagnostic log name
+// the active window and the focused control by their object names; on another
+// thread, and once the interface is gone, the names are empty.
+TEST_F(GuiTest, LogRowsNameTheActiveWindowAndTheFocusedControl) {
+  std::string form, control, form_elsewhere = "unset";
+  {
+    QtUserInterface ui;
+    QWidget window;
+    window.setObjectName(QStringLiteral("fmOrders"));
+    auto* edit = new QLineEdit(&window);  // owned by the window
+    edit->setObjectName(QStringLiteral("edCustomer"));
+    window.show();
+    QApplication::setActiveWindow(&window);
+    edit->setFocus();
+    QApplication::processEvents();
+    form = LogActiveFormName();
+    control = LogFocusedControlName();
+    std::thread other([&] { form_elsewhere = LogActiveFormName(); });
+    other.join();
+  }
+  EXPECT_EQ(form, "fmOrders");
+  EXPECT_EQ(control, "edCustomer");
+  EXPECT_EQ(form_elsewhere, "");
+  EXPECT_EQ(LogActiveFormName(), "");
+  EXPECT_EQ(LogFocusedControlName(), "");
+}
 
 // Sets or unsets an environment variable for the lifetime of the object.
 class ScopedEnv {
