@@ -127,6 +127,10 @@ void TvrStoredProc::SetStoredProcName(const std::string& name) {
   proc_->SetStoredProcName(name);
 }
 
+void TvrStoredProc::SetFiltered(bool value) {
+  if (value) throw EDatabaseError("Filtered is not supported: the procedure's rows are not filtered");
+}
+
 bool TvrStoredProc::UniDirectional() const { return proc_->UniDirectional(); }
 void TvrStoredProc::SetUniDirectional(bool value) { proc_->SetUniDirectional(value); }
 TMSCursorType TvrStoredProc::MSCursorType() const { return proc_->CursorType(); }

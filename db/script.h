@@ -112,8 +112,10 @@ class TvrStoredProc : public TComponent {
   void SetFetchRows(int value);
   const std::string& Filter() const { return filter_; }
   void SetFilter(const std::string& value) { filter_ = value; }
-  bool Filtered() const { return filtered_; }
-  void SetFiltered(bool value) { filtered_ = value; }
+  // The procedure's rows are not filtered: true is refused ("Filtered is not
+  // supported"); Filter and FilterOptions are only kept.
+  bool Filtered() const { return false; }
+  void SetFiltered(bool value);
   TFilterOptions FilterOptions() const { return filter_options_; }
   void SetFilterOptions(TFilterOptions value) { filter_options_ = value; }
   // The procedure's parameters; writing copies the given ones into them.
@@ -179,7 +181,6 @@ class TvrStoredProc : public TComponent {
   bool auto_calc_fields_ = true;
   bool debug_ = false;
   std::string filter_;
-  bool filtered_ = false;
   TFilterOptions filter_options_ = 0;
   TRefreshOptions refresh_options_ = 0;
   bool ora_local_update_ = false;

@@ -119,6 +119,8 @@ TEST_F(DataSourceSetupTest, ADatasetKeepsItsOwnHandlersAndSQL) {
   auto own_handler = [&](TDataSet*) { ++own; };
   source.AfterScroll = TDataSetNotifyEvent::Of(source_handler);
   source.OnNewRecord = TDataSetNotifyEvent::Of(source_handler);
+  auto update_record = [](TDataSet*, TUpdateKind, TUpdateAction& action) { action = TUpdateAction::uaSkip; };
+  source.OnUpdateRecord = TUpdateRecordEvent::Of(update_record);
   TvrDataset dataset(nullptr);
   dataset.AfterScroll = TDataSetNotifyEvent::Of(own_handler);
   dataset.SetSQLText("select name from t");
@@ -126,6 +128,14 @@ TEST_F(DataSourceSetupTest, ADatasetKeepsItsOwnHandlersAndSQL) {
   TakeDataSourceDefaults(source, dataset);
   EXPECT_EQ(dataset.AfterScroll, TDataSetNotifyEvent::Of(own_handler));
   EXPECT_EQ(dataset.OnNewRecord, source.OnNewRecord);
+  EXPECT_EQ(dataset.OnUpdateRecord, source.OnUpdateRecord);
+
+  // A handler of its own is kept.
+  auto own_update = [](TDataSet*, TUpdateKind, TUpdateAction& action) { action = TUpdateAction::uaApplied; };
+  TvrDataset with_own(nullptr);
+  with_own.OnUpdateRecord = TUpdateRecordEvent::Of(own_update);
+  TakeDataSourceDefaults(source, with_own);
+  EXPECT_EQ(with_own.OnUpdateRecord, TUpdateRecordEvent::Of(own_update));
   EXPECT_EQ(Trim(dataset.SQL().Text()), "select name from t");
 }
 

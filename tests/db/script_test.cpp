@@ -314,6 +314,26 @@ TEST_F(StoredProcTest, OracleSwitchesReadFalseAfterAnyWrite) {
   }
 }
 
+// The procedure's rows are not filtered: switching the filter on is refused
+// rather than kept and ignored. The filter text and options are only stored.
+TEST_F(StoredProcTest, FilteredIsRefusedAndTheFilterTextOnlyStored) {
+  auto proc = std::make_unique<TvrStoredProc>(nullptr);
+  proc->SetFilter("acCode = 'A1'");
+  proc->SetFiltered(false);
+  EXPECT_EQ(proc->Filter(), "acCode = 'A1'");
+  try {
+    proc->SetFiltered(true);
+    ADD_FAILURE() << "accepted";
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.Message().rfind("Filtered is not supported", 0), 0u) << e.Message();
+  }
+  EXPECT_FALSE(proc->Filtered());
+  EXPECT_THROW(proc->SetCachedUpdates(true), EDatabaseError);
+  EXPECT_THROW(proc->SetUniDirectional(true), EDatabaseError);
+  EXPECT_FALSE(proc->CachedUpdates());
+  EXPECT_FALSE(proc->UniDirectional());
+}
+
 struct FetchAllCase {
   bool has_database;
   bool mars;
