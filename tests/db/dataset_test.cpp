@@ -4,6 +4,7 @@
 // handler and the reporting adapter that follows the component name.
 
 #include <functional>
+#include <stdexcept>
 
 #include "client/providers/sqlite/sqlite_registry.h"
 #include "db/data_source_setup.h"
@@ -221,6 +222,21 @@ TEST_P(DatasetOpenTest, ClosedConnectionOpenedByADatasetRunsTheAfterConnectSteps
                                            [](const std::vector<Variant>&) { return Variant(18); });
   EXPECT_EQ(db->SelectInteger("select 5", 0), 5);
   EXPECT_EQ(db->anUserID(), 18);
+}
+
+TEST_P(DatasetOpenTest, FailingUserIdQueryOnAnOpenByADatasetIsDroppedAndGivesUserZero) {
+  auto user = providers::RegisterScalarFunction("fQZ_UserGetCurrentUserID", [](const std::vector<Variant>&) -> Variant {
+    throw std::runtime_error("user lookup failed");
+  });
+  auto db = MakeDatabase();
+  TvrDataset ds(nullptr);
+  ds.SetDatabase(db.get());
+  ds.SetSQLText("select anNo from tqz_systables");
+  ds.Open();
+  EXPECT_EQ(ds.RecordCount(), 2);
+  EXPECT_TRUE(db->Connected());
+  EXPECT_EQ(db->anUserID(), 0);
+  EXPECT_GT(db->SPID(), 0);
 }
 
 TEST_P(DatasetOpenTest, FailedConnectOfTheDefaultLeavesTheDatasetClosed) {
