@@ -224,6 +224,7 @@ void TCustomMSDataSet::FetchRows(providers::Cursor& cursor) {
       if (trim[i]) TrimTrailingBlanks(v);
       record.values[i] = std::move(v);
     }
+    if (!AcceptRow(columns, record.values)) continue;
     if (deferral_) row_keys_.push_back(KeyValuesOf(record));
     AppendRecord(std::move(record));
   }

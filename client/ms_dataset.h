@@ -158,6 +158,12 @@ class TCustomMSDataSet : public TDataSet {
   virtual std::unique_ptr<providers::Cursor> OpenCursor();
   // Called once every row of the cursor has been read.
   virtual void CursorDone() {}
+  // Whether a fetched row is kept (columns name its values; a blob read later
+  // by key is null here). Every row is by default.
+  virtual bool AcceptRow(const std::vector<providers::ColumnInfo>& /*columns*/,
+                         const std::vector<Variant>& /*values*/) {
+    return true;
+  }
   void SetRowsAffected(int64_t rows) { rows_affected_ = rows; }
 
  private:
