@@ -11,7 +11,8 @@ packages=(
   zlib1g-dev libsqlite3-dev
   unixodbc unixodbc-dev tdsodbc freetds-bin
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev
+  qt6-base-dev qt6-qpa-plugins
+  xvfb xauth xdotool
   clang libclang-rt-14-dev
 )
 

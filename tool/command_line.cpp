@@ -105,6 +105,10 @@ void ShowUsageAndHalt(bool Interactive, const std::string& Msg) {
 void Halt(int ExitCode) {
   std::cout.flush();
   if (HaltFunction halt = CurrentHalt()) halt(ExitCode);
+  // The user interface (Qt's, with the window and its queries) goes before the
+  // exit handlers: destroyed with static storage it would outlive Qt's own
+  // globals, and the layer shuts down after the window's queries are gone.
+  SetCurrentUserInterface(nullptr);
   std::exit(ExitCode);
 }
 

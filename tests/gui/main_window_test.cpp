@@ -344,5 +344,14 @@ TEST_F(MainWindowTest, TheWindowsOwnDatabaseIsNeverConnectedAndNoQueryUsesIt) {
   EXPECT_EQ(window_->qKeys().Database(), database_.get());
 }
 
+// The window's design-time database names a server and a database but holds
+// no login: no user name or password is built into the program.
+TEST_F(MainWindowTest, TheWindowsOwnDatabaseCarriesNoCredentials) {
+  EXPECT_EQ(window_->vrDatabase().Username(), "");
+  EXPECT_EQ(window_->vrDatabase().Password(), "");
+  EXPECT_EQ(window_->vrDatabase().Server(), "localhost");
+  EXPECT_EQ(window_->vrDatabase().DatabaseName(), "QZ");
+}
+
 }  // namespace
 }  // namespace tersify::testing

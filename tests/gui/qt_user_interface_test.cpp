@@ -17,10 +17,13 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "tests/gui/gui_fixture.h"
-#include "tool/command_line.h"
 #include "db/dataset.h"
+#include "log/vr_log.h"
+#include "tool/command_line.h"
 #include "tool/gui/login_dialog.h"
 #include "tool/gui/main_window.h"
 #include "tool/gui/qt_user_interface.h"
@@ -146,14 +149,17 @@ TEST_F(GuiTest, AWindowWhoseCatalogueFailsIsNeverKept) {
 struct ChoiceCase {
   const char* name;
   std::vector<std::string> args;
-  bool may_open_window;
+  bool interactive;
   friend void PrintTo(const ChoiceCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class UiChoiceTest : public ::testing::TestWithParam<ChoiceCase> {};
 
-TEST_P(UiChoiceTest, OnlyRunsThatMayOpenTheWindowUseTheWindowSystem) {
-  EXPECT_EQ(gui::RunMayOpenWindow(GetParam().args), GetParam().may_open_window);
+// Every run in interactive mode talks to the user through the window system
+// (login dialog, message boxes, the window), a command run too; only console
+// runs stay off it.
+TEST_P(UiChoiceTest, InteractiveRunsUseTheWindowSystem) {
+  EXPECT_EQ(gui::RunIsInteractive(GetParam().args), GetParam().interactive);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -163,13 +169,39 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceCase{"ConnectionOnly", {"/IP=sqlite", "/DB=x.db"}, true},
         ChoiceCase{"ConsoleWithoutCommand", {"/GUI=0"}, false},
         ChoiceCase{"ConsoleWithCommand", {"/c", "/GUI=no", "/TABLE=t", "/FIELD=f"}, false},
-        ChoiceCase{"CommandWithDefaults", {"/c"}, false},
-        ChoiceCase{"CommandWithTableAndField", {"-d", "/TABLE=t", "/FIELD=f"}, false},
-        ChoiceCase{"CommandWithTableOnlyOpensTheWindow", {"/c", "/TABLE=t"}, true},
-        ChoiceCase{"CommandWithFieldOnlyOpensTheWindow", {"/d", "/FIELD=f"}, true},
+        ChoiceCase{"CommandWithDefaults", {"/c"}, true},
+        ChoiceCase{"CommandWithTableAndField", {"-d", "/TABLE=t", "/FIELD=f"}, true},
+        ChoiceCase{"CommandWithTableOnly", {"/c", "/TABLE=t"}, true},
         ChoiceCase{"GuiOneKeepsInteractive", {"/GUI=0", "/GUI=1"}, true},
-        ChoiceCase{"EmptyValuesCountAsNotGiven", {"/c", "/TABLE=", "/FIELD=f"}, true}),
+        ChoiceCase{"LaterGuiZeroWins", {"/GUI=1", "/c", "-gui=0"}, false}),
     [](const ::testing::TestParamInfo<ChoiceCase>& info) { return std::string(info.param.name); });
+
+// While the Qt interface is installed, error rows of the diagnostic log name
+// the active window and the focused control by their object names; on another
+// thread, and once the interface is gone, the names are empty.
+TEST_F(GuiTest, LogRowsNameTheActiveWindowAndTheFocusedControl) {
+  std::string form, control, form_elsewhere = "unset";
+  {
+    QtUserInterface ui;
+    QWidget window;
+    window.setObjectName(QStringLiteral("fmOrders"));
+    auto* edit = new QLineEdit(&window);  // owned by the window
+    edit->setObjectName(QStringLiteral("edCustomer"));
+    window.show();
+    QApplication::setActiveWindow(&window);
+    edit->setFocus();
+    QApplication::processEvents();
+    form = LogActiveFormName();
+    control = LogFocusedControlName();
+    std::thread other([&] { form_elsewhere = LogActiveFormName(); });
+    other.join();
+  }
+  EXPECT_EQ(form, "fmOrders");
+  EXPECT_EQ(control, "edCustomer");
+  EXPECT_EQ(form_elsewhere, "");
+  EXPECT_EQ(LogActiveFormName(), "");
+  EXPECT_EQ(LogFocusedControlName(), "");
+}
 
 // Sets or unsets an environment variable for the lifetime of the object.
 class ScopedEnv {

@@ -123,8 +123,7 @@ void TTersifyMain::CreateComponents() {
   // never runs.
   vrDatabase_->SetDatabaseType(vrdbtMSSQL);
   vrDatabase_->SetConnectionType(ctSDAC);
-  vrDatabase_->SetUsername("sa");
-  vrDatabase_->SetPassword("sa");
+  // No login is built into the program: user name and password stay empty.
   vrDatabase_->SetServer("localhost");
   vrDatabase_->SetDatabaseName("QZ");
   vrDatabase_->DatasetSettings().SetFetchAll(false);

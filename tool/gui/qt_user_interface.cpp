@@ -2,6 +2,11 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QThread>
+
+#include <string>
+
+#include "log/vr_log.h"
 
 #include "tool/gui/login_dialog.h"
 #include "tool/gui/main_window.h"
@@ -27,13 +32,27 @@ int qt_argc = 1;
 char qt_program_name[] = "tersify";
 char* qt_argv[] = {qt_program_name, nullptr};
 
+// The object name of a widget, read on the thread that runs the window
+// system only; log rows written on other threads get none.
+std::string ObjectNameOnGuiThread(QWidget* (*find)()) {
+  const QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr || QThread::currentThread() != app->thread()) return {};
+  const QWidget* widget = find();
+  return widget ? widget->objectName().toStdString() : std::string();
+}
+
 }  // namespace
 
 QtUserInterface::QtUserInterface() {
   if (QApplication::instance() == nullptr) app_ = std::make_unique<QApplication>(qt_argc, qt_argv);
+  // Error rows of the diagnostic log name the active window and the control
+  // that has the focus.
+  SetLogScreenHooks({[] { return ObjectNameOnGuiThread(&QApplication::activeWindow); },
+                     [] { return ObjectNameOnGuiThread(&QApplication::focusWidget); }});
 }
 
 QtUserInterface::~QtUserInterface() {
+  SetLogScreenHooks({});
   window_.reset();
   app_.reset();
 }
