@@ -63,6 +63,13 @@ class Socket {
 std::string Reason(const EMSError& e, const ConnectTarget& t) {
   const std::string text = Lower(e.Message());
   const int native = e.NativeError();
+  // The driver manager found no data source or driver of that name.
+  if (e.SQLState() == "IM002") {
+    if (!t.data_source.empty())
+      return "no ODBC data source named '" + t.data_source +
+             "' is defined (odbc.ini, or the file ODBCINI names)";
+    return "the ODBC driver is not installed or not registered in odbcinst.ini";
+  }
   // SQL Server's text for an unknown database ends in "The login failed." too.
   if (native == kCannotOpenDatabase || Has(text, "cannot open database"))
     return "the database '" + t.database + "' does not exist or the login may not open it";
