@@ -7,6 +7,7 @@
 #include <string>
 
 #include "client/errors.h"
+#include "client/providers/odbc/connection_string.h"
 
 namespace tersify::providers::odbc {
 
@@ -19,7 +20,21 @@ struct ConnectTarget {
   std::string user;
   std::string database;
   int timeout_seconds = 0;   // the login timeout
+  EncryptionDemand encryption = EncryptionDemand::DriverDefault;
+  std::string ca_file;       // FreeTDS's "ca file" for the connection, when one is set
 };
+
+// A FreeTDS configuration entry (freetds.conf: FREETDSCONF, ~/.freetds.conf,
+// /etc/freetds/freetds.conf, the first that exists) of a section, falling back
+// to [global]; empty when none is set.
+std::string FreeTdsConfEntry(const std::string& section, const std::string& key);
+
+// What a PRELOGIN sent to an address brings back.
+struct PreloginProbe {
+  enum Outcome { NoConnection, NoAnswer, NotTds, Answered } outcome = NoConnection;
+  int encryption = -1;  // the server's ENCRYPTION answer when Answered
+};
+PreloginProbe ProbePrelogin(const std::string& host, int port, int timeout_seconds);
 
 // What a plain TCP connect to an address finds.
 enum class TcpProbe { UnknownHost, Refused, Accepted, NoAnswer };

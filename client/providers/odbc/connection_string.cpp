@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include <odbcinst.h>
@@ -77,23 +78,25 @@ class KeywordList {
   std::vector<std::pair<std::string, std::string>> items_;
 };
 
+// The level an encryption setting names; nullopt for a word it does not know.
+std::optional<EncryptionDemand> EncryptionLevel(const std::string& setting) {
+  const std::string s = Lower(Trim(setting));
+  if (s == "no" || s == "off" || s == "false" || s == "0") return EncryptionDemand::Off;
+  if (s == "optional" || s == "request") return EncryptionDemand::Request;
+  if (s == "yes" || s == "on" || s == "true" || s == "1" || s == "require" || s == "mandatory")
+    return EncryptionDemand::Require;
+  if (s == "strict") return EncryptionDemand::Strict;
+  return std::nullopt;
+}
+
 // The encryption keyword and value for a driver family; empty name for none.
 std::pair<std::string, std::string> EncryptionKeyword(DriverKind kind, const std::string& setting) {
-  const std::string s = Lower(Trim(setting));
-  if (s.empty()) return {};
-  enum { Off, Request, Require, Strict } level;
-  if (s == "no" || s == "off" || s == "false" || s == "0")
-    level = Off;
-  else if (s == "optional" || s == "request")
-    level = Request;
-  else if (s == "yes" || s == "on" || s == "true" || s == "1" || s == "require" ||
-           s == "mandatory")
-    level = Require;
-  else if (s == "strict")
-    level = Strict;
-  else
+  if (Trim(setting).empty()) return {};
+  const std::optional<EncryptionDemand> demand = EncryptionLevel(setting);
+  if (!demand)
     throw EMSError("Invalid encryption setting '" + setting +
                    "' (expected yes, no, optional or strict)");
+  const int level = static_cast<int>(*demand) - static_cast<int>(EncryptionDemand::Off);
   if (kind == DriverKind::FreeTDS) {
     static const char* const kFreeTds[] = {"off", "request", "require", "strict"};
     return {"Encryption", kFreeTds[level]};
@@ -225,6 +228,31 @@ DriverKind ConnectionDriverKind(const ConnectionSettings& settings,
   const std::string dsn = DataSourceName(settings.server);
   if (!dsn.empty()) return options.data_source ? DriverKindOf(options.data_source(dsn, "Driver")) : DriverKind::Other;
   return DriverKindOf(options.driver.empty() ? kDefaultDriver : options.driver);
+}
+
+EncryptionDemand ConnectionEncryption(const ConnectionSettings& settings,
+                                      const ConnectionStringOptions& options) {
+  EncryptionDemand demand = EncryptionDemand::DriverDefault;
+  auto consider = [&demand](const std::string& name, const std::string& value) {
+    const std::string n = Lower(Trim(name));
+    if (n != "encryption" && n != "encrypt") return;
+    if (const std::optional<EncryptionDemand> level = EncryptionLevel(value)) demand = *level;
+  };
+  if (const std::string dsn = DataSourceName(settings.server); !dsn.empty() && options.data_source) {
+    consider("Encryption", options.data_source(dsn, "Encryption"));
+    consider("Encrypt", options.data_source(dsn, "Encrypt"));
+  }
+  consider("Encryption", options.encrypt);
+  try {
+    for (const auto& [name, value] : ParseAttributeList(options.extra_attributes)) consider(name, value);
+  } catch (const EMSError&) {
+    // Building the connection string reports it.
+  }
+  for (const std::string& line : settings.specific_options) {
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos) consider(line.substr(0, eq), line.substr(eq + 1));
+  }
+  return demand;
 }
 
 namespace {

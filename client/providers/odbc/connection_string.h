@@ -70,6 +70,13 @@ ConnectionStringOptions ConnectionStringOptionsFromEnvironment();
 DriverKind ConnectionDriverKind(const ConnectionSettings& settings,
                                 const ConnectionStringOptions& options);
 
+// What the connection asks of encryption, from whichever of the data source,
+// TERSIFY_ODBC_ENCRYPT, TERSIFY_ODBC_OPTIONS and SpecificOptions says it
+// last (FreeTDS's Encryption or Microsoft's Encrypt keyword).
+enum class EncryptionDemand { DriverDefault, Off, Request, Require, Strict };
+EncryptionDemand ConnectionEncryption(const ConnectionSettings& settings,
+                                      const ConnectionStringOptions& options);
+
 // The full connection string. Raises EMSError for a malformed Server value,
 // an unknown encryption setting or a specific option that is not name=value.
 // For "dsn:<name>" the data source gives server, port, driver and its options;

@@ -20,13 +20,23 @@ ConnectTarget TargetOf(const ConnectionSettings& settings, const ConnectionStrin
   t.user = settings.username;
   t.database = settings.database;
   t.timeout_seconds = settings.login_timeout_seconds;
+  t.encryption = ConnectionEncryption(settings, options);
   t.data_source = DataSourceName(settings.server);
   if (!t.data_source.empty()) {
-    if (options.data_source) {
-      t.host = options.data_source(t.data_source, "Server");
-      t.port = std::atoi(options.data_source(t.data_source, "Port").c_str());
-      if (t.user.empty()) t.user = options.data_source(t.data_source, "UID");
-      if (t.database.empty()) t.database = options.data_source(t.data_source, "Database");
+    if (!options.data_source) return t;
+    auto entry = [&](const char* key) { return options.data_source(t.data_source, key); };
+    if (t.user.empty()) t.user = entry("UID");
+    if (t.database.empty()) t.database = entry("Database");
+    if (const std::string section = entry("Servername"); !section.empty()) {
+      // A freetds.conf section: address and certificate checks come from there.
+      t.host = FreeTdsConfEntry(section, "host");
+      t.port = std::atoi(FreeTdsConfEntry(section, "port").c_str());
+      t.ca_file = FreeTdsConfEntry(section, "ca file");
+    } else if (const std::string server = entry("Server"); !server.empty()) {
+      const ServerAddress address = ParseServer(server, std::atoi(entry("Port").c_str()));
+      t.host = address.host;
+      t.port = address.port;
+      t.instance = address.instance;
     }
     return t;
   }
@@ -68,7 +78,13 @@ std::shared_ptr<OdbcConnection> OdbcConnection::Connect(const ConnectionSettings
                          SQL_DRIVER_NOPROMPT),
         "SQLDriverConnect");
   } catch (const EMSError& e) {
-    throw ExplainConnectFailure(e, TargetOf(settings, options));
+    ConnectTarget target;
+    try {
+      target = TargetOf(settings, options);
+    } catch (const EMSError&) {
+      throw e;  // a data source without a usable Server entry: the driver's words stand
+    }
+    throw ExplainConnectFailure(e, target);
   }
   c->connected_ = true;
   c->traits_ = ProbeDriverTraits(c->dbc_, kind);
