@@ -455,7 +455,8 @@ TEST_P(TersifyProgram, APassErrorStartsOnALineOfItsOwnBelowTheProgressLine) {
   EXPECT_NE(r.out.find("tenth row refused", error), std::string::npos) << r.out;
 }
 
-INSTANTIATE_TEST_SUITE_P(Providers, TersifyProgram, ::testing::ValuesIn(AvailableProviders()), ProviderName());
+// The console cases run once more over a connection the server encrypts.
+INSTANTIATE_TEST_SUITE_P(Providers, TersifyProgram, ::testing::ValuesIn(AvailableProvidersWithTls()), ProviderName());
 
 // ---- The start-up sequence in this process ---------------------------------
 
