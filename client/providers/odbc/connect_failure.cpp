@@ -96,8 +96,11 @@ std::string ReasonFromPrelogin(const EMSError& e, const ConnectTarget& t, const 
     if (demanded) return "encryption was demanded but the server at " + Address(t) + " offers none";
     return {};
   }
-  if (probe.encryption == kServerEncryptRequired && t.encryption == EncryptionDemand::Off)
-    return "the server at " + Address(t) + " requires encryption and the connection refuses it (Encryption=off)";
+  if (t.encryption == EncryptionDemand::Off) {
+    if (probe.encryption == kServerEncryptRequired)
+      return "the server at " + Address(t) + " requires encryption and the connection refuses it (Encryption=off)";
+    return {};  // no TLS was tried: the driver's words stand
+  }
   std::string reason = "the TLS handshake with " + Address(t) + " failed";
   if (!t.ca_file.empty())
     reason += ": the server's certificate is not trusted by the ca file '" + t.ca_file +
