@@ -128,7 +128,7 @@ TEST_F(SqliteConnectFailure, AMissingFileIsNamed) {
 TEST_F(SqliteConnectFailure, AFileThatIsNoDatabaseIsNamed) {
   std::ofstream(db_->FilePath(), std::ios::binary | std::ios::trunc) << std::string(4096, 'x');
   ExpectFailedConnect(RunTersify({"/GUI=0", "/c", "/IP=sqlite", "/DB=" + db_->FilePath()}),
-                      "the file is not a SQLite database");
+                      "Cannot open SQLite database '" + db_->FilePath() + "': the file is not a database");
 }
 
 TEST_F(SqliteConnectFailure, ALockHeldLongerThanTheTimeoutIsNamedWithTheWait) {
@@ -203,6 +203,7 @@ TEST_F(OdbcConnectFailure, APeerOfAnotherProtocolIsNamed) {
 // The password stays out of every message, the driver trace included.
 TEST_F(OdbcConnectFailure, ThePasswordAppearsInNoMessageOrTrace) {
   const providers::ConnectionSettings& s = db_->Settings();
+  ASSERT_FALSE(s.password.empty());
   for (const std::string& database : {s.database, std::string("no_such_db")}) {
     const RunResult r = RunTersify(Args(Address(s.port), s.username, kSecret, database),
                                    {"TERSIFY_ODBC_TRACE=1", "TERSIFY_ODBC_OPTIONS=APP=tersify-test"});
@@ -211,6 +212,12 @@ TEST_F(OdbcConnectFailure, ThePasswordAppearsInNoMessageOrTrace) {
     EXPECT_THAT(r.out + r.err, Not(HasSubstr(kSecret)));
     EXPECT_THAT(r.out + r.err, Not(HasSubstr("Sec;ret")));
   }
+  // A connection that succeeds traces no password either.
+  db_->ExecDirect("create table tqz_reports (acReport varchar(20) primary key, acReportData blob)");
+  const RunResult ok = RunTersify(Args(), {"TERSIFY_ODBC_TRACE=1"});
+  EXPECT_EQ(ok.exit_code, 0) << ok.err;
+  EXPECT_THAT(ok.err, HasSubstr("odbc: SQLDriverConnect -> SQL_SUCCESS"));
+  EXPECT_THAT(ok.out + ok.err, Not(HasSubstr(s.password)));
 }
 
 }  // namespace

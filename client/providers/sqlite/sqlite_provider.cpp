@@ -82,7 +82,7 @@ void SqliteProvider::Open(const ConnectionSettings& settings) {
     const int code = sqlite3_extended_errcode(db.get());
     std::string reason = sqlite3_errmsg(db.get());
     if ((code & 0xff) == SQLITE_NOTADB)
-      reason = "the file is not a SQLite database";
+      reason = "the file is not a database";
     else if ((code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED)
       reason = "the database is locked by another process (waited " +
                std::to_string(open_wait_seconds) + " s)";
