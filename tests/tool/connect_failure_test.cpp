@@ -139,7 +139,7 @@ TEST_F(SqliteConnectFailure, ALockHeldLongerThanTheTimeoutIsNamedWithTheWait) {
   ASSERT_EQ(sqlite3_exec(holder, "begin exclusive", nullptr, nullptr, nullptr), SQLITE_OK);
   const RunResult r =
       RunTersify({"/GUI=0", "/c", "/IP=sqlite", "/DB=" + db_->FilePath()}, {"TERSIFY_LOGIN_TIMEOUT=1"});
-  ExpectFailedConnect(r, "the database is locked by another process (waited 1 s)");
+  ExpectFailedConnect(r, "the database file is locked by another process; gave up after waiting 1 s");
   EXPECT_GE(r.took, std::chrono::milliseconds(900));
 }
 

@@ -84,8 +84,8 @@ void SqliteProvider::Open(const ConnectionSettings& settings) {
     if ((code & 0xff) == SQLITE_NOTADB)
       reason = "the file is not a database";
     else if ((code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED)
-      reason = "the database is locked by another process (waited " +
-               std::to_string(open_wait_seconds) + " s)";
+      reason = "the database file is locked by another process; gave up after waiting " +
+               std::to_string(open_wait_seconds) + " s";
     throw EMSError("Cannot open SQLite database '" + path + "': " + reason, "08001", code);
   }
   sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
