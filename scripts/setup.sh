@@ -10,7 +10,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   zlib1g-dev libsqlite3-dev
   unixodbc unixodbc-dev tdsodbc freetds-bin
-  libssl-dev
+  libssl-dev openssl
   dpkg-dev file
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev
