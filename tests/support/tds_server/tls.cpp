@@ -245,9 +245,12 @@ TlsSession::TlsSession(Channel& channel, const TlsCredentials& credentials)
   BIO_set_data(bio, transport_.get());
   SSL_set_bio(transport_->ssl.get(), bio, bio);  // the session owns the BIO now
   SSL_set_accept_state(transport_->ssl.get());
-  if (SSL_do_handshake(transport_->ssl.get()) != 1) {
-    const std::string reason = OpenSslErrors();
-    throw ProtocolError("TLS handshake failed: " + reason);
+  if (const int rc = SSL_do_handshake(transport_->ssl.get()); rc != 1) {
+    const int error = SSL_get_error(transport_->ssl.get(), rc);
+    // A client that does not trust the certificate just hangs up (GnuTLS sends no alert).
+    if ((error == SSL_ERROR_SYSCALL || error == SSL_ERROR_ZERO_RETURN) && ERR_peek_error() == 0)
+      throw ProtocolError("TLS handshake failed: the client closed the connection");
+    throw ProtocolError("TLS handshake failed: " + OpenSslErrors());
   }
   transport_->in_packets = false;
   channel_.UseTls(transport_->ssl.get());
