@@ -8,9 +8,9 @@
 
 #include "client/ms_connection.h"
 #include "db/database.h"
-#include "framework/rtl/exception.h"
 #include "db/registries.h"
 #include "framework/rtl/application.h"
+#include "framework/rtl/exception.h"
 #include "tool/command_line.h"
 #include "tool/progress_line.h"
 #include "tool/recompress.h"
