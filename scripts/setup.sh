@@ -10,6 +10,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   zlib1g-dev libsqlite3-dev
   unixodbc unixodbc-dev tdsodbc freetds-bin
+  libssl-dev openssl
+  dpkg-dev file
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-qpa-plugins
   xvfb xauth xdotool

@@ -1,13 +1,16 @@
 #include "tool/startup.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
 
+#include "client/ms_connection.h"
 #include "db/database.h"
 #include "db/registries.h"
 #include "framework/rtl/application.h"
+#include "framework/rtl/exception.h"
 #include "tool/command_line.h"
 #include "tool/progress_line.h"
 #include "tool/recompress.h"
@@ -18,12 +21,32 @@ namespace {
 
 const char kUnableToConnect[] = "Unable to connect - Missing or incorrect database params";
 
-void Connect(TvrDatabase& database) {
+// TERSIFY_LOGIN_TIMEOUT: seconds a connect may take; the client's default otherwise.
+void ApplyLoginTimeout(TvrDatabase& database) {
+  const char* text = std::getenv("TERSIFY_LOGIN_TIMEOUT");
+  if (!text || !*text) return;
+  char* end = nullptr;
+  const long seconds = std::strtol(text, &end, 10);
+  if (*end != '\0' || seconds <= 0 || seconds > 3600) {
+    std::cerr << "TERSIFY_LOGIN_TIMEOUT=" << text << " ignored: expected whole seconds, 1 to 3600"
+              << std::endl;
+    return;
+  }
+  database.PrepareConnection();
+  if (TMSConnection* client = database.ClientConnection()) client->SetLoginTimeout(static_cast<int>(seconds));
+}
+
+// One connection attempt. Standard output keeps only the caller's fixed
+// message, so the reason of a failure is handed back for standard error.
+std::string Connect(TvrDatabase& database) {
   try {
     database.SetConnected(true);
-  } catch (const std::exception&) {
-    // The reason is not reported: the caller shows its own message.
+  } catch (const EAbort&) {
+    return {};  // the login prompt was cancelled: no reason of its own
+  } catch (const std::exception& e) {
+    return e.what();
   }
+  return {};
 }
 
 }  // namespace
@@ -51,13 +74,17 @@ void RunFromCommandLine() {
 
   // Console mode makes one attempt; interactive mode may try once more through
   // the client's login prompt.
-  Connect(*database);
+  ApplyLoginTimeout(*database);
+  std::string reason = Connect(*database);
   if (!database->Connected()) {
     if (settings.interactive) {
       database->SetConnectionPrompt(true);
-      Connect(*database);
+      if (std::string again = Connect(*database); !again.empty()) reason = std::move(again);
     }
-    if (!database->Connected()) ShowUsageAndHalt(settings.interactive, kUnableToConnect);
+    if (!database->Connected()) {
+      if (!reason.empty()) std::cerr << "Connection failed: " << reason << std::endl;
+      ShowUsageAndHalt(settings.interactive, kUnableToConnect);
+    }
   }
 
   std::string table = settings.table;

@@ -71,14 +71,24 @@ void SqliteProvider::Open(const ConnectionSettings& settings) {
     throw EMSError("Cannot open SQLite database '" + path + "': " + reason, "08001", rc);
   }
   sqlite3_extended_result_codes(db.get(), 1);
-  sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+  // Connecting waits for another process's lock no longer than the login timeout.
+  const int open_wait_seconds = settings.login_timeout_seconds > 0 ? settings.login_timeout_seconds
+                                                                    : kBusyTimeoutMs / 1000;
+  sqlite3_busy_timeout(db.get(), open_wait_seconds * 1000);
   // SQLite reads the file lazily: a file that is no database fails here, not later.
   const int check = sqlite3_exec(db.get(), "select count(*) from sqlite_master", nullptr,
                                  nullptr, nullptr);
   if (check != SQLITE_OK) {
-    throw EMSError("Cannot open SQLite database '" + path + "': " + sqlite3_errmsg(db.get()),
-                   "08001", sqlite3_extended_errcode(db.get()));
+    const int code = sqlite3_extended_errcode(db.get());
+    std::string reason = sqlite3_errmsg(db.get());
+    if ((code & 0xff) == SQLITE_NOTADB)
+      reason = "the file is not a database";
+    else if ((code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED)
+      reason = "the database file is locked by another process; gave up after waiting " +
+               std::to_string(open_wait_seconds) + " s";
+    throw EMSError("Cannot open SQLite database '" + path + "': " + reason, "08001", code);
   }
+  sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
   const int spid = next_spid++;
   InstallBuiltinFunctions(db.get(), spid);
   functions_.Clear();
