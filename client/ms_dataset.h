@@ -183,7 +183,8 @@ class TCustomMSDataSet : public TDataSet {
   struct RowStatement;
   // Both return whether a statement ran.
   // Writes the row through OnUpdateRecord when assigned, else through write,
-  // asking OnUpdateError about its errors; returns whether the row was written.
+  // asking OnUpdateError about its errors (except ERowCountError, which always
+  // passes on); returns whether the row was written.
   bool ApplyRowUpdate(TUpdateKind kind, const std::function<bool()>& write);
   // Raises for options this library does not implement, set to other than
   // their default (Options' NonBlocking, LocalMasterDetail, DetailDelay; SQLRefresh).

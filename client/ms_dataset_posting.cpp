@@ -150,6 +150,8 @@ bool TCustomMSDataSet::ApplyRowUpdate(TUpdateKind kind, const std::function<bool
   for (;;) {
     try {
       return write();
+    } catch (ERowCountError&) {
+      throw;  // rows were written that must not stay: never skipped or counted as applied
     } catch (EDatabaseError& error) {
       if (!OnUpdateError) throw;
       TUpdateAction action = TUpdateAction::uaFail;
@@ -291,7 +293,7 @@ void TCustomMSDataSet::ExecuteRowStatement(RowStatement& statement, TStatementTy
     rows = cursor->RowsAffected();
   }
   if (HoldsToOneRow(kind, generated) && rows >= 0 && rows != 1) {
-    throw EDAError(Format("%s failed. Found %lld records", Verb(kind), static_cast<long long>(rows)));
+    throw ERowCountError(Format("%s failed. Found %lld records", Verb(kind), static_cast<long long>(rows)));
   }
   AfterRowStatement(this, kinds, statement.params);
 }
