@@ -10,8 +10,10 @@
 
 namespace tersify {
 
-bool TvrDataset::IsCompressibleField(const TField* field) {
-  switch (field->DataType()) {
+bool TvrDataset::IsCompressibleField(const TField* field) { return IsCompressibleFieldType(field->DataType()); }
+
+bool TvrDataset::IsCompressibleFieldType(TFieldType type) {
+  switch (type) {
     case ftBlob:
     case ftGraphic:
     case ftParadoxOle:

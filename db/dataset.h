@@ -127,6 +127,8 @@ class TvrDataset : public TCustomMSDataSet {
 
   // ---- blob compression binding
   static bool IsCompressibleField(const TField* field);
+  // The same test by field type alone.
+  static bool IsCompressibleFieldType(TFieldType type);
   // Compressed, Algorithm and Level from the dataset, then from
   // OnGetCompressionOptions when assigned.
   void GetCompressionOptions(TField* field, bool& compressed, TvrCompressionAlgorithm& algorithm,

@@ -24,10 +24,8 @@ bool IsSafeSqlName(const std::string& name) {
       size_t start = i;
       while (i < n) {
         if (name[i] == ']') {
-          if (i + 1 < n && name[i + 1] == ']') {
-            i += 2;
-            continue;
-          }
+          // "]]" is an escaped bracket to T-SQL and the end of the name to SQLite.
+          if (i + 1 < n && name[i + 1] == ']') return false;
           closed = true;
           break;
         }
@@ -38,6 +36,10 @@ bool IsSafeSqlName(const std::string& name) {
       ++i;  // past ']'
     } else {
       size_t start = i;
+      // A leading digit makes a number, a leading '$', '#' or '@' a parameter to SQLite.
+      if (i < n && ((name[i] >= '0' && name[i] <= '9') || name[i] == '$' || name[i] == '#' ||
+                    name[i] == '@'))
+        return false;
       while (i < n && IsNameChar(static_cast<unsigned char>(name[i]))) ++i;
       if (i == start) return false;
     }
@@ -51,6 +53,20 @@ bool IsSafeSqlName(const std::string& name) {
 void CheckSqlName(const std::string& what, const std::string& name) {
   if (!IsSafeSqlName(name))
     throw Exception(Format("Invalid %s name: %s", what.c_str(), name.c_str()));
+}
+
+std::string BareSqlName(const std::string& name) {
+  // The last part starts after the last dot outside brackets.
+  size_t start = 0;
+  bool in_brackets = false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == '[') in_brackets = true;
+    else if (name[i] == ']') in_brackets = false;
+    else if (name[i] == '.' && !in_brackets) start = i + 1;
+  }
+  std::string part = name.substr(start);
+  if (part.size() >= 2 && part.front() == '[' && part.back() == ']') part = part.substr(1, part.size() - 2);
+  return part;
 }
 
 }  // namespace tersify

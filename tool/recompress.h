@@ -1,15 +1,17 @@
 #pragma once
-// One recompression pass: walks every row of one table and brings the stored
-// form of one blob column into the wanted state (compressed for command 1,
-// plain otherwise), writing back through the dataset's blob binding the same
-// plain bytes it read. Each post stands on its own: rows rewritten before an
-// error stay rewritten, and the counters show how far the pass got.
+// One recompression pass: walks every row of one table in key order and brings
+// the stored form of one blob column into the wanted state (compressed for
+// command 1, plain otherwise), writing back the same plain bytes it read (the
+// engine in tool/pass_engine.h). Each row stands on its own unless the options
+// ask for batches: rows rewritten before an error stay rewritten, and the
+// counters show how far the pass got.
 
 #include <cstdint>
 #include <string>
 
 #include "framework/data/field.h"
 #include "framework/rtl/method.h"
+#include "tool/pass_options.h"
 
 namespace tersify {
 
@@ -27,19 +29,27 @@ class TRecompressObserver {
   virtual void RowHandled(int64_t plain_bytes, bool rewritten) = 0;
   // The pass is over, and an error, if any, is about to be reported.
   virtual void PassEnded() {}
+  // A line the pass has for standard error while it runs (a value it could
+  // not read); written there as it is unless an observer shows it otherwise.
+  virtual void PassWarning(const std::string& line);
 };
 
 // Values of this length or shorter are never rewritten, in either direction.
 inline constexpr int64_t kRecompressThreshold = 100;
 
-// Command: 1 compress, 2 decompress. Key may be empty (the query then selects
-// every column). Table, Field and Key must be SQL names made of identifier
-// parts. Returns false when an error ended the pass; the error has then been
-// reported (a message dialog when Interactive, else two lines on standard
-// output: "Critical error occured:" and the message).
+// Command: 1 compress, 2 decompress. Key may be empty: the table's
+// single-column primary key is used then. Table, Field and Key must be SQL
+// names made of identifier parts ([brackets] allowed). Returns false when an
+// error or a cancel request ended the pass. An error has then been reported
+// (a message dialog when Interactive, else two lines on standard output:
+// "Critical error occured:" and the message); a cancel is reported by the
+// caller (Report says which). Report, when given, receives how the pass ended
+// and the rows it left alone for reasons worth telling (PassNotes).
 bool RecompressTable(bool Interactive, int32_t Command, const std::string& Table,
                      const std::string& Field, const std::string& Key,
                      TRecompressProgressEvent OnProgress, int32_t& Processed, int32_t& Skipped,
-                     TRecompressObserver* Observer = nullptr);
+                     TRecompressObserver* Observer = nullptr,
+                     const TRecompressOptions& Options = TRecompressOptions(),
+                     TRecompressReport* Report = nullptr);
 
 }  // namespace tersify

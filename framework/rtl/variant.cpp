@@ -176,6 +176,18 @@ const std::string& Variant::RawString() const {
   return kEmpty;
 }
 
+std::string Variant::TakeString() {
+  std::string out;
+  if (Type() == TVarType::String)
+    out = std::move(std::get<std::string>(value_));
+  else if (Type() == TVarType::Bytes)
+    out = std::move(std::get<TBytes>(value_).data);
+  else
+    return AsString();
+  value_ = std::monostate{};
+  return out;
+}
+
 bool operator==(const Variant& a, const Variant& b) {
   const TVarType ta = a.Type(), tb = b.Type();
   if (ta == TVarType::Null || tb == TVarType::Null) return ta == tb;

@@ -52,6 +52,9 @@ class Variant {
 
   // The stored string or bytes without a copy; empty for other kinds.
   const std::string& RawString() const;
+  // Moves the stored string or bytes out without a copy and leaves the value
+  // Null; other kinds give their AsString() form and are left as they are.
+  std::string TakeString();
 
   std::string TypeName() const;
 

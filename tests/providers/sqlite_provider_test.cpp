@@ -63,7 +63,7 @@ TEST_F(SqliteProviderTest, ExpressionColumnsAreTypedFromTheFirstRow) {
   ASSERT_EQ(c.size(), 5u);
   EXPECT_EQ(c[0].type, ftLargeint);
   EXPECT_EQ(c[1].type, ftFloat);
-  EXPECT_EQ(c[2].type, ftMemo);
+  EXPECT_EQ(c[2].type, ftString);
   EXPECT_EQ(c[3].type, ftBlob);
   EXPECT_EQ(c[4].type, ftUnknown);
   ASSERT_TRUE(cursor->Next());
@@ -300,6 +300,34 @@ TEST_F(SqliteProviderTest, AnAbandonedCursorLeavesNoLockBehind) {
   // Another connection can write at once: no statement still holds a shared lock.
   db_.ExecDirect("pragma busy_timeout = 0; insert into t values(4)");
   EXPECT_EQ(Scalar("select count(*) from t").AsInt64(), 4);
+}
+
+
+// The digest a guarded write compares: SQL Server's HASHBYTES over blob and text alike.
+TEST_F(SqliteProviderTest, HashBytesGivesTheDigestOfTheStoredBytes) {
+  const std::string abc_sha256(
+      "\xba\x78\x16\xbf\x8f\x01\xcf\xea\x41\x41\x40\xde\x5d\xae\x22\x23"
+      "\xb0\x03\x61\xa3\x96\x17\x7a\x9c\xb4\x10\xff\x61\xf2\x00\x15\xad",
+      32);
+  EXPECT_EQ(Scalar("select hashbytes('SHA2_256', ?)", {Variant(TBytes{"abc"})}),
+            Variant(TBytes{abc_sha256}));
+  EXPECT_EQ(Scalar("select HASHBYTES('sha2_256', 'abc')"), Variant(TBytes{abc_sha256}));
+  EXPECT_EQ(Scalar("select length(hashbytes('MD5', x'00'))").AsInt64(), 16);
+  EXPECT_EQ(Scalar("select length(hashbytes('SHA1', ''))").AsInt64(), 20);
+  EXPECT_TRUE(Scalar("select hashbytes('SHA2_256', null)").IsNull());
+  EXPECT_TRUE(Scalar("select hashbytes('CRC', 'abc')").IsNull());
+  // Through the CAST the statements carry for SQL Server.
+  provider_.Execute("create table h (k integer primary key, f blob)", {});
+  provider_.Execute("insert into h values (1, ?)", {Variant(TBytes{"abc"})});
+  provider_.Execute("insert into h values (2, 'abc')", {});
+  EXPECT_EQ(Scalar("select count(*) from h where HASHBYTES('SHA2_256', CAST(f AS varbinary(max))) = ?",
+                   {Variant(TBytes{abc_sha256})})
+                .AsInt64(),
+            2);
+  // Text and blob give the same bytes, as a varbinary would.
+  EXPECT_EQ(Scalar("select count(*) from h where CAST(f AS varbinary(max)) = ?", {Variant(TBytes{"abc"})})
+                .AsInt64(),
+            2);
 }
 
 }  // namespace

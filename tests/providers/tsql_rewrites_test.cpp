@@ -144,5 +144,41 @@ TEST(TsqlRewrites, ParseNameCountsPartsFromTheRight) {
   EXPECT_FALSE(ParseName("1.2", 5, part));
 }
 
+// Statements written for SQL Server that the engine's pass sends.
+struct Inline {
+  const char* tsql;
+  const char* sqlite;
+};
+
+class InlineRewrite : public ::testing::TestWithParam<Inline> {};
+
+TEST_P(InlineRewrite, IsReplaced) {
+  const TsqlRewrite r = Rewrite(GetParam().tsql);
+  EXPECT_EQ(r.kind, Kind::Replaced);
+  EXPECT_EQ(r.sql, GetParam().sqlite);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CastAndTop, InlineRewrite,
+    ::testing::Values(
+        Inline{"update t set f = ? where k = ? and HASHBYTES('SHA2_256', CAST(f AS varbinary(max))) = ?",
+               "update t set f = ? where k = ? and HASHBYTES('SHA2_256', cast(f as blob)) = ?"},
+        Inline{"select 1 where cast( [a b] as VarBinary ( MAX ) ) = ?", "select 1 where cast([a b] as blob) = ?"},
+        Inline{"select cast(cast(x as varbinary(max)) as varbinary(max))", "select cast(cast(x as blob) as blob)"},
+        Inline{"select top (500) k, f from t where k > ? order by k",
+               "select k, f from t where k > ? order by k limit 500"},
+        Inline{"SELECT TOP 7 [k] from t order by [k] ", "select [k] from t order by [k] limit 7"},
+        Inline{"select top (3) cast(f as varbinary(max)) from t", "select cast(f as blob) from t limit 3"}));
+
+TEST(TsqlRewrites, CastsToOtherTypesAndQuotedCastsStay) {
+  for (const char* sql : {"select cast(x as varchar(max))", "select 'cast(x as varbinary(max))'",
+                          "select [cast(x as varbinary(max))] from t",
+                          "select cast(x as varbinary(10))", "select top (?) k from t",
+                          "select topping from t", "select top(n) k from t",
+                          "select forecast(x as varbinary(max))"}) {
+    EXPECT_EQ(Rewrite(sql).kind, Kind::Unchanged) << sql;
+  }
+}
+
 }  // namespace
 }  // namespace tersify::providers

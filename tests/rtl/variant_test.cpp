@@ -55,6 +55,22 @@ TEST(Variant, ConversionsOfEachKind) {
   EXPECT_EQ(Variant(Variant(TDateTime{1.5}).AsString()).AsDateTime(), TDateTime{1.5});
 }
 
+TEST(Variant, TakeStringMovesTextAndBytesOutAndLeavesNull) {
+  const std::string big(1 << 16, 'x');
+  Variant bytes(TBytes{big});
+  const char* buffer = bytes.RawString().data();
+  std::string taken = bytes.TakeString();
+  EXPECT_EQ(taken, big);
+  EXPECT_EQ(taken.data(), buffer) << "the bytes were copied, not moved";
+  EXPECT_TRUE(bytes.IsNull());
+  Variant text(std::string("abc"));
+  EXPECT_EQ(text.TakeString(), "abc");
+  EXPECT_TRUE(text.IsNull());
+  Variant number(12);
+  EXPECT_EQ(number.TakeString(), "12");
+  EXPECT_EQ(number, Variant(12));
+}
+
 TEST(Variant, ImpossibleConversionsRaise) {
   EXPECT_THROW(Variant().AsInteger(), EVariantError);
   EXPECT_THROW(Variant().AsFloat(), EVariantError);

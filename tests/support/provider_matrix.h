@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "client/providers/provider.h"
+#include "tests/support/tds_server/server_state.h"
 
 namespace tersify::testing {
 
@@ -50,6 +51,15 @@ class TestDatabase {
   std::string StoredBytes(const std::string& sql) const { return ReadStoredBytes(file_path_, sql); }
   // What reached the server's sockets so far, when recorded.
   std::string WireBytes() const;
+
+  // "odbc" only (raise for "sqlite"): the TDS test server stops answering while
+  // every socket stays open, or answers again.
+  void SetServerFrozen(bool frozen);
+  // "odbc" only: the server goes away as a killed one would, closing every
+  // connection; nothing answers on its port afterwards.
+  void StopServer();
+  // "odbc" only: the requests the server has received so far.
+  tds::RequestCounts ServerRequests() const;
 
  private:
   struct Server;

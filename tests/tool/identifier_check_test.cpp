@@ -27,9 +27,9 @@ TEST_P(SqlName, IsAcceptedOnlyWhenMadeOfIdentifierParts) {
 INSTANTIATE_TEST_SUITE_P(
     Accepted, SqlName,
     ::testing::Values(NameCase{"tqz_reports", true}, NameCase{"t", true}, NameCase{"acReportData", true},
-                      NameCase{"dbo.t", true}, NameCase{"db.dbo.t", true}, NameCase{"#tmp", true},
-                      NameCase{"@t$1", true}, NameCase{"_9", true}, NameCase{"[a b]", true},
-                      NameCase{"[a]]b]", true}, NameCase{"[dbo].[t]", true}, NameCase{"[t;x]", true},
+                      NameCase{"dbo.t", true}, NameCase{"db.dbo.t", true}, NameCase{"t#1", true},
+                      NameCase{"t@$1", true}, NameCase{"_9", true}, NameCase{"[a b]", true},
+                      NameCase{"[9a]", true}, NameCase{"[dbo].[t]", true}, NameCase{"[t;x]", true},
                       NameCase{"[a.b]", true}, NameCase{"\xC4nderungen", true}, NameCase{"dbo.[my table]", true}));
 
 INSTANTIATE_TEST_SUITE_P(
@@ -42,7 +42,19 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"t\"", false}, NameCase{"a,b", false}, NameCase{"f(x)", false},
                       NameCase{"a\tb", false}, NameCase{"[a\nb]", false}, NameCase{"t ", false},
                       NameCase{" t", false}, NameCase{std::string("t\0x", 3), false},
-                      NameCase{"[a].", false}, NameCase{"[a]x", false}));
+                      NameCase{"[a].", false}, NameCase{"[a]x", false},
+                      // Read differently by T-SQL and SQLite.
+                      NameCase{"[a]]b]", false}, NameCase{"[a]]; drop table x; --]", false},
+                      NameCase{"#tmp", false}, NameCase{"@t", false}, NameCase{"$t", false},
+                      NameCase{"9a", false}, NameCase{"dbo.1t", false}));
+
+TEST(BareSqlName, IsTheLastPartWithoutBrackets) {
+  EXPECT_EQ(BareSqlName("acReport"), "acReport");
+  EXPECT_EQ(BareSqlName("[acReport]"), "acReport");
+  EXPECT_EQ(BareSqlName("dbo.[tqz reports]"), "tqz reports");
+  EXPECT_EQ(BareSqlName("[a.b].c"), "c");
+  EXPECT_EQ(BareSqlName("x.[a.b]"), "a.b");
+}
 
 TEST(CheckSqlName, NamesWhatWasRefused) {
   EXPECT_NO_THROW(CheckSqlName("table", "dbo.tqz_reports"));

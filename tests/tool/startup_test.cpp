@@ -13,6 +13,7 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -394,7 +395,7 @@ TEST_P(TersifyProgram, AnUnsafeNameEndsThePassAndChangesNothing) {
                                        "/FIELD=acReportData"}));
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, "Critical error occured:\nInvalid table name: tqz_reports; drop table tqz_reports\n");
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, "0 records processed, 0 records skipped before the error\n");
   EXPECT_EQ(Stored(), before);
 
   const RunResult key = RunTersify(Args({"/GUI=0", "/c", "/TABLE=tqz_reports", "/FIELD=acReportData",
@@ -416,7 +417,7 @@ TEST_P(TersifyProgram, ACommandWithTheInteractiveFlagOnRunsThePassAtOnce) {
   const RunResult error = RunTersify(Args({"/d", "/TABLE=tqz_reports", "/FIELD=acTitle"}));
   EXPECT_EQ(error.exit_code, 1);
   EXPECT_EQ(error.out, "Field acTitle from table tqz_reports can't be compressed\n");
-  EXPECT_EQ(error.err, "");
+  EXPECT_EQ(error.err, "0 records processed, 0 records skipped before the error\n");
 }
 
 TEST_P(TersifyProgram, TheProgressLineIsShownOnlyOnATerminal) {
@@ -429,10 +430,11 @@ TEST_P(TersifyProgram, TheProgressLineIsShownOnlyOnATerminal) {
   EXPECT_NE(r.err.find(" elapsed"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("Command completed"), std::string::npos) << r.err;
 
-  // A pass that fails before its query opens draws nothing.
+  // A pass that fails before its query opens draws nothing; standard error
+  // holds only how far the pass got.
   const RunResult refused = RunTersify(Args({"/GUI=0", "/c", "/TABLE=a b", "/FIELD=acReportData"}), Terminal::Stderr);
   EXPECT_EQ(refused.exit_code, 1);
-  EXPECT_EQ(refused.err, "");
+  EXPECT_EQ(refused.err, "0 records processed, 0 records skipped before the error\r\n");
 }
 
 // On one terminal for both streams the progress line ends before the error
@@ -455,8 +457,34 @@ TEST_P(TersifyProgram, APassErrorStartsOnALineOfItsOwnBelowTheProgressLine) {
   EXPECT_NE(r.out.find("tenth row refused", error), std::string::npos) << r.out;
 }
 
+// The pass's own switches change how it runs, not what it prints; a bad value
+// ends the run on standard error before anything is touched.
+TEST_P(TersifyProgram, PassSwitchesKeepTheSummaryAndBadValuesEndOnStandardError) {
+  Fill();
+  const auto before = Stored();
+  const RunResult tuned = RunTersify(Args({"/GUI=0", "/c", "/THREADS=3", "/BATCH=5", "/TIMEOUT=0"}));
+  EXPECT_EQ(tuned.exit_code, 0);
+  EXPECT_EQ(tuned.out, SummaryLine(10, 2));
+  EXPECT_EQ(tuned.err, "");
+  const RunResult back = RunTersify(Args({"/GUI=0", "/d", "-threads=1"}));
+  EXPECT_EQ(back.out, SummaryLine(10, 2));
+  EXPECT_EQ(Stored(), before);
+
+  for (const char* bad : {"/THREADS=0", "/BATCH=-1", "/TIMEOUT=soon"}) {
+    SCOPED_TRACE(bad);
+    const RunResult r = RunTersify(Args({"/GUI=0", "/c", bad}));
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind(std::string("Invalid value for ") + std::string(bad).substr(0, std::string(bad).find('=') + 1), 0),
+              0u)
+        << r.err;
+  }
+  EXPECT_EQ(Stored(), before);
+}
+
 // The console cases run once more over a connection the server encrypts.
 INSTANTIATE_TEST_SUITE_P(Providers, TersifyProgram, ::testing::ValuesIn(AvailableProvidersWithTls()), ProviderName());
+
 
 // ---- The start-up sequence in this process ---------------------------------
 
@@ -671,6 +699,14 @@ std::string Scalar(const std::string& file, const std::string& sql) {
   auto values = AllValues(file, "select (" + sql + "), null");
   return values.empty() ? std::string() : values.begin()->first;
 }
+
+TEST(CancelExitCode, IsTheSignalAbove128AndAnInterruptOtherwise) {
+  EXPECT_EQ(CancelExitCode(SIGINT), 130);
+  EXPECT_EQ(CancelExitCode(SIGTERM), 143);
+  EXPECT_EQ(CancelExitCode(0), 130);
+  EXPECT_EQ(CancelExitCode(1000), 130);
+}
+
 
 TEST(DemoDatabase, HoldsTheCatalogueAndThreeHundredReports) {
   TempDir dir;

@@ -9,6 +9,7 @@
 
 #include "client/errors.h"
 #include "client/providers/sqlite/sqlite_handles.h"
+#include "client/providers/sqlite/sqlite_hashbytes.h"
 #include "client/providers/sqlite/sqlite_values.h"
 #include "client/providers/sqlite/tsql_rewrites.h"
 
@@ -151,6 +152,7 @@ void InstallBuiltinFunctions(sqlite3* db, int spid) {
   }
   Check(db, sqlite3_create_function_v2(db, "getdate", 0, flags, nullptr, GetDate, nullptr,
                                        nullptr, nullptr));
+  InstallHashBytes(db);
 }
 
 void RegisteredFunctions::Sync(sqlite3* db) {

@@ -9,6 +9,7 @@
 //                         [brackets] allowed) or a registered procedure or scalar
 //                         function, NULL otherwise
 //   getdate()             the local date and time, "YYYY-MM-DD HH:MM:SS.mmm"
+//   hashbytes(alg, value) SQL Server's HASHBYTES (sqlite_hashbytes.h)
 //
 // plus the registered scalar functions (sqlite_registry.h), kept up to date by
 // RegisteredFunctions::Sync.

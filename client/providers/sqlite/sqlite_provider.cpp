@@ -2,10 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 
 #include "client/errors.h"
+#include "client/providers/sqlite/sqlite_busy_wait.h"
 #include "client/providers/sqlite/sqlite_cursor.h"
 #include "client/providers/sqlite/sqlite_registry.h"
 #include "client/providers/sqlite/sqlite_values.h"
@@ -14,7 +16,6 @@
 namespace tersify::providers {
 namespace {
 
-constexpr int kBusyTimeoutMs = 10000;
 constexpr int kFirstSpid = 51;  // SQL Server's first user session id
 
 std::atomic<int> next_spid{kFirstSpid};
@@ -88,13 +89,20 @@ void SqliteProvider::Open(const ConnectionSettings& settings) {
                std::to_string(open_wait_seconds) + " s";
     throw EMSError("Cannot open SQLite database '" + path + "': " + reason, "08001", code);
   }
-  sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+  // Statements wait for other processes' locks as long as the command time limit says.
+  SetBusyWait(db.get(), settings.command_timeout_seconds);
   const int spid = next_spid++;
   InstallBuiltinFunctions(db.get(), spid);
   functions_.Clear();
   functions_.Sync(db.get());
   db_ = std::move(db);
   spid_ = spid;
+  command_timeout_ = std::max(settings.command_timeout_seconds, 0);
+}
+
+void SqliteProvider::SetCommandTimeout(int seconds) {
+  command_timeout_ = std::max(seconds, 0);
+  if (db_) SetBusyWait(db_.get(), command_timeout_);
 }
 
 void SqliteProvider::Close() {
@@ -192,8 +200,12 @@ std::unique_ptr<Cursor> SqliteProvider::Execute(const std::string& sql,
     const size_t needed = static_cast<size_t>(sqlite3_bind_parameter_count(stmt.get()));
     if (param_index + needed > params.size() || (last && param_index + needed != params.size()))
       ParameterCountMismatch(param_index + needed, params.size());
+    // A statement without result columns runs to its end inside this call,
+    // while params live: it reads the values where they are (a large blob is
+    // not copied once more).
+    const bool runs_here = sqlite3_column_count(stmt.get()) == 0;
     for (size_t i = 0; i < needed; ++i)
-      BindVariant(stmt.get(), static_cast<int>(i + 1), params[param_index++]);
+      BindVariant(stmt.get(), static_cast<int>(i + 1), params[param_index++], runs_here);
 
     const int step = sqlite3_step(stmt.get());
     if (step != SQLITE_ROW && step != SQLITE_DONE) RaiseSqliteError(db, step);

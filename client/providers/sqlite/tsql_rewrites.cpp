@@ -49,6 +49,85 @@ bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; 
 
 char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
+bool IsWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' || c == '$' || c == '#'; }
+
+// True when text holds `word` (lower case) at `at`, in any letter case, not
+// followed by another word character.
+bool MatchesWordAt(std::string_view text, size_t at, std::string_view word) {
+  if (at + word.size() > text.size()) return false;
+  for (size_t k = 0; k < word.size(); ++k)
+    if (Lower(text[at + k]) != word[k]) return false;
+  return at + word.size() == text.size() || !IsWordChar(text[at + word.size()]);
+}
+
+// Past a quoted string, quoted name or bracketed name starting at `at`
+// (doubled closing characters stay inside); `at` itself when none starts there.
+size_t SkipQuoted(std::string_view text, size_t at) {
+  const char open = text[at];
+  char close;
+  if (open == '\'' || open == '"') close = open;
+  else if (open == '[') close = ']';
+  else return at;
+  size_t i = at + 1;
+  while (i < text.size()) {
+    if (text[i] == close) {
+      if (i + 1 < text.size() && text[i + 1] == close) {
+        i += 2;
+        continue;
+      }
+      return i + 1;
+    }
+    ++i;
+  }
+  return text.size();
+}
+
+// The index of the ')' that closes the '(' at `open`, npos when none does.
+size_t MatchingParenthesis(std::string_view text, size_t open) {
+  int depth = 0;
+  size_t i = open;
+  while (i < text.size()) {
+    const size_t skipped = SkipQuoted(text, i);
+    if (skipped != i) {
+      i = skipped;
+      continue;
+    }
+    if (text[i] == '(') ++depth;
+    if (text[i] == ')' && --depth == 0) return i;
+    ++i;
+  }
+  return std::string_view::npos;
+}
+
+// For the inside of CAST( ... ): where its expression ends when the target is
+// "varbinary(max)" (" AS varbinary ( max )" in any letter case and spacing),
+// npos for any other target.
+size_t VarbinaryMaxTarget(std::string_view inner) {
+  size_t end = inner.size();
+  auto back_blanks = [&] { while (end > 0 && IsBlank(inner[end - 1])) --end; };
+  auto back_word = [&](std::string_view word) {
+    if (end < word.size()) return false;
+    for (size_t k = 0; k < word.size(); ++k)
+      if (Lower(inner[end - word.size() + k]) != word[k]) return false;
+    end -= word.size();
+    return true;
+  };
+  back_blanks();
+  if (!back_word(")")) return std::string_view::npos;
+  back_blanks();
+  if (!back_word("max")) return std::string_view::npos;
+  back_blanks();
+  if (!back_word("(")) return std::string_view::npos;
+  back_blanks();
+  if (!back_word("varbinary")) return std::string_view::npos;
+  if (end == 0 || !IsBlank(inner[end - 1])) return std::string_view::npos;
+  back_blanks();
+  if (!back_word("as")) return std::string_view::npos;
+  if (end == 0 || !IsBlank(inner[end - 1])) return std::string_view::npos;
+  back_blanks();
+  return end == 0 ? std::string_view::npos : end;
+}
+
 bool StartsWithWord(const std::string& text, std::string_view word) {
   if (!text.starts_with(word)) return false;
   if (text.size() == word.size()) return true;
@@ -363,16 +442,95 @@ TsqlRewrite RewriteTsql(std::string_view statement,
     }
     return r;
   }
-  if (statement.size() >= kLongestFixedStatement) return r;
-  if (RewriteKeyProcQuery(statement, r)) return r;
-  for (const RewriteRule& rule : kRewriteTable) {
-    if (head != rule.tsql) continue;
-    if (rule.requires_function && !has_function(rule.requires_function)) continue;
+  if (statement.size() < kLongestFixedStatement) {
+    if (RewriteKeyProcQuery(statement, r)) return r;
+    for (const RewriteRule& rule : kRewriteTable) {
+      if (head != rule.tsql) continue;
+      if (rule.requires_function && !has_function(rule.requires_function)) continue;
+      r.kind = TsqlRewrite::Kind::Replaced;
+      r.sql = rule.sqlite;
+      return r;
+    }
+  }
+  std::string text(statement);
+  const bool cast_rewritten = RewriteVarbinaryCasts(text);
+  const bool top_rewritten = RewriteSelectTop(text);
+  if (cast_rewritten || top_rewritten) {
     r.kind = TsqlRewrite::Kind::Replaced;
-    r.sql = rule.sqlite;
-    return r;
+    r.sql = std::move(text);
   }
   return r;
+}
+
+bool RewriteVarbinaryCasts(std::string& text) {
+  bool changed = false;
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t skipped = SkipQuoted(text, i);
+    if (skipped != i) {
+      i = skipped;
+      continue;
+    }
+    const bool word_start = i == 0 || !IsWordChar(text[i - 1]);
+    if (!word_start || !MatchesWordAt(text, i, "cast")) {
+      ++i;
+      continue;
+    }
+    size_t open = i + 4;
+    while (open < text.size() && IsBlank(text[open])) ++open;
+    if (open >= text.size() || text[open] != '(') {
+      ++i;
+      continue;
+    }
+    const size_t close = MatchingParenthesis(text, open);
+    if (close == std::string::npos) break;
+    const std::string_view inner(text.data() + open + 1, close - open - 1);
+    const size_t expression_end = VarbinaryMaxTarget(inner);
+    if (expression_end == std::string_view::npos) {
+      i = open + 1;
+      continue;
+    }
+    // SQLite's CAST to BLOB gives the bytes of text and blobs alike, as SQL
+    // Server's CAST to varbinary(max) does.
+    size_t expression_start = 0;
+    while (IsBlank(inner[expression_start])) ++expression_start;
+    const std::string replacement =
+        "cast(" + std::string(inner.substr(expression_start, expression_end - expression_start)) + " as blob)";
+    text.replace(i, close + 1 - i, replacement);
+    changed = true;
+    i += 1;  // casts inside the expression are rewritten too
+  }
+  return changed;
+}
+
+bool RewriteSelectTop(std::string& text) {
+  size_t i = SkipFiller(text, 0);
+  if (!MatchesWordAt(text, i, "select")) return false;
+  i += 6;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  if (!MatchesWordAt(text, i, "top")) return false;
+  i += 3;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  const bool parenthesised = i < text.size() && text[i] == '(';
+  if (parenthesised) {
+    ++i;
+    while (i < text.size() && IsBlank(text[i])) ++i;
+  }
+  const size_t digits = i;
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+  if (i == digits) return false;
+  const std::string count = text.substr(digits, i - digits);
+  if (parenthesised) {
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    if (i >= text.size() || text[i] != ')') return false;
+    ++i;
+  } else if (i < text.size() && !IsBlank(text[i])) {
+    return false;
+  }
+  size_t end = text.size();
+  while (end > i && IsBlank(text[end - 1])) --end;
+  text = "select" + text.substr(i, end - i) + " limit " + count;
+  return true;
 }
 
 }  // namespace tersify::providers

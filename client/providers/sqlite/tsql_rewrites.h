@@ -33,6 +33,12 @@
 //                                   too), NULL, or '?' for the next parameter; an argument
 //                                   may be named, "@p = 1".
 //
+// Two rewrites inside any other statement, so that statements written for SQL
+// Server run unchanged:
+//   CAST(x AS varbinary(max))       -> cast(x as blob)   the bytes of text and
+//                                                  blobs alike, as on SQL Server
+//   select top (n) ... / top n ...  -> select ... limit n   for an integer literal n
+//
 // The SQL functions these rely on (tersify_spid, tersify_trancount, parsename) and
 // Object_ID and GetDate are installed on every connection (sqlite_functions.h).
 
@@ -66,6 +72,13 @@ struct TsqlRewrite {
 // EMSError for an "exec" statement whose arguments cannot be read.
 TsqlRewrite RewriteTsql(std::string_view statement,
                         const std::function<bool(const std::string&)>& has_function);
+
+// Rewrites every CAST(x AS varbinary(max)) in text (outside quotes) to cast(x as blob);
+// true when one was found.
+bool RewriteVarbinaryCasts(std::string& text);
+// "select top (n) rest" or "select top n rest" (n an integer literal) to
+// "select rest limit n"; true when text began so.
+bool RewriteSelectTop(std::string& text);
 
 // Lower case, blank runs made one blank, trimmed.
 std::string NormaliseStatement(std::string_view statement);

@@ -16,6 +16,7 @@ constexpr size_t kDefaultPacketSize = 4096;
 constexpr size_t kMinPacketSize = 512;
 constexpr size_t kMaxPacketSize = 32767;
 const char kServerName[] = "tds-test-server";
+constexpr int kLockWaitSeconds = 10;
 
 const char* EncryptionName(uint8_t value) {
   switch (value) {
@@ -44,6 +45,13 @@ void Session::Log(const std::string& line) const {
   if (log_) log_(client_ + line);
 }
 
+bool Session::NextMessage(PacketReader& reader, Message& message) {
+  if (!reader.Read(message)) return false;
+  if (!state_.WaitWhileFrozen()) return false;
+  state_.CountRequest(message.type);
+  return true;
+}
+
 void Session::Run() noexcept {
   try {
     Serve();
@@ -63,7 +71,7 @@ void Session::Serve() {
   TokenWriter tokens(writer, kServerName);
   Message message;
 
-  if (!reader.Read(message)) return;
+  if (!NextMessage(reader, message)) return;
   std::unique_ptr<TlsSession> tls;
   bool login_only = false;
   if (message.type == kPrelogin) {
@@ -81,7 +89,7 @@ void Session::Serve() {
       login_only = answer == kEncryptOff;
       Log("tls handshake done");
     }
-    if (!reader.Read(message)) return;
+    if (!NextMessage(reader, message)) return;
   } else if (settings_.encryption == Encryption::Required) {
     throw ProtocolError("a login without PRELOGIN cannot be encrypted");
   }
@@ -113,6 +121,9 @@ void Session::Serve() {
     providers::ConnectionSettings connection;
     connection.server = "sqlite";
     connection.database = settings_.database_file;
+    // A file locked elsewhere is waited for a while, as a server would; the
+    // client's own time limit usually ends the wait sooner.
+    connection.command_timeout_seconds = kLockWaitSeconds;
     provider.Open(connection);
   } catch (const std::exception& error) {
     tokens.Error(kCannotOpenDatabase, 11, error.what());
@@ -142,7 +153,7 @@ void Session::Serve() {
     ~RollbackOnExit() { dispatcher.Disconnected(); }
   } rollback_on_exit{dispatcher};
 
-  while (reader.Read(message)) {
+  while (NextMessage(reader, message)) {
     switch (message.type) {
       case kSqlBatch: dispatcher.Batch(message.payload); break;
       case kRpc: dispatcher.Rpc(message.payload); break;

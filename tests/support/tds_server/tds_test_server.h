@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/tds_server/server_state.h"
 #include "tests/support/tds_server/tls.h"
 
 namespace tersify::testing {
@@ -48,6 +49,14 @@ class TdsTestServer {
   int Port() const { return port_; }
   // The server's certificate in PEM form; empty when encryption is off.
   std::string CertificatePem() const;
+
+  // While frozen the server answers nothing: every message a client sends
+  // (attention included) waits, sockets stay open and new clients are
+  // accepted but not logged in. Thawing answers what waited, in order.
+  void SetFrozen(bool frozen);
+  // The requests (SQL batches, RPCs, transaction-manager messages) clients
+  // have sent since the server started, over all connections.
+  tds::RequestCounts Requests() const;
 
  private:
   struct Impl;

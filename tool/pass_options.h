@@ -1,0 +1,64 @@
+#pragma once
+// What a caller may set for one recompression pass beyond the fixed arguments,
+// and what the pass reports back besides its two counters.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "framework/rtl/variant.h"
+
+namespace tersify {
+
+// In-flight bytes of a pass by default: values read and not yet written.
+inline constexpr int64_t kDefaultPassBudgetBytes = int64_t{32} << 20;
+// At most this many rewriting threads, whatever the machine has.
+inline constexpr int kMostPassThreads = 8;
+
+struct TRecompressOptions {
+  // Threads that build the new stored forms; 0 takes the number of cores (at
+  // most kMostPassThreads). The stored bytes are the same for every count.
+  int threads = 0;
+  // Rows written per transaction; 1 lets every row stand on its own
+  // (autocommit). A batch also commits after 64 MB and after 2 seconds.
+  int batch_rows = 1;
+  // Bytes of values read and not yet written; at least one value is always
+  // in flight, however large.
+  int64_t budget_bytes = kDefaultPassBudgetBytes;
+  // Seconds a statement may run; 0 waits for ever, negative leaves the
+  // connection's own setting.
+  int timeout_seconds = -1;
+  // Called on the calling thread after a row's new form is built and before
+  // its update runs, with the row's key (a seam for tests that change the row
+  // in between).
+  std::function<void(const Variant& key)> before_write;
+};
+
+enum class TPassEnd { Completed, Failed, Cancelled };
+
+// How the pass ended and the rows it left alone for reasons the caller tells
+// the user about. Every row named here is also counted as skipped.
+struct TRecompressReport {
+  TPassEnd end = TPassEnd::Completed;
+  // The signal that cancelled the pass (Cancelled only; 0 for a request that
+  // came from no signal).
+  int cancel_signal = 0;
+  int32_t changed_rows = 0;  // changed by another session between read and write
+  int32_t deleted_rows = 0;  // deleted by another session between read and write
+  int32_t null_key_rows = 0;  // the key is NULL: no statement can single them out
+  // Keys that matched more or fewer rows than one when written (for example
+  // keys that differ only by trailing blanks on a server that pads them), as text.
+  std::vector<std::string> unidentified_keys;
+  // Values that carry an envelope header but cannot be read, one line each.
+  int32_t damaged_values = 0;
+};
+
+// The lines for standard error that tell about the rows of the report left
+// alone, each ending in a line break; empty when there were none.
+std::string PassNotes(const TRecompressReport& report);
+
+// A key as text for messages: text and numbers as they read, bytes in hex.
+std::string KeyText(const Variant& key);
+
+}  // namespace tersify

@@ -1,0 +1,88 @@
+#include "tool/pass_rewrite_pool.h"
+
+#include <algorithm>
+
+#include "tool/pass_options.h"
+
+namespace tersify {
+
+int TRewritePool::ThreadsFor(int asked) {
+  if (asked > 0) return asked;
+  const unsigned cores = std::thread::hardware_concurrency();
+  return static_cast<int>(std::clamp<unsigned>(cores, 1, kMostPassThreads));
+}
+
+TRewritePool::TRewritePool(std::vector<TPassRow>& page, bool compress, TWriteGuard guard, int threads,
+                           int64_t budget_bytes)
+    : page_(page),
+      compress_(compress),
+      guard_(guard),
+      budget_bytes_(budget_bytes),
+      results_(page.size()),
+      ready_(page.size(), 0),
+      held_(page.size(), 0) {
+  if (threads <= 1) return;
+  const size_t count = std::min<size_t>(static_cast<size_t>(threads), page.size());
+  workers_.reserve(count);
+  try {
+    for (size_t i = 0; i < count; ++i) workers_.emplace_back([this] { Work(); });
+  } catch (...) {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& t : workers_) t.join();
+    throw;
+  }
+}
+
+TRewritePool::~TRewritePool() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  for (std::thread& t : workers_) t.join();
+}
+
+bool TRewritePool::MayStart(size_t index) const {
+  return index == waited_for_ || in_flight_ + ExpectedRewriteBytes(page_[index], compress_) <= budget_bytes_;
+}
+
+void TRewritePool::Work() {
+  std::unique_lock lock(mutex_);
+  while (true) {
+    changed_.wait(lock, [this] { return stopping_ || (next_ < page_.size() && MayStart(next_)); });
+    if (stopping_) return;
+    const size_t index = next_++;
+    const int64_t expected = ExpectedRewriteBytes(page_[index], compress_);
+    in_flight_ += expected;
+    lock.unlock();
+    TRewrittenRow row = RewriteRow(page_[index], compress_, guard_);
+    const int64_t held =
+        static_cast<int64_t>(row.new_stored.size() + row.guard.RawString().size());
+    lock.lock();
+    in_flight_ += held - expected;
+    held_[index] = held;
+    results_[index] = std::move(row);
+    ready_[index] = 1;
+    changed_.notify_all();
+  }
+}
+
+TRewrittenRow TRewritePool::Take(size_t index) {
+  if (workers_.empty()) return RewriteRow(page_[index], compress_, guard_);
+  std::unique_lock lock(mutex_);
+  // Asking for this row means the one before it has been written.
+  if (index > 0) {
+    in_flight_ -= held_[index - 1];
+    held_[index - 1] = 0;
+  }
+  waited_for_ = index;
+  changed_.notify_all();  // the row waited for may start whatever the budget says
+  changed_.wait(lock, [&] { return ready_[index] != 0; });
+  return std::move(results_[index]);
+}
+
+}  // namespace tersify

@@ -1,0 +1,59 @@
+#pragma once
+// Threads that build the new stored forms of one page's rows while the
+// calling thread writes them in key order. Workers take rows in key order;
+// a row is started only while the bytes held by rows rewritten and not yet
+// written stay within the budget, except the row the writer waits for, which
+// is always started. With one thread no worker runs: the calling thread
+// rewrites each row when it asks for it.
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "tool/pass_reader.h"
+#include "tool/pass_rewriter.h"
+
+namespace tersify {
+
+class TRewritePool {
+ public:
+  // page must outlive the pool.
+  TRewritePool(std::vector<TPassRow>& page, bool compress, TWriteGuard guard, int threads,
+               int64_t budget_bytes);
+  // Stops the workers (rows not started are left alone) and waits for them.
+  ~TRewritePool();
+  TRewritePool(const TRewritePool&) = delete;
+  TRewritePool& operator=(const TRewritePool&) = delete;
+
+  // The rewritten row `index`, waiting for it; rows are taken in order, once
+  // each. A row's bytes count against the budget until the next row is
+  // asked for (it has been written by then).
+  TRewrittenRow Take(size_t index);
+
+  // The number of threads a count asks for: 0 means the number of cores, at
+  // most kMostPassThreads.
+  static int ThreadsFor(int asked);
+
+ private:
+  void Work();
+  bool MayStart(size_t index) const;
+
+  std::vector<TPassRow>& page_;
+  const bool compress_;
+  const TWriteGuard guard_;
+  const int64_t budget_bytes_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<TRewrittenRow> results_;
+  std::vector<char> ready_;
+  std::vector<int64_t> held_;  // bytes counted for each row started and not yet taken
+  size_t next_ = 0;            // the next row to start
+  size_t waited_for_ = 0;      // the row the writer takes next
+  int64_t in_flight_ = 0;
+  bool stopping_ = false;
+  std::vector<std::thread> workers_;
+};
+
+}  // namespace tersify

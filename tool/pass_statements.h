@@ -1,0 +1,67 @@
+#pragma once
+// The statements of the pass engine, in the dialect of the provider they run on.
+//
+//   page     select K, F from T where K > ? order by K, so many rows a page
+//            (SQL Server: select top (n); SQLite: limit n). The first page
+//            takes every key that is not NULL.
+//   update   update T set F = ? where K = ? and <guard> and
+//            (select count(*) from T where K = ?) = 1
+//            The count keeps one statement from ever writing two rows; being
+//            part of the statement it needs no extra round trip and no lock.
+//   count    select count(*) from T where K = ?, asked only when an update
+//            wrote nothing, to tell a changed row from a deleted one.
+
+#include <string>
+
+namespace tersify {
+
+// How an update is held to the value that was read, in the same statement.
+enum class TWriteGuard {
+  // SQLite: F = ? with the bytes read, bound in the storage class they were
+  // read in (text compares unequal to a blob of the same bytes). SQLite
+  // compares values of any length, and the comparison costs no more than
+  // reading the row.
+  StoredValue,
+  // SQL Server 2016 (major version 13) and later:
+  // HASHBYTES('SHA2_256', CAST(F AS varbinary(max))) = ? with the SHA-256 of
+  // the bytes read. The statement then carries 32 bytes instead of the old
+  // value, and the pass can let go of the value read as soon as its new form
+  // exists.
+  Digest,
+  // Older SQL Server: HASHBYTES takes at most 8000 bytes there, so the
+  // statement carries the value read: CAST(F AS varbinary(max)) = ?.
+  StoredBytes,
+};
+
+class TPassStatements {
+ public:
+  // provider: "sqlite" or "odbc"; server_major: the server's major version
+  // (odbc only). Names are safe SQL names as the user gave them.
+  TPassStatements(const std::string& provider, int server_major, const std::string& table,
+                  const std::string& field, const std::string& key);
+
+  TWriteGuard Guard() const { return guard_; }
+  // SQLite's page has a third column, the storage class of F (typeof).
+  bool ReadsStorageClass() const { return sqlite_; }
+
+  // The first page has no parameter; the others take the last key read.
+  std::string Page(bool first, int rows) const;
+  // Parameters: new value, key, guard value, key.
+  std::string Update() const;
+  // Parameter: key.
+  std::string CountKey() const;
+  // Rows, and rows whose key is not NULL: select count(*), count(K) from T.
+  std::string CountRows() const;
+  // Rows, keys not NULL, distinct keys: for a key that is not the primary key.
+  std::string CountDistinctKeys() const;
+
+ private:
+  bool sqlite_;
+  TWriteGuard guard_;
+  std::string table_, field_, key_;
+};
+
+// The leading number of a version text ("13.00.5000" -> 13); 0 when none.
+int MajorVersion(const std::string& version);
+
+}  // namespace tersify
