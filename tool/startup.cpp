@@ -12,6 +12,7 @@
 #include "db/registries.h"
 #include "framework/rtl/application.h"
 #include "framework/rtl/exception.h"
+#include "tool/cancel_signals.h"
 #include "tool/command_line.h"
 #include "tool/pass_options.h"
 #include "tool/progress_line.h"
@@ -125,9 +126,14 @@ void RunFromCommandLine() {
     std::unique_ptr<TProgressLine> progress;
     if (IsTerminal(2)) progress = std::make_unique<TProgressLine>(std::cerr);
     TRecompressReport report;
-    const bool completed = RecompressTable(settings.interactive, settings.command, table, field, key,
-                                           TRecompressProgressEvent(), processed, skipped,
-                                           progress.get(), options, &report);
+    bool completed;
+    {
+      // SIGINT and SIGTERM stop the pass between rows while it runs.
+      const PassCancelSignals cancel_signals;
+      completed = RecompressTable(settings.interactive, settings.command, table, field, key,
+                                  TRecompressProgressEvent(), processed, skipped, progress.get(),
+                                  options, &report);
+    }
     progress.reset();
     if (report.end == TPassEnd::Cancelled) {
       std::cout << "Cancelled, " << processed << " records processed, " << skipped << " records skipped"

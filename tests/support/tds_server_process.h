@@ -1,0 +1,35 @@
+#pragma once
+// The tds-test-server program serving a SQLite file, as a child process of
+// the test: it can be frozen (SIGSTOP: a server that stops answering) and
+// killed (SIGKILL: a connection lost mid-pass), which a server in the test's
+// own process cannot be.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/child_process.h"
+
+namespace tersify::testing {
+
+class TdsServerProcess {
+ public:
+  // Starts the server on a free port of 127.0.0.1 and waits (bounded) until it
+  // listens; raises std::runtime_error when it does not.
+  explicit TdsServerProcess(const std::string& database_file);
+  ~TdsServerProcess();
+
+  int Port() const { return port_; }
+  // tersify's connection arguments for this server.
+  std::vector<std::string> ConnectionArguments() const;
+
+  void Freeze();
+  void Thaw();
+  void Kill();
+
+ private:
+  std::unique_ptr<ChildProcess> process_;
+  int port_ = 0;
+};
+
+}  // namespace tersify::testing

@@ -1,0 +1,290 @@
+// The program's pass on a table where things go wrong around it: keys that
+// cannot name one row, keys that differ only by a trailing blank, a server
+// that stops answering, a lost connection, a file locked by another process,
+// a full disk. The pass ends with a message and its counts, never waits without
+// end, and never leaves a row half-written or written into another.
+
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/tds_server_process.h"
+#include "tests/tool/pass_child_fixture.h"
+
+namespace tersify::testing {
+namespace {
+
+constexpr int kRows = 40;
+constexpr size_t kRowSize = size_t{1} << 20;
+// An envelope of a row's text is far shorter than this; a plain value never is.
+constexpr int64_t kEnvelopeBelow = kRowSize / 3;
+const char kCriticalError[] = "Critical error occured:\n";
+
+bool StartsWith(const std::string& text, const std::string& lead) {
+  return text.compare(0, lead.size(), lead) == 0;
+}
+
+// Every row still holds its own value, plainly or as an envelope.
+void ExpectEveryRowHoldsItsValue(LiveTable& table, const std::map<std::string, std::string>& values) {
+  for (const auto& [key, value] : values) {
+    const std::optional<std::string> stored = table.Stored(key);
+    ASSERT_TRUE(stored) << key << " is gone";
+    EXPECT_TRUE(Holds(*stored, value)) << key << " holds neither its value nor an envelope of it";
+  }
+}
+
+// ---- Keys that do not name one row, keys that differ by a blank -----------
+
+using KeyCase = std::tuple<std::string, std::string>;  // provider, command
+
+class KeyEdges : public ::testing::TestWithParam<KeyCase> {
+ protected:
+  void SetUp() override {
+    PreferMemoryBackedTemp();
+    db_ = std::make_unique<PassChildDatabase>(std::get<0>(GetParam()));
+  }
+  bool Compressing() const { return std::get<1>(GetParam()) == "/c"; }
+  // A value as the pass finds it: plain before a compress pass, an envelope
+  // before a decompress pass.
+  std::string AsFound(const std::string& plain) const {
+    return Compressing() ? plain : ZlibEnvelope(plain);
+  }
+  std::unique_ptr<PassChildDatabase> db_;
+};
+
+TEST_P(KeyEdges, NullKeysAreSkippedAndKeysDifferingByATrailingBlankKeepTheirOwnValues) {
+  const std::string null_one = RowText("null key one", 3000);
+  const std::string null_two = RowText("null key two", 3100);
+  const std::map<std::string, std::string> keyed = {
+      {"A", RowText("A", 3200)}, {"A ", RowText("A and a blank", 3300)}, {"B", RowText("B", 3400)}};
+  LiveTable& table = db_->Table();
+  table.InsertNullKey(AsFound(null_one));
+  table.Insert("A", AsFound(keyed.at("A")));
+  table.InsertNullKey(AsFound(null_two));
+  table.Insert("A ", AsFound(keyed.at("A ")));
+  table.Insert("B", AsFound(keyed.at("B")));
+  const std::vector<std::string> null_rows_before = table.StoredWhere("acKey is null");
+
+  const std::unique_ptr<ChildProcess> pass = db_->StartPass(std::get<1>(GetParam()));
+  ASSERT_TRUE(pass->WaitFor(kChildLimit)) << "the pass did not end";
+  EXPECT_EQ(pass->ExitCode(), 0) << pass->EndDescription() << "\n" << pass->Out() << pass->Err();
+  const std::optional<PassCounts> counts =
+      ParseCounts(pass->Out(), "Command completed successfully, ", "\n");
+  ASSERT_TRUE(counts) << pass->Out();
+  EXPECT_EQ(counts->processed, 3);
+  EXPECT_EQ(counts->skipped, 2) << "the rows whose key is NULL are skipped and counted";
+
+  // A row with a NULL key cannot be told from the other: neither is written.
+  EXPECT_EQ(table.StoredWhere("acKey is null"), null_rows_before);
+  for (const auto& [key, plain] : keyed) {
+    const std::optional<std::string> stored = table.Stored(key);
+    ASSERT_TRUE(stored) << "'" << key << "' is gone";
+    if (Compressing()) {
+      const std::optional<std::string> opened = OpenEnvelope(*stored);
+      EXPECT_TRUE(opened && *opened == plain) << "'" << key << "' is not the envelope of its own value";
+    } else {
+      EXPECT_TRUE(*stored == plain) << "'" << key << "' is not its own plain value";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Providers, KeyEdges,
+    ::testing::Combine(::testing::ValuesIn(AvailableProviders()), ::testing::Values("/c", "/d")),
+    [](const ::testing::TestParamInfo<KeyCase>& info) {
+      return std::get<0>(info.param) +
+             (std::get<1>(info.param) == "/c" ? "_Compress" : "_Decompress");
+    });
+
+// ---- A server that stops answering, a connection that is lost --------------
+
+// The pass through a tds-test-server of its own, which the test can freeze
+// and kill.
+class ServerFailure : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::vector<std::string> providers = AvailableProviders();
+    if (std::find(providers.begin(), providers.end(), "odbc") == providers.end())
+      GTEST_SKIP() << "FreeTDS's ODBC driver is not installed";
+    PreferMemoryBackedTemp();
+    db_ = std::make_unique<PassChildDatabase>("sqlite");
+    values_ = db_->Fill(kRows, kRowSize);
+    server_ = std::make_unique<TdsServerProcess>(db_->File());
+  }
+
+  // Runs a compress pass through the server with /TIMEOUT=2, lets it rewrite
+  // two rows, then does to the server what fail says, and waits for the end.
+  // Returns how long the pass went on after that.
+  std::chrono::milliseconds PassUntilTheServerFails(void (TdsServerProcess::*fail)()) {
+    pass_ = StartPassOver(server_->ConnectionArguments(), "/c", {"/TIMEOUT=2"});
+    EXPECT_TRUE(WaitForRowsBelow(db_->Table(), *pass_, 2, kEnvelopeBelow))
+        << "the pass ended before the server failed: " << pass_->EndDescription() << "\n"
+        << pass_->Out() << pass_->Err();
+    const auto failed_at = std::chrono::steady_clock::now();
+    ((*server_).*fail)();
+    EXPECT_TRUE(pass_->WaitFor(kChildLimit)) << "the pass waited without end";
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - failed_at);
+    // A frozen server holds what it was doing; killed, its file rolls back the
+    // write it had not committed, and a pass still waiting for it ends.
+    server_->Kill();
+    pass_->WaitFor(kChildLimit);
+    return waited;
+  }
+
+  // Exit 1, the message on standard output, the counts on standard error, and
+  // the rows done before the failure still done.
+  void ExpectFailedPassWithCounts(const std::string& message_part) {
+    EXPECT_EQ(pass_->ExitCode(), 1) << pass_->EndDescription();
+    EXPECT_TRUE(StartsWith(pass_->Out(), kCriticalError)) << pass_->Out();
+    EXPECT_NE(pass_->Out().find(message_part), std::string::npos)
+        << "the message does not say what happened: " << pass_->Out();
+    const std::optional<PassCounts> counts = CountsBeforeTheError(pass_->Err());
+    ASSERT_TRUE(counts) << "no counts on standard error: " << pass_->Err();
+    EXPECT_EQ(counts->skipped, 0);
+    // A write the server committed just before it went away may never have
+    // been confirmed to the program.
+    const int envelopes = db_->Table().CountShorterThan(kEnvelopeBelow);
+    EXPECT_GE(envelopes, counts->processed) << "a row counted as processed is not rewritten";
+    EXPECT_LE(envelopes, counts->processed + 1);
+    ExpectEveryRowHoldsItsValue(db_->Table(), values_);
+  }
+
+  std::unique_ptr<PassChildDatabase> db_;
+  std::map<std::string, std::string> values_;
+  std::unique_ptr<TdsServerProcess> server_;
+  std::unique_ptr<ChildProcess> pass_;
+};
+
+TEST_F(ServerFailure, AServerThatStopsAnsweringEndsThePassAfterTheTimeLimit) {
+  const std::chrono::milliseconds waited = PassUntilTheServerFails(&TdsServerProcess::Freeze);
+  // Two seconds asked; the bound leaves room for the driver's cancel round.
+  EXPECT_LT(waited, std::chrono::seconds(20)) << "the time limit was not applied";
+  ExpectFailedPassWithCounts("did not answer within 2 s");
+}
+
+TEST_F(ServerFailure, ALostConnectionEndsThePassWithItsCounts) {
+  PassUntilTheServerFails(&TdsServerProcess::Kill);
+  ExpectFailedPassWithCounts("connection to the server was lost");
+}
+
+// ---- A SQLite file locked by another process -------------------------------
+
+TEST(SqliteLocked, AFileLockedByAnotherProcessEndsThePassAfterTheTimeLimit) {
+  PreferMemoryBackedTemp();
+  PassChildDatabase db("sqlite");
+  const std::map<std::string, std::string> values = db.Fill(kRows, kRowSize);
+  const std::unique_ptr<ChildProcess> pass = db.StartPass("/c", {"/TIMEOUT=1"});
+  ASSERT_TRUE(WaitForRowsBelow(db.Table(), *pass, 2, kEnvelopeBelow))
+      << "the pass ended before the file was locked: " << pass->EndDescription() << "\n"
+      << pass->Out() << pass->Err();
+  // This process takes the file for itself until the pass has ended.
+  db.Table().Exec("begin exclusive");
+  const auto locked_at = std::chrono::steady_clock::now();
+  const bool ended = pass->WaitFor(kChildLimit);
+  const auto waited = std::chrono::steady_clock::now() - locked_at;
+  db.Table().Exec("rollback");
+  ASSERT_TRUE(ended) << "the pass waited without end";
+  // One second asked; the file's own default wait is far longer.
+  EXPECT_LT(waited, std::chrono::seconds(8)) << "the time limit was not applied";
+
+  EXPECT_EQ(pass->ExitCode(), 1) << pass->EndDescription() << "\n" << pass->Out() << pass->Err();
+  EXPECT_TRUE(StartsWith(pass->Out(), kCriticalError)) << pass->Out();
+  EXPECT_NE(pass->Out().find("locked by another process"), std::string::npos)
+      << "the message does not say what happened: " << pass->Out();
+  const std::optional<PassCounts> counts = CountsBeforeTheError(pass->Err());
+  ASSERT_TRUE(counts) << "no counts on standard error: " << pass->Err();
+  EXPECT_EQ(counts->skipped, 0);
+  EXPECT_EQ(db.Table().CountShorterThan(kEnvelopeBelow), counts->processed);
+  ExpectEveryRowHoldsItsValue(db.Table(), values);
+}
+
+// ---- A full disk -------------------------------------------------------------
+
+// A tmpfs of its own, mounted for the test (root only) and made just large
+// enough for the database once it is filled.
+class DiskFull : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    char folder[] = "/tmp/tersify-full-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    folder_ = folder;
+    if (mount("tmpfs", folder_.c_str(), "tmpfs", 0, "size=64m,mode=0700") != 0) {
+      const std::string reason = std::strerror(errno);
+      rmdir(folder_.c_str());
+      folder_.clear();
+      GTEST_SKIP() << "a small tmpfs cannot be mounted here (" << reason
+                   << "); the full-disk case needs root";
+    }
+  }
+  void TearDown() override {
+    db_.reset();
+    if (folder_.empty()) return;
+    umount2(folder_.c_str(), MNT_DETACH);
+    rmdir(folder_.c_str());
+  }
+
+  // The test database in the tmpfs.
+  void CreateDatabase() {
+    const char* saved = std::getenv("TMPDIR");
+    const std::string previous = saved ? saved : "";
+    setenv("TMPDIR", folder_.c_str(), 1);
+    db_ = std::make_unique<PassChildDatabase>(GetParam());
+    if (saved) setenv("TMPDIR", previous.c_str(), 1); else unsetenv("TMPDIR");
+  }
+
+  // Shrinks the tmpfs to what it holds plus headroom.
+  void LeaveRoom(uint64_t headroom) {
+    struct statvfs s {};
+    ASSERT_EQ(statvfs(folder_.c_str(), &s), 0);
+    const uint64_t used = (s.f_blocks - s.f_bfree) * s.f_frsize;
+    const uint64_t size = (used + headroom + 4095) / 4096 * 4096;
+    const std::string options = "size=" + std::to_string(size);
+    ASSERT_EQ(mount("tmpfs", folder_.c_str(), "tmpfs", MS_REMOUNT, options.c_str()), 0)
+        << std::strerror(errno);
+  }
+
+  std::string folder_;
+  std::unique_ptr<PassChildDatabase> db_;
+};
+
+TEST_P(DiskFull, AFullDiskEndsThePassWithItsCountsAndTheRowsBeforeItIntact) {
+  CreateDatabase();
+  constexpr int kEnvelopedRows = 24;
+  const std::map<std::string, std::string> values =
+      db_->Fill(kEnvelopedRows, kRowSize, /*as_envelopes=*/true);
+  // Room for a couple of megabyte-sized plain values, not for all of them.
+  LeaveRoom(2 * kRowSize + kRowSize / 2);
+
+  const std::unique_ptr<ChildProcess> pass = db_->StartPass("/d");
+  ASSERT_TRUE(pass->WaitFor(kChildLimit)) << "the pass did not end";
+  EXPECT_EQ(pass->ExitCode(), 1) << pass->EndDescription() << "\n" << pass->Out() << pass->Err();
+  EXPECT_TRUE(StartsWith(pass->Out(), kCriticalError)) << pass->Out();
+  const std::optional<PassCounts> counts = CountsBeforeTheError(pass->Err());
+  ASSERT_TRUE(counts) << "no counts on standard error: " << pass->Err();
+  EXPECT_GE(counts->processed, 1) << "the disk was full before the pass began";
+  EXPECT_LT(counts->processed, kEnvelopedRows);
+  EXPECT_EQ(counts->skipped, 0);
+  const int plain_rows = kEnvelopedRows - db_->Table().CountShorterThan(kEnvelopeBelow);
+  EXPECT_EQ(plain_rows, counts->processed);
+  ExpectEveryRowHoldsItsValue(db_->Table(), values);
+}
+
+INSTANTIATE_TEST_SUITE_P(Providers, DiskFull, ::testing::ValuesIn(AvailableProviders()),
+                         ProviderName());
+
+}  // namespace
+}  // namespace tersify::testing
