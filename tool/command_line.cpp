@@ -80,6 +80,12 @@ void ReadArguments(const std::vector<std::string>& Args, ToolSettings& Settings,
       Settings.key = value;
     else if (CheckParamValue(value, "GUI="))
       Settings.interactive = value == "1";
+    else if (CheckParamSwitch(word, "VERIFY"))
+      Settings.command = cmdVerify;
+    else if (CheckParamSwitch(word, "ESTIMATE"))
+      Settings.command = cmdEstimate;
+    else if (CheckParamValue(value, "SAMPLE="))
+      Settings.sample = value;
   }
 }
 
