@@ -87,11 +87,13 @@ double UpdateSecondsPerRow(const TPassTarget& target, std::vector<TProbeRow>& ro
 
 int64_t Scaled(int64_t value, double factor) { return std::llround(static_cast<double>(value) * factor); }
 
-// x with one decimal, whatever the locale: "12.3".
-std::string OneDecimal(double x) {
-  const int64_t tenths = std::llround(x * 10);
-  const int64_t size = std::llabs(tenths);
-  return (tenths < 0 ? "-" : "") + std::to_string(size / 10) + "." + std::to_string(size % 10);
+// x with so many decimals, whatever the locale: "12.34".
+std::string Decimals(double x, int decimals) {
+  int64_t scale = 1;
+  for (int i = 0; i < decimals; ++i) scale *= 10;
+  const int64_t scaled = std::llround(x * static_cast<double>(scale));
+  const std::string fraction = std::to_string(std::llabs(scaled) % scale + scale).substr(1);
+  return (scaled < 0 ? "-" : "") + std::to_string(std::llabs(scaled) / scale) + "." + fraction;
 }
 
 }  // namespace
@@ -176,10 +178,10 @@ std::string EstimateSummary(const TEstimateResult& Result) {
   const double percent =
       Result.stored_bytes > 0 ? 100.0 * static_cast<double>(saved) / static_cast<double>(Result.stored_bytes) : 0;
   return "Estimate: " + std::to_string(Result.records) + " records, " +
-         OneDecimal(static_cast<double>(Result.stored_bytes) / kMB) + " MB stored now, about " +
-         OneDecimal(static_cast<double>(Result.bytes_after) / kMB) + " MB after compression (saves " +
-         OneDecimal(static_cast<double>(saved) / kMB) + " MB, " + std::to_string(std::llround(percent)) +
-         " %), about " + OneDecimal(Result.pass_seconds / 60) + " minutes for the pass";
+         Decimals(static_cast<double>(Result.stored_bytes) / kMB, 2) + " MB stored now, about " +
+         Decimals(static_cast<double>(Result.bytes_after) / kMB, 2) + " MB after compression (saves " +
+         Decimals(static_cast<double>(saved) / kMB, 2) + " MB, " + std::to_string(std::llround(percent)) +
+         " %), about " + Decimals(Result.pass_seconds / 60, 1) + " minutes for the pass";
 }
 
 }  // namespace tersify
