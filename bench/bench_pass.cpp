@@ -2,7 +2,10 @@
 // SQLite table of report-like blobs, and plain zlib on the same bytes at the
 // same level, in the same run.
 //
-//   bench_pass [--rows N] [--size BYTES] [--seed S]
+//   bench_pass [--rows N] [--size BYTES] [--seed S] [--threads N] [--batch ROWS] [--budget MB]
+//
+// --threads, --batch and --budget are the pass engine's switches (/THREADS=,
+// /BATCH= and its in-flight byte budget); left out, the engine's defaults.
 //
 // Prints rows/s, MB/s, the ratio pass time / codec time for both directions and
 // the process's peak resident memory.
@@ -27,6 +30,7 @@
 #include "db/database.h"
 #include "db/layer_unit.h"
 #include "db/registries.h"
+#include "tool/pass_rewrite_pool.h"
 #include "tool/recompress.h"
 
 namespace {
@@ -39,6 +43,7 @@ struct Options {
   int rows = 2000;
   size_t size = 40 * 1024;
   uint64_t seed = 1;
+  tersify::TRecompressOptions pass;
 };
 
 Options ParseOptions(int argc, char** argv) {
@@ -55,10 +60,19 @@ Options ParseOptions(int argc, char** argv) {
       options.size = std::stoul(value());
     else if (arg == "--seed")
       options.seed = std::stoull(value());
+    else if (arg == "--threads")
+      options.pass.threads = std::stoi(value());
+    else if (arg == "--batch")
+      options.pass.batch_rows = std::stoi(value());
+    else if (arg == "--budget")
+      options.pass.budget_bytes = std::stoll(value()) << 20;
     else
-      throw std::runtime_error("unknown option " + arg + " (--rows N, --size BYTES, --seed S)");
+      throw std::runtime_error("unknown option " + arg +
+                               " (--rows N, --size BYTES, --seed S, --threads N, --batch ROWS, --budget MB)");
   }
   if (options.rows < 1 || options.size < 1) throw std::runtime_error("rows and size must be positive");
+  if (options.pass.threads < 0 || options.pass.batch_rows < 1 || options.pass.budget_bytes < 1)
+    throw std::runtime_error("threads must be 0 or more, batch and budget 1 or more");
   return options;
 }
 
@@ -138,11 +152,11 @@ void TimeCodec(const Options& options, double& deflate_seconds, double& inflate_
   }
 }
 
-double RunPass(int command, int expected_rows) {
+double RunPass(int command, int expected_rows, const tersify::TRecompressOptions& pass) {
   int32_t processed = 0, skipped = 0;
   auto start = Clock::now();
   if (!tersify::RecompressTable(false, command, "tqz_reports", "acReportData", "acReport",
-                                tersify::TRecompressProgressEvent(), processed, skipped))
+                                tersify::TRecompressProgressEvent(), processed, skipped, nullptr, pass))
     throw std::runtime_error("the pass failed");
   double seconds = Seconds(Clock::now() - start);
   if (processed != expected_rows)
@@ -176,11 +190,13 @@ int main(int argc, char** argv) {
     database->SetDatabaseName(file);
     database->SetConnected(true);
 
-    const double compress_seconds = RunPass(1, options.rows);
-    const double decompress_seconds = RunPass(2, options.rows);
+    const double compress_seconds = RunPass(1, options.rows, options.pass);
+    const double decompress_seconds = RunPass(2, options.rows, options.pass);
     owner.reset();
 
-    std::printf("rows %d of %zu bytes (%.1f MB)\n", options.rows, options.size, megabytes);
+    std::printf("rows %d of %zu bytes (%.1f MB), threads %d, batch %d, budget %lld MB\n", options.rows,
+                options.size, megabytes, tersify::TRewritePool::ThreadsFor(options.pass.threads),
+                options.pass.batch_rows, static_cast<long long>(options.pass.budget_bytes >> 20));
     std::printf("compress pass:   %8.3f s  %9.0f rows/s  %7.1f MB/s  zlib %.3f s  pass/codec %.2f\n",
                 compress_seconds, options.rows / compress_seconds, megabytes / compress_seconds,
                 deflate_seconds, compress_seconds / deflate_seconds);

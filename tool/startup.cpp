@@ -1,5 +1,6 @@
 #include "tool/startup.h"
 
+#include <csignal>
 #include <cstdint>
 #include <iostream>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "framework/rtl/application.h"
 #include "tool/command_line.h"
 #include "tool/console_checks.h"
+#include "tool/pass_options.h"
 #include "tool/progress_line.h"
 #include "tool/recompress.h"
 #include "tool/user_interface.h"
@@ -28,6 +30,14 @@ void Connect(TvrDatabase& database) {
 }
 
 }  // namespace
+
+int CancelExitCode(int signal_number) {
+  // A request that came from no signal ends like an interrupt.
+  if (signal_number == SIGINT || signal_number == SIGTERM || signal_number == SIGHUP ||
+      signal_number == SIGQUIT)
+    return 128 + signal_number;
+  return 128 + SIGINT;
+}
 
 void RunFromCommandLine() {
   // The default database exists before any argument is read, so that the loop
@@ -48,13 +58,23 @@ void RunFromCommandLine() {
     }
   });
 
-  if (settings.command == cmdNone && !settings.interactive) ShowUsageAndHalt(false, "Missing command");
-  double sample_percent = 100;
-  if (settings.sample && !ParseSamplePercent(*settings.sample, sample_percent)) {
-    std::cerr << "Invalid /SAMPLE= value '" << *settings.sample
-              << "': give a percentage of the rows greater than 0 and at most 100" << std::endl;
+  // The pass's own switches: a bad value ends the run before anything else,
+  // on standard error, so that standard output keeps its contract.
+  TRecompressOptions options;
+  std::string options_error;
+  if (!PassOptionsFrom(settings, options, options_error)) {
+    std::cerr << options_error << std::endl;
     Halt(1);
   }
+
+  double sample_percent = 100;
+  if (settings.sample && !ParseSamplePercent(*settings.sample, sample_percent)) {
+    std::cerr << "Invalid value for /SAMPLE=: '" << *settings.sample
+              << "' (a percentage of the rows, more than 0 and at most 100)" << std::endl;
+    Halt(1);
+  }
+
+  if (settings.command == cmdNone && !settings.interactive) ShowUsageAndHalt(false, "Missing command");
 
   // Console mode makes one attempt; interactive mode may try once more through
   // the client's login prompt.
@@ -79,9 +99,9 @@ void RunFromCommandLine() {
   if (field.empty() && !settings.interactive) ShowUsageAndHalt(false, "Missing fieldname");
 
   if (settings.command == cmdVerify && !table.empty() && !field.empty())
-    Halt(RunVerifyCommand(settings.interactive, table, field, key, TRecompressOptions()));
+    Halt(RunVerifyCommand(settings.interactive, table, field, key, options));
   if (settings.command == cmdEstimate && !table.empty() && !field.empty())
-    Halt(RunEstimateCommand(settings.interactive, table, field, key, TRecompressOptions(), sample_percent));
+    Halt(RunEstimateCommand(settings.interactive, table, field, key, options, sample_percent));
   if (settings.command != cmdNone && !table.empty() && !field.empty()) {
     int32_t processed = 0;
     int32_t skipped = 0;
@@ -89,13 +109,25 @@ void RunFromCommandLine() {
     // output keeps exactly the summary line.
     std::unique_ptr<TProgressLine> progress;
     if (IsTerminal(2)) progress = std::make_unique<TProgressLine>(std::cerr);
+    TRecompressReport report;
     const bool completed = RecompressTable(settings.interactive, settings.command, table, field, key,
                                            TRecompressProgressEvent(), processed, skipped,
-                                           progress.get());
+                                           progress.get(), options, &report);
     progress.reset();
-    if (!completed) Halt(1);
+    if (report.end == TPassEnd::Cancelled) {
+      std::cout << "Cancelled, " << processed << " records processed, " << skipped << " records skipped"
+                << std::endl;
+      std::cerr << PassNotes(report) << std::flush;
+      Halt(CancelExitCode(report.cancel_signal));
+    }
+    if (!completed) {
+      std::cerr << processed << " records processed, " << skipped << " records skipped before the error"
+                << std::endl;
+      Halt(1);
+    }
     std::cout << "Command completed successfully, " << processed << " records processed, "
               << skipped << " records skipped" << std::endl;
+    std::cerr << PassNotes(report) << std::flush;
     Halt(0);
   }
 

@@ -320,8 +320,8 @@ TEST_P(ReadOnlyCommands, ABadSampleIsRefusedOnStandardErrorBeforeConnecting) {
     const RunResult r = Run(*db_, {"/estimate", std::string("/SAMPLE=") + value});
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, std::string("Invalid /SAMPLE= value '") + value +
-                         "': give a percentage of the rows greater than 0 and at most 100\n");
+    EXPECT_EQ(r.err, std::string("Invalid value for /SAMPLE=: '") + value +
+                         "' (a percentage of the rows, more than 0 and at most 100)\n");
   }
 }
 
