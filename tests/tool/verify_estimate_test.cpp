@@ -136,6 +136,22 @@ TEST_P(ReadOnlyCommands, VerifyAnEmptyTable) {
   EXPECT_EQ(r.out, "Verified 0 records: 0 compressed, 0 plain, 0 damaged\n");
 }
 
+TEST_P(ReadOnlyCommands, TheProgressLineGoesToATerminalAndStandardOutputKeepsItsLines) {
+  if (!PseudoTerminalAvailable()) GTEST_SKIP() << "no pseudo-terminal";
+  for (int i = 0; i < 7; ++i) Insert(*db_, Key(i), ReportText(2000, i));
+  const std::vector<std::string> target = {"/GUI=0", "/TABLE=tqz_reports", "/FIELD=acReportData"};
+  const RunResult verify = RunTersify(target + ConnectionArgs(*db_) + std::vector<std::string>{"/verify"},
+                                      Terminal::Stderr);
+  EXPECT_EQ(verify.exit_code, 0);
+  EXPECT_EQ(verify.out, "Verified 7 records: 0 compressed, 7 plain, 0 damaged\n");
+  EXPECT_NE(verify.err.find("7 of 7 rows, "), std::string::npos) << verify.err;
+  const RunResult estimate = RunTersify(target + ConnectionArgs(*db_) + std::vector<std::string>{"/estimate"},
+                                        Terminal::Stderr);
+  EXPECT_EQ(estimate.exit_code, 0);
+  EXPECT_EQ(estimate.out.rfind("Estimate: 7 records, ", 0), 0u) << estimate.out;
+  EXPECT_NE(estimate.err.find("7 of 7 rows, "), std::string::npos) << estimate.err;
+}
+
 struct Damage {
   const char* title;
   std::string stored;
