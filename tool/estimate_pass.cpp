@@ -106,6 +106,8 @@ void EstimateTable(const std::string& Table, const std::string& Field, const std
     throw Exception("The sample must be more than 0 and at most 100 percent of the rows");
   ResetPassCancel();
   const double share = SamplePercent / 100;
+  // The time limit holds from the first statement on.
+  const TPassTimeLimit time_limit(PassConnection(), Options.timeout_seconds);
   const TPassTarget target = ResolvePassTarget(Table, Field, Key);
   providers::Provider& provider = target.connection->GetProvider();
   const int threads = TRewritePool::ThreadsFor(Options.threads);

@@ -13,14 +13,6 @@
 namespace tersify {
 namespace {
 
-TMSConnection& PassConnection() {
-  TvrDatabase* database = DefaultDatabase;
-  TMSConnection* connection = database ? database->ClientConnection() : nullptr;
-  if (connection == nullptr) throw Exception("The pass needs a connected default database");
-  if (!connection->Connected()) connection->Open();
-  return *connection;
-}
-
 // The columns of the table as a query describes them, without reading a row.
 std::vector<providers::ColumnInfo> TableColumns(providers::Provider& provider, const std::string& table) {
   auto cursor = provider.Execute("select * from " + table + " where 1 = 0", {});
@@ -46,6 +38,14 @@ bool CompressibleColumn(const providers::ColumnInfo& column) {
 
 }  // namespace
 
+TMSConnection& PassConnection() {
+  TvrDatabase* database = DefaultDatabase;
+  TMSConnection* connection = database ? database->ClientConnection() : nullptr;
+  if (connection == nullptr) throw Exception("The pass needs a connected default database");
+  if (!connection->Connected()) connection->Open();
+  return *connection;
+}
+
 TPassTarget ResolvePassTarget(const std::string& table, const std::string& field, const std::string& key) {
   // Names go into the SQL text as given: refuse anything that is no plain name
   // before a statement is built.
@@ -68,6 +68,22 @@ TPassTarget ResolvePassTarget(const std::string& table, const std::string& field
   const int server_major = provider_name == "sqlite" ? 0 : MajorVersion(provider.ServerVersion());
   TPassStatements statements(provider_name, server_major, table, field, pass_key.name);
   return TPassTarget{&connection, provider_name, column.name, std::move(pass_key), std::move(statements)};
+}
+
+TPassTimeLimit::TPassTimeLimit(TMSConnection& connection, int seconds) : connection_(connection) {
+  if (seconds < 0) return;
+  restore_ = connection_.CommandTimeout();
+  connection_.SetCommandTimeout(seconds);
+  changed_ = true;
+}
+
+TPassTimeLimit::~TPassTimeLimit() {
+  if (!changed_) return;
+  try {
+    connection_.SetCommandTimeout(restore_);
+  } catch (...) {
+    // A connection that cannot take its limit back is lost; it gets it when it reopens.
+  }
 }
 
 }  // namespace tersify

@@ -21,9 +21,29 @@ struct TPassTarget {
   TPassStatements statements;
 };
 
+// The default database's connection, opened when it is closed; raises when
+// there is no default database.
+TMSConnection& PassConnection();
+
 // Resolves Table.Field on the default database (Key empty: the table's primary
 // key). Raises with a clear message when a name is unsafe, the field is missing
 // or holds no blobs, or no usable key is found.
 TPassTarget ResolvePassTarget(const std::string& table, const std::string& field, const std::string& key);
+
+// For its lifetime every statement on the connection runs with a pass's time
+// limit (TRecompressOptions::timeout_seconds: 0 waits for ever, negative keeps
+// the connection's own); the connection's limit comes back afterwards.
+class TPassTimeLimit {
+ public:
+  TPassTimeLimit(TMSConnection& connection, int seconds);
+  ~TPassTimeLimit();
+  TPassTimeLimit(const TPassTimeLimit&) = delete;
+  TPassTimeLimit& operator=(const TPassTimeLimit&) = delete;
+
+ private:
+  TMSConnection& connection_;
+  bool changed_ = false;
+  int restore_ = 0;
+};
 
 }  // namespace tersify

@@ -90,6 +90,8 @@ void RunVerification(const std::string& table, const std::string& field, const s
                      const TRecompressOptions& options, TVerifyResult& result,
                      const std::function<void(const TDamagedValue&)>& on_damaged,
                      TRecompressObserver* observer) {
+  // The time limit holds from the first statement on.
+  const TPassTimeLimit time_limit(PassConnection(), options.timeout_seconds);
   const TPassTarget target = ResolvePassTarget(table, field, key);
   TMSConnection& connection = *target.connection;
   providers::Provider& provider = connection.GetProvider();

@@ -3,6 +3,7 @@
 // observer's calls), that threads and page sizes change nothing, rows whose key
 // is NULL, a cancel request, and the estimate's bytes against a real pass.
 
+#include <sqlite3.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -207,6 +208,36 @@ TEST_P(ReadOnlyPasses, VerifyRaisesWhatAPassRaises) {
   EXPECT_THROW(VerifyTable("tqz_reports; drop table x", "acReportData", "", TRecompressOptions(), result),
                std::exception);
   EXPECT_EQ(observer.ended, 1);
+}
+
+// Another connection holds the file locked: the run gives up after its time
+// limit and says so (SQLite: the file is locked, gave up after waiting 1 s;
+// through the test server: the server did not answer within 1 s).
+TEST_P(ReadOnlyPasses, TheTimeLimitHoldsForEveryStatement) {
+  FillMixed(10);
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(test_db_->FilePath().c_str(), &raw), SQLITE_OK);
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> locker(raw, sqlite3_close);
+  ASSERT_EQ(sqlite3_exec(raw, "begin exclusive", nullptr, nullptr, nullptr), SQLITE_OK);
+  TRecompressOptions options;
+  options.timeout_seconds = 1;
+  TVerifyResult verified;
+  try {
+    VerifyTable("tqz_reports", "acReportData", "", options, verified);
+    ADD_FAILURE() << "the verification read a locked table";
+  } catch (const std::exception& e) {
+    EXPECT_NE(std::string(e.what()).find(" 1 s"), std::string::npos) << e.what();
+  }
+  TEstimateResult estimated;
+  EXPECT_THROW(EstimateTable("tqz_reports", "acReportData", "", options, 100, estimated), std::exception);
+  sqlite3_exec(raw, "rollback", nullptr, nullptr, nullptr);
+  // The connection keeps its own limit afterwards (a client that gave up on
+  // the server has lost its connection and opens it again).
+  EXPECT_EQ(database_->ClientConnection()->CommandTimeout(), 0);
+  database_->SetConnected(false);
+  database_->SetConnected(true);
+  VerifyTable("tqz_reports", "acReportData", "", TRecompressOptions(), verified);
+  EXPECT_EQ(verified.records, 10);
 }
 
 TEST_P(ReadOnlyPasses, EstimateBuildsWhatARealCompressPassStores) {
