@@ -39,6 +39,9 @@ struct TBatchCounts {
 
 void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& skipped,
                    TRecompressReport& report) {
+  // Every statement of the pass runs within the time limit asked for; the
+  // connection gets its own back afterwards.
+  const TPassTimeLimit time_limit(PassConnection(), request.options.timeout_seconds);
   const TPassTarget target = ResolvePassTarget(request.table, request.field, request.key);
   TMSConnection& connection = *target.connection;
   ReturnLargeBlocksAtOnce();
@@ -84,9 +87,13 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
         if (row.error) std::rethrow_exception(row.error);
         if (!row.damage.empty()) {
           ++report.damaged_values;
-          Warn("Warning: the value of key " + KeyText(page[i].key) +
-               " carries an envelope header but cannot be read (" + row.damage +
-               "); it is taken as plain bytes");
+          const std::string line = "Warning: the value of key " + KeyText(page[i].key) +
+                                   " carries an envelope header but cannot be read (" + row.damage +
+                                   "); it is taken as plain bytes";
+          if (request.observer)
+            request.observer->PassWarning(line);
+          else
+            Warn(line);
         }
         bool written = false;
         if (row.rewrite) {

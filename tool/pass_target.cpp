@@ -36,6 +36,18 @@ bool CompressibleColumn(const providers::ColumnInfo& column) {
   return column.type == ftUnknown || TvrDataset::IsCompressibleFieldType(column.type);
 }
 
+// A column described without a row may take its type from its values (a
+// SQLite column without a declared type, seen through the TDS test server):
+// the rare path asks how one stored value is described.
+bool StoredAsBlob(providers::Provider& provider, const std::string& table, const std::string& field) {
+  auto cursor = provider.Execute("select top (1) " + field + " from " + table + " where " + field +
+                                     " is not null",
+                                 {});
+  const bool blob = !cursor->Columns().empty() && CompressibleColumn(cursor->Columns()[0]);
+  cursor.reset();
+  return blob;
+}
+
 }  // namespace
 
 TMSConnection& PassConnection() {
@@ -59,8 +71,9 @@ TPassTarget ResolvePassTarget(const std::string& table, const std::string& field
 
   const std::vector<providers::ColumnInfo> columns = TableColumns(provider, table);
   const providers::ColumnInfo& column = ColumnNamed(columns, field);
-  if (!CompressibleColumn(column))
+  if (!CompressibleColumn(column) && !StoredAsBlob(provider, table, field))
     throw Exception(Format("Field %s from table %s can't be compressed", field.c_str(), table.c_str()));
+  if (!key.empty()) ColumnNamed(columns, key);
   const std::vector<std::string> primary_key = connection.PrimaryKeyOf(table);
   TPassKey pass_key = ResolvePassKey(provider, primary_key, table, key, provider_name);
   ColumnNamed(columns, pass_key.name);

@@ -19,6 +19,12 @@ void TProgressLine::PassEnded() {
   ended_ = true;
 }
 
+void TProgressLine::PassWarning(const std::string& line) {
+  if (drawn_ && !ended_) out_ << "\r\x1b[K";
+  out_ << line << '\n' << std::flush;
+  if (drawn_ && !ended_) Draw(true);
+}
+
 void TProgressLine::PassStarted(int rows) {
   rows_total_ = rows;
   started_ = Clock::now();

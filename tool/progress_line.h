@@ -23,6 +23,9 @@ class TProgressLine : public TRecompressObserver {
   void RowHandled(int64_t plain_bytes, bool rewritten) override;
   // Draws the line a last time and ends it; nothing more is drawn afterwards.
   void PassEnded() override;
+  // Clears the line, writes the warning on a line of its own and draws the
+  // line again below it.
+  void PassWarning(const std::string& line) override;
 
   // The text of the line for the given state, without control characters.
   static std::string Format(int64_t rows_done, int64_t rows_total, int64_t bytes,

@@ -16,6 +16,8 @@ void ReportPassError(bool Interactive, const std::string& Message) {
   }
 }
 
+void TRecompressObserver::PassWarning(const std::string& line) { std::cerr << line << '\n' << std::flush; }
+
 bool RecompressTable(bool Interactive, int32_t Command, const std::string& Table,
                      const std::string& Field, const std::string& Key,
                      TRecompressProgressEvent OnProgress, int32_t& Processed, int32_t& Skipped,

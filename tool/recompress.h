@@ -29,6 +29,9 @@ class TRecompressObserver {
   virtual void RowHandled(int64_t plain_bytes, bool rewritten) = 0;
   // The pass is over, and an error, if any, is about to be reported.
   virtual void PassEnded() {}
+  // A line the pass has for standard error while it runs (a value it could
+  // not read); written there as it is unless an observer shows it otherwise.
+  virtual void PassWarning(const std::string& line);
 };
 
 // Values of this length or shorter are never rewritten, in either direction.

@@ -319,10 +319,15 @@ TEST_F(SqliteProviderTest, HashBytesGivesTheDigestOfTheStoredBytes) {
   // Through the CAST the statements carry for SQL Server.
   provider_.Execute("create table h (k integer primary key, f blob)", {});
   provider_.Execute("insert into h values (1, ?)", {Variant(TBytes{"abc"})});
+  provider_.Execute("insert into h values (2, 'abc')", {});
   EXPECT_EQ(Scalar("select count(*) from h where HASHBYTES('SHA2_256', CAST(f AS varbinary(max))) = ?",
                    {Variant(TBytes{abc_sha256})})
                 .AsInt64(),
-            1);
+            2);
+  // Text and blob give the same bytes, as a varbinary would.
+  EXPECT_EQ(Scalar("select count(*) from h where CAST(f AS varbinary(max)) = ?", {Variant(TBytes{"abc"})})
+                .AsInt64(),
+            2);
 }
 
 }  // namespace

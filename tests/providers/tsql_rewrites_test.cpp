@@ -162,13 +162,13 @@ INSTANTIATE_TEST_SUITE_P(
     CastAndTop, InlineRewrite,
     ::testing::Values(
         Inline{"update t set f = ? where k = ? and HASHBYTES('SHA2_256', CAST(f AS varbinary(max))) = ?",
-               "update t set f = ? where k = ? and HASHBYTES('SHA2_256', (f)) = ?"},
-        Inline{"select 1 where cast( [a b] as VarBinary ( MAX ) ) = ?", "select 1 where ([a b]) = ?"},
-        Inline{"select cast(cast(x as varbinary(max)) as varbinary(max))", "select ((x))"},
+               "update t set f = ? where k = ? and HASHBYTES('SHA2_256', cast(f as blob)) = ?"},
+        Inline{"select 1 where cast( [a b] as VarBinary ( MAX ) ) = ?", "select 1 where cast([a b] as blob) = ?"},
+        Inline{"select cast(cast(x as varbinary(max)) as varbinary(max))", "select cast(cast(x as blob) as blob)"},
         Inline{"select top (500) k, f from t where k > ? order by k",
                "select k, f from t where k > ? order by k limit 500"},
         Inline{"SELECT TOP 7 [k] from t order by [k] ", "select [k] from t order by [k] limit 7"},
-        Inline{"select top (3) cast(f as varbinary(max)) from t", "select (f) from t limit 3"}));
+        Inline{"select top (3) cast(f as varbinary(max)) from t", "select cast(f as blob) from t limit 3"}));
 
 TEST(TsqlRewrites, CastsToOtherTypesAndQuotedCastsStay) {
   for (const char* sql : {"select cast(x as varchar(max))", "select 'cast(x as varbinary(max))'",

@@ -98,6 +98,26 @@ TEST(ProgressLine, EndsItsLineOnceWhenThePassEnds) {
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
 }
 
+// A warning during the pass stands on a line of its own, and the progress
+// line is drawn again below it.
+TEST(ProgressLine, AWarningGetsALineOfItsOwn) {
+  std::ostringstream out;
+  {
+    TProgressLine line(out);
+    line.PassStarted(2);
+    line.RowHandled(500, true);
+    line.PassWarning("Warning: a value");
+    const std::string text = out.str();
+    const size_t warning = text.find("\r\x1b[KWarning: a value\n");
+    ASSERT_NE(warning, std::string::npos) << text;
+    EXPECT_EQ(Drawn(text.substr(warning + 20)).back().rfind("1 of 2 rows, ", 0), 0u) << text;
+    line.PassEnded();
+    // After the end a warning is a plain line.
+    line.PassWarning("Warning: later");
+    EXPECT_EQ(out.str().substr(out.str().size() - 15), "Warning: later\n");
+  }
+}
+
 TEST(ProgressLine, WritesNothingWhenThePassNeverStarted) {
   std::ostringstream out;
   {

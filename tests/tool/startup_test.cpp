@@ -6,6 +6,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -260,6 +262,31 @@ TEST_P(TersifyProgram, APassErrorStartsOnALineOfItsOwnBelowTheProgressLine) {
   EXPECT_NE(r.out.find("tenth row refused", error), std::string::npos) << r.out;
 }
 
+// The pass's own switches change how it runs, not what it prints; a bad value
+// ends the run on standard error before anything is touched.
+TEST_P(TersifyProgram, PassSwitchesKeepTheSummaryAndBadValuesEndOnStandardError) {
+  Fill();
+  const auto before = Stored();
+  const RunResult tuned = RunTersify(Args({"/GUI=0", "/c", "/THREADS=3", "/BATCH=5", "/TIMEOUT=0"}));
+  EXPECT_EQ(tuned.exit_code, 0);
+  EXPECT_EQ(tuned.out, SummaryLine(10, 2));
+  EXPECT_EQ(tuned.err, "");
+  const RunResult back = RunTersify(Args({"/GUI=0", "/d", "-threads=1"}));
+  EXPECT_EQ(back.out, SummaryLine(10, 2));
+  EXPECT_EQ(Stored(), before);
+
+  for (const char* bad : {"/THREADS=0", "/BATCH=-1", "/TIMEOUT=soon"}) {
+    SCOPED_TRACE(bad);
+    const RunResult r = RunTersify(Args({"/GUI=0", "/c", bad}));
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind(std::string("Invalid value for ") + std::string(bad).substr(0, std::string(bad).find('=') + 1), 0),
+              0u)
+        << r.err;
+  }
+  EXPECT_EQ(Stored(), before);
+}
+
 INSTANTIATE_TEST_SUITE_P(Providers, TersifyProgram, ::testing::ValuesIn(AvailableProviders()), ProviderName());
 
 // ---- The start-up sequence in this process ---------------------------------
@@ -475,6 +502,14 @@ std::string Scalar(const std::string& file, const std::string& sql) {
   auto values = AllValues(file, "select (" + sql + "), null");
   return values.empty() ? std::string() : values.begin()->first;
 }
+
+TEST(CancelExitCode, IsTheSignalAbove128AndAnInterruptOtherwise) {
+  EXPECT_EQ(CancelExitCode(SIGINT), 130);
+  EXPECT_EQ(CancelExitCode(SIGTERM), 143);
+  EXPECT_EQ(CancelExitCode(0), 130);
+  EXPECT_EQ(CancelExitCode(1000), 130);
+}
+
 
 TEST(DemoDatabase, HoldsTheCatalogueAndThreeHundredReports) {
   TempDir dir;

@@ -490,11 +490,12 @@ bool RewriteVarbinaryCasts(std::string& text) {
       i = open + 1;
       continue;
     }
-    // The expression keeps its parentheses, so that it binds as it did inside CAST.
+    // SQLite's CAST to BLOB gives the bytes of text and blobs alike, as SQL
+    // Server's CAST to varbinary(max) does.
     size_t expression_start = 0;
     while (IsBlank(inner[expression_start])) ++expression_start;
     const std::string replacement =
-        "(" + std::string(inner.substr(expression_start, expression_end - expression_start)) + ")";
+        "cast(" + std::string(inner.substr(expression_start, expression_end - expression_start)) + " as blob)";
     text.replace(i, close + 1 - i, replacement);
     changed = true;
     i += 1;  // casts inside the expression are rewritten too

@@ -35,8 +35,8 @@
 //
 // Two rewrites inside any other statement, so that statements written for SQL
 // Server run unchanged:
-//   CAST(x AS varbinary(max))       -> (x)        SQLite compares and hashes the
-//                                                  stored bytes as they are
+//   CAST(x AS varbinary(max))       -> cast(x as blob)   the bytes of text and
+//                                                  blobs alike, as on SQL Server
 //   select top (n) ... / top n ...  -> select ... limit n   for an integer literal n
 //
 // The SQL functions these rely on (tersify_spid, tersify_trancount, parsename) and
@@ -73,7 +73,7 @@ struct TsqlRewrite {
 TsqlRewrite RewriteTsql(std::string_view statement,
                         const std::function<bool(const std::string&)>& has_function);
 
-// Rewrites every CAST(x AS varbinary(max)) in text (outside quotes) to (x);
+// Rewrites every CAST(x AS varbinary(max)) in text (outside quotes) to cast(x as blob);
 // true when one was found.
 bool RewriteVarbinaryCasts(std::string& text);
 // "select top (n) rest" or "select top n rest" (n an integer literal) to
