@@ -35,9 +35,16 @@ int RunVerifyCommand(bool Interactive, const std::string& Table, const std::stri
   TVerifyResult result;
   std::unique_ptr<TProgressLine> progress = ProgressOnTerminal();
   try {
+    // On one terminal a damaged value's line takes the progress line's place;
+    // the progress line is drawn again below it.
+    const bool share_terminal = progress && IsTerminal(1);
     VerifyTable(
         Table, Field, Key, Options, result,
-        [](const TDamagedValue& value) { std::cout << DamagedLine(value) << std::endl; }, progress.get());
+        [share_terminal](const TDamagedValue& value) {
+          if (share_terminal) std::cerr << "\r\x1b[K" << std::flush;
+          std::cout << DamagedLine(value) << std::endl;
+        },
+        progress.get());
   } catch (const std::exception& e) {
     ReportPassError(Interactive, e.what());
     return 1;

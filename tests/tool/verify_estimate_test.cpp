@@ -150,6 +150,16 @@ TEST_P(ReadOnlyCommands, TheProgressLineGoesToATerminalAndStandardOutputKeepsIts
   EXPECT_EQ(estimate.exit_code, 0);
   EXPECT_EQ(estimate.out.rfind("Estimate: 7 records, ", 0), 0u) << estimate.out;
   EXPECT_NE(estimate.err.find("7 of 7 rows, "), std::string::npos) << estimate.err;
+
+  // Both on one terminal: a damaged value's line starts a line of its own.
+  Insert(*db_, Key(7), Envelope('P', 5000, "payload"));
+  const RunResult both = RunTersify(target + ConnectionArgs(*db_) + std::vector<std::string>{"/verify"},
+                                    Terminal::Both);
+  EXPECT_EQ(both.exit_code, 1);
+  const size_t damaged = both.out.find("Damaged value, key R107: ");
+  ASSERT_NE(damaged, std::string::npos) << both.out;
+  const std::string before = both.out.substr(0, damaged);
+  EXPECT_TRUE(before.empty() || before.back() == '\n' || before.ends_with("\r\x1b[K")) << both.out;
 }
 
 struct Damage {
