@@ -14,6 +14,7 @@
 #include "framework/rtl/exception.h"
 #include "tool/cancel_signals.h"
 #include "tool/command_line.h"
+#include "tool/console_checks.h"
 #include "tool/pass_options.h"
 #include "tool/progress_line.h"
 #include "tool/recompress.h"
@@ -90,6 +91,13 @@ void RunFromCommandLine() {
     Halt(1);
   }
 
+  double sample_percent = 100;
+  if (settings.sample && !ParseSamplePercent(*settings.sample, sample_percent)) {
+    std::cerr << "Invalid value for /SAMPLE=: '" << *settings.sample
+              << "' (a percentage of the rows, more than 0 and at most 100)" << std::endl;
+    Halt(1);
+  }
+
   if (settings.command == cmdNone && !settings.interactive) ShowUsageAndHalt(false, "Missing command");
 
   // Console mode makes one attempt; interactive mode may try once more through
@@ -118,6 +126,10 @@ void RunFromCommandLine() {
   if (table.empty() && !settings.interactive) ShowUsageAndHalt(false, "Missing tablename");
   if (field.empty() && !settings.interactive) ShowUsageAndHalt(false, "Missing fieldname");
 
+  if (settings.command == cmdVerify && !table.empty() && !field.empty())
+    Halt(RunVerifyCommand(settings.interactive, table, field, key, options));
+  if (settings.command == cmdEstimate && !table.empty() && !field.empty())
+    Halt(RunEstimateCommand(settings.interactive, table, field, key, options, sample_percent));
   if (settings.command != cmdNone && !table.empty() && !field.empty()) {
     int32_t processed = 0;
     int32_t skipped = 0;

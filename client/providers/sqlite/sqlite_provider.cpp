@@ -17,6 +17,8 @@ namespace tersify::providers {
 namespace {
 
 constexpr int kFirstSpid = 51;  // SQL Server's first user session id
+// How long connecting waits for another process's lock when no login timeout is set.
+constexpr int kOpenWaitSeconds = 10;
 
 std::atomic<int> next_spid{kFirstSpid};
 
@@ -73,8 +75,8 @@ void SqliteProvider::Open(const ConnectionSettings& settings) {
   }
   sqlite3_extended_result_codes(db.get(), 1);
   // Connecting waits for another process's lock no longer than the login timeout.
-  const int open_wait_seconds = settings.login_timeout_seconds > 0 ? settings.login_timeout_seconds
-                                                                    : kBusyTimeoutMs / 1000;
+  const int open_wait_seconds =
+      settings.login_timeout_seconds > 0 ? settings.login_timeout_seconds : kOpenWaitSeconds;
   sqlite3_busy_timeout(db.get(), open_wait_seconds * 1000);
   // SQLite reads the file lazily: a file that is no database fails here, not later.
   const int check = sqlite3_exec(db.get(), "select count(*) from sqlite_master", nullptr,
