@@ -189,8 +189,11 @@ std::unique_ptr<Cursor> SqliteProvider::Execute(const std::string& sql,
     const size_t needed = static_cast<size_t>(sqlite3_bind_parameter_count(stmt.get()));
     if (param_index + needed > params.size() || (last && param_index + needed != params.size()))
       ParameterCountMismatch(param_index + needed, params.size());
+    // A statement without rows runs to its end here, while params live: long
+    // values are then bound without a copy of their own.
+    const bool borrow = sqlite3_column_count(stmt.get()) == 0;
     for (size_t i = 0; i < needed; ++i)
-      BindVariant(stmt.get(), static_cast<int>(i + 1), params[param_index++]);
+      BindVariant(stmt.get(), static_cast<int>(i + 1), params[param_index++], borrow);
 
     const int step = sqlite3_step(stmt.get());
     if (step != SQLITE_ROW && step != SQLITE_DONE) RaiseSqliteError(db, step);

@@ -63,8 +63,9 @@ std::string FormatSqliteDateTime(TDateTime value) {
   return buf;
 }
 
-void BindVariant(sqlite3_stmt* stmt, int index, const Variant& value) {
+void BindVariant(sqlite3_stmt* stmt, int index, const Variant& value, bool borrow) {
   int rc = SQLITE_OK;
+  const sqlite3_destructor_type keep = borrow ? SQLITE_STATIC : SQLITE_TRANSIENT;
   switch (value.Type()) {
     case TVarType::Null: rc = sqlite3_bind_null(stmt, index); break;
     case TVarType::Boolean: rc = sqlite3_bind_int64(stmt, index, value.AsBoolean() ? 1 : 0); break;
@@ -77,15 +78,14 @@ void BindVariant(sqlite3_stmt* stmt, int index, const Variant& value) {
       break;
     }
     case TVarType::String: {
-      // Copied: the statement may outlive the caller's parameters while its rows are read.
+      // Copied unless borrowed: a statement with rows may outlive the caller's parameters.
       const std::string& text = value.RawString();
-      rc = sqlite3_bind_text64(stmt, index, text.data(), text.size(), SQLITE_TRANSIENT,
-                               SQLITE_UTF8);
+      rc = sqlite3_bind_text64(stmt, index, text.data(), text.size(), keep, SQLITE_UTF8);
       break;
     }
     case TVarType::Bytes: {
       const std::string& bytes = value.RawString();
-      rc = sqlite3_bind_blob64(stmt, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+      rc = sqlite3_bind_blob64(stmt, index, bytes.data(), bytes.size(), keep);
       break;
     }
   }

@@ -15,7 +15,9 @@ namespace tersify::providers {
 std::string FormatSqliteDateTime(TDateTime value);
 
 // Binds one parameter (1-based index); raises EMSError when SQLite refuses it.
-void BindVariant(sqlite3_stmt* stmt, int index, const Variant& value);
+// Text and bytes are copied, unless `borrow`: then value must outlive every
+// step of the statement (one that returns no rows, run to its end at once).
+void BindVariant(sqlite3_stmt* stmt, int index, const Variant& value, bool borrow = false);
 
 // The column of the current row as the field type wants it: blob types give
 // TBytes, text types strings, date and time types TDateTime (text that is no
