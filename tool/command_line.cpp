@@ -6,6 +6,7 @@
 #include "framework/rtl/platform.h"
 #include "framework/rtl/strings.h"
 #include "tool/console_ui.h"
+#include "tool/pass_options.h"
 #include "tool/user_interface.h"
 
 namespace tersify {
@@ -80,7 +81,55 @@ void ReadArguments(const std::vector<std::string>& Args, ToolSettings& Settings,
       Settings.key = value;
     else if (CheckParamValue(value, "GUI="))
       Settings.interactive = value == "1";
+    else if (CheckParamValue(value, "THREADS="))
+      Settings.threads = value;
+    else if (CheckParamValue(value, "BATCH="))
+      Settings.batch = value;
+    else if (CheckParamValue(value, "TIMEOUT="))
+      Settings.timeout = value;
   }
+}
+
+namespace {
+
+// A whole decimal number of at least `least`; false for anything else.
+bool ReadCount(const std::string& text, int least, int& out) {
+  if (text.empty() || text.size() > 9) return false;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value < least) return false;
+  out = value;
+  return true;
+}
+
+}  // namespace
+
+bool PassOptionsFrom(const ToolSettings& Settings, TRecompressOptions& Options, std::string& Error) {
+  struct Switch {
+    const std::optional<std::string>& text;
+    const char* name;
+    int least;
+    int& target;
+    const char* wanted;
+  };
+  Options.timeout_seconds = kDefaultTimeoutSeconds;
+  const Switch switches[] = {
+      {Settings.threads, "/THREADS=", 1, Options.threads, "a whole number of threads, 1 or more"},
+      {Settings.batch, "/BATCH=", 1, Options.batch_rows, "a whole number of rows, 1 or more"},
+      {Settings.timeout, "/TIMEOUT=", 0, Options.timeout_seconds,
+       "a whole number of seconds, 0 to wait for ever"},
+  };
+  for (const Switch& s : switches) {
+    if (!s.text) continue;
+    if (!ReadCount(*s.text, s.least, s.target)) {
+      Error = std::string("Invalid value for ") + s.name + ": '" + *s.text + "' (" + s.wanted + ")";
+      return false;
+    }
+  }
+  return true;
 }
 
 void SetProcessArguments(int argc, const char* const* argv) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,20 @@ struct ToolSettings {
   std::string password;
   std::string server;
   std::string database;
+  // /THREADS=, /BATCH=, /TIMEOUT= as given (the last of each kind), read by PassOptionsFrom.
+  std::optional<std::string> threads;
+  std::optional<std::string> batch;
+  std::optional<std::string> timeout;
 };
+
+struct TRecompressOptions;
+// Fills options from the /THREADS=, /BATCH= and /TIMEOUT= values of settings
+// (a timeout not given is 30 seconds). False, with error set, for a value
+// that is no whole number, is negative, or is 0 for /THREADS= or /BATCH=.
+bool PassOptionsFrom(const ToolSettings& Settings, TRecompressOptions& Options, std::string& Error);
+
+// Seconds a statement of a console pass may run unless /TIMEOUT= says otherwise.
+inline constexpr int kDefaultTimeoutSeconds = 30;
 
 enum class ConnectionValue { Username, Password, Server, DatabaseName };
 // Receives /U=, /P=, /IP= and /DB= values in the order they are found (later
@@ -49,7 +63,8 @@ bool CheckParamValue(std::string& Arg, const std::string& Name);
 
 // Reads the arguments (the process's words after the program name) in order
 // into settings; the first test that matches an argument decides, an argument
-// that matches none is ignored. Settings keep their values where no argument
+// that matches none is ignored. After the twelve tests of the usage text come
+// THREADS=, BATCH= and TIMEOUT=, with the same prefix matcher. Settings keep their values where no argument
 // sets them. sink may be empty.
 void ReadArguments(const std::vector<std::string>& Args, ToolSettings& Settings,
                    const ConnectionValueSink& Sink = {});

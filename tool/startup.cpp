@@ -1,5 +1,6 @@
 #include "tool/startup.h"
 
+#include <csignal>
 #include <cstdint>
 #include <iostream>
 #include <memory>
@@ -9,6 +10,7 @@
 #include "db/registries.h"
 #include "framework/rtl/application.h"
 #include "tool/command_line.h"
+#include "tool/pass_options.h"
 #include "tool/progress_line.h"
 #include "tool/recompress.h"
 #include "tool/user_interface.h"
@@ -28,6 +30,14 @@ void Connect(TvrDatabase& database) {
 
 }  // namespace
 
+int CancelExitCode(int signal_number) {
+  // A request that came from no signal ends like an interrupt.
+  if (signal_number == SIGINT || signal_number == SIGTERM || signal_number == SIGHUP ||
+      signal_number == SIGQUIT)
+    return 128 + signal_number;
+  return 128 + SIGINT;
+}
+
 void RunFromCommandLine() {
   // The default database exists before any argument is read, so that the loop
   // can write the connection values into it and every dataset made later
@@ -46,6 +56,15 @@ void RunFromCommandLine() {
       case ConnectionValue::DatabaseName: database->SetDatabaseName(value); break;
     }
   });
+
+  // The pass's own switches: a bad value ends the run before anything else,
+  // on standard error, so that standard output keeps its contract.
+  TRecompressOptions options;
+  std::string options_error;
+  if (!PassOptionsFrom(settings, options, options_error)) {
+    std::cerr << options_error << std::endl;
+    Halt(1);
+  }
 
   if (settings.command == cmdNone && !settings.interactive) ShowUsageAndHalt(false, "Missing command");
 
@@ -78,13 +97,25 @@ void RunFromCommandLine() {
     // output keeps exactly the summary line.
     std::unique_ptr<TProgressLine> progress;
     if (IsTerminal(2)) progress = std::make_unique<TProgressLine>(std::cerr);
+    TRecompressReport report;
     const bool completed = RecompressTable(settings.interactive, settings.command, table, field, key,
                                            TRecompressProgressEvent(), processed, skipped,
-                                           progress.get());
+                                           progress.get(), options, &report);
     progress.reset();
-    if (!completed) Halt(1);
+    if (report.end == TPassEnd::Cancelled) {
+      std::cout << "Cancelled, " << processed << " records processed, " << skipped << " records skipped"
+                << std::endl;
+      std::cerr << PassNotes(report) << std::flush;
+      Halt(CancelExitCode(report.cancel_signal));
+    }
+    if (!completed) {
+      std::cerr << processed << " records processed, " << skipped << " records skipped before the error"
+                << std::endl;
+      Halt(1);
+    }
     std::cout << "Command completed successfully, " << processed << " records processed, "
               << skipped << " records skipped" << std::endl;
+    std::cerr << PassNotes(report) << std::flush;
     Halt(0);
   }
 

@@ -7,7 +7,13 @@
 namespace tersify {
 
 // Returns only when the main window has been built; every other path ends the
-// process (exit code 0 after a pass that completed, 1 otherwise).
+// process: exit code 0 after a pass that completed, CancelExitCode after a
+// cancelled pass ("Cancelled, N records processed, M records skipped" on
+// standard output), 1 otherwise.
 void RunFromCommandLine();
+
+// 128 + the signal that cancelled a pass (130 for SIGINT, 143 for SIGTERM);
+// 130 for a request that came from no signal.
+int CancelExitCode(int signal_number);
 
 }  // namespace tersify

@@ -1,4 +1,5 @@
 #include "tool/command_line.h"
+#include "tool/pass_options.h"
 
 #include <gtest/gtest.h>
 
@@ -90,7 +91,7 @@ void PrintTo(const LoopCase& c, std::ostream* os) { *os << c.title; }
 ToolSettings Settings(int32_t command, bool interactive, std::string table = "",
                       std::string field = "", std::string key = "", std::string user = "",
                       std::string password = "", std::string server = "", std::string database = "") {
-  return ToolSettings{command, interactive, table, field, key, user, password, server, database};
+  return ToolSettings{command, interactive, table, field, key, user, password, server, database, {}, {}, {}};
 }
 
 class ArgumentLoop : public ::testing::TestWithParam<LoopCase> {};
@@ -139,6 +140,57 @@ INSTANTIATE_TEST_SUITE_P(
                  Settings(cmdNone, true, "t", "f")},
         // "C" is tested before the prefixes: "/c" is never read as a value.
         LoopCase{"SwitchBeforePrefixes", {"/D", "/DB=x"}, Settings(cmdDecompress, true, "", "", "", "", "", "", "x")}),
+    [](const auto& info) { return std::string(info.param.title); });
+
+// ---- The pass's own switches ----------------------------------------------
+
+struct PassSwitchCase {
+  const char* title;
+  std::vector<std::string> args;
+  bool valid;
+  int threads, batch, timeout;  // when valid
+  const char* error;            // the start of the error otherwise
+};
+
+void PrintTo(const PassSwitchCase& c, std::ostream* os) { *os << c.title; }
+
+class PassSwitches : public ::testing::TestWithParam<PassSwitchCase> {};
+
+TEST_P(PassSwitches, AreReadAfterTheTwelveTestsAndChecked) {
+  const PassSwitchCase& c = GetParam();
+  ToolSettings settings;
+  ReadArguments(c.args, settings);
+  TRecompressOptions options;
+  std::string error;
+  ASSERT_EQ(PassOptionsFrom(settings, options, error), c.valid) << error;
+  if (c.valid) {
+    EXPECT_EQ(options.threads, c.threads);
+    EXPECT_EQ(options.batch_rows, c.batch);
+    EXPECT_EQ(options.timeout_seconds, c.timeout);
+    EXPECT_EQ(error, "");
+  } else {
+    EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+  }
+  // The usual settings are untouched by the new switches.
+  EXPECT_EQ(settings.table, "");
+  EXPECT_EQ(settings.key, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PassSwitches,
+    ::testing::Values(
+        PassSwitchCase{"Defaults", {"/c"}, true, 0, 1, kDefaultTimeoutSeconds, ""},
+        PassSwitchCase{"AllThree", {"/THREADS=4", "-batch=500", "timeout=0"}, true, 4, 500, 0, ""},
+        PassSwitchCase{"LastWins", {"/THREADS=x", "/threads=2"}, true, 2, 1, kDefaultTimeoutSeconds, ""},
+        PassSwitchCase{"ThreadsZero", {"/THREADS=0"}, false, 0, 0, 0, "Invalid value for /THREADS=: '0'"},
+        PassSwitchCase{"ThreadsEmpty", {"/THREADS="}, false, 0, 0, 0, "Invalid value for /THREADS=: ''"},
+        PassSwitchCase{"BatchNegative", {"/BATCH=-5"}, false, 0, 0, 0, "Invalid value for /BATCH=: '-5'"},
+        PassSwitchCase{"BatchZero", {"/BATCH=0"}, false, 0, 0, 0, "Invalid value for /BATCH=: '0'"},
+        PassSwitchCase{"TimeoutWord", {"/TIMEOUT=soon"}, false, 0, 0, 0, "Invalid value for /TIMEOUT=: 'soon'"},
+        PassSwitchCase{"TimeoutFraction", {"/TIMEOUT=1.5"}, false, 0, 0, 0, "Invalid value for /TIMEOUT=: '1.5'"},
+        PassSwitchCase{"TimeoutHuge", {"/TIMEOUT=99999999999"}, false, 0, 0, 0, "Invalid value for /TIMEOUT="},
+        // "/T..." names nothing of the twelve: only the whole prefix matches.
+        PassSwitchCase{"PrefixOnly", {"/THREAD=3", "/BATCHES=3"}, true, 0, 1, kDefaultTimeoutSeconds, ""}),
     [](const auto& info) { return std::string(info.param.title); });
 
 TEST(ArgumentLoop, SinkReceivesConnectionValuesInOrder) {

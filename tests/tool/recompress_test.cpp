@@ -8,7 +8,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <algorithm>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -21,6 +23,7 @@
 #include "db/database.h"
 #include "db/registries.h"
 #include "tests/db/layer_fixture.h"
+#include "tool/pass_cancel.h"
 #include "tool/user_interface.h"
 
 namespace tersify::testing {
@@ -184,6 +187,18 @@ class RecompressTest : public ::testing::TestWithParam<std::string> {
     CaptureStdout capture;
     r.ok = RecompressTable(interactive, command, table, field, key, progress, r.processed, r.skipped,
                            observer);
+    r.out = capture.Text();
+    return r;
+  }
+
+  // A pass with options; the report lands in report.
+  PassResult PassWith(const TRecompressOptions& options, TRecompressReport& report, int32_t command,
+                      const std::string& table = "tqz_reports", const std::string& field = "acReportData",
+                      const std::string& key = "acReport", TRecompressProgressEvent progress = {}) {
+    PassResult r;
+    CaptureStdout capture;
+    r.ok = RecompressTable(false, command, table, field, key, progress, r.processed, r.skipped, nullptr,
+                           options, &report);
     r.out = capture.Text();
     return r;
   }
@@ -385,7 +400,7 @@ TEST_P(RecompressTest, NamesInOtherCaseOrInBracketsReachTheSameRows) {
   const PassResult upper = Pass(1, "TQZ_Reports", "ACREPORTDATA", "ACREPORT");
   ASSERT_TRUE(upper.ok) << upper.out;
   EXPECT_EQ(upper.processed, 3);
-  const PassResult bracketed = Pass(2, "[tqz_reports]", "acReportData", "[acReport]");
+  const PassResult bracketed = Pass(2, "[tqz_reports]", "[acReportData]", "[acReport]");
   ASSERT_TRUE(bracketed.ok) << bracketed.out;
   EXPECT_EQ(bracketed.processed, 3);
   for (int i = 1; i <= 3; ++i) EXPECT_EQ(Stored(Key(i)), values[static_cast<size_t>(i - 1)]) << Key(i);
@@ -711,6 +726,324 @@ TEST_P(RecompressTest, PassWithoutProgressOrObserverCountsAlike) {
   EXPECT_EQ(r.processed, 9);
   EXPECT_EQ(r.skipped, 3);
   EXPECT_EQ(r.out, "");
+}
+
+// ---- The engine: threads, pages, batches, guards, keys --------------------
+
+// Values of every kind the pass meets, for the key order R01..Rnn.
+std::vector<std::string> MixedValues(int rows) {
+  std::vector<std::string> values;
+  for (int i = 1; i <= rows; ++i) {
+    switch (i % 6) {
+      case 0: values.push_back(ReportText(Key(i), 150 + 37 * static_cast<size_t>(i))); break;
+      case 1: values.push_back(Incompressible(200 + static_cast<size_t>(i), static_cast<unsigned>(i))); break;
+      case 2: values.push_back(ReportText(Key(i), 60)); break;
+      case 3: values.push_back(MakeEnvelope(ReportText(Key(i), 3000))); break;
+      case 4: values.push_back(AllBytes(1000 + static_cast<size_t>(i))); break;
+      default: values.push_back(ReportText(Key(i), 20000)); break;
+    }
+  }
+  return values;
+}
+
+std::map<std::string, std::string> StoredRows(const TestDatabase& db) {
+  std::map<std::string, std::string> rows;
+  for (int i = 1; i <= 99; ++i) {
+    const std::string count =
+        RawValue(db, "select count(*) from tqz_reports where acReport = '" + Key(i) + "'");
+    if (count == RawValue(db, "select 0")) continue;
+    rows[Key(i)] = RawValue(db, "select acReportData from tqz_reports where acReport = '" + Key(i) + "'");
+  }
+  return rows;
+}
+
+// The stored bytes do not depend on the number of threads, nor on a budget
+// that holds back the workers.
+TEST_P(RecompressTest, FourThreadsStoreTheSameBytesAsOne) {
+  const std::vector<std::string> values = MixedValues(30);
+  for (size_t i = 0; i < values.size(); ++i) Insert(Key(static_cast<int>(i + 1)), values[i]);
+  Connect();
+  const auto original = StoredRows(Db());
+  std::map<std::string, std::string> compressed_once;
+  struct Run {
+    int threads;
+    int64_t budget;
+  };
+  for (const Run run : {Run{1, kDefaultPassBudgetBytes}, Run{4, kDefaultPassBudgetBytes}, Run{4, 5000}}) {
+    SCOPED_TRACE("threads " + std::to_string(run.threads) + ", budget " + std::to_string(run.budget));
+    Db().ExecDirect("delete from tqz_reports");
+    for (size_t i = 0; i < values.size(); ++i) Insert(Key(static_cast<int>(i + 1)), values[i]);
+    TRecompressOptions options;
+    options.threads = run.threads;
+    options.budget_bytes = run.budget;
+    TRecompressReport report;
+    const PassResult compress = PassWith(options, report, 1);
+    ASSERT_TRUE(compress.ok) << compress.out;
+    EXPECT_EQ(compress.processed, 20);  // all but the short values and the envelopes
+    EXPECT_EQ(compress.skipped, 10);
+    const auto compressed = StoredRows(Db());
+    if (compressed_once.empty()) compressed_once = compressed;
+    EXPECT_EQ(compressed, compressed_once);
+    const PassResult decompress = PassWith(options, report, 2);
+    ASSERT_TRUE(decompress.ok) << decompress.out;
+    for (auto& [key, stored] : StoredRows(Db())) {
+      const std::string& before = original.at(key);
+      // Envelopes written elsewhere come back plain; everything else as it was.
+      const Decoded d = DecodeEnvelope(before);
+      EXPECT_EQ(stored, d.envelope ? d.plain : before) << key;
+    }
+  }
+}
+
+// Pages are keyed on the last key read: every row once, in key order, also when
+// a page holds one value because the budget is smaller than any value.
+TEST_P(RecompressTest, PagesVisitEveryRowOnceInKeyOrder) {
+  const int rows = 260;  // more than the first pages hold
+  std::vector<std::string> keys;
+  for (int i = rows; i >= 1; --i) {
+    char key[16];
+    std::snprintf(key, sizeof key, "K%04d", i);
+    keys.push_back(key);
+    Db().ExecDirect(std::string("insert into tqz_reports (acReport, acReportData) values ('") + key + "', " +
+                    HexLiteral(ReportText(key, 120 + static_cast<size_t>(i % 7))) + ")");
+  }
+  std::sort(keys.begin(), keys.end());
+  Connect();
+  for (const int64_t budget : {kDefaultPassBudgetBytes, int64_t{1}}) {
+    SCOPED_TRACE("budget " + std::to_string(budget));
+    std::vector<std::string> written;
+    TRecompressOptions options;
+    options.budget_bytes = budget;
+    options.before_write = [&](const Variant& key) { written.push_back(key.AsString()); };
+    TRecompressReport report;
+    const PassResult r = PassWith(options, report, budget == 1 ? 2 : 1);
+    ASSERT_TRUE(r.ok) << r.out;
+    EXPECT_EQ(r.processed, rows);
+    EXPECT_EQ(written, keys);
+  }
+}
+
+// A row changed or deleted by another session between read and write is left
+// as it is, counted as skipped and told about; the pass goes on.
+TEST_P(RecompressTest, RowsChangedOrDeletedDuringThePassAreSkipped) {
+  for (int i = 1; i <= 6; ++i) Insert(Key(i), ReportText(Key(i), 500));
+  Connect();
+  const std::string other = ReportText("changed elsewhere", 700);
+  TRecompressOptions options;
+  options.before_write = [&](const Variant& key) {
+    if (key.AsString() == "R02")
+      Db().ExecDirect("update tqz_reports set acReportData = " + HexLiteral(other) + " where acReport = 'R02'");
+    if (key.AsString() == "R05") Db().ExecDirect("delete from tqz_reports where acReport = 'R05'");
+  };
+  TRecompressReport report;
+  const PassResult r = PassWith(options, report, 1);
+  ASSERT_TRUE(r.ok) << r.out;
+  EXPECT_EQ(r.processed, 4);
+  EXPECT_EQ(r.skipped, 2);
+  EXPECT_EQ(report.changed_rows, 1);
+  EXPECT_EQ(report.deleted_rows, 1);
+  EXPECT_EQ(Stored("R02"), other);
+  EXPECT_EQ(RawValue(Db(), "select count(*) from tqz_reports where acReport = 'R05'"), RawValue(Db(), "select 0"));
+  for (const char* key : {"R01", "R03", "R04", "R06"}) EXPECT_TRUE(DecodeEnvelope(Stored(key)).envelope) << key;
+  const std::string notes = PassNotes(report);
+  EXPECT_NE(notes.find("1 rows were changed by another session during the pass and left as they are; run the "
+                       "pass again to include them\n"),
+            std::string::npos)
+      << notes;
+  EXPECT_NE(notes.find("1 rows were deleted by another session"), std::string::npos) << notes;
+}
+
+// SQLite lets a primary key hold NULLs: no statement can single those rows out,
+// so they are counted as skipped and never written.
+TEST_P(RecompressTest, RowsWithANullPrimaryKeyAreSkipped) {
+  Insert("R01", ReportText("R01", 400));
+  const std::string orphan = ReportText("orphan", 400);
+  Db().ExecDirect("insert into tqz_reports (acReport, acReportData) values (null, " + HexLiteral(orphan) + ")");
+  Db().ExecDirect("insert into tqz_reports (acReport, acReportData) values (null, " + HexLiteral(orphan) + ")");
+  Connect();
+  int calls = 0;
+  auto count = [&calls](TField*) { ++calls; };
+  TRecompressReport report;
+  const PassResult r = PassWith(TRecompressOptions(), report, 1, "tqz_reports", "acReportData", "acReport",
+                                TRecompressProgressEvent::Of(count));
+  ASSERT_TRUE(r.ok) << r.out;
+  EXPECT_EQ(r.processed, 1);
+  EXPECT_EQ(r.skipped, 2);
+  EXPECT_EQ(calls, 3);
+  EXPECT_EQ(report.null_key_rows, 2);
+  EXPECT_NE(PassNotes(report).find("2 rows have a NULL key"), std::string::npos);
+  EXPECT_EQ(RawValue(Db(), "select count(*) from tqz_reports where acReportData = " + HexLiteral(orphan)),
+            RawValue(Db(), "select 2"));
+}
+
+// Keys are bound as they are stored: 'A' and 'A ' are two rows to SQLite.
+TEST_P(RecompressTest, KeysThatDifferByTrailingBlanksAreBothRewritten) {
+  Insert("A", ReportText("first", 400));
+  Insert("A ", ReportText("second", 500));
+  Connect();
+  const PassResult r = Pass(1);
+  ASSERT_TRUE(r.ok) << r.out;
+  EXPECT_EQ(r.processed, 2);
+  EXPECT_EQ(DecodeEnvelope(Stored("A")).plain, ReportText("first", 400));
+  EXPECT_EQ(DecodeEnvelope(Stored("A ")).plain, ReportText("second", 500));
+}
+
+// Names that need brackets reach their table and columns.
+TEST_P(RecompressTest, NamesThatNeedBracketsWork) {
+  Db().ExecDirect("create table [my reports] ([report key] varchar(20) primary key, [order] blob)");
+  const std::string value = ReportText("spaced", 900);
+  Db().ExecDirect("insert into [my reports] values ('x', " + HexLiteral(value) + ")");
+  Connect();
+  const PassResult r = Pass(1, "[my reports]", "[order]", "[report key]");
+  ASSERT_TRUE(r.ok) << r.out;
+  EXPECT_EQ(r.processed, 1);
+  EXPECT_EQ(DecodeEnvelope(RawValue(Db(), "select [order] from [my reports]")).plain, value);
+  const PassResult back = Pass(2, "[my reports]", "[order]", "");
+  ASSERT_TRUE(back.ok) << back.out;
+  EXPECT_EQ(RawValue(Db(), "select [order] from [my reports]"), value);
+}
+
+// A value that carries an envelope header but cannot be read is taken as plain
+// bytes, with one warning line on standard error; counts and output as before.
+TEST_P(RecompressTest, ADamagedEnvelopeIsReportedOnStandardError) {
+  const std::string damaged = std::string("PKZ#900Z") + std::string(8, '\0') + ReportText("not zlib", 200);
+  Insert("R01", ReportText("R01", 400));
+  Insert("R02", damaged);
+  Connect();
+  for (int command : {2, 1}) {
+    SCOPED_TRACE("command " + std::to_string(command));
+    std::ostringstream err;
+    std::streambuf* saved = std::cerr.rdbuf(err.rdbuf());
+    const PassResult r = Pass(command);
+    std::cerr.rdbuf(saved);
+    ASSERT_TRUE(r.ok) << r.out;
+    EXPECT_EQ(r.out, "");
+    // Decompress: both plain, nothing to do. Compress: both rewritten, the damaged bytes stored as they are.
+    EXPECT_EQ(r.processed, command == 1 ? 2 : 0);
+    EXPECT_EQ(err.str(),
+              "Warning: the value of key R02 carries an envelope header but cannot be read (its zlib payload "
+              "does not decode to a value); it is taken as plain bytes\n");
+    EXPECT_EQ(Stored("R02"), damaged);
+  }
+}
+
+// A value stored as text in the blob column is read, guarded and rewritten
+// like any other.
+TEST_P(RecompressTest, ValuesStoredAsTextAreRewritten) {
+  const std::string value = ReportText("text", 600);
+  Db().ExecDirect("insert into tqz_reports (acReport, acReportData) values ('T1', cast(" + HexLiteral(value) +
+                  " as text))");
+  Connect();
+  const PassResult r = Pass(1);
+  ASSERT_TRUE(r.ok) << r.out;
+  EXPECT_EQ(r.processed, 1);
+  EXPECT_EQ(DecodeEnvelope(Stored("T1")).plain, value);
+}
+
+// A cancel request stops the pass between rows; nothing is reported as an
+// error and the rows after it are untouched.
+TEST_P(RecompressTest, ACancelRequestStopsBetweenRows) {
+  for (int i = 1; i <= 8; ++i) Insert(Key(i), ReportText(Key(i), 400));
+  Connect();
+  int32_t* processed = nullptr;
+  auto cancel_after_three = [&](TField*) {
+    if (*processed == 3) RequestPassCancel(15);
+  };
+  for (int batch : {1, 2}) {
+    SCOPED_TRACE("batch " + std::to_string(batch));
+    Db().ExecDirect("delete from tqz_reports");
+    for (int i = 1; i <= 8; ++i) Insert(Key(i), ReportText(Key(i), 400));
+    TRecompressOptions options;
+    options.batch_rows = batch;
+    TRecompressReport report;
+    PassResult r;
+    processed = &r.processed;
+    CaptureStdout capture;
+    r.ok = RecompressTable(false, 1, "tqz_reports", "acReportData", "acReport",
+                           TRecompressProgressEvent::Of(cancel_after_three), r.processed, r.skipped, nullptr,
+                           options, &report);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(capture.Text(), "");
+    EXPECT_EQ(report.end, TPassEnd::Cancelled);
+    EXPECT_EQ(report.cancel_signal, 15);
+    // With batches of two the third row's batch is rolled back.
+    const int committed = batch == 1 ? 3 : 2;
+    EXPECT_EQ(r.processed, committed);
+    for (int i = 1; i <= 8; ++i)
+      EXPECT_EQ(DecodeEnvelope(Stored(Key(i))).envelope, i <= committed) << Key(i);
+  }
+  ResetPassCancel();
+}
+
+// SQLite's own ways of declaring a table: key and value columns of every
+// affinity, no declared type, WITHOUT ROWID.
+TEST_P(RecompressTest, SqliteIdiomTablesAreRewritten) {
+  const char* const tables[] = {
+      "create table idiom%d (acReport TEXT PRIMARY KEY, acReportData BLOB)",
+      "create table idiom%d (acReport PRIMARY KEY, acReportData)",
+      "create table idiom%d (acReport NUMERIC PRIMARY KEY, acReportData BLOB)",
+      "create table idiom%d (acReport REAL PRIMARY KEY, acReportData BLOB)",
+      "create table idiom%d (acReport varchar(20) PRIMARY KEY, acReportData ANY)",
+      "create table idiom%d (acReport varchar(20) PRIMARY KEY, acReportData BLOB) WITHOUT ROWID",
+      "create table idiom%d (acReport INTEGER PRIMARY KEY, acReportData BLOB)",
+  };
+  Connect();
+  int n = 0;
+  for (const char* ddl : tables) {
+    ++n;
+    // The TDS test server describes a value column without a blob type by its
+    // first value; a query that returns no row leaves it undescribed.
+    if (GetParam() == "odbc" && (std::string(ddl).find("acReportData)") != std::string::npos ||
+                                 std::string(ddl).find("ANY") != std::string::npos))
+      continue;
+    char create[200];
+    std::snprintf(create, sizeof create, ddl, n);
+    SCOPED_TRACE(create);
+    const std::string table = "idiom" + std::to_string(n);
+    Db().ExecDirect(create);
+    std::vector<std::string> values;
+    for (int i = 1; i <= 5; ++i) {
+      values.push_back(ReportText(Key(i), 200 + 50 * static_cast<size_t>(i)));
+      // Text keys where the column keeps text, numbers where it takes them.
+      const std::string key = std::string(ddl).find("TEXT") != std::string::npos ||
+                                      std::string(ddl).find("varchar") != std::string::npos ||
+                                      std::string(ddl).find("(acReport PRIMARY") != std::string::npos
+                                  ? "'" + Key(i) + "'"
+                                  : std::to_string(i * 10);
+      Db().ExecDirect("insert into " + table + " values (" + key + ", " + HexLiteral(values.back()) + ")");
+    }
+    const PassResult compress = Pass(1, table, "acReportData", "acReport");
+    ASSERT_TRUE(compress.ok) << compress.out;
+    EXPECT_EQ(compress.processed, 5);
+    const PassResult decompress = Pass(2, table, "acReportData", "");
+    ASSERT_TRUE(decompress.ok) << decompress.out;
+    EXPECT_EQ(decompress.processed, 5);
+    for (int i = 1; i <= 5; ++i)
+      EXPECT_EQ(RawValue(Db(), "select acReportData from " + table + " order by acReport limit 1 offset " +
+                                   std::to_string(i - 1)),
+                values[static_cast<size_t>(i - 1)]);
+  }
+}
+
+// A batch that fails is rolled back; the counts report committed rows only.
+TEST_P(TenthRowTest, ABatchThatFailsIsRolledBackAndNotCounted) {
+  TRecompressOptions options;
+  options.batch_rows = 3;
+  TRecompressReport report;
+  const PassResult r = PassWith(options, report, 1);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(report.end, TPassEnd::Failed);
+  EXPECT_NE(r.out.find("tenth row refused"), std::string::npos) << r.out;
+  // Written: R01 R02 R04 | R05 R06 R07 | R08 R09, then R10 fails: the last batch goes.
+  EXPECT_EQ(r.processed, 6);
+  EXPECT_EQ(r.skipped, 1);
+  for (int i = 1; i <= 12; ++i) {
+    const bool committed = i <= 7 && i != 3;
+    EXPECT_EQ(DecodeEnvelope(Stored(Key(i))).envelope, committed) << Key(i);
+    if (!committed) {
+      EXPECT_EQ(Stored(Key(i)), values_[static_cast<size_t>(i - 1)]) << Key(i);
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Providers, RecompressTest, ::testing::ValuesIn(AvailableProviders()), ProviderName());
