@@ -87,6 +87,12 @@ void ReadArguments(const std::vector<std::string>& Args, ToolSettings& Settings,
       Settings.batch = value;
     else if (CheckParamValue(value, "TIMEOUT="))
       Settings.timeout = value;
+    else if (CheckParamSwitch(word, "VERIFY"))
+      Settings.command = cmdVerify;
+    else if (CheckParamSwitch(word, "ESTIMATE"))
+      Settings.command = cmdEstimate;
+    else if (CheckParamValue(value, "SAMPLE="))
+      Settings.sample = value;
   }
 }
 

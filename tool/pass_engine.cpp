@@ -5,55 +5,16 @@
 #include <vector>
 
 #include "client/ms_connection.h"
-#include "db/database.h"
-#include "db/dataset.h"
-#include "db/registries.h"
-#include "framework/data/db_error.h"
 #include "framework/data/field.h"
-#include "framework/rtl/exception.h"
-#include "framework/rtl/platform.h"
-#include "tool/identifier_check.h"
 #include "tool/pass_cancel.h"
-#include "tool/pass_key.h"
 #include "tool/pass_reader.h"
 #include "tool/pass_rewrite_pool.h"
 #include "tool/pass_rewriter.h"
-#include "tool/pass_statements.h"
+#include "tool/pass_target.h"
 #include "tool/pass_writer.h"
 
 namespace tersify {
 namespace {
-
-TMSConnection& PassConnection() {
-  TvrDatabase* database = DefaultDatabase;
-  TMSConnection* connection = database ? database->ClientConnection() : nullptr;
-  if (connection == nullptr) throw Exception("The pass needs a connected default database");
-  if (!connection->Connected()) connection->Open();
-  return *connection;
-}
-
-// The columns of the table as a query describes them, without reading a row.
-std::vector<providers::ColumnInfo> TableColumns(providers::Provider& provider, const std::string& table) {
-  auto cursor = provider.Execute("select * from " + table + " where 1 = 0", {});
-  std::vector<providers::ColumnInfo> columns = cursor->Columns();
-  while (cursor->Next()) {
-  }
-  return columns;
-}
-
-const providers::ColumnInfo& ColumnNamed(const std::vector<providers::ColumnInfo>& columns,
-                                         const std::string& name) {
-  const std::string bare = BareSqlName(name);
-  for (const providers::ColumnInfo& c : columns)
-    if (SameText(c.name, bare)) return c;
-  throw EDatabaseError(Format("Field '%s' not found", bare.c_str()));
-}
-
-// The blob types the dataset's binding compresses; a column without a declared
-// type (SQLite) takes whatever is stored in it, so it is taken too.
-bool CompressibleColumn(const providers::ColumnInfo& column) {
-  return column.type == ftUnknown || TvrDataset::IsCompressibleFieldType(column.type);
-}
 
 void Warn(const std::string& line) { std::cerr << line << '\n' << std::flush; }
 
@@ -67,27 +28,11 @@ struct TBatchCounts {
 
 void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& skipped,
                    TRecompressReport& report) {
-  // Names go into the SQL text as given: refuse anything that is no plain name
-  // before a statement is built.
-  CheckSqlName("table", request.table);
-  CheckSqlName("field", request.field);
-  if (!request.key.empty()) CheckSqlName("key field", request.key);
-
-  TMSConnection& connection = PassConnection();
+  const TPassTarget target = ResolvePassTarget(request.table, request.field, request.key);
+  TMSConnection& connection = *target.connection;
   providers::Provider& provider = connection.GetProvider();
-  const std::string provider_name = provider.Name();
-
-  const std::vector<providers::ColumnInfo> columns = TableColumns(provider, request.table);
-  const providers::ColumnInfo& field = ColumnNamed(columns, request.field);
-  if (!CompressibleColumn(field))
-    throw Exception(Format("Field %s from table %s can't be compressed", request.field.c_str(),
-                           request.table.c_str()));
-  const std::vector<std::string> primary_key = connection.PrimaryKeyOf(request.table);
-  const TPassKey key = ResolvePassKey(provider, primary_key, request.table, request.key, provider_name);
-  ColumnNamed(columns, key.name);
-
-  const int server_major = provider_name == "sqlite" ? 0 : MajorVersion(provider.ServerVersion());
-  const TPassStatements statements(provider_name, server_major, request.table, request.field, key.name);
+  const TPassKey& key = target.key;
+  const TPassStatements& statements = target.statements;
   const bool compress = request.command == 1;
   const int threads = TRewritePool::ThreadsFor(request.options.threads);
   const int64_t budget = request.options.budget_bytes > 0 ? request.options.budget_bytes : kDefaultPassBudgetBytes;
@@ -95,7 +40,7 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   // What the progress event is handed for a rewritten row: a blob field named
   // after the column, attached to no dataset.
   TBlobField progress_field(nullptr);
-  progress_field.SetFieldName(field.name);
+  progress_field.SetFieldName(target.field_name);
 
   if (request.observer) request.observer->PassStarted(static_cast<int>(key.rows));
 

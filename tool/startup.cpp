@@ -11,6 +11,7 @@
 #include "framework/rtl/application.h"
 #include "tool/command_line.h"
 #include "tool/pass_options.h"
+#include "tool/console_checks.h"
 #include "tool/progress_line.h"
 #include "tool/recompress.h"
 #include "tool/user_interface.h"
@@ -67,6 +68,12 @@ void RunFromCommandLine() {
   }
 
   if (settings.command == cmdNone && !settings.interactive) ShowUsageAndHalt(false, "Missing command");
+  double sample_percent = 100;
+  if (settings.sample && !ParseSamplePercent(*settings.sample, sample_percent)) {
+    std::cerr << "Invalid /SAMPLE= value '" << *settings.sample
+              << "': give a percentage of the rows greater than 0 and at most 100" << std::endl;
+    Halt(1);
+  }
 
   // Console mode makes one attempt; interactive mode may try once more through
   // the client's login prompt.
@@ -90,6 +97,10 @@ void RunFromCommandLine() {
   if (table.empty() && !settings.interactive) ShowUsageAndHalt(false, "Missing tablename");
   if (field.empty() && !settings.interactive) ShowUsageAndHalt(false, "Missing fieldname");
 
+  if (settings.command == cmdVerify && !table.empty() && !field.empty())
+    Halt(RunVerifyCommand(settings.interactive, table, field, key, options));
+  if (settings.command == cmdEstimate && !table.empty() && !field.empty())
+    Halt(RunEstimateCommand(settings.interactive, table, field, key, options, sample_percent));
   if (settings.command != cmdNone && !table.empty() && !field.empty()) {
     int32_t processed = 0;
     int32_t skipped = 0;

@@ -1,0 +1,77 @@
+#include "tool/console_checks.h"
+
+#include <charconv>
+#include <iostream>
+#include <memory>
+
+#include "tool/estimate_pass.h"
+#include "tool/progress_line.h"
+#include "tool/recompress.h"
+#include "tool/verify_pass.h"
+
+namespace tersify {
+namespace {
+
+// A live progress line on standard error, only on a terminal; standard output
+// keeps exactly the lines the command promises.
+std::unique_ptr<TProgressLine> ProgressOnTerminal() {
+  if (!IsTerminal(2)) return nullptr;
+  return std::make_unique<TProgressLine>(std::cerr);
+}
+
+void ReportCancelled(const char* what, int64_t records) {
+  std::cerr << what << " was cancelled after " << records << " records" << std::endl;
+}
+
+}  // namespace
+
+int RunVerifyCommand(bool Interactive, const std::string& Table, const std::string& Field,
+                     const std::string& Key, const TRecompressOptions& Options) {
+  TVerifyResult result;
+  std::unique_ptr<TProgressLine> progress = ProgressOnTerminal();
+  try {
+    VerifyTable(
+        Table, Field, Key, Options, result,
+        [](const TDamagedValue& value) { std::cout << DamagedLine(value) << std::endl; }, progress.get());
+  } catch (const std::exception& e) {
+    ReportPassError(Interactive, e.what());
+    return 1;
+  }
+  progress.reset();
+  if (result.cancelled) {
+    ReportCancelled("The verification", result.records);
+    return 1;
+  }
+  std::cout << VerifySummary(result) << std::endl;
+  return result.damaged == 0 ? 0 : 1;
+}
+
+int RunEstimateCommand(bool Interactive, const std::string& Table, const std::string& Field,
+                       const std::string& Key, const TRecompressOptions& Options, double SamplePercent) {
+  TEstimateResult result;
+  std::unique_ptr<TProgressLine> progress = ProgressOnTerminal();
+  try {
+    EstimateTable(Table, Field, Key, Options, SamplePercent, result, progress.get());
+  } catch (const std::exception& e) {
+    ReportPassError(Interactive, e.what());
+    return 1;
+  }
+  progress.reset();
+  if (result.cancelled) {
+    ReportCancelled("The estimate", result.sampled_records);
+    return 1;
+  }
+  std::cout << EstimateSummary(result) << std::endl;
+  return 0;
+}
+
+bool ParseSamplePercent(const std::string& Text, double& Percent) {
+  double value = 0;
+  const char* end = Text.data() + Text.size();
+  const auto [stop, error] = std::from_chars(Text.data(), end, value, std::chars_format::fixed);
+  if (error != std::errc() || stop != end || !(value > 0 && value <= 100)) return false;
+  Percent = value;
+  return true;
+}
+
+}  // namespace tersify
