@@ -81,7 +81,7 @@ TEST_F(WindowJobsTest, WhileAPassRunsTheWindowStaysUsableButQueriesNothing) {
   window_->SetBeforeWrite(hold.Hook());
   window_->show();
   window_->bCompress()->click();
-  hold.WaitUntilHeld();
+  ASSERT_TRUE(hold.WaitUntilHeld([this] { return window_->JobRunning(); }));
   ExpectIdle(false);
   // The window's thread is free: it resizes, and a click on another table
   // moves neither the list nor the command line while the pass runs.
@@ -105,7 +105,7 @@ TEST_F(WindowJobsTest, WhileAPassRunsTheWindowStaysUsableButQueriesNothing) {
   EXPECT_EQ(window_->pbJob()->maximum(), kReportRows);
   EXPECT_EQ(window_->pbJob()->value(), kReportRows);
   const std::string rate = Text(window_->lbRate());
-  EXPECT_EQ(rate.rfind("30 of 30 rows, ", 0), 0u) << rate;
+  EXPECT_EQ(rate.rfind("30 of 30 rows\n", 0), 0u) << rate;
   EXPECT_NE(rate.find(" MB/s, 0:00 left\nDone"), std::string::npos) << rate;
   EXPECT_TRUE(ui_->messages.empty());
 }
@@ -127,7 +127,7 @@ TEST_P(CancelTest, CancelStopsThePassBetweenRowsAndTheWindowGoesOn) {
   TPassHold hold(c.held_row);
   window_->SetBeforeWrite(hold.Hook());
   window_->bCompress()->click();
-  hold.WaitUntilHeld();
+  ASSERT_TRUE(hold.WaitUntilHeld([this] { return window_->JobRunning(); }));
   window_->bCancel()->click();
   hold.Release();
   window_->WaitForJob();
@@ -168,7 +168,7 @@ TEST_F(WindowJobsTest, ClosingTheWindowDuringAPassCancelsIt) {
   window_->SetBeforeWrite(hold.Hook());
   window_->show();
   window_->bCompress()->click();
-  hold.WaitUntilHeld();
+  ASSERT_TRUE(hold.WaitUntilHeld([this] { return window_->JobRunning(); }));
   // The pass goes on once the close has asked it to stop.
   QTimer::singleShot(0, [&hold] { hold.Release(); });
   window_->close();
@@ -307,11 +307,11 @@ TEST_P(RateTextTest, RowsOfTotalMegabytesPerSecondAndTimeLeft) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, RateTextTest,
     ::testing::Values(
-        RateCase{"NothingDoneYet", {0, 0, 300, 0, 0, 2.0}, "0 of 300 rows, 0.0 MB/s, -:-- left"},
-        RateCase{"HalfwayAtTheRowsRate", {0, 0, 300, 150, 30 << 20, 10.0}, "150 of 300 rows, 3.0 MB/s, 0:10 left"},
-        RateCase{"MinutesLeft", {0, 0, 10000, 100, 1 << 20, 4.0}, "100 of 10000 rows, 0.2 MB/s, 6:36 left"},
-        RateCase{"AllDone", {0, 0, 30, 30, 3 << 19, 0.5}, "30 of 30 rows, 3.0 MB/s, 0:00 left"},
-        RateCase{"NoTimeYet", {0, 0, 0, 0, 0, 0.0}, "0 of 0 rows, 0.0 MB/s, -:-- left"}),
+        RateCase{"NothingDoneYet", {0, 0, 300, 0, 0, 2.0}, "0 of 300 rows\r\n0.0 MB/s, -:-- left"},
+        RateCase{"HalfwayAtTheRowsRate", {0, 0, 300, 150, 30 << 20, 10.0}, "150 of 300 rows\r\n3.0 MB/s, 0:10 left"},
+        RateCase{"MinutesLeft", {0, 0, 10000, 100, 1 << 20, 4.0}, "100 of 10000 rows\r\n0.2 MB/s, 6:36 left"},
+        RateCase{"AllDone", {0, 0, 30, 30, 3 << 19, 0.5}, "30 of 30 rows\r\n3.0 MB/s, 0:00 left"},
+        RateCase{"NoTimeYet", {0, 0, 0, 0, 0, 0.0}, "0 of 0 rows\r\n0.0 MB/s, -:-- left"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TableEstimatesTest, OneRowPerTableSortedByTheFiguresAsNumbers) {

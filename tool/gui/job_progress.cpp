@@ -61,7 +61,7 @@ std::string TJobProgress::RateText(const TJobSnapshot& s) {
     std::snprintf(left, sizeof left, "%ld:%02ld", seconds / 60, seconds % 60);
   }
   char text[160];
-  std::snprintf(text, sizeof text, "%lld of %lld rows, %.1f MB/s, %s left",
+  std::snprintf(text, sizeof text, "%lld of %lld rows\r\n%.1f MB/s, %s left",
                 static_cast<long long>(s.rows_done), static_cast<long long>(s.rows_total), rate, left);
   return text;
 }

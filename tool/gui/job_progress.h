@@ -53,7 +53,7 @@ class TJobProgress : public TRecompressObserver,
   // True once the per-row event has run.
   bool RowsCounted() const { return rows_counted_.load(); }
 
-  // "<done> of <total> rows, <rate> MB/s, <m:ss> left" (1 MB = 1,048,576
+  // "<done> of <total> rows\r\n<rate> MB/s, <m:ss> left" (1 MB = 1,048,576
   // bytes); the time left follows the rows' rate so far and reads "-:--"
   // until a row is done.
   static std::string RateText(const TJobSnapshot& snapshot);

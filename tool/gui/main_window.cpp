@@ -15,6 +15,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <exception>
+#include <utility>
 
 #include "db/database.h"
 #include "db/dataset.h"
@@ -255,10 +256,14 @@ void TTersifyMain::CreateWidgets() {
   grEstimates_->setModel(estimates_);
   grEstimates_->verticalHeader()->hide();
   grEstimates_->verticalHeader()->setDefaultSectionSize(grEstimates_->fontMetrics().height() + 4);
-  grEstimates_->horizontalHeader()->setStretchLastSection(true);
-  grEstimates_->setColumnWidth(TTableEstimates::kTable, 100);
-  for (int column : {TTableEstimates::kStoredMB, TTableEstimates::kCompressedShare})
-    grEstimates_->setColumnWidth(column, 58);
+  // The figures get a narrow column each, the names the rest.
+  grEstimates_->horizontalHeader()->setSectionResizeMode(TTableEstimates::kTable, QHeaderView::Stretch);
+  for (auto [column, width] : {std::pair{TTableEstimates::kStoredMB, 56},
+                               std::pair{TTableEstimates::kCompressedShare, 46},
+                               std::pair{TTableEstimates::kSavingMB, 62}}) {
+    grEstimates_->horizontalHeader()->setSectionResizeMode(column, QHeaderView::Fixed);
+    grEstimates_->setColumnWidth(column, width);
+  }
   grEstimates_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grEstimates_->setSelectionBehavior(QAbstractItemView::SelectRows);
   grEstimates_->setSortingEnabled(true);
@@ -351,12 +356,12 @@ void TTersifyMain::CreateJobWidgets(QWidget* central) {
   pbJob_->setFormat(QStringLiteral("%v of %m"));
   lbRate_ = new QLabel(central);
   lbRate_->setObjectName(QStringLiteral("lbRate"));
-  lbRate_->setGeometry(550, 186, 168, 30);
+  lbRate_->setGeometry(550, 186, 168, 44);
   lbRate_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   lbRate_->setWordWrap(true);
   bCancel_ = new QPushButton(QStringLiteral("Cancel"), central);
   bCancel_->setObjectName(QStringLiteral("bCancel"));
-  bCancel_->setGeometry(576, 218, 113, 25);
+  bCancel_->setGeometry(576, 232, 113, 25);
   bCancel_->setEnabled(false);
 
   // A box at its lowest value leaves the option at its default and out of the
@@ -373,7 +378,7 @@ void TTersifyMain::CreateJobWidgets(QWidget* central) {
       {seThreads_, "seThreads", "Threads", 0, kMostPassThreads, "Threads that compress"},
       {seTimeout_, "seTimeout", "Timeout (s)", -1, 86400, "Seconds a statement may run; 0 waits"},
   };
-  int top = 250;
+  int top = 264;
   for (const OptionBox& option : boxes) {
     auto* caption = new QLabel(QString::fromLatin1(option.caption), central);
     caption->setGeometry(550, top, 80, 21);
@@ -390,19 +395,19 @@ void TTersifyMain::CreateJobWidgets(QWidget* central) {
 
   bVerify_ = new QPushButton(QStringLiteral("Verify"), central);
   bVerify_->setObjectName(QStringLiteral("bVerify"));
-  bVerify_->setGeometry(576, 328, 113, 25);
+  bVerify_->setGeometry(576, 340, 113, 25);
   bEstimate_ = new QPushButton(QStringLiteral("Estimate"), central);
   bEstimate_->setObjectName(QStringLiteral("bEstimate"));
-  bEstimate_->setGeometry(576, 359, 113, 25);
+  bEstimate_->setGeometry(576, 371, 113, 25);
   lbResult_ = new QLabel(central);
   lbResult_->setObjectName(QStringLiteral("lbResult"));
-  lbResult_->setGeometry(550, 390, 168, 68);
+  lbResult_->setGeometry(550, 400, 168, 70);
   lbResult_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   lbResult_->setWordWrap(true);
   lbResult_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   grDamaged_ = new QTableWidget(0, 2, central);
   grDamaged_->setObjectName(QStringLiteral("grDamaged"));
-  grDamaged_->setGeometry(550, 460, 168, 112);
+  grDamaged_->setGeometry(550, 472, 168, 102);
   grDamaged_->setHorizontalHeaderLabels({QStringLiteral("Damaged key"), QStringLiteral("Reason")});
   grDamaged_->verticalHeader()->hide();
   grDamaged_->verticalHeader()->setDefaultSectionSize(grDamaged_->fontMetrics().height() + 4);

@@ -37,9 +37,11 @@ class TPassHold {
     };
   }
 
-  // Delivers the application's events until the pass waits at its row.
-  void WaitUntilHeld() {
-    while (!Held()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  // Delivers the application's events until the pass waits at its row, or
+  // until running says the pass is over (it had fewer rows); true when held.
+  bool WaitUntilHeld(const std::function<bool()>& running) {
+    while (!Held() && running()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return Held();
   }
 
   bool Held() {

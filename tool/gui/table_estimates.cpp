@@ -22,7 +22,12 @@ QStandardItem* FigureItem(double value, int decimals, const char* suffix) {
 
 TTableEstimates::TTableEstimates(QObject* parent) : QStandardItemModel(0, kColumnCount, parent) {
   setHorizontalHeaderLabels({QStringLiteral("Table"), QStringLiteral("Stored MB"),
-                             QStringLiteral("Compressed"), QStringLiteral("Saves MB")});
+                             QStringLiteral("Compr."), QStringLiteral("Saves MB")});
+  const char* tips[] = {"The table and the field estimated", "The field as stored now, in MB",
+                        "The share of it stored compressed already",
+                        "What a compress pass would save, in MB"};
+  for (int column = 0; column < kColumnCount; ++column)
+    setHeaderData(column, Qt::Horizontal, QString::fromLatin1(tips[column]), Qt::ToolTipRole);
   setSortRole(kSortRole);
 }
 
