@@ -2,7 +2,6 @@
 // field on the job thread, their progress and results, and Cancel.
 
 #include <QCloseEvent>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
