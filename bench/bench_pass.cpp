@@ -2,11 +2,15 @@
 // SQLite table of report-like blobs, and plain zlib on the same bytes at the
 // same level, in the same run.
 //
-//   bench_pass [--rows N] [--size BYTES] [--seed S]
+//   bench_pass [--rows N] [--size BYTES] [--seed S] [--threads N] [--batch ROWS] [--budget MB]
+//
+// --threads, --batch and --budget are the pass engine's switches (/THREADS=,
+// /BATCH= and its in-flight byte budget); left out, the engine's defaults.
 //
 // Prints rows/s, MB/s, the ratio pass time / codec time for both directions and
 // the process's peak resident memory.
 
+#include <malloc.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -27,6 +31,7 @@
 #include "db/database.h"
 #include "db/layer_unit.h"
 #include "db/registries.h"
+#include "tool/pass_rewrite_pool.h"
 #include "tool/recompress.h"
 
 namespace {
@@ -39,6 +44,7 @@ struct Options {
   int rows = 2000;
   size_t size = 40 * 1024;
   uint64_t seed = 1;
+  tersify::TRecompressOptions pass;
 };
 
 Options ParseOptions(int argc, char** argv) {
@@ -55,10 +61,19 @@ Options ParseOptions(int argc, char** argv) {
       options.size = std::stoul(value());
     else if (arg == "--seed")
       options.seed = std::stoull(value());
+    else if (arg == "--threads")
+      options.pass.threads = std::stoi(value());
+    else if (arg == "--batch")
+      options.pass.batch_rows = std::stoi(value());
+    else if (arg == "--budget")
+      options.pass.budget_bytes = std::stoll(value()) << 20;
     else
-      throw std::runtime_error("unknown option " + arg + " (--rows N, --size BYTES, --seed S)");
+      throw std::runtime_error("unknown option " + arg +
+                               " (--rows N, --size BYTES, --seed S, --threads N, --batch ROWS, --budget MB)");
   }
   if (options.rows < 1 || options.size < 1) throw std::runtime_error("rows and size must be positive");
+  if (options.pass.threads < 0 || options.pass.batch_rows < 1 || options.pass.budget_bytes < 1)
+    throw std::runtime_error("threads must be 0 or more, batch and budget 1 or more");
   return options;
 }
 
@@ -138,11 +153,11 @@ void TimeCodec(const Options& options, double& deflate_seconds, double& inflate_
   }
 }
 
-double RunPass(int command, int expected_rows) {
+double RunPass(int command, int expected_rows, const tersify::TRecompressOptions& pass) {
   int32_t processed = 0, skipped = 0;
   auto start = Clock::now();
   if (!tersify::RecompressTable(false, command, "tqz_reports", "acReportData", "acReport",
-                                tersify::TRecompressProgressEvent(), processed, skipped))
+                                tersify::TRecompressProgressEvent(), processed, skipped, nullptr, pass))
     throw std::runtime_error("the pass failed");
   double seconds = Seconds(Clock::now() - start);
   if (processed != expected_rows)
@@ -155,6 +170,29 @@ long PeakResidentKiB() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_maxrss;
+}
+
+// Starts the resident-memory high-water mark again from the current size
+// (Linux, glibc), so that the passes are measured without the codec timing before
+// them; false where the system does not offer it.
+bool ResetPeakResident() {
+  malloc_trim(0);  // what the codec timing freed goes back to the system first
+  std::FILE* f = std::fopen("/proc/self/clear_refs", "w");
+  if (!f) return false;
+  const bool ok = std::fputs("5", f) >= 0;
+  return std::fclose(f) == 0 && ok;
+}
+
+// The high-water mark since the last reset (VmHWM), in KiB; -1 when unknown.
+long PeakResidentSinceResetKiB() {
+  std::FILE* f = std::fopen("/proc/self/status", "r");
+  if (!f) return -1;
+  char line[256];
+  long kib = -1;
+  while (std::fgets(line, sizeof line, f))
+    if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1) break;
+  std::fclose(f);
+  return kib;
 }
 
 }  // namespace
@@ -176,11 +214,14 @@ int main(int argc, char** argv) {
     database->SetDatabaseName(file);
     database->SetConnected(true);
 
-    const double compress_seconds = RunPass(1, options.rows);
-    const double decompress_seconds = RunPass(2, options.rows);
+    const bool peak_reset = ResetPeakResident();
+    const double compress_seconds = RunPass(1, options.rows, options.pass);
+    const double decompress_seconds = RunPass(2, options.rows, options.pass);
     owner.reset();
 
-    std::printf("rows %d of %zu bytes (%.1f MB)\n", options.rows, options.size, megabytes);
+    std::printf("rows %d of %zu bytes (%.1f MB), threads %d, batch %d, budget %lld MB\n", options.rows,
+                options.size, megabytes, tersify::TRewritePool::ThreadsFor(options.pass.threads),
+                options.pass.batch_rows, static_cast<long long>(options.pass.budget_bytes >> 20));
     std::printf("compress pass:   %8.3f s  %9.0f rows/s  %7.1f MB/s  zlib %.3f s  pass/codec %.2f\n",
                 compress_seconds, options.rows / compress_seconds, megabytes / compress_seconds,
                 deflate_seconds, compress_seconds / deflate_seconds);
@@ -188,6 +229,9 @@ int main(int argc, char** argv) {
                 decompress_seconds, options.rows / decompress_seconds, megabytes / decompress_seconds,
                 inflate_seconds, decompress_seconds / inflate_seconds);
     std::printf("peak resident memory: %.1f MB\n", PeakResidentKiB() / 1024.0);
+    if (peak_reset)
+      std::printf("peak resident memory of the passes: %.1f MB (target 96 MB + 2 x %.1f MB)\n",
+                  PeakResidentSinceResetKiB() / 1024.0, static_cast<double>(options.size) / (1024.0 * 1024.0));
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_pass: %s\n", e.what());

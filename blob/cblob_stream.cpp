@@ -156,7 +156,8 @@ void TCBlobStream::LoadAndDecompress() {
   // stored bytes, header included.
   if (decodedBytes < 1) FCompressedFlag = false;
   TMemoryStream::Clear();
-  if (FCompressedFlag) OwnWrite(decoded.data(), decodedBytes);
+  // The decoded bytes become the own buffer as they are: a large value is not copied once more.
+  if (FCompressedFlag) TMemoryStream::AdoptBytes(std::move(decoded));
   Seek(0, TSeekOrigin::soBeginning);
 }
 
@@ -178,6 +179,15 @@ void TCBlobStream::WriteHeader() {
   // Bytes 12-13 (a 16-bit 0) and the padding 14-15 stay 0.
   FBlobStream->Seek(0, TSeekOrigin::soBeginning);
   FBlobStream->WriteBuffer(header, kEnvelopeHeaderSize);
+}
+
+void TCBlobStream::WriteValue(std::string plain) {
+  if (FWriteMode && FCompressedFlag && !FStored && OwnSize() == 0) {
+    TMemoryStream::AdoptBytes(std::move(plain));
+    OwnSeek(0, TSeekOrigin::soEnd);
+    return;
+  }
+  WriteBuffer(plain.data(), static_cast<int64_t>(plain.size()));
 }
 
 void TCBlobStream::CompressAndStore() {

@@ -66,6 +66,11 @@ class TCBlobStream : public TMemoryStream {
   // below the wrapped one too, and every error reaches the caller.
   void Flush() override;
 
+  // Writes a whole value, as Write would; in write mode with Compressed set
+  // and nothing written yet the bytes become the own buffer without a copy.
+  // After Close() the own buffer still holds them (TakeBytes hands them back).
+  void WriteValue(std::string plain);
+
   // To the own buffer while Compressed, else to the wrapped stream.
   int64_t Read(void* buffer, int64_t count) override;
   int64_t Write(const void* buffer, int64_t count) override;

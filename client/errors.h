@@ -24,6 +24,13 @@ class EMSError : public EDAError {
   EMSError(std::string message, std::string sql_state = {}, int native_error = 0)
       : EDAError(std::move(message), native_error), sql_state_(std::move(sql_state)) {}
   const std::string& SQLState() const { return sql_state_; }
+  // The statement ran out of time (the server did not answer, or the database
+  // file stayed locked), or the connection to the server is gone: nothing
+  // about the statement itself, so no caller may take it for "not supported".
+  bool IsTimeoutOrLostConnection() const {
+    return sql_state_ == "HYT00" || sql_state_ == "08S01" || sql_state_ == "08003" ||
+           sql_state_ == "08007";
+  }
 
  private:
   std::string sql_state_;

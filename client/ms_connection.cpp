@@ -90,6 +90,7 @@ void TMSConnection::Open() {
   settings.windows_authentication = authentication_ == TMSAuthentication::auWindows;
   settings.multiple_active_result_sets = options_.MultipleActiveResultSets;
   settings.login_timeout_seconds = login_timeout_;
+  settings.command_timeout_seconds = command_timeout_;
   for (int i = 0; i < specific_options_.Count(); ++i) {
     if (!Trim(specific_options_[i]).empty()) settings.specific_options.push_back(specific_options_[i]);
   }
@@ -146,6 +147,24 @@ void TMSConnection::Close() {
   key_cache_.clear();
   provider->Close();
   if (AfterDisconnect) AfterDisconnect(this);
+}
+
+void TMSConnection::SetCommandTimeout(int seconds) {
+  command_timeout_ = seconds < 0 ? 0 : seconds;
+  if (provider_) provider_->SetCommandTimeout(command_timeout_);
+}
+
+TMSConnection::StatementTimeout::StatementTimeout(TMSConnection& connection, int seconds)
+    : connection_(connection) {
+  if (seconds <= 0 || !connection.provider_) return;
+  provider_ = connection.provider_.get();
+  restore_ = provider_->CommandTimeout();
+  provider_->SetCommandTimeout(seconds);
+}
+
+TMSConnection::StatementTimeout::~StatementTimeout() {
+  // A connection closed meanwhile got its own limit back when it reopened.
+  if (provider_ && connection_.provider_.get() == provider_) provider_->SetCommandTimeout(restore_);
 }
 
 std::string TMSConnection::ServerVersion() {

@@ -69,6 +69,11 @@ class TMSConnection : public TComponent {
   TStrings& SpecificOptions() { return specific_options_; }
   int LoginTimeout() const { return login_timeout_; }
   void SetLoginTimeout(int seconds) { login_timeout_ = seconds; }
+  // How long one statement may take, in seconds; 0 (the default) waits
+  // forever. Applies at once, also to an open connection. A dataset's own
+  // CommandTimeout, when not 0, wins for its statements.
+  int CommandTimeout() const { return command_timeout_; }
+  void SetCommandTimeout(int seconds);
 
   bool Connected() const;
   void SetConnected(bool value);
@@ -98,6 +103,21 @@ class TMSConnection : public TComponent {
   // while the connection stays open (table names compared ignoring case).
   const std::vector<std::string>& PrimaryKeyOf(const std::string& table);
 
+  // For its lifetime the connection's statements run with another time limit
+  // (a dataset's CommandTimeout); 0 keeps the connection's own.
+  class StatementTimeout {
+   public:
+    StatementTimeout(TMSConnection& connection, int seconds);
+    ~StatementTimeout();
+    StatementTimeout(const StatementTimeout&) = delete;
+    StatementTimeout& operator=(const StatementTimeout&) = delete;
+
+   private:
+    TMSConnection& connection_;
+    providers::Provider* provider_ = nullptr;  // the provider whose limit was changed
+    int restore_ = 0;
+  };
+
  private:
   friend class TCustomMSDataSet;
   // Datasets using this connection: closed when it closes, detached when it is destroyed.
@@ -116,6 +136,7 @@ class TMSConnection : public TComponent {
   TMSConnectionOptions options_;
   TStringList specific_options_;
   int login_timeout_ = 15;
+  int command_timeout_ = 0;
   std::unique_ptr<providers::Provider> provider_;
   std::deque<std::pair<std::string, std::vector<std::string>>> key_cache_;  // stable references
   std::vector<TCustomMSDataSet*> datasets_;

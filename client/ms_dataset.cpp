@@ -120,6 +120,7 @@ TMSConnection& TCustomMSDataSet::ActiveConnection() {
 
 std::unique_ptr<providers::Cursor> TCustomMSDataSet::OpenCursor() {
   TMSConnection& connection = ActiveConnection();
+  const TMSConnection::StatementTimeout limit(connection, command_timeout_);
   std::string sql;
   std::vector<Variant> values;
   if (param_check_) {
@@ -142,6 +143,10 @@ void TCustomMSDataSet::PlanDeferral(const std::string& sql) {
   std::vector<std::string> keys;
   try {
     keys = connection_->PrimaryKeyOf(shape.table);
+  } catch (const EMSError& e) {
+    // Asking again with the query would only wait as long once more.
+    if (e.IsTimeoutOrLostConnection()) throw;
+    return;  // as below
   } catch (const EDatabaseError&) {
     // Not a table the server can describe (a view, a function): its blobs are
     // simply kept. The query itself reports any real fault.
@@ -192,7 +197,10 @@ void TCustomMSDataSet::FetchRows(providers::Cursor& cursor) {
     bool any = false;
     if (!plan.key_columns.empty()) {
       for (size_t i = 0; i < n; ++i) {
-        if (IsBlobType(columns[i].type) && plan.shape.NamesTableColumn(columns[i].name)) {
+        // A key column is never deferred, whatever its type: it is how rows are found again.
+        const bool is_key = std::find(plan.key_columns.begin(), plan.key_columns.end(),
+                                      static_cast<int>(i)) != plan.key_columns.end();
+        if (IsBlobType(columns[i].type) && !is_key && plan.shape.NamesTableColumn(columns[i].name)) {
           deferred[i] = true;
           plan.deferred_columns.push_back(i);
           any = true;
@@ -301,6 +309,7 @@ Variant TCustomMSDataSet::FetchDeferredValue(int record_index, int column) {
     }
   }
   TMSConnection& connection = ActiveConnection();
+  const TMSConnection::StatementTimeout limit(connection, command_timeout_);
   std::unique_ptr<providers::Cursor> cursor = connection.GetProvider().Execute(sql, key_values);
   if (!cursor->Next()) {
     throw EDatabaseError(Format("Row not found in table '%s' by its key: it was deleted or its key changed",

@@ -89,6 +89,8 @@ class TCustomMSDataSet : public TDataSet {
   virtual void SetFetchAll(bool value) { fetch_all_ = value; }
   int FetchRows() const { return fetch_rows_; }
   void SetFetchRows(int rows) { fetch_rows_ = rows; }
+  // When not 0, the time limit of this dataset's statements instead of the
+  // connection's CommandTimeout.
   int CommandTimeout() const { return command_timeout_; }
   void SetCommandTimeout(int seconds) { command_timeout_ = seconds; }
   bool ReadOnly() const { return read_only_; }

@@ -223,8 +223,8 @@ bool TCustomMSDataSet::RunGeneratedStatement(TStatementType kind) {
     where += "=?";
     const std::string name = "OLD_" + field->FieldName();
     statement.marks.push_back(name);
-    statement.params.CreateParam(field->DataType(), name, TParamType::ptInput)
-        .SetValue(BindableValue(field, old_value));
+    // Bound exactly as read: the provider hands a key out in the form that finds its row.
+    statement.params.CreateParam(field->DataType(), name, TParamType::ptInput).SetValue(old_value);
   }
 
   statement.sql = kind == stDelete ? "delete from " + table + " where " + where
@@ -236,7 +236,9 @@ bool TCustomMSDataSet::RunGeneratedStatement(TStatementType kind) {
 
 void TCustomMSDataSet::ExecuteRowStatement(RowStatement& statement, TStatementType kind,
                                            bool generated) {
-  providers::Provider& provider = ActiveConnection().GetProvider();
+  TMSConnection& connection = ActiveConnection();
+  const TMSConnection::StatementTimeout limit(connection, CommandTimeout());
+  providers::Provider& provider = connection.GetProvider();
   const TStatementTypes kinds = StatementSet(kind);
   if (BeforeUpdateExecute) BeforeUpdateExecute(this, kinds, statement.params);
 

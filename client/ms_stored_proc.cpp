@@ -52,6 +52,7 @@ void TMSStoredProc::SetStoredProcName(const std::string& name) {
 void TMSStoredProc::PrepareSQL() {
   if (Trim(stored_proc_name_).empty()) throw EDatabaseError("Stored procedure name is not defined");
   TMSConnection& connection = ActiveConnection();
+  const TMSConnection::StatementTimeout limit(connection, CommandTimeout());
   const std::vector<providers::ProcParamInfo> infos =
       connection.GetProvider().ProcedureParams(stored_proc_name_);
 
@@ -96,6 +97,7 @@ void TMSStoredProc::WriteOutputs() {
 std::unique_ptr<providers::Cursor> TMSStoredProc::OpenCursor() {
   if (!prepared_) PrepareSQL();
   TMSConnection& connection = ActiveConnection();
+  const TMSConnection::StatementTimeout limit(connection, CommandTimeout());
   call_values_ = CallValues();
   std::unique_ptr<providers::Cursor> cursor =
       connection.GetProvider().ExecuteProcedure(stored_proc_name_, call_values_);

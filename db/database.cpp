@@ -147,6 +147,7 @@ void TvrDatabase::PrepareConnection() {
   // Port and SpecificOptions reach the client too, so that a SQL Server on a
   // non-default port and the driver's encryption options can be used.
   connection_->SetPort(port_);
+  connection_->SetCommandTimeout(command_timeout_);
   connection_->SpecificOptions().Assign(*specific_options_);
   connection_->SetLoginPrompt(connection_prompt_);
   // Every statement on the connection reads uncommitted data.
@@ -160,6 +161,11 @@ void TvrDatabase::PrepareConnection() {
   if (OnError) connection_->OnError = OnError;
   connection_->SetAuthentication(use_windows_authentication_ ? TMSAuthentication::auWindows
                                                              : TMSAuthentication::auServer);
+}
+
+void TvrDatabase::SetCommandTimeout(int seconds) {
+  command_timeout_ = seconds < 0 ? 0 : seconds;
+  if (connection_) connection_->SetCommandTimeout(command_timeout_);
 }
 
 TMSConnection* TvrDatabase::ClientConnection() const {

@@ -84,6 +84,11 @@ class TvrDatabase : public TComponent {
   // Copied into the client connection (a server on a non-default port).
   int Port() const { return port_; }
   void SetPort(int value) { port_ = value; }
+  // How long one statement may take, in seconds (0, the default: forever).
+  // Copied into the client connection when it is prepared; a client
+  // connection that exists already takes it at once.
+  int CommandTimeout() const { return command_timeout_; }
+  void SetCommandTimeout(int seconds);
   const std::string& Schema() const { return schema_; }
   void SetSchema(const std::string& value) { schema_ = value; }
   // The client connection; none until the first PrepareConnection.
@@ -173,6 +178,7 @@ class TvrDatabase : public TComponent {
   std::unique_ptr<TvrDatabaseTemplate> dataset_settings_;
   bool auto_commit_ = true;
   int port_ = 0;
+  int command_timeout_ = 0;
   std::string schema_;
   TMSConnection* connection_ = nullptr;  // owned as a component of this one
   bool connection_prompt_ = false;

@@ -5,8 +5,10 @@
 #include <memory>
 
 #include "tool/estimate_pass.h"
+#include "tool/pass_cancel.h"
 #include "tool/progress_line.h"
 #include "tool/recompress.h"
+#include "tool/startup.h"
 #include "tool/verify_pass.h"
 
 namespace tersify {
@@ -19,8 +21,11 @@ std::unique_ptr<TProgressLine> ProgressOnTerminal() {
   return std::make_unique<TProgressLine>(std::cerr);
 }
 
-void ReportCancelled(const char* what, int64_t records) {
-  std::cerr << what << " was cancelled after " << records << " records" << std::endl;
+// A cancelled run says how far it got on standard output, as a cancelled pass
+// does, and ends with the pass's cancel exit code.
+int Cancelled(const std::string& how_far) {
+  std::cout << "Cancelled, " << how_far << std::endl;
+  return CancelExitCode(PassCancelSignal());
 }
 
 }  // namespace
@@ -38,10 +43,10 @@ int RunVerifyCommand(bool Interactive, const std::string& Table, const std::stri
     return 1;
   }
   progress.reset();
-  if (result.cancelled) {
-    ReportCancelled("The verification", result.records);
-    return 1;
-  }
+  if (result.cancelled)
+    return Cancelled(std::to_string(result.records) + " records verified: " + std::to_string(result.compressed) +
+                     " compressed, " + std::to_string(result.plain) + " plain, " +
+                     std::to_string(result.damaged) + " damaged");
   std::cout << VerifySummary(result) << std::endl;
   return result.damaged == 0 ? 0 : 1;
 }
@@ -57,10 +62,7 @@ int RunEstimateCommand(bool Interactive, const std::string& Table, const std::st
     return 1;
   }
   progress.reset();
-  if (result.cancelled) {
-    ReportCancelled("The estimate", result.sampled_records);
-    return 1;
-  }
+  if (result.cancelled) return Cancelled(std::to_string(result.sampled_records) + " records read");
   std::cout << EstimateSummary(result) << std::endl;
   return 0;
 }

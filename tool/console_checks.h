@@ -11,14 +11,15 @@ namespace tersify {
 
 // Verifies Table.Field and prints on standard output a "Damaged value, key
 // <key>: <reason>" line for each damaged value as it is found, then the
-// summary line. Returns the exit code: 0 when no value is damaged, else 1 (also
-// after an error or a cancel request).
+// summary line. Returns the exit code: 0 when no value is damaged, 1 when one
+// is or after an error; after a cancel request "Cancelled, " and the counts so
+// far, and the pass's cancel exit code.
 int RunVerifyCommand(bool Interactive, const std::string& Table, const std::string& Field,
                      const std::string& Key, const TRecompressOptions& Options);
 
 // Estimates a compress pass over Table.Field from SamplePercent of its rows
-// and prints the estimate on standard output. Returns the exit code: 0, or 1
-// after an error or a cancel request.
+// and prints the estimate on standard output. Returns the exit code: 0, 1
+// after an error, the pass's cancel exit code after a cancel request.
 int RunEstimateCommand(bool Interactive, const std::string& Table, const std::string& Field,
                        const std::string& Key, const TRecompressOptions& Options, double SamplePercent);
 

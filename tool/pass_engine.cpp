@@ -1,5 +1,7 @@
 #include "tool/pass_engine.h"
 
+#include <malloc.h>
+
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -16,6 +18,15 @@
 namespace tersify {
 namespace {
 
+// Large values are allocated and freed as the pass goes; fixing the threshold
+// above which the allocator maps memory of its own (instead of letting it grow
+// with the largest block freed) gives each large value back to the system as
+// soon as it is released, so that the peak stays near two copies of it.
+void ReturnLargeBlocksAtOnce() {
+  static const bool tuned = [] { return mallopt(M_MMAP_THRESHOLD, 4 << 20) == 1; }();
+  (void)tuned;
+}
+
 void Warn(const std::string& line) { std::cerr << line << '\n' << std::flush; }
 
 // Counts of the rows handled since the last commit, taken back when the batch
@@ -30,6 +41,7 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
                    TRecompressReport& report) {
   const TPassTarget target = ResolvePassTarget(request.table, request.field, request.key);
   TMSConnection& connection = *target.connection;
+  ReturnLargeBlocksAtOnce();
   providers::Provider& provider = connection.GetProvider();
   const TPassKey& key = target.key;
   const TPassStatements& statements = target.statements;

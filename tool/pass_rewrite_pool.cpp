@@ -82,15 +82,15 @@ void TRewritePool::Work() {
 TRewrittenRow TRewritePool::Take(size_t index) {
   if (workers_.empty()) return job_(page_[index]);
   std::unique_lock lock(mutex_);
+  // Asking for this row means the one before it has been written.
+  if (index > 0) {
+    in_flight_ -= held_[index - 1];
+    held_[index - 1] = 0;
+  }
   waited_for_ = index;
   changed_.notify_all();  // the row waited for may start whatever the budget says
   changed_.wait(lock, [&] { return ready_[index] != 0; });
-  TRewrittenRow row = std::move(results_[index]);
-  in_flight_ -= held_[index];
-  held_[index] = 0;
-  waited_for_ = index + 1;
-  changed_.notify_all();
-  return row;
+  return std::move(results_[index]);
 }
 
 }  // namespace tersify

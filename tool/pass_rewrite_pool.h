@@ -37,7 +37,8 @@ class TRewritePool {
   TRewritePool& operator=(const TRewritePool&) = delete;
 
   // The rewritten row `index`, waiting for it; rows are taken in order, once
-  // each. The row's bytes stop counting against the budget once it is taken.
+  // each. A row's bytes count against the budget until the next row is
+  // asked for (it has been written by then).
   TRewrittenRow Take(size_t index);
 
   // The number of threads a count asks for: 0 means the number of cores, at

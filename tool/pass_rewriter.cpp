@@ -27,14 +27,16 @@ std::string DamageOf(const std::string& stored) {
 
 // The new stored form of a plain value with compression wanted: an envelope
 // when that is smaller, else the plain bytes (the envelope stream's rules).
-std::string CompressedForm(const std::string& plain) {
+// plain comes back unchanged, without having been copied.
+std::string CompressedForm(std::string& plain) {
   TMemoryStream target;
   TCBlobStream writer(target, true);
   writer.SetCompressed(true);
   writer.SetCompressionAlg(caZLIB);
   writer.SetCompressionLevel(clNormal);
-  writer.Write(plain.data(), static_cast<int64_t>(plain.size()));
+  writer.WriteValue(std::move(plain));
   writer.Close();
+  plain = writer.TakeBytes();
   return target.TakeBytes();
 }
 
@@ -85,12 +87,12 @@ TRewrittenRow RewriteRow(TPassRow& row, bool compress, TWriteGuard guard) {
       if (out.rewrite && stored_compressed) plain_taken = reader.TakeBytes();
     }
     if (!out.rewrite) return out;
-    if (compress) {
-      out.new_stored = CompressedForm(source.Bytes());
-    } else {
+    std::string stored = source.TakeBytes();
+    if (compress)
+      out.new_stored = CompressedForm(stored);
+    else
       out.new_stored = std::move(plain_taken);  // stored plainly, as read
-    }
-    out.guard = WriteGuardValue(source.TakeBytes(), row.stored_as_text, guard);
+    out.guard = WriteGuardValue(std::move(stored), row.stored_as_text, guard);
   } catch (...) {
     out = TRewrittenRow();
     out.error = std::current_exception();

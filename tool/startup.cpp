@@ -10,8 +10,8 @@
 #include "db/registries.h"
 #include "framework/rtl/application.h"
 #include "tool/command_line.h"
-#include "tool/pass_options.h"
 #include "tool/console_checks.h"
+#include "tool/pass_options.h"
 #include "tool/progress_line.h"
 #include "tool/recompress.h"
 #include "tool/user_interface.h"
@@ -67,13 +67,14 @@ void RunFromCommandLine() {
     Halt(1);
   }
 
-  if (settings.command == cmdNone && !settings.interactive) ShowUsageAndHalt(false, "Missing command");
   double sample_percent = 100;
   if (settings.sample && !ParseSamplePercent(*settings.sample, sample_percent)) {
-    std::cerr << "Invalid /SAMPLE= value '" << *settings.sample
-              << "': give a percentage of the rows greater than 0 and at most 100" << std::endl;
+    std::cerr << "Invalid value for /SAMPLE=: '" << *settings.sample
+              << "' (a percentage of the rows, more than 0 and at most 100)" << std::endl;
     Halt(1);
   }
+
+  if (settings.command == cmdNone && !settings.interactive) ShowUsageAndHalt(false, "Missing command");
 
   // Console mode makes one attempt; interactive mode may try once more through
   // the client's login prompt.

@@ -25,6 +25,9 @@ struct ConnectionSettings {
   bool windows_authentication = false;
   bool multiple_active_result_sets = false;
   int login_timeout_seconds = 15;
+  // How long one statement may take before it fails; 0 waits forever. The
+  // provider can change it while open (SetCommandTimeout).
+  int command_timeout_seconds = 0;
   std::vector<std::string> specific_options;  // name=value lines, provider specific
 };
 
@@ -75,6 +78,14 @@ class Provider {
   virtual void Open(const ConnectionSettings& settings) = 0;
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
+
+  // The time limit of the statements run from now on, in seconds; 0 waits
+  // forever. odbc: the query timeout of every statement (a statement past it
+  // fails with "the server did not answer within N s"); sqlite: how long a
+  // statement waits for a file another process has locked (then "the database
+  // file is locked by another process ...").
+  virtual void SetCommandTimeout(int seconds) = 0;
+  virtual int CommandTimeout() const = 0;
 
   // Runs one statement; parameters fill the '?' marks in order. The cursor
   // must be read to its end or destroyed before the next statement runs.

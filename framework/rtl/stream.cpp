@@ -98,6 +98,11 @@ void TMemoryStream::Clear() {
   position_ = 0;
 }
 
+void TMemoryStream::AdoptBytes(std::string bytes) {
+  data_ = std::move(bytes);
+  position_ = 0;
+}
+
 std::string TMemoryStream::TakeBytes() {
   std::string bytes = std::move(data_);
   data_.clear();

@@ -59,6 +59,8 @@ class TMemoryStream : public TStream {
   const std::string& Bytes() const { return data_; }
   // Hands the bytes over without a copy and leaves the stream empty.
   std::string TakeBytes();
+  // Takes bytes as the whole content without a copy; the position moves to 0.
+  void AdoptBytes(std::string bytes);
   void LoadFromStream(TStream& source);
   void SaveToStream(TStream& target);
 

@@ -314,6 +314,33 @@ TEST(TCBlobStreamWrite, SizeThresholdIsOneHundredBytes) {
   EXPECT_EQ(ZlibDecompress(ParseEnvelope(stored).payload), std::string(100, 'a'));
 }
 
+// A whole value handed over with WriteValue is stored exactly as Write stores
+// it, and comes back from the own buffer without having been copied.
+TEST(TCBlobStreamWrite, WriteValueStoresAsWriteAndKeepsTheBytes) {
+  for (DataKind kind : {DataKind::ReportText, DataKind::Random, DataKind::Zeros, DataKind::OneByte}) {
+    SCOPED_TRACE(test::DataKindName(kind));
+    const std::string plain = MakeData(kind, 70000);
+    std::string handed = plain;
+    const char* buffer = handed.data();
+    TMemoryStream stored;
+    TCBlobStream s(stored, true);
+    s.SetCompressed(true);
+    s.WriteValue(std::move(handed));
+    s.Close();
+    EXPECT_EQ(stored.Bytes(), Store(plain));
+    const std::string back = s.TakeBytes();
+    EXPECT_EQ(back, plain);
+    if (plain.size() > sizeof(std::string)) {
+      EXPECT_EQ(back.data(), buffer) << "the value was copied";
+    }
+  }
+  // Without compression the value goes straight to the wrapped stream.
+  TMemoryStream direct;
+  TCBlobStream s(direct, true);
+  s.WriteValue("plain bytes");
+  EXPECT_EQ(direct.Bytes(), "plain bytes");
+}
+
 TEST(TCBlobStreamWrite, HundredIncompressibleBytesAreStoredPlainly) {
   const std::string plain = MakeData(DataKind::Random, 100);
   EXPECT_EQ(Store(plain), plain);

@@ -41,7 +41,7 @@ TEST_P(DatasetTest, EveryMappedTypeReadsWithItsFieldTypeAndValue) {
            {"i", ftInteger, ftInteger}, {"bi", ftLargeint, ftLargeint}, {"si", ftSmallint, ftSmallint},
            {"b", ftBoolean, ftBoolean}, {"f", ftFloat, ftFloat}, {"m", ftCurrency, ftCurrency},
            {"d", ftFMTBcd, ftFMTBcd}, {"vc", ftString, ftWideString}, {"nvc", ftWideString, ftWideString},
-           {"ch", ftString, ftWideString}, {"tx", ftMemo, ftWideMemo}, {"bin", ftBlob, ftBlob},
+           {"ch", ftString, ftWideString}, {"tx", GetParam() == "sqlite" ? ftString : ftMemo, ftWideMemo}, {"bin", ftBlob, ftBlob},
            {"dt", ftDateTime, ftDateTime}, {"dd", ftDate, ftDate}}) {
     const TFieldType got = q->FieldByName(e.name)->DataType();
     EXPECT_TRUE(got == e.type || got == e.unicode_type) << e.name << ": " << FieldTypeName(got);

@@ -24,7 +24,7 @@ class DeferredBlobTest : public ClientTest {
   void SetUp() override {
     ClientTest::SetUp();
     Db().ExecDirect(
-        "create table docs (id integer primary key, title varchar(20), data blob, body text);"
+        "create table docs (id integer primary key, title varchar(20), data blob, body clob);"
         "create table loose (id integer, data blob);"
         "insert into docs values (1, 'a', X'0101', 'first');"
         "insert into docs values (2, 'b', X'0202', 'second');"

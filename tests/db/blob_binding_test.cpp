@@ -30,7 +30,7 @@ class BlobBindingTest : public ProviderLayerTest {
  protected:
   void SetUp() override {
     ProviderLayerTest::SetUp();
-    Db().ExecDirect("create table t (id integer primary key, b1 blob, b2 blob, m text)");
+    Db().ExecDirect("create table t (id integer primary key, b1 blob, b2 blob, m clob)");
     db_ = ConnectedDatabase();
     ds_ = std::make_unique<TvrDataset>(nullptr);
     ds_->SetDatabase(db_.get());

@@ -263,6 +263,7 @@ TEST_F(LayerTest, PrepareConnectionCopiesTheSettings) {
   db.SetServer("host\\inst");
   db.SetDatabaseName("appdb");
   db.SetPort(14330);
+  db.SetCommandTimeout(30);
   db.SpecificOptions().Add("Encrypt=yes");
   db.SetConnectionPrompt(true);
   db.SetUseWindowsAuthentication(true);
@@ -280,6 +281,7 @@ TEST_F(LayerTest, PrepareConnectionCopiesTheSettings) {
   EXPECT_EQ(client->Server(), "host\\inst");
   EXPECT_EQ(client->Database(), "appdb");
   EXPECT_EQ(client->Port(), 14330);
+  EXPECT_EQ(client->CommandTimeout(), 30);
   ASSERT_EQ(client->SpecificOptions().Count(), 1);
   EXPECT_EQ(client->SpecificOptions()[0], "Encrypt=yes");
   EXPECT_TRUE(client->LoginPrompt());
@@ -297,6 +299,9 @@ TEST_F(LayerTest, PrepareConnectionCopiesTheSettings) {
   EXPECT_EQ(db.IntConnectionMS(), client);
   EXPECT_TRUE(client->BeforeConnect.Assigned());
   EXPECT_EQ(client->Authentication(), TMSAuthentication::auServer);
+  // A new time limit reaches the existing client at once.
+  db.SetCommandTimeout(5);
+  EXPECT_EQ(client->CommandTimeout(), 5);
   // MultipleActiveResultSets now goes through the client.
   client->Options().MultipleActiveResultSets = false;
   EXPECT_FALSE(db.MultipleActiveResultSets());

@@ -28,11 +28,15 @@ struct Quirks {
   // text columns as the wide field types (ftWideString, ftWideMemo); the values
   // are the same.
   bool text_comes_back_wide = false;
+  // SQLite's own reading of its types: TEXT is the ordinary string type, and a
+  // value whose storage class is not the column's kind comes as it is stored.
+  bool sqlite_types = false;
 };
 
 Quirks QuirksOf(const std::string& provider) {
   Quirks q;
   q.text_comes_back_wide = provider == "odbc";
+  q.sqlite_types = provider == "sqlite";
   return q;
 }
 
@@ -124,7 +128,7 @@ std::vector<TypeCase> TypeCases() {
       {"money", ftCurrency, 0, 1234.5678, TVarType::Float},
       {"smallmoney", ftCurrency, 0, -12.25, TVarType::Float},
       {"decimal(10,2)", ftFMTBcd, 0, 98765.43, TVarType::Float},
-      {"numeric", ftFMTBcd, 0, 42.0, TVarType::Float},
+      {"numeric(10,1)", ftFMTBcd, 0, 42.5, TVarType::Float},
       {"date", ftDate, 0, EncodeDateTime(2024, 2, 29), TVarType::DateTime},
       {"time", ftTime, 0, EncodeDateTime(1899, 12, 30, 13, 45, 30, 250), TVarType::DateTime},
       {"datetime", ftDateTime, 0, EncodeDateTime(2023, 12, 31, 23, 59, 58, 997),
@@ -147,7 +151,9 @@ TEST_P(ProviderContract, EveryMappedColumnTypeRoundTripsWithItsNull) {
     ASSERT_EQ(cursor->Columns().size(), 1u);
     const ColumnInfo& column = cursor->Columns()[0];
     EXPECT_EQ(column.name, "v");
-    EXPECT_EQ(column.type, QuirksOf(GetParam()).text_comes_back_wide ? AsWide(c.type) : c.type);
+    const Quirks quirks = QuirksOf(GetParam());
+    const TFieldType wanted = quirks.sqlite_types && c.declared == std::string("text") ? ftString : c.type;
+    EXPECT_EQ(column.type, quirks.text_comes_back_wide ? AsWide(wanted) : wanted);
     EXPECT_EQ(column.size, c.size);
 
     ASSERT_TRUE(cursor->Next());
@@ -160,14 +166,17 @@ TEST_P(ProviderContract, EveryMappedColumnTypeRoundTripsWithItsNull) {
   }
 }
 
-TEST_P(ProviderContract, TheColumnTypeDecidesBetweenBytesAndText) {
+TEST_P(ProviderContract, BytesInATextColumnAndTextInABlobColumnKeepTheirContent) {
   db_->ExecDirect("create table t(id int primary key, memo text, data blob)");
   provider_->Execute("insert into t values(1, ?, ?)", {TBytes{"bytes into memo"}, "text into blob"});
   auto cursor = provider_->Execute("select memo, data from t", {});
   ASSERT_TRUE(cursor->Next());
-  EXPECT_EQ(cursor->Value(0).Type(), TVarType::String);
+  // SQL Server converts to the column's type; SQLite keeps the storage class, and
+  // so does its provider, so that such a value finds its row again.
+  const bool as_stored = QuirksOf(GetParam()).sqlite_types;
+  EXPECT_EQ(cursor->Value(0).Type(), as_stored ? TVarType::Bytes : TVarType::String);
   EXPECT_EQ(cursor->Value(0).RawString(), "bytes into memo");
-  EXPECT_EQ(cursor->Value(1).Type(), TVarType::Bytes);
+  EXPECT_EQ(cursor->Value(1).Type(), as_stored ? TVarType::String : TVarType::Bytes);
   EXPECT_EQ(cursor->Value(1).RawString(), "text into blob");
 }
 

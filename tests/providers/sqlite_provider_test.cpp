@@ -63,7 +63,7 @@ TEST_F(SqliteProviderTest, ExpressionColumnsAreTypedFromTheFirstRow) {
   ASSERT_EQ(c.size(), 5u);
   EXPECT_EQ(c[0].type, ftLargeint);
   EXPECT_EQ(c[1].type, ftFloat);
-  EXPECT_EQ(c[2].type, ftMemo);
+  EXPECT_EQ(c[2].type, ftString);
   EXPECT_EQ(c[3].type, ftBlob);
   EXPECT_EQ(c[4].type, ftUnknown);
   ASSERT_TRUE(cursor->Next());

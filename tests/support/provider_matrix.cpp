@@ -92,6 +92,29 @@ TestDatabase::TestDatabase(const std::string& provider) : provider_(provider) {
   }
 }
 
+namespace {
+
+[[noreturn]] void NoServer(const std::string& provider) {
+  throw std::logic_error("the " + provider + " test database has no TDS test server");
+}
+
+}  // namespace
+
+void TestDatabase::SetServerFrozen(bool frozen) {
+  if (!server_) NoServer(provider_);
+  server_->server.SetFrozen(frozen);
+}
+
+void TestDatabase::StopServer() {
+  if (provider_ != "odbc") NoServer(provider_);
+  server_.reset();
+}
+
+tds::RequestCounts TestDatabase::ServerRequests() const {
+  if (!server_) NoServer(provider_);
+  return server_->server.Requests();
+}
+
 TestDatabase::~TestDatabase() {
   server_.reset();
   unlink(file_path_.c_str());

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "client/providers/provider.h"
+#include "tests/support/tds_server/server_state.h"
 
 namespace tersify::testing {
 
@@ -41,6 +42,15 @@ class TestDatabase {
   // The first column of the first row of sql, as SQLite stores it, read past
   // the connection under test; raises when there is no row.
   std::string StoredBytes(const std::string& sql) const { return ReadStoredBytes(file_path_, sql); }
+
+  // "odbc" only (raise for "sqlite"): the TDS test server stops answering while
+  // every socket stays open, or answers again.
+  void SetServerFrozen(bool frozen);
+  // "odbc" only: the server goes away as a killed one would, closing every
+  // connection; nothing answers on its port afterwards.
+  void StopServer();
+  // "odbc" only: the requests the server has received so far.
+  tds::RequestCounts ServerRequests() const;
 
  private:
   struct Server;

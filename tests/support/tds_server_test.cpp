@@ -9,9 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "client/providers/sqlite/sqlite_registry.h"
@@ -606,6 +608,61 @@ TEST_F(TdsServerTest, ClosingPendingResultsSendsAttentionAndConnectionGoesOn) {
   ASSERT_TRUE(SQL_SUCCEEDED(SQLFreeStmt(statement.Get(), SQL_CLOSE))) << statement.Errors();
   EXPECT_EQ(statement.Scalar("select count(*) from t"), "5000");
   EXPECT_TRUE(Logged("attention"));
+}
+
+TEST_F(TdsServerTest, RequestsAreCountedByKind) {
+  file_.ExecDirect("create table t(id int primary key)");
+  Connection connection(env_);
+  ASSERT_EQ(Connect(connection), "");
+  const tds::RequestCounts before = server_.Requests();
+  {
+    Statement statement(connection);
+    EXPECT_EQ(statement.Scalar("select 1"), "1");  // a batch
+    SQLINTEGER id = 7;
+    SQLLEN length = 0;
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLBindParameter(statement.Get(), 1, SQL_PARAM_INPUT, SQL_C_SLONG,
+                                               SQL_INTEGER, 0, 0, &id, 0, &length)));
+    ASSERT_TRUE(SQL_SUCCEEDED(statement.ExecDirect("insert into t values (?)")))  // an RPC
+        << statement.Errors();
+  }
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLSetConnectAttr(connection.Get(), SQL_ATTR_AUTOCOMMIT,
+                                              reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)));
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, connection.Get(), SQL_COMMIT)));
+  const tds::RequestCounts after = server_.Requests();
+  EXPECT_EQ(after.sql_batch - before.sql_batch, 1u);
+  EXPECT_EQ(after.rpc - before.rpc, 1u);
+  EXPECT_EQ(after.transaction_manager - before.transaction_manager, 2u);  // begin, commit
+  EXPECT_EQ(after.Total() - before.Total(), 4u);
+}
+
+TEST_F(TdsServerTest, FrozenServerHoldsRequestsUntilThawed) {
+  Connection connection(env_);
+  ASSERT_EQ(Connect(connection), "");
+  server_.SetFrozen(true);
+  std::string answer;
+  std::thread client([&] {
+    Statement statement(connection);
+    answer = statement.Scalar("select 42");
+  });
+  // The request is sent but neither run nor answered while frozen.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(server_.Requests().sql_batch, 0u);  // counted once let through
+  EXPECT_FALSE(Logged("batch: select 42"));
+  server_.SetFrozen(false);
+  client.join();
+  EXPECT_EQ(answer, "42");
+  EXPECT_EQ(server_.Requests().sql_batch, 1u);
+}
+
+TEST(TdsServerLifetime, FrozenServerStillStops) {
+  TestDatabase file("sqlite");
+  Environment env;
+  Connection connection(env);
+  TdsTestServer server(file.FilePath(), kDatabase, kUser, kPassword);
+  ASSERT_TRUE(SQL_SUCCEEDED(
+      connection.Open(ConnectionString(server.Port(), kDatabase, kUser, kPassword))));
+  server.SetFrozen(true);
+  // Destroying the server must not wait for a thaw that never comes.
 }
 
 TEST(TdsServerLifetime, StopsWithClientsStillConnected) {

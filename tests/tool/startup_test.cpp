@@ -4,17 +4,9 @@
 // error and exit code, the progress line on a terminal, and the demo database
 // generator.
 
-#include <fcntl.h>
-#include <pty.h>
-#include <spawn.h>
-#include <sqlite3.h>
-#include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>

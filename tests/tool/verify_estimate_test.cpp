@@ -136,6 +136,22 @@ TEST_P(ReadOnlyCommands, VerifyAnEmptyTable) {
   EXPECT_EQ(r.out, "Verified 0 records: 0 compressed, 0 plain, 0 damaged\n");
 }
 
+TEST_P(ReadOnlyCommands, TheProgressLineGoesToATerminalAndStandardOutputKeepsItsLines) {
+  if (!PseudoTerminalAvailable()) GTEST_SKIP() << "no pseudo-terminal";
+  for (int i = 0; i < 7; ++i) Insert(*db_, Key(i), ReportText(2000, i));
+  const std::vector<std::string> target = {"/GUI=0", "/TABLE=tqz_reports", "/FIELD=acReportData"};
+  const RunResult verify = RunTersify(target + ConnectionArgs(*db_) + std::vector<std::string>{"/verify"},
+                                      Terminal::Stderr);
+  EXPECT_EQ(verify.exit_code, 0);
+  EXPECT_EQ(verify.out, "Verified 7 records: 0 compressed, 7 plain, 0 damaged\n");
+  EXPECT_NE(verify.err.find("7 of 7 rows, "), std::string::npos) << verify.err;
+  const RunResult estimate = RunTersify(target + ConnectionArgs(*db_) + std::vector<std::string>{"/estimate"},
+                                        Terminal::Stderr);
+  EXPECT_EQ(estimate.exit_code, 0);
+  EXPECT_EQ(estimate.out.rfind("Estimate: 7 records, ", 0), 0u) << estimate.out;
+  EXPECT_NE(estimate.err.find("7 of 7 rows, "), std::string::npos) << estimate.err;
+}
+
 struct Damage {
   const char* title;
   std::string stored;
@@ -320,8 +336,8 @@ TEST_P(ReadOnlyCommands, ABadSampleIsRefusedOnStandardErrorBeforeConnecting) {
     const RunResult r = Run(*db_, {"/estimate", std::string("/SAMPLE=") + value});
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, std::string("Invalid /SAMPLE= value '") + value +
-                         "': give a percentage of the rows greater than 0 and at most 100\n");
+    EXPECT_EQ(r.err, std::string("Invalid value for /SAMPLE=: '") + value +
+                         "' (a percentage of the rows, more than 0 and at most 100)\n");
   }
 }
 

@@ -1,5 +1,6 @@
 #include "client/providers/odbc/odbc_connection.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
@@ -42,6 +43,7 @@ std::shared_ptr<OdbcConnection> OdbcConnection::Connect(const ConnectionSettings
                        SQL_DRIVER_NOPROMPT),
       "SQLDriverConnect");
   c->connected_ = true;
+  c->command_timeout_ = std::max(settings.command_timeout_seconds, 0);
   c->traits_ = ProbeDriverTraits(c->dbc_, kind);
   if (OdbcTraceEnabled())
     std::fprintf(stderr, "odbc: driver %s %s, %s %s\n", c->traits_.driver_name.c_str(),
@@ -77,6 +79,11 @@ std::shared_ptr<StmtHandle> OdbcConnection::NewStatement() {
   // Forget statements already gone.
   std::erase_if(statements_, [](const std::weak_ptr<StmtHandle>& w) { return w.expired(); });
   auto stmt = std::make_shared<StmtHandle>(StmtHandle::Allocate(dbc_));
+  if (command_timeout_ > 0) {
+    stmt->Check(SQLSetStmtAttr(stmt->get(), SQL_ATTR_QUERY_TIMEOUT,
+                               reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(command_timeout_)), 0),
+                "SQLSetStmtAttr(SQL_ATTR_QUERY_TIMEOUT)");
+  }
   statements_.push_back(stmt);
   return stmt;
 }

@@ -34,6 +34,10 @@ class OdbcConnection {
   // Runs a statement that returns nothing of interest.
   void ExecuteSimple(const std::string& sql);
 
+  // The query timeout given to every new statement; 0 waits forever.
+  void SetCommandTimeout(int seconds) { command_timeout_ = seconds; }
+  int CommandTimeout() const { return command_timeout_; }
+
   bool Connected() const { return connected_; }
   const DriverTraits& Traits() const { return traits_; }
   const DbcHandle& Dbc() const { return dbc_; }
@@ -45,6 +49,7 @@ class OdbcConnection {
   DbcHandle dbc_;
   DriverTraits traits_;
   bool connected_ = false;
+  int command_timeout_ = 0;
   std::vector<std::weak_ptr<StmtHandle>> statements_;
 };
 

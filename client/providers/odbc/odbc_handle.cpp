@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "client/errors.h"
+#include "client/providers/odbc/odbc_failures.h"
 
 namespace tersify::providers::odbc {
 namespace {
@@ -94,6 +95,11 @@ SQLRETURN CheckOdbc(SQLRETURN rc, SQLSMALLINT handle_type, SQLHANDLE handle, con
     for (const OdbcDiagnostic& d : records)
       std::fprintf(stderr, "odbc:   [%s] (%d) %s\n", d.sql_state.c_str(), d.native_error,
                    d.message.c_str());
+  }
+  // A failed connect keeps the driver's words: it is no statement.
+  if (std::strcmp(call, "SQLDriverConnect") != 0) {
+    if (std::optional<std::string> readable = StatementFailureMessage(handle_type, handle, records))
+      message = std::move(*readable);
   }
   // The first record with a native number is the server's own error.
   const OdbcDiagnostic* first = &records.front();

@@ -1,5 +1,6 @@
 #include "client/providers/odbc/odbc_provider.h"
 
+#include <algorithm>
 #include <map>
 
 #include "client/errors.h"
@@ -38,6 +39,7 @@ class OdbcProvider : public Provider {
   void Open(const ConnectionSettings& settings) override {
     Close();
     connection_ = OdbcConnection::Connect(settings, ConnectionStringOptionsFromEnvironment());
+    command_timeout_ = connection_->CommandTimeout();
     in_transaction_ = false;
     procedures_.clear();
   }
@@ -52,6 +54,12 @@ class OdbcProvider : public Provider {
   }
 
   bool IsOpen() const override { return connection_ && connection_->Connected(); }
+
+  void SetCommandTimeout(int seconds) override {
+    command_timeout_ = std::max(seconds, 0);
+    if (connection_) connection_->SetCommandTimeout(command_timeout_);
+  }
+  int CommandTimeout() const override { return command_timeout_; }
 
   std::unique_ptr<Cursor> Execute(const std::string& sql,
                                   const std::vector<Variant>& params) override {
@@ -175,6 +183,7 @@ class OdbcProvider : public Provider {
 
   std::shared_ptr<OdbcConnection> connection_;
   bool in_transaction_ = false;
+  int command_timeout_ = 0;
   std::map<std::string, std::vector<ProcParamDetail>> procedures_;
 };
 

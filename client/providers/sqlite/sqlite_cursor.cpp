@@ -3,6 +3,7 @@
 #include <string>
 
 #include "client/errors.h"
+#include "client/providers/sqlite/sqlite_column_types.h"
 #include "client/providers/sqlite/sqlite_values.h"
 #include "framework/rtl/exception.h"
 
@@ -24,10 +25,9 @@ SqliteStatementCursor::SqliteStatementCursor(SqliteStatement stmt, int first_ste
   for (int i = 0; i < count; ++i) {
     const char* name = sqlite3_column_name(stmt_.get(), i);
     const char* declared = sqlite3_column_decltype(stmt_.get(), i);
-    ColumnInfo info = DescribeColumn(name ? name : "", declared ? declared : "");
-    if (info.type == ftUnknown && first_pending_)
-      info.type = FieldTypeOfStorage(sqlite3_column_type(stmt_.get(), i));
-    columns_.push_back(std::move(info));
+    const int first_storage = first_pending_ ? sqlite3_column_type(stmt_.get(), i) : SQLITE_NULL;
+    columns_.push_back(
+        DescribeSqliteColumn(name ? name : "", declared ? declared : "", first_storage));
   }
   if (!first_pending_) stmt_.reset();
 }

@@ -3,8 +3,14 @@
 #include <string>
 
 #include "client/errors.h"
+#include "client/providers/sqlite/sqlite_busy_wait.h"
 
 namespace tersify::providers {
+
+void SqliteConnectionCloser::operator()(sqlite3* db) const noexcept {
+  ForgetBusyWait(db);
+  sqlite3_close_v2(db);
+}
 
 const char* SqlStateOf(int extended_code) {
   switch (extended_code & 0xff) {
@@ -21,6 +27,7 @@ void RaiseSqliteError(sqlite3* db, int rc) {
   if (db != nullptr) {
     const int extended = sqlite3_extended_errcode(db);
     if (extended != SQLITE_OK) code = extended;
+    if ((code & 0xff) == SQLITE_BUSY) throw EMSError(LockedMessage(db), "HYT00", code);
     message = sqlite3_errmsg(db);
   } else {
     message = sqlite3_errstr(rc);

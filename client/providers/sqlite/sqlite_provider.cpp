@@ -2,10 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 
 #include "client/errors.h"
+#include "client/providers/sqlite/sqlite_busy_wait.h"
 #include "client/providers/sqlite/sqlite_cursor.h"
 #include "client/providers/sqlite/sqlite_registry.h"
 #include "client/providers/sqlite/sqlite_values.h"
@@ -14,7 +16,6 @@
 namespace tersify::providers {
 namespace {
 
-constexpr int kBusyTimeoutMs = 10000;
 constexpr int kFirstSpid = 51;  // SQL Server's first user session id
 
 std::atomic<int> next_spid{kFirstSpid};
@@ -71,7 +72,7 @@ void SqliteProvider::Open(const ConnectionSettings& settings) {
     throw EMSError("Cannot open SQLite database '" + path + "': " + reason, "08001", rc);
   }
   sqlite3_extended_result_codes(db.get(), 1);
-  sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+  SetBusyWait(db.get(), settings.command_timeout_seconds);
   // SQLite reads the file lazily: a file that is no database fails here, not later.
   const int check = sqlite3_exec(db.get(), "select count(*) from sqlite_master", nullptr,
                                  nullptr, nullptr);
@@ -85,6 +86,12 @@ void SqliteProvider::Open(const ConnectionSettings& settings) {
   functions_.Sync(db.get());
   db_ = std::move(db);
   spid_ = spid;
+  command_timeout_ = std::max(settings.command_timeout_seconds, 0);
+}
+
+void SqliteProvider::SetCommandTimeout(int seconds) {
+  command_timeout_ = std::max(seconds, 0);
+  if (db_) SetBusyWait(db_.get(), command_timeout_);
 }
 
 void SqliteProvider::Close() {
@@ -182,8 +189,12 @@ std::unique_ptr<Cursor> SqliteProvider::Execute(const std::string& sql,
     const size_t needed = static_cast<size_t>(sqlite3_bind_parameter_count(stmt.get()));
     if (param_index + needed > params.size() || (last && param_index + needed != params.size()))
       ParameterCountMismatch(param_index + needed, params.size());
+    // A statement without result columns runs to its end inside this call,
+    // while params live: it reads the values where they are (a large blob is
+    // not copied once more).
+    const bool runs_here = sqlite3_column_count(stmt.get()) == 0;
     for (size_t i = 0; i < needed; ++i)
-      BindVariant(stmt.get(), static_cast<int>(i + 1), params[param_index++]);
+      BindVariant(stmt.get(), static_cast<int>(i + 1), params[param_index++], runs_here);
 
     const int step = sqlite3_step(stmt.get());
     if (step != SQLITE_ROW && step != SQLITE_DONE) RaiseSqliteError(db, step);

@@ -28,6 +28,8 @@ class SqliteProvider final : public Provider {
   void Open(const ConnectionSettings& settings) override;
   void Close() override;
   bool IsOpen() const override { return db_ != nullptr; }
+  void SetCommandTimeout(int seconds) override;
+  int CommandTimeout() const override { return command_timeout_; }
 
   // A text of one or more statements; each '?' takes the next parameter in
   // order across the statements. The last statement that returns rows gives
@@ -59,6 +61,7 @@ class SqliteProvider final : public Provider {
 
   SqliteConnection db_;
   int spid_ = 0;
+  int command_timeout_ = 0;
   RegisteredFunctions functions_;
 };
 

@@ -63,8 +63,9 @@ std::string FormatSqliteDateTime(TDateTime value) {
   return buf;
 }
 
-void BindVariant(sqlite3_stmt* stmt, int index, const Variant& value) {
+void BindVariant(sqlite3_stmt* stmt, int index, const Variant& value, bool borrow) {
   int rc = SQLITE_OK;
+  const auto lifetime = borrow ? SQLITE_STATIC : SQLITE_TRANSIENT;
   switch (value.Type()) {
     case TVarType::Null: rc = sqlite3_bind_null(stmt, index); break;
     case TVarType::Boolean: rc = sqlite3_bind_int64(stmt, index, value.AsBoolean() ? 1 : 0); break;
@@ -77,15 +78,15 @@ void BindVariant(sqlite3_stmt* stmt, int index, const Variant& value) {
       break;
     }
     case TVarType::String: {
-      // Copied: the statement may outlive the caller's parameters while its rows are read.
+      // Copied unless borrowed: the statement may outlive the caller's
+      // parameters while its rows are read.
       const std::string& text = value.RawString();
-      rc = sqlite3_bind_text64(stmt, index, text.data(), text.size(), SQLITE_TRANSIENT,
-                               SQLITE_UTF8);
+      rc = sqlite3_bind_text64(stmt, index, text.data(), text.size(), lifetime, SQLITE_UTF8);
       break;
     }
     case TVarType::Bytes: {
       const std::string& bytes = value.RawString();
-      rc = sqlite3_bind_blob64(stmt, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+      rc = sqlite3_bind_blob64(stmt, index, bytes.data(), bytes.size(), lifetime);
       break;
     }
   }
@@ -96,7 +97,7 @@ TFieldType FieldTypeOfStorage(int storage_class) {
   switch (storage_class) {
     case SQLITE_INTEGER: return ftLargeint;
     case SQLITE_FLOAT: return ftFloat;
-    case SQLITE_TEXT: return ftMemo;
+    case SQLITE_TEXT: return ftString;
     case SQLITE_BLOB: return ftBlob;
     default: return ftUnknown;
   }
@@ -114,7 +115,8 @@ Variant ColumnValue(sqlite3_stmt* stmt, int column, TFieldType type) {
     case ftOraBlob:
     case ftParadoxOle:
     case ftDBaseOle:
-      return Variant(TBytes{ColumnBytes(stmt, column)});
+      if (storage == SQLITE_BLOB) return Variant(TBytes{ColumnBytes(stmt, column)});
+      break;
     case ftString:
     case ftFixedChar:
     case ftWideString:
@@ -124,9 +126,8 @@ Variant ColumnValue(sqlite3_stmt* stmt, int column, TFieldType type) {
     case ftFmtMemo:
     case ftOraClob:
     case ftGuid:
-      // Stored bytes come unchanged; numbers in their SQLite text form.
-      return storage == SQLITE_BLOB ? Variant(ColumnBytes(stmt, column))
-                                    : Variant(ColumnText(stmt, column));
+      if (storage == SQLITE_TEXT) return Variant(ColumnText(stmt, column));
+      break;
     case ftBoolean:
       if (storage == SQLITE_INTEGER) return Variant(sqlite3_column_int64(stmt, column) != 0);
       if (storage == SQLITE_FLOAT) return Variant(sqlite3_column_double(stmt, column) != 0);
@@ -135,8 +136,8 @@ Variant ColumnValue(sqlite3_stmt* stmt, int column, TFieldType type) {
     case ftCurrency:
     case ftBCD:
     case ftFMTBcd:
-      if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT)
-        return Variant(sqlite3_column_double(stmt, column));
+      // An integer (NUMERIC affinity keeps whole numbers so) stays exact.
+      if (storage == SQLITE_FLOAT) return Variant(sqlite3_column_double(stmt, column));
       break;
     case ftDate:
     case ftTime:

@@ -1,4 +1,5 @@
 // tds-test-server --port N --database-file FILE --database NAME --user U --password P
+//                 [--stats-file STATS]
 //
 // Serves the SQLite file FILE as database NAME over TDS on 127.0.0.1:N until
 // it receives SIGINT or SIGTERM, logging one line per request to standard error.
@@ -7,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <string>
@@ -15,15 +17,52 @@
 
 namespace {
 
+const char kUsage[] =
+    "usage: tds-test-server --port N --database-file FILE --database NAME "
+    "--user U --password P [--stats-file STATS]\n";
+
+const char kHelp[] =
+    "\n"
+    "Serves the SQLite file FILE as the database NAME over TDS 7.4 on 127.0.0.1:N\n"
+    "(N = 0: a free port, announced as \"listening on 127.0.0.1:<port>\" on standard\n"
+    "error) until SIGINT or SIGTERM; one line per request goes to standard error.\n"
+    "\n"
+    "  --stats-file STATS  write the count of client requests to STATS on SIGUSR1\n"
+    "                      and on exit, one \"name value\" line each:\n"
+    "                        requests N             all of the three below\n"
+    "                        sql_batch N\n"
+    "                        rpc N                  parameterised statements, procedures\n"
+    "                        transaction_manager N  begin, commit, rollback\n"
+    "                      The file is replaced whole (written aside, then renamed).\n"
+    "\n"
+    "SIGSTOP freezes the server (sockets stay open, nothing is answered);\n"
+    "SIGCONT thaws it.\n";
+
 int Usage() {
-  std::cerr << "usage: tds-test-server --port N --database-file FILE --database NAME "
-               "--user U --password P\n";
+  std::cerr << kUsage;
   return 2;
+}
+
+bool WriteStats(const std::string& path, const tersify::testing::tds::RequestCounts& counts) {
+  const std::string aside = path + ".tmp";
+  {
+    std::ofstream out(aside, std::ios::trunc);
+    out << "requests " << counts.Total() << "\n"
+        << "sql_batch " << counts.sql_batch << "\n"
+        << "rpc " << counts.rpc << "\n"
+        << "transaction_manager " << counts.transaction_manager << "\n";
+    if (!out.flush()) return false;
+  }
+  return std::rename(aside.c_str(), path.c_str()) == 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::cout << kUsage << kHelp;
+    return 0;
+  }
   std::map<std::string, std::string> options;
   for (int i = 1; i < argc; i += 2) {
     if (i + 1 >= argc || std::strncmp(argv[i], "--", 2) != 0) return Usage();
@@ -37,22 +76,29 @@ int main(int argc, char** argv) {
   } catch (const std::exception&) {
     return Usage();
   }
+  const std::string stats_file = options.count("stats-file") ? options["stats-file"] : "";
 
   // The signals are waited for here, so no other thread may take them.
-  sigset_t stop;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGINT);
-  sigaddset(&stop, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+  sigset_t wanted;
+  sigemptyset(&wanted);
+  sigaddset(&wanted, SIGINT);
+  sigaddset(&wanted, SIGTERM);
+  sigaddset(&wanted, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &wanted, nullptr);
 
   try {
     tersify::testing::TdsTestServer server(
         options["database-file"], options["database"], options["user"], options["password"],
         port, [](const std::string& line) { std::cerr << line << std::endl; });
     std::cerr << "listening on 127.0.0.1:" << server.Port() << std::endl;
-    int signal_number;
-    sigwait(&stop, &signal_number);
+    auto write_stats = [&] {
+      if (!stats_file.empty() && !WriteStats(stats_file, server.Requests()))
+        std::cerr << "tds-test-server: cannot write " << stats_file << std::endl;
+    };
+    int signal_number = 0;
+    while (sigwait(&wanted, &signal_number) == 0 && signal_number == SIGUSR1) write_stats();
     std::cerr << "stopping" << std::endl;
+    write_stats();
   } catch (const std::exception& error) {
     std::cerr << "tds-test-server: " << error.what() << std::endl;
     return 1;

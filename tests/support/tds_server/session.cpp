@@ -16,11 +16,19 @@ constexpr size_t kDefaultPacketSize = 4096;
 constexpr size_t kMinPacketSize = 512;
 constexpr size_t kMaxPacketSize = 32767;
 const char kServerName[] = "tds-test-server";
+constexpr int kLockWaitSeconds = 10;
 
 }  // namespace
 
 void Session::Log(const std::string& line) const {
   if (log_) log_(client_ + line);
+}
+
+bool Session::NextMessage(PacketReader& reader, Message& message) {
+  if (!reader.Read(message)) return false;
+  if (!state_.WaitWhileFrozen()) return false;
+  state_.CountRequest(message.type);
+  return true;
 }
 
 void Session::Run() noexcept {
@@ -41,12 +49,12 @@ void Session::Serve() {
   TokenWriter tokens(writer, kServerName);
   Message message;
 
-  if (!reader.Read(message)) return;
+  if (!NextMessage(reader, message)) return;
   if (message.type == kPrelogin) {
     Log("prelogin");
     writer.Write(PreloginReply());
     writer.EndMessage();
-    if (!reader.Read(message)) return;
+    if (!NextMessage(reader, message)) return;
   }
   if (message.type != kLogin7) throw ProtocolError("expected LOGIN7");
   LoginRequest login = DecodeLogin7(message.payload);
@@ -74,6 +82,9 @@ void Session::Serve() {
     providers::ConnectionSettings connection;
     connection.server = "sqlite";
     connection.database = settings_.database_file;
+    // A file locked elsewhere is waited for a while, as a server would; the
+    // client's own time limit usually ends the wait sooner.
+    connection.command_timeout_seconds = kLockWaitSeconds;
     provider.Open(connection);
   } catch (const std::exception& error) {
     tokens.Error(kCannotOpenDatabase, 11, error.what());
@@ -103,7 +114,7 @@ void Session::Serve() {
     ~RollbackOnExit() { dispatcher.Disconnected(); }
   } rollback_on_exit{dispatcher};
 
-  while (reader.Read(message)) {
+  while (NextMessage(reader, message)) {
     switch (message.type) {
       case kSqlBatch: dispatcher.Batch(message.payload); break;
       case kRpc: dispatcher.Rpc(message.payload); break;

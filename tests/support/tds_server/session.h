@@ -4,7 +4,10 @@
 
 #include <string>
 
+#include "tests/support/tds_server/packet_io.h"
+
 #include "tests/support/tds_server/request_dispatch.h"
+#include "tests/support/tds_server/server_state.h"
 
 namespace tersify::testing::tds {
 
@@ -17,8 +20,8 @@ struct ServerSettings {
 
 class Session {
  public:
-  Session(int fd, const ServerSettings& settings, RequestLog log)
-      : fd_(fd), settings_(settings), log_(std::move(log)) {}
+  Session(int fd, const ServerSettings& settings, ServerState& state, RequestLog log)
+      : fd_(fd), settings_(settings), state_(state), log_(std::move(log)) {}
   // Serves the connection until the client leaves or breaks the protocol.
   // Never throws.
   void Run() noexcept;
@@ -26,9 +29,13 @@ class Session {
  private:
   void Serve();
   void Log(const std::string& line) const;
+  // The next client message, held back while the server is frozen; false at
+  // the end of the stream or when the server stops.
+  bool NextMessage(PacketReader& reader, Message& message);
 
   int fd_;
   const ServerSettings& settings_;
+  ServerState& state_;
   RequestLog log_;
   std::string client_;
 };

@@ -53,6 +53,7 @@ struct TdsTestServer::Impl {
   };
 
   tds::ServerSettings settings;
+  tds::ServerState state;
   LogSink sink;
   std::mutex log_mutex;
   tds::RequestLog log;  // the sink, called from one thread at a time
@@ -98,7 +99,7 @@ void TdsTestServer::Impl::AcceptLoop() {
     Connection& connection = connections.emplace_back();
     connection.socket = std::move(client);
     connection.thread = std::thread([this, &connection] {
-      tds::Session(connection.socket.Get(), settings, log).Run();
+      tds::Session(connection.socket.Get(), settings, state, log).Run();
       ::shutdown(connection.socket.Get(), SHUT_RDWR);  // the client sees the end at once
       connection.finished = true;
     });
@@ -106,6 +107,7 @@ void TdsTestServer::Impl::AcceptLoop() {
 }
 
 void TdsTestServer::Impl::Stop() {
+  state.Stop();  // a frozen session ends instead of answering
   if (wake_write.Get() >= 0) {
     char byte = 1;
     (void)!::write(wake_write.Get(), &byte, 1);
@@ -154,5 +156,9 @@ TdsTestServer::TdsTestServer(std::string database_file, std::string database, st
 }
 
 TdsTestServer::~TdsTestServer() { impl_->Stop(); }
+
+void TdsTestServer::SetFrozen(bool frozen) { impl_->state.SetFrozen(frozen); }
+
+tds::RequestCounts TdsTestServer::Requests() const { return impl_->state.Counts(); }
 
 }  // namespace tersify::testing

@@ -14,6 +14,8 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/tds_server/server_state.h"
+
 namespace tersify::testing {
 
 class TdsTestServer {
@@ -32,6 +34,14 @@ class TdsTestServer {
   TdsTestServer& operator=(const TdsTestServer&) = delete;
 
   int Port() const { return port_; }
+
+  // While frozen the server answers nothing: every message a client sends
+  // (attention included) waits, sockets stay open and new clients are
+  // accepted but not logged in. Thawing answers what waited, in order.
+  void SetFrozen(bool frozen);
+  // The requests (SQL batches, RPCs, transaction-manager messages) clients
+  // have sent since the server started, over all connections.
+  tds::RequestCounts Requests() const;
 
  private:
   struct Impl;

@@ -1,0 +1,51 @@
+#include "tests/support/tds_server/server_state.h"
+
+#include "tests/support/tds_server/packet_io.h"
+
+namespace tersify::testing::tds {
+
+void ServerState::SetFrozen(bool frozen) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    frozen_ = frozen;
+  }
+  changed_.notify_all();
+}
+
+bool ServerState::Frozen() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return frozen_;
+}
+
+bool ServerState::WaitWhileFrozen() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return !frozen_ || stopping_; });
+  return !stopping_;
+}
+
+void ServerState::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+}
+
+void ServerState::CountRequest(uint8_t packet_type) {
+  switch (packet_type) {
+    case kSqlBatch: ++sql_batch_; break;
+    case kRpc: ++rpc_; break;
+    case kTransactionManager: ++transaction_manager_; break;
+    default: break;
+  }
+}
+
+RequestCounts ServerState::Counts() const {
+  RequestCounts counts;
+  counts.sql_batch = sql_batch_.load();
+  counts.rpc = rpc_.load();
+  counts.transaction_manager = transaction_manager_.load();
+  return counts;
+}
+
+}  // namespace tersify::testing::tds

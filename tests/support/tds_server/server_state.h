@@ -1,0 +1,43 @@
+#pragma once
+// What every session of one server shares: the freeze switch (the server stops
+// answering while every socket stays open, as a hung server would) and the
+// count of requests the clients sent.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace tersify::testing::tds {
+
+struct RequestCounts {
+  uint64_t sql_batch = 0;
+  uint64_t rpc = 0;
+  uint64_t transaction_manager = 0;
+  uint64_t Total() const { return sql_batch + rpc + transaction_manager; }
+};
+
+class ServerState {
+ public:
+  void SetFrozen(bool frozen);
+  bool Frozen() const;
+  // Blocks while the server is frozen. False once the server stops: the
+  // session then ends without answering.
+  bool WaitWhileFrozen();
+  // Releases every waiting session for good.
+  void Stop();
+
+  // Counts a client message of this packet type; logins, attention and the
+  // like are not requests.
+  void CountRequest(uint8_t packet_type);
+  RequestCounts Counts() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  bool frozen_ = false;
+  bool stopping_ = false;
+  std::atomic<uint64_t> sql_batch_{0}, rpc_{0}, transaction_manager_{0};
+};
+
+}  // namespace tersify::testing::tds
