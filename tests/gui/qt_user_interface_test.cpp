@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QThread>
 #include <QTimer>
 
 #include <sys/socket.h>
@@ -12,6 +13,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -89,6 +91,39 @@ INSTANTIATE_TEST_SUITE_P(
                       MessageCase{"Confirmation", TMsgDlgType::mtConfirmation, QMessageBox::Question},
                       MessageCase{"Custom", TMsgDlgType::mtCustom, QMessageBox::NoIcon}),
     [](const ::testing::TestParamInfo<MessageCase>& info) { return std::string(info.param.name); });
+
+// A job on another thread (a pass started from the window) reports its error
+// through the same call: the box must go up on the application's thread, and
+// the job must wait until the user has closed it.
+TEST(MessageBoxFromAJobTest, ShowsTheBoxOnTheApplicationsThreadAndWaitsForIt) {
+  TestApplication();
+  QtUserInterface ui;
+  std::atomic<bool> returned{false};
+  QThread* box_thread = nullptr;
+  std::string text;
+  bool returned_while_shown = true;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    poll.stop();
+    box_thread = box->thread();
+    text = box->text().toStdString();
+    returned_while_shown = returned.load();
+    box->button(QMessageBox::Ok)->click();
+  });
+  poll.start(5);
+  std::thread job([&] {
+    ui.ShowMessage("Error", "the pass failed", TMsgDlgType::mtError);
+    returned.store(true);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [] {}, Qt::QueuedConnection);
+  });
+  while (!returned.load()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  job.join();
+  EXPECT_EQ(box_thread, QApplication::instance()->thread());
+  EXPECT_EQ(text, "the pass failed");
+  EXPECT_FALSE(returned_while_shown);
+}
 
 class LoginPromptTest : public ::testing::Test {
  protected:

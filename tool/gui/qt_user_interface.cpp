@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QMetaObject>
 #include <QThread>
 
 #include <string>
@@ -59,6 +60,15 @@ QtUserInterface::~QtUserInterface() {
 
 void QtUserInterface::ShowMessage(const std::string& Caption, const std::string& Text,
                                   TMsgDlgType Kind) {
+  // A job on another thread (a pass started from the window) reports through
+  // here too: the box goes up on the window's thread, and the job waits for
+  // the user to close it, as it would on the window's own thread.
+  QCoreApplication* application = QCoreApplication::instance();
+  if (QThread::currentThread() != application->thread()) {
+    QMetaObject::invokeMethod(
+        application, [&] { ShowMessage(Caption, Text, Kind); }, Qt::BlockingQueuedConnection);
+    return;
+  }
   QMessageBox box(window_.get());
   box.setObjectName(QStringLiteral("MessageBox"));
   box.setWindowTitle(ToQString(Caption));
