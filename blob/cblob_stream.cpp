@@ -101,13 +101,18 @@ void TCBlobStream::SetCompressed(bool Value) {
   FCompressedFlag = Value;
 }
 
-void TCBlobStream::SetCompressionAlg(TvrCompressionAlgorithm Value) {
+void TCBlobStream::CheckCompressionAlg(TvrCompressionAlgorithm Value) {
   switch (Value) {
     case caBZIP: throw Exception("BZIP compression not defined");
     case caPPM: throw Exception("PPM compression not defined");
     case caLZMA: throw Exception("LZMA compression not defined");
-    default: FAlgorithm = Value;
+    default: break;
   }
+}
+
+void TCBlobStream::SetCompressionAlg(TvrCompressionAlgorithm Value) {
+  CheckCompressionAlg(Value);
+  FAlgorithm = Value;
 }
 
 void TCBlobStream::ReadHeader() {

@@ -89,6 +89,9 @@ class TCBlobStream : public TMemoryStream {
   // caBZIP, caPPM and caLZMA raise "BZIP compression not defined", "PPM
   // compression not defined", "LZMA compression not defined"; others are stored.
   void SetCompressionAlg(TvrCompressionAlgorithm Value);
+  // Raises what SetCompressionAlg raises for Value, without a stream: lets a
+  // caller refuse a write before it opens the stream that would store it.
+  static void CheckCompressionAlg(TvrCompressionAlgorithm Value);
 
   TvrCompressionLevel CompressionLevel() const { return FLevel; }
   void SetCompressionLevel(TvrCompressionLevel Value) { FLevel = Value; }

@@ -18,6 +18,14 @@ class EDAError : public EDatabaseError {
   int native_error_;
 };
 
+// A row statement that wrote another number of rows than the one it must
+// ("Update failed. Found %d records"). No update-error handler can turn it
+// into success: the caller's transaction must be rolled back.
+class ERowCountError : public EDAError {
+ public:
+  using EDAError::EDAError;
+};
+
 // An error reported by SQL Server (or a provider standing in for it).
 class EMSError : public EDAError {
  public:

@@ -120,6 +120,7 @@ void TMSConnection::Open() {
   }
 
   if (AfterConnect) AfterConnect(this);
+  if (AfterOpenForOwner) AfterOpenForOwner(this);
 }
 
 void TMSConnection::ApplyIsolationLevel() {

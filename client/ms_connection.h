@@ -95,6 +95,11 @@ class TMSConnection : public TComponent {
 
   TNotifyEvent BeforeConnect, AfterConnect, BeforeDisconnect, AfterDisconnect;
   TDAConnectionErrorEvent OnError;
+  // For the component that owns the connection: fires after every open, after
+  // AfterConnect, whoever opened it (a dataset that finds the connection
+  // closed opens it itself). Its error reaches the caller of the open and
+  // leaves the connection open.
+  TNotifyEvent AfterOpenForOwner;
 
   // The open provider; raises "Operation is not allowed when the connection is
   // closed" when the connection is not open. For the client's datasets.

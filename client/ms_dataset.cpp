@@ -15,6 +15,10 @@ namespace tersify {
 
 namespace {
 
+[[noreturn]] void RaiseNotSupported(const char* setting, const char* instead) {
+  throw EDatabaseError(Format("%s is not supported: %s", setting, instead));
+}
+
 bool IsBinaryType(TFieldType t) {
   return t == ftBlob || t == ftGraphic || t == ftTypedBinary || t == ftParadoxOle ||
          t == ftDBaseOle || t == ftOraBlob || t == ftBytes || t == ftVarBytes;
@@ -224,16 +228,34 @@ void TCustomMSDataSet::FetchRows(providers::Cursor& cursor) {
     record.deferred = deferred;
     for (size_t i = 0; i < n; ++i) {
       if (deferred[i]) continue;  // never read from the cursor
-      Variant v = cursor.Value(static_cast<int>(i));
+      Variant v = cursor.TakeValue(static_cast<int>(i));
       if (trim[i]) TrimTrailingBlanks(v);
       record.values[i] = std::move(v);
     }
+    if (!AcceptRow(columns, record.values)) continue;
     if (deferral_) row_keys_.push_back(KeyValuesOf(record));
     AppendRecord(std::move(record));
   }
 }
 
+void TCustomMSDataSet::SetUniDirectional(bool value) {
+  if (value) RaiseNotSupported("UniDirectional", "the rows are kept and can be visited in any order");
+}
+
+void TCustomMSDataSet::SetCachedUpdates(bool value) {
+  if (value) RaiseNotSupported("CachedUpdates", "a row is written when it is posted");
+}
+
+void TCustomMSDataSet::CheckSupportedOptions() {
+  if (options_.NonBlocking) RaiseNotSupported("NonBlocking", "a statement runs to its end before the call returns");
+  if (options_.LocalMasterDetail)
+    RaiseNotSupported("LocalMasterDetail", "a detail dataset runs its query again for each master row");
+  if (options_.DetailDelay != 0) RaiseNotSupported("DetailDelay", "a detail dataset follows its master at once");
+  if (!Trim(sql_refresh_.Text()).empty()) RaiseNotSupported("SQLRefresh", "a refresh runs the dataset's query again");
+}
+
 void TCustomMSDataSet::InternalOpen() {
+  CheckSupportedOptions();
   std::unique_ptr<providers::Cursor> cursor = std::move(pending_cursor_);
   if (!cursor) cursor = OpenCursor();
   if (cursor->Columns().empty()) {
@@ -315,7 +337,7 @@ Variant TCustomMSDataSet::FetchDeferredValue(int record_index, int column) {
     throw EDatabaseError(Format("Row not found in table '%s' by its key: it was deleted or its key changed",
                                 plan.table.c_str()));
   }
-  Variant value = cursor->Value(0);
+  Variant value = cursor->TakeValue(0);
   while (cursor->Next()) {
   }
   return value;
@@ -323,6 +345,7 @@ Variant TCustomMSDataSet::FetchDeferredValue(int record_index, int column) {
 
 void TCustomMSDataSet::Execute() {
   if (Active()) Close();
+  CheckSupportedOptions();
   std::unique_ptr<providers::Cursor> cursor = OpenCursor();
   if (!cursor->Columns().empty()) {
     pending_cursor_ = std::move(cursor);

@@ -5,6 +5,7 @@
 // its own that identify the row by the table's primary key.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,6 +49,18 @@ struct TMSDataSetOptions {
 
 class TCustomMSDataSet;
 using TUpdateExecuteEvent = TMethod<void(TDataSet* sender, TStatementTypes kinds, TParams& params)>;
+
+// What a row update is (OnUpdateRecord, OnUpdateError).
+enum class TUpdateKind { ukModify, ukInsert, ukDelete };
+// What became of a row update: uaFail raises, uaAbort ends the post or delete
+// silently (EAbort), uaSkip leaves the row unwritten without an error, uaRetry
+// tries again, uaApplied counts the row as written.
+enum class TUpdateAction { uaFail, uaAbort, uaSkip, uaRetry, uaApplied };
+// Writes the row in place of the library's statement; Action starts as uaFail.
+using TUpdateRecordEvent = TMethod<void(TDataSet* dataset, TUpdateKind kind, TUpdateAction& action)>;
+// Decides what a failed row statement means; Action starts as uaFail.
+using TUpdateErrorEvent =
+    TMethod<void(TDataSet* dataset, EDatabaseError& error, TUpdateKind kind, TUpdateAction& action)>;
 using TAfterExecuteEvent = TMethod<void(TObject* sender, bool result)>;
 
 class TCustomMSDataSet : public TDataSet {
@@ -80,6 +93,7 @@ class TCustomMSDataSet : public TDataSet {
   TStrings& SQLInsert() { return sql_insert_; }
   TStrings& SQLUpdate() { return sql_update_; }
   TStrings& SQLDelete() { return sql_delete_; }
+  // A refresh runs the dataset's query again: a text here is refused at open.
   TStrings& SQLRefresh() { return sql_refresh_; }
 
   // All rows are fetched when the dataset opens, whatever FetchAll says: the
@@ -95,10 +109,12 @@ class TCustomMSDataSet : public TDataSet {
   void SetCommandTimeout(int seconds) { command_timeout_ = seconds; }
   bool ReadOnly() const { return read_only_; }
   virtual void SetReadOnly(bool value) { read_only_ = value; }
-  bool UniDirectional() const { return uni_directional_; }
-  void SetUniDirectional(bool value) { uni_directional_ = value; }
-  bool CachedUpdates() const { return cached_updates_; }
-  void SetCachedUpdates(bool value) { cached_updates_ = value; }
+  // Rows are kept and visited in any order, and written when posted: true is
+  // refused ("... is not supported").
+  bool UniDirectional() const { return false; }
+  void SetUniDirectional(bool value);
+  bool CachedUpdates() const { return false; }
+  void SetCachedUpdates(bool value);
   // The table that generated row statements write; when empty, the first table
   // named after FROM in the SQL text.
   const std::string& UpdatingTable() const { return updating_table_; }
@@ -112,6 +128,8 @@ class TCustomMSDataSet : public TDataSet {
   TAfterExecuteEvent AfterExecute;
   TUpdateExecuteEvent BeforeUpdateExecute;
   TUpdateExecuteEvent AfterUpdateExecute;
+  TUpdateRecordEvent OnUpdateRecord;
+  TUpdateErrorEvent OnUpdateError;
 
   TParams* DetailParams() override { return &Params(); }
 
@@ -119,6 +137,10 @@ class TCustomMSDataSet : public TDataSet {
   // Before running a generated row statement the library asks whether to perform
   // it for these statement kinds; false leaves the row unwritten without an error.
   virtual bool PerformStatement(TStatementTypes kinds);
+  // Whether a row statement must write exactly one row ("... failed. Found %d
+  // records" otherwise): one the library generated always, an application's
+  // text under StrictUpdate, an insert text never.
+  virtual bool HoldsToOneRow(TStatementType kind, bool generated);
   // After each statement that writes a row; fires AfterUpdateExecute.
   virtual void AfterRowStatement(TDataSet* sender, TStatementTypes kinds, TParams& params);
 
@@ -138,6 +160,12 @@ class TCustomMSDataSet : public TDataSet {
   virtual std::unique_ptr<providers::Cursor> OpenCursor();
   // Called once every row of the cursor has been read.
   virtual void CursorDone() {}
+  // Whether a fetched row is kept (columns name its values; a blob read later
+  // by key is null here). Every row is by default.
+  virtual bool AcceptRow(const std::vector<providers::ColumnInfo>& /*columns*/,
+                         const std::vector<Variant>& /*values*/) {
+    return true;
+  }
   void SetRowsAffected(int64_t rows) { rows_affected_ = rows; }
 
  private:
@@ -156,6 +184,13 @@ class TCustomMSDataSet : public TDataSet {
   // Posting (ms_dataset_posting.cpp).
   struct RowStatement;
   // Both return whether a statement ran.
+  // Writes the row through OnUpdateRecord when assigned, else through write,
+  // asking OnUpdateError about its errors (except ERowCountError, which always
+  // passes on); returns whether the row was written.
+  bool ApplyRowUpdate(TUpdateKind kind, const std::function<bool()>& write);
+  // Raises for options this library does not implement, set to other than
+  // their default (Options' NonBlocking, LocalMasterDetail, DetailDelay; SQLRefresh).
+  void CheckSupportedOptions();
   bool RunCustomStatement(const std::string& text, TStatementType kind);
   bool RunGeneratedStatement(TStatementType kind);
   void ReleasePostedBlobs();
@@ -173,8 +208,6 @@ class TCustomMSDataSet : public TDataSet {
   int fetch_rows_ = 25;
   int command_timeout_ = 0;
   bool read_only_ = false;
-  bool uni_directional_ = false;
-  bool cached_updates_ = false;
   std::string updating_table_;
   int64_t rows_affected_ = -1;
   bool param_check_ = true;

@@ -82,9 +82,11 @@ void TCustomMSDataSet::InternalPost() {
   if (read_only_) throw EDatabaseError("Cannot modify a read-only dataset");
   const bool inserting = State() == TDataSetState::dsInsert;
   const TStatementType kind = inserting ? stInsert : stUpdate;
-  const std::string custom = (inserting ? sql_insert_ : sql_update_).Text();
-  const bool written =
-      !Trim(custom).empty() ? RunCustomStatement(custom, kind) : RunGeneratedStatement(kind);
+  const bool written = ApplyRowUpdate(inserting ? TUpdateKind::ukInsert : TUpdateKind::ukModify, [&] {
+    // Read at each try: an OnUpdateError handler that retries may have mended it.
+    const std::string custom = (inserting ? sql_insert_ : sql_update_).Text();
+    return !Trim(custom).empty() ? RunCustomStatement(custom, kind) : RunGeneratedStatement(kind);
+  });
   if (written) ReleasePostedBlobs();
   // The base keeps the edited values, also when no statement ran; an edited
   // row may have a new key, by which its blobs are found from now on.
@@ -96,11 +98,10 @@ void TCustomMSDataSet::InternalPost() {
 
 void TCustomMSDataSet::InternalDelete() {
   if (read_only_) throw EDatabaseError("Cannot modify a read-only dataset");
-  const std::string custom = sql_delete_.Text();
-  if (!Trim(custom).empty())
-    RunCustomStatement(custom, stDelete);
-  else
-    RunGeneratedStatement(stDelete);
+  ApplyRowUpdate(TUpdateKind::ukDelete, [&] {
+    const std::string custom = sql_delete_.Text();
+    return !Trim(custom).empty() ? RunCustomStatement(custom, stDelete) : RunGeneratedStatement(stDelete);
+  });
   // The base removes the current row next (also when no statement ran).
   if (deferral_ && CurrentIndex() >= 0 &&
       static_cast<size_t>(CurrentIndex()) < row_keys_.size()) {
@@ -128,6 +129,46 @@ void TCustomMSDataSet::ReleasePostedBlobs() {
     buffer.values[column] = Variant();
     buffer.deferred[column] = true;
   }
+}
+
+bool TCustomMSDataSet::ApplyRowUpdate(TUpdateKind kind, const std::function<bool()>& write) {
+  const char* verb = kind == TUpdateKind::ukInsert ? "Insert" : kind == TUpdateKind::ukDelete ? "Delete" : "Update";
+  if (OnUpdateRecord) {
+    for (;;) {
+      TUpdateAction action = TUpdateAction::uaFail;
+      OnUpdateRecord(this, kind, action);
+      switch (action) {
+        case TUpdateAction::uaApplied: return true;
+        case TUpdateAction::uaSkip: return false;
+        case TUpdateAction::uaAbort: throw EAbort();
+        case TUpdateAction::uaRetry: continue;
+        case TUpdateAction::uaFail: break;
+      }
+      throw EDatabaseError(Format("%s failed: OnUpdateRecord did not apply the row", verb));
+    }
+  }
+  for (;;) {
+    try {
+      return write();
+    } catch (ERowCountError&) {
+      throw;  // rows were written that must not stay: never skipped or counted as applied
+    } catch (EDatabaseError& error) {
+      if (!OnUpdateError) throw;
+      TUpdateAction action = TUpdateAction::uaFail;
+      OnUpdateError(this, error, kind, action);
+      switch (action) {
+        case TUpdateAction::uaFail: throw;
+        case TUpdateAction::uaAbort: throw EAbort();
+        case TUpdateAction::uaSkip: return false;
+        case TUpdateAction::uaApplied: return true;
+        case TUpdateAction::uaRetry: break;
+      }
+    }
+  }
+}
+
+bool TCustomMSDataSet::HoldsToOneRow(TStatementType kind, bool generated) {
+  return generated || (options_.StrictUpdate && kind != stInsert);
 }
 
 bool TCustomMSDataSet::RunCustomStatement(const std::string& text, TStatementType kind) {
@@ -253,11 +294,8 @@ void TCustomMSDataSet::ExecuteRowStatement(RowStatement& statement, TStatementTy
     }
     rows = cursor->RowsAffected();
   }
-  // A generated statement writes exactly one row; an application's text is
-  // held to that only under StrictUpdate, and an insert text never.
-  const bool strict = generated || (options_.StrictUpdate && kind != stInsert);
-  if (strict && rows >= 0 && rows != 1) {
-    throw EDAError(Format("%s failed. Found %lld records", Verb(kind), static_cast<long long>(rows)));
+  if (HoldsToOneRow(kind, generated) && rows >= 0 && rows != 1) {
+    throw ERowCountError(Format("%s failed. Found %lld records", Verb(kind), static_cast<long long>(rows)));
   }
   AfterRowStatement(this, kinds, statement.params);
 }

@@ -1,6 +1,7 @@
 #include "common/vr_common.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <memory>
 
@@ -49,6 +50,11 @@ std::string TcShell::CreateTempFileName(const std::string& Prefix, const std::st
 }
 
 bool TcShell::DeleteFileForced(const std::string& FileName) {
+  // A symbolic link is deleted as itself: its target's permissions are never
+  // changed, and a dangling link goes too.
+  struct stat link {};
+  if (lstat(FileName.c_str(), &link) != 0) return true;
+  if (S_ISLNK(link.st_mode)) return DeleteFile(FileName);
   const uint32_t attributes = GetFileAttributes(FileName);
   if (attributes == INVALID_FILE_ATTRIBUTES) return true;
   SetFileAttributes(FileName, 0);  // read-only, hidden or system files can go too

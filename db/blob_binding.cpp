@@ -40,27 +40,25 @@ std::unique_ptr<TStream> TvrDataset::OpenBlobStream(TField* field, TBlobStreamMo
   // Every call, every mode, every field type: the event fires once per stream.
   GetCompressionOptions(field, compressed, algorithm, level);
 
-  std::unique_ptr<TStream> client = TCustomMSDataSet::CreateBlobStream(field, mode);
-  if ((mode != TBlobStreamMode::bmRead && !compressed) || !IsCompressibleField(field)) return client;
-
+  const bool wrapped = IsCompressibleField(field) && (mode == TBlobStreamMode::bmRead || compressed);
   const bool write_mode = mode == TBlobStreamMode::bmWrite;
+  // A compressed write that cannot be made is refused before the client's
+  // write stream exists: that stream replaces the field's value when it goes,
+  // also when nothing was written to it.
+  if (wrapped && write_mode && compressed) TCBlobStream::CheckCompressionAlg(algorithm);
+
+  std::unique_ptr<TStream> client = TCustomMSDataSet::CreateBlobStream(field, mode);
+  if (!wrapped) return client;
+
   // The wrapper owns the client stream from here on, also when its
   // constructor fails, so the client stream is released exactly once.
   auto wrapper = std::make_unique<TCBlobStream>(std::move(client), write_mode);
   if (write_mode) {
-    try {
-      wrapper->SetCompressed(compressed);
-      wrapper->SetCompressionAlg(algorithm);
-      wrapper->SetCompressionLevel(level);
-    } catch (...) {
-      // Discarded without storing anything: nothing was written yet, so the
-      // wrapper can still be taken out of compressed mode.
-      try {
-        wrapper->SetCompressed(false);
-      } catch (...) {
-      }
-      throw;
-    }
+    // Nothing was written yet and the algorithm was checked above: none of
+    // these raises.
+    wrapper->SetCompressed(compressed);
+    wrapper->SetCompressionAlg(algorithm);
+    wrapper->SetCompressionLevel(level);
   }
   return wrapper;
 }

@@ -40,6 +40,7 @@ void TakeDataSourceDefaults(const TvrDataSource& source, TvrDataset& dataset) {
   };
   for (const auto& [event, source_event] : kEvents)
     if (!(dataset.*event)) dataset.*event = source.*source_event;
+  if (!dataset.OnUpdateRecord) dataset.OnUpdateRecord = source.OnUpdateRecord;
   if (dataset.SQL().Text().empty()) dataset.SQL().Assign(source.SQL());
 }
 

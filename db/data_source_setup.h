@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "client/ms_dataset.h"
 #include "framework/data/data_source.h"
 #include "framework/data/dataset.h"
 #include "framework/rtl/strings.h"
@@ -31,10 +32,9 @@ class TvrDataSource : public TDataSource {
   const TStringList& SQL() const { return *sql_; }
 
   // Handlers a set-up dataset takes for each of these events it has none for.
-  // (The client's datasets have no cached-update record event, so there is no
-  // OnUpdateRecord to hand on.)
   TDataSetNotifyEvent OnCalcFields, BeforeOpen, AfterOpen, BeforeScroll, AfterScroll, BeforeDelete,
       AfterDelete, BeforeInsert, AfterInsert, BeforeEdit, AfterEdit, BeforePost, AfterPost, OnNewRecord;
+  TUpdateRecordEvent OnUpdateRecord;
 
  private:
   TvrDatabase* database_ = nullptr;

@@ -105,21 +105,27 @@ void TvrDatabase::Connect() {
   PrepareConnection();
   if (connection_type_ == ctSDAC) {
     database_type_ = vrdbtMSSQL;
+    // AfterClientConnect runs from the open.
     connection_->Open();
-    server_major_version_ = VersionNumber(TcString::GetToken(connection_->ServerVersion(), 1, '.', -1));
-    spid_ = SelectInteger("select @@SPID", 0);
-    if (LowerCase(database_name_) == "master") {
+    return;
+  }
+  // A connection type that does not connect still sets up its data sources.
+  if (auto_setup_data_sources_) SetupDataSources(*this);
+}
+
+void TvrDatabase::AfterClientConnect(TObject* /*sender*/) {
+  server_major_version_ = VersionNumber(TcString::GetToken(connection_->ServerVersion(), 1, '.', -1));
+  spid_ = SelectInteger("select @@SPID", 0);
+  if (LowerCase(database_name_) == "master") {
+    an_user_id_ = 0;
+  } else {
+    try {
+      an_user_id_ = SelectInteger(kUserIdQuery, -1);
+    } catch (const Exception&) {
       an_user_id_ = 0;
-    } else {
-      try {
-        an_user_id_ = SelectInteger(kUserIdQuery, -1);
-      } catch (const Exception&) {
-        an_user_id_ = 0;
-      }
     }
   }
-  // The data sources bound to this component get their datasets (also with a
-  // connection type that does not connect).
+  // The data sources bound to this component get their datasets.
   if (auto_setup_data_sources_) SetupDataSources(*this);
 }
 
@@ -139,7 +145,10 @@ void TvrDatabase::SetMultipleActiveResultSets(bool value) {
 
 void TvrDatabase::PrepareConnection() {
   if (Connected() || connection_type_ != ctSDAC) return;
-  if (!connection_) connection_ = MakeComponent<TMSConnection>(this);
+  if (!connection_) {
+    connection_ = MakeComponent<TMSConnection>(this);
+    connection_->AfterOpenForOwner = TNotifyEvent::Bind<&TvrDatabase::AfterClientConnect>(this);
+  }
   connection_->SetUsername(username_);
   connection_->SetPassword(password_);
   connection_->SetServer(server_);

@@ -168,6 +168,10 @@ class TvrDatabase : public TComponent {
  private:
   void Connect();
   void Disconnect();
+  // Runs after every open of the client connection, whoever opened it:
+  // records the server's major version, the SPID and anUserID, then sets up
+  // the data sources (AutoSetupDataSources).
+  void AfterClientConnect(TObject* sender);
 
   bool auto_setup_data_sources_ = true;
   TvrdbType database_type_ = vrdbtMSSQL;

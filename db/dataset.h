@@ -160,6 +160,8 @@ class TvrDataset : public TCustomMSDataSet {
   void DoBeforeOpen() override;
   void DoBeforePost() override;
   bool PerformStatement(TStatementTypes kinds) override;
+  // The statement BuildPostStatement wrote for this post is held to one row.
+  bool HoldsToOneRow(TStatementType kind, bool generated) override;
   void AfterRowStatement(TDataSet* sender, TStatementTypes kinds, TParams& params) override;
   // Runs the key-change procedures after an update that changed a key field.
   virtual void RunKeyChangeProcs();
@@ -181,6 +183,8 @@ class TvrDataset : public TCustomMSDataSet {
   void AddReportCompanion();
   // Writes SQLInsert or SQLUpdate for the row being posted, with audit columns.
   void BuildPostStatement();
+  // Tag, TableName and UpdateAllFields let BuildPostStatement run.
+  bool GeneratesPostStatements();
 
   std::string key_fields_;
   TvrDatabase* database_ = nullptr;  // not owned
@@ -198,6 +202,9 @@ class TvrDataset : public TCustomMSDataSet {
   std::vector<std::unique_ptr<TSetTextHelper>> set_text_helpers_;
   bool auto_transact_on_post_ = false;
   std::unique_ptr<TStringList> key_proc_map_;
+  // The kind of statement BuildPostStatement wrote for the post under way;
+  // stQuery when it wrote none.
+  TStatementType layer_statement_ = stQuery;
   TvrCompressionAlgorithm compression_alg_ = caZLIB;
   TvrCompressionLevel compression_level_ = clNormal;
   bool tersify_ = false;

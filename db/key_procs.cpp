@@ -16,6 +16,7 @@
 #include "db/registries.h"
 #include "db/script.h"
 #include "framework/rtl/platform.h"
+#include "log/vr_log.h"
 
 namespace tersify {
 
@@ -148,7 +149,14 @@ void TvrDataset::RunKeyChangeProcs() {
         proc->ExecProc();
       }
     } catch (...) {
-      close_bracket();
+      // The procedure's error is the one to report; an error of the closing
+      // call goes to the diagnostic log instead of replacing it.
+      try {
+        close_bracket();
+      } catch (const Exception& e) {
+        LogError(e, this, "KeyChangeBracketClose", proc->StoredProcName());
+      } catch (...) {
+      }
       throw;
     }
     close_bracket();

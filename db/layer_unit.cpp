@@ -1,17 +1,23 @@
 #include "db/layer_unit.h"
 
+#include <chrono>
 #include <memory>
+#include <vector>
 
 #include "db/database.h"
 #include "db/dataset.h"
 #include "db/registries.h"
 #include "db/report_adapter.h"
 #include "db/script.h"
+#include "db/trans_log_thread.h"
 #include "log/vr_log.h"
 
 namespace tersify {
 
 namespace {
+
+// How long shutdown waits for transaction-log saving threads still running.
+constexpr std::chrono::seconds kSavingThreadsWait{5};
 
 template <class T>
 void CreateWhenMissing(std::unique_ptr<T>& registry) {
@@ -46,6 +52,9 @@ void StartDatabaseLayer() {
 }
 
 void ShutdownDatabaseLayer() {
+  // Saving threads still running read the default database and call its
+  // handler: they end before it goes, unless one hangs past the bound.
+  TSaveTransLogThread::WaitForAll(kSavingThreadsWait);
   SetLogLayerHooks({});
   // (1) The default database; its destructor clears the reference and leaves
   // DatabaseRegistry. A component destroyed while it is owned leaves its
@@ -53,13 +62,19 @@ void ShutdownDatabaseLayer() {
   if (TvrDatabase* database = DefaultDatabase.load()) {
     std::unique_ptr<TvrDatabase> destroyed(database);
   }
-  // (2) The datasets still alive, from the first. A dataset leaves the list
-  // before it is destroyed; datasets it owns leave it from their destructors.
+  // (2) The datasets still alive belong to their owners, to a stack frame or
+  // to static storage, never to the layer: they are closed and detached from
+  // their connection, and destroyed by whoever holds them. A close runs the
+  // dataset's handlers; shutdown has no caller to hand their error to.
   if (DatasetRegistry) {
-    while (DatasetRegistry->Count() > 0) {
-      TvrDataset* dataset = DatasetRegistry->Items(0);
-      DatasetRegistry->Remove(dataset);
-      std::unique_ptr<TvrDataset> destroyed(dataset);
+    const std::vector<TvrDataset*> left = DatasetRegistry->List();
+    for (TvrDataset* dataset : left) {
+      try {
+        dataset->Close();
+      } catch (...) {
+      }
+      dataset->SetDatabase(nullptr);
+      dataset->SetConnection(nullptr);
     }
     DatasetRegistry.reset();
   }

@@ -12,12 +12,14 @@ namespace tersify {
 // DefaultConnectionType to ctSDAC and creates ReportCompanions.
 void StartDatabaseLayer();
 
-// In this order: destroys the default database (when set); releases
-// DatasetRegistry, destroying every dataset still in it (each takes its
-// reporting adapter with it); releases ReportCompanions with any adapters
-// left; releases DataSourceRegistry, StoredProcRegistry, ScriptRegistry and
+// In this order: waits (at most a few seconds) for transaction-log saving
+// threads still running; destroys the default database (when set); closes
+// every dataset still in DatasetRegistry and detaches it from its database and
+// connection, without destroying it (datasets belong to their owners), then
+// releases DatasetRegistry; releases ReportCompanions with any adapters left;
+// releases DataSourceRegistry, StoredProcRegistry, ScriptRegistry and
 // DatabaseRegistry. Components destroyed later leave their released registry
-// without harm. Datasets held in a std::unique_ptr must be released before.
+// without harm.
 void ShutdownDatabaseLayer();
 
 // Starts the layer for its lifetime and shuts it down at its end.

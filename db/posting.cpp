@@ -53,8 +53,11 @@ void TvrDataset::DoAfterPostEx(TDataSet* dataset, bool from_error) {
 
 void TvrDataset::Post() {
   TvrDatabase* database = database_;
-  // InTransaction is false on a database that is not connected.
-  const bool owns_transaction = auto_transact_on_post_ && database && !database->InTransaction();
+  // A statement the layer generates is checked to have written one row before
+  // it commits, so such a post always runs in a transaction, its own when none
+  // is open. InTransaction is false on a database that is not connected.
+  const bool owns_transaction =
+      (auto_transact_on_post_ || GeneratesPostStatements()) && database && !database->InTransaction();
   if (owns_transaction) database->StartTransaction();
   try {
     TCustomMSDataSet::Post();
@@ -64,16 +67,38 @@ void TvrDataset::Post() {
     DoAfterPostEx(this, true);
     throw;
   }
-  if (owns_transaction) database->Commit();
+  if (owns_transaction) {
+    try {
+      database->Commit();
+    } catch (...) {
+      // A refused commit can leave the transaction open (a deferred constraint):
+      // it is rolled back so that nothing later runs inside it. The commit's
+      // error is the one reported.
+      try {
+        if (database->InTransaction()) database->Rollback();
+      } catch (...) {
+      }
+      throw;
+    }
+  }
   DoAfterPostEx(this, false);
+}
+
+bool TvrDataset::GeneratesPostStatements() {
+  return !Options().UpdateAllFields && (Tag() & tgGenerateSQL) != 0 && !table_name_.empty();
+}
+
+bool TvrDataset::HoldsToOneRow(TStatementType kind, bool generated) {
+  return kind == layer_statement_ || TCustomMSDataSet::HoldsToOneRow(kind, generated);
 }
 
 void TvrDataset::DoBeforePost() { BeforePostStep(); }
 
 void TvrDataset::BeforePostStep() {
+  layer_statement_ = stQuery;
   MarkChangedKeys();
   TCustomMSDataSet::DoBeforePost();
-  if (!Options().UpdateAllFields && (Tag() & tgGenerateSQL) != 0 && !table_name_.empty()) BuildPostStatement();
+  if (GeneratesPostStatements()) BuildPostStatement();
 }
 
 void TvrDataset::BuildPostStatement() {
@@ -110,6 +135,7 @@ void TvrDataset::BuildPostStatement() {
     }
     // Empty: the client library writes the row with a statement of its own.
     SQLInsert().SetText(statement);
+    if (!statement.empty()) layer_statement_ = stInsert;
   } else if (editing) {
     std::vector<std::string> items;
     items.reserve(set_list.size());
@@ -132,6 +158,7 @@ void TvrDataset::BuildPostStatement() {
     // No column to set: the client library writes the row with a statement of its own.
     if (statement.find(" set  where ") != std::string::npos) statement.clear();
     SQLUpdate().SetText(statement);
+    if (!statement.empty()) layer_statement_ = stUpdate;
   }
 }
 

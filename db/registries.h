@@ -75,8 +75,8 @@ extern std::unique_ptr<TComponentRegistry<TvrDatabase>> DatabaseRegistry;
 extern std::unique_ptr<TComponentRegistry<TDataSource>> DataSourceRegistry;
 extern std::unique_ptr<TComponentRegistry<TvrStoredProc>> StoredProcRegistry;
 extern std::unique_ptr<TComponentRegistry<TvrScript>> ScriptRegistry;
-// Every live TvrDataset. Releasing it at shutdown destroys the datasets still
-// in it (a dataset left in a std::unique_ptr must be released before that).
+// Every live TvrDataset. Shutdown closes and detaches the datasets still in it
+// and leaves them to whoever holds them.
 extern std::unique_ptr<TComponentRegistry<TvrDataset>> DatasetRegistry;
 extern std::unique_ptr<TReportCompanions> ReportCompanions;
 

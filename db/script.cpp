@@ -2,6 +2,7 @@
 
 #include "db/database.h"
 #include "db/registries.h"
+#include "framework/rtl/platform.h"
 #include "framework/rtl/variant.h"
 #include "log/vr_log.h"
 
@@ -54,10 +55,34 @@ void TvrScript::Execute() {
 
 // ------------------------------------------------------------ TvrStoredProc
 
+namespace {
+
+// The client procedure of a TvrStoredProc: keeps the rows its filter passes.
+class TFilteredStoredProc : public TMSStoredProc {
+ public:
+  TFilteredStoredProc(TComponent* owner, const std::optional<TFilterExpression>& filter)
+      : TMSStoredProc(owner), filter_(filter) {}
+
+ protected:
+  bool AcceptRow(const std::vector<providers::ColumnInfo>& columns, const std::vector<Variant>& values) override {
+    if (!filter_) return true;
+    return filter_->Matches([&](const std::string& name) -> Variant {
+      for (size_t i = 0; i < columns.size() && i < values.size(); ++i)
+        if (SameText(columns[i].name, name)) return values[i];
+      throw EDatabaseError(Format("Field '%s' not found", name.c_str()));
+    });
+  }
+
+ private:
+  const std::optional<TFilterExpression>& filter_;  // the owning TvrStoredProc's
+};
+
+}  // namespace
+
 TvrStoredProc::TvrStoredProc(TComponent* owner) : TComponent(owner) {
   TvrDatabase* default_database = DefaultDatabase.load();
   if (default_database) default_database->PrepareConnection();
-  proc_ = MakeComponent<TMSStoredProc>(this);
+  proc_ = MakeComponent<TFilteredStoredProc>(this, active_filter_);
   params_interface_ = std::make_unique<TvrParamsInterface>(this);
   RegisterIn(StoredProcRegistry, this);  // last step that may fail: the destructor leaves it again
   SetTrimVarChar(true);
@@ -125,6 +150,19 @@ void TvrStoredProc::SetStoredProcName(const std::string& name) {
     if (database->Connected()) SetDatabase(database);
   }
   proc_->SetStoredProcName(name);
+}
+
+void TvrStoredProc::UpdateFilter(std::string text, bool filtered, TFilterOptions options) {
+  std::optional<TFilterExpression> compiled;
+  if (filtered) compiled.emplace(text, options);  // raises before anything changes
+  filter_ = std::move(text);
+  filtered_ = filtered;
+  filter_options_ = options;
+  active_filter_ = std::move(compiled);
+  if (proc_->Active()) {
+    proc_->Close();
+    proc_->Open();
+  }
 }
 
 bool TvrStoredProc::UniDirectional() const { return proc_->UniDirectional(); }

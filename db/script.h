@@ -10,9 +10,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "client/ms_dataset.h"
+#include "db/filter_expression.h"
 #include "framework/data/params.h"
 #include "framework/rtl/component.h"
 #include "framework/rtl/strings.h"
@@ -22,9 +24,6 @@ namespace tersify {
 class TvrDatabase;
 class TvrStoredProc;
 
-// Filter options of a dataset (a set: foCaseInsensitive | foNoPartialCompare).
-enum TFilterOption : uint8_t { foCaseInsensitive = 1, foNoPartialCompare = 2 };
-using TFilterOptions = uint8_t;
 // When a dataset refreshes a row (a set).
 enum TRefreshOption : uint8_t { roAfterInsert = 1, roAfterUpdate = 2, roBeforeEdit = 4 };
 using TRefreshOptions = uint8_t;
@@ -110,12 +109,17 @@ class TvrStoredProc : public TComponent {
   void SetFetchAll(bool value);
   int FetchRows() const;
   void SetFetchRows(int value);
+  // While Filtered, the procedure keeps only the rows that pass Filter
+  // (db/filter_expression.h) under FilterOptions. A change of the three is
+  // checked first (a filter that cannot be read raises and changes nothing)
+  // and, while the procedure is open, runs it again: rows are chosen as they
+  // are fetched.
   const std::string& Filter() const { return filter_; }
-  void SetFilter(const std::string& value) { filter_ = value; }
+  void SetFilter(const std::string& value) { UpdateFilter(value, filtered_, filter_options_); }
   bool Filtered() const { return filtered_; }
-  void SetFiltered(bool value) { filtered_ = value; }
+  void SetFiltered(bool value) { UpdateFilter(filter_, value, filter_options_); }
   TFilterOptions FilterOptions() const { return filter_options_; }
-  void SetFilterOptions(TFilterOptions value) { filter_options_ = value; }
+  void SetFilterOptions(TFilterOptions value) { UpdateFilter(filter_, filtered_, value); }
   // The procedure's parameters; writing copies the given ones into them.
   TParams& Params() const;
   void SetParams(const TParams& params);
@@ -172,6 +176,8 @@ class TvrStoredProc : public TComponent {
   TvrParamsInterface& ParamsInterface() const { return *params_interface_; }
 
  private:
+  void UpdateFilter(std::string text, bool filtered, TFilterOptions options);
+
   TvrDatabase* database_ = nullptr;
   TMSStoredProc* proc_ = nullptr;  // owned as a component of this one
   std::unique_ptr<TvrParamsInterface> params_interface_;
@@ -181,6 +187,7 @@ class TvrStoredProc : public TComponent {
   std::string filter_;
   bool filtered_ = false;
   TFilterOptions filter_options_ = 0;
+  std::optional<TFilterExpression> active_filter_;  // while Filtered
   TRefreshOptions refresh_options_ = 0;
   bool ora_local_update_ = false;
 };

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# A picture of the main window on the demo database, positioned as after
-# start-up on tqz_reports.acReportData with key acReport.
+# Pictures of the main window on the demo database: positioned as after
+# start-up on tqz_reports.acReportData with key acReport (OUT), in the middle
+# of a compress pass (OUT with -pass; the pass runs on a copy of the database
+# and is cancelled), and after an estimate of that column (OUT with -estimate).
 #   scripts/screenshot.sh [OUT.png] [SEARCH]     default OUT: demo/window.png
 # SEARCH, when given, is typed into the Tables box first. Runs on a virtual X
 # server (xvfb-run, installed when missing and run as root); without one it
@@ -23,11 +25,19 @@ mkdir -p "$(dirname "$database")"
 [ -f "$database" ] || "$build_dir/bench/tersify-demo-db" "$database"
 
 out=${1:-$root/demo/window.png}
-shot=("$build_dir/tool/gui/tersify-screenshot" "$database" "$out")
+exe="$build_dir/tool/gui/tersify-screenshot"
+take() {
+  if command -v xvfb-run >/dev/null 2>&1; then
+    xvfb-run -a -s "-screen 0 1024x768x24" "$exe" "$@"
+  else
+    QT_QPA_PLATFORM=offscreen "$exe" "$@"
+  fi
+}
+shot=("$database" "$out")
 [ $# -ge 2 ] && shot+=("$2")
-if command -v xvfb-run >/dev/null 2>&1; then
-  xvfb-run -a -s "-screen 0 1024x768x24" "${shot[@]}"
-else
-  QT_QPA_PLATFORM=offscreen "${shot[@]}"
-fi
+take "${shot[@]}"
+take --pass "$database" "${out%.png}-pass.png"
+take --estimate "$database" "${out%.png}-estimate.png"
 echo "$out"
+echo "${out%.png}-pass.png"
+echo "${out%.png}-estimate.png"

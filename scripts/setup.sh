@@ -8,10 +8,13 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  zlib1g-dev libsqlite3-dev libssl-dev
+  zlib1g-dev libdeflate-dev libsqlite3-dev time
   unixodbc unixodbc-dev tdsodbc freetds-bin
+  libssl-dev openssl
+  dpkg-dev file
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev
+  qt6-base-dev qt6-qpa-plugins
+  xvfb xauth xdotool
   clang libclang-rt-14-dev
 )
 

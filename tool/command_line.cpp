@@ -87,6 +87,12 @@ void ReadArguments(const std::vector<std::string>& Args, ToolSettings& Settings,
       Settings.batch = value;
     else if (CheckParamValue(value, "TIMEOUT="))
       Settings.timeout = value;
+    else if (CheckParamSwitch(word, "VERIFY"))
+      Settings.command = cmdVerify;
+    else if (CheckParamSwitch(word, "ESTIMATE"))
+      Settings.command = cmdEstimate;
+    else if (CheckParamValue(value, "SAMPLE="))
+      Settings.sample = value;
   }
 }
 
@@ -154,6 +160,10 @@ void ShowUsageAndHalt(bool Interactive, const std::string& Msg) {
 void Halt(int ExitCode) {
   std::cout.flush();
   if (HaltFunction halt = CurrentHalt()) halt(ExitCode);
+  // The user interface (Qt's, with the window and its queries) goes before the
+  // exit handlers: destroyed with static storage it would outlive Qt's own
+  // globals, and the layer shuts down after the window's queries are gone.
+  SetCurrentUserInterface(nullptr);
   std::exit(ExitCode);
 }
 

@@ -18,6 +18,10 @@ extern const std::string UsageText;
 inline constexpr int32_t cmdNone = 0;
 inline constexpr int32_t cmdCompress = 1;
 inline constexpr int32_t cmdDecompress = 2;
+// Reads every value and checks the envelopes; writes nothing.
+inline constexpr int32_t cmdVerify = 3;
+// A dry run of a compress pass; writes nothing.
+inline constexpr int32_t cmdEstimate = 4;
 
 // What the command line sets. The four connection values are also handed to
 // the argument loop's sink as they are found.
@@ -35,6 +39,8 @@ struct ToolSettings {
   std::optional<std::string> threads;
   std::optional<std::string> batch;
   std::optional<std::string> timeout;
+  // The /SAMPLE= value as given; empty when not given.
+  std::optional<std::string> sample;
 };
 
 struct TRecompressOptions;

@@ -1,5 +1,7 @@
 // The program main block of tersify.
 
+#include <cxxabi.h>
+
 #include <cstdlib>
 #include <exception>
 #include <iostream>
@@ -32,6 +34,18 @@ int ReportUnhandled(const std::exception& e) {
   return 1;
 }
 
+// The same for an exception of a type that carries no message: its type.
+int ReportUnhandledOfUnknownType() {
+  const std::type_info* type = abi::__cxa_current_exception_type();
+  std::string name = type ? type->name() : "unknown type";
+  int status = -1;
+  std::unique_ptr<char, void (*)(void*)> readable(abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status),
+                                                   std::free);
+  if (status == 0 && readable) name = readable.get();
+  std::cerr << "Exception of type " << name << " (no message)" << std::endl;
+  return 1;
+}
+
 // The client library's login prompt is the user interface's.
 bool PromptForLogin(TMSConnection& /*connection*/, TLoginValues& values) {
   return CurrentUserInterface().LoginPrompt(values.username, values.password, values.server,
@@ -52,19 +66,22 @@ int main(int argc, char** argv) {
   StartDatabaseLayer();
   std::atexit(ShutdownDatabaseLayer);
   SetLoginPromptHook(PromptForLogin);
-#ifdef TERSIFY_QT_GUI
-  // Message boxes, the login dialog and the window only for a run that may
-  // open the window, and only with a display; console paths never need one.
-  if (gui::RunMayOpenWindow(ProcessArguments()) && gui::DisplayAvailable())
-    SetCurrentUserInterface(std::make_unique<gui::QtUserInterface>());
-#endif
   try {
+#ifdef TERSIFY_QT_GUI
+    // In interactive mode, and with a display, the user is talked to through
+    // the window system: the login dialog, message boxes (a command run's too)
+    // and the window. Console runs and runs without a display never need one.
+    if (gui::RunIsInteractive(ProcessArguments()) && gui::DisplayAvailable())
+      SetCurrentUserInterface(std::make_unique<gui::QtUserInterface>());
+#endif
     // Every console path ends the process in here; it returns only when the
     // main window has been built.
     RunFromCommandLine();
     CurrentUserInterface().RunMessageLoop();
   } catch (const std::exception& e) {
-    std::exit(ReportUnhandled(e));
+    Halt(ReportUnhandled(e));
+  } catch (...) {
+    Halt(ReportUnhandledOfUnknownType());
   }
   // The window and its queries go before the layer shuts down.
   SetCurrentUserInterface(nullptr);

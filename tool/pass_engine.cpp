@@ -7,55 +7,16 @@
 #include <vector>
 
 #include "client/ms_connection.h"
-#include "db/database.h"
-#include "db/dataset.h"
-#include "db/registries.h"
-#include "framework/data/db_error.h"
 #include "framework/data/field.h"
-#include "framework/rtl/exception.h"
-#include "framework/rtl/platform.h"
-#include "tool/identifier_check.h"
 #include "tool/pass_cancel.h"
-#include "tool/pass_key.h"
 #include "tool/pass_reader.h"
 #include "tool/pass_rewrite_pool.h"
 #include "tool/pass_rewriter.h"
-#include "tool/pass_statements.h"
+#include "tool/pass_target.h"
 #include "tool/pass_writer.h"
 
 namespace tersify {
 namespace {
-
-TMSConnection& PassConnection() {
-  TvrDatabase* database = DefaultDatabase;
-  TMSConnection* connection = database ? database->ClientConnection() : nullptr;
-  if (connection == nullptr) throw Exception("The pass needs a connected default database");
-  if (!connection->Connected()) connection->Open();
-  return *connection;
-}
-
-// The columns of the table as a query describes them, without reading a row.
-std::vector<providers::ColumnInfo> TableColumns(providers::Provider& provider, const std::string& table) {
-  auto cursor = provider.Execute("select * from " + table + " where 1 = 0", {});
-  std::vector<providers::ColumnInfo> columns = cursor->Columns();
-  while (cursor->Next()) {
-  }
-  return columns;
-}
-
-const providers::ColumnInfo& ColumnNamed(const std::vector<providers::ColumnInfo>& columns,
-                                         const std::string& name) {
-  const std::string bare = BareSqlName(name);
-  for (const providers::ColumnInfo& c : columns)
-    if (SameText(c.name, bare)) return c;
-  throw EDatabaseError(Format("Field '%s' not found", bare.c_str()));
-}
-
-// The blob types the dataset's binding compresses; a column without a declared
-// type (SQLite) takes whatever is stored in it, so it is taken too.
-bool CompressibleColumn(const providers::ColumnInfo& column) {
-  return column.type == ftUnknown || TvrDataset::IsCompressibleFieldType(column.type);
-}
 
 // Large values are allocated and freed as the pass goes; fixing the threshold
 // above which the allocator maps memory of its own (instead of letting it grow
@@ -64,18 +25,6 @@ bool CompressibleColumn(const providers::ColumnInfo& column) {
 void ReturnLargeBlocksAtOnce() {
   static const bool tuned = [] { return mallopt(M_MMAP_THRESHOLD, 4 << 20) == 1; }();
   (void)tuned;
-}
-
-// A column described without a row may take its type from its values (a
-// SQLite column without a declared type, seen through the TDS test server):
-// the rare path asks how one stored value is described.
-bool StoredAsBlob(providers::Provider& provider, const std::string& table, const std::string& field) {
-  auto cursor = provider.Execute("select top (1) " + field + " from " + table + " where " + field +
-                                     " is not null",
-                                 {});
-  const bool blob = !cursor->Columns().empty() && CompressibleColumn(cursor->Columns()[0]);
-  cursor.reset();
-  return blob;
 }
 
 void Warn(const std::string& line) { std::cerr << line << '\n' << std::flush; }
@@ -90,45 +39,15 @@ struct TBatchCounts {
 
 void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& skipped,
                    TRecompressReport& report) {
-  // Names go into the SQL text as given: refuse anything that is no plain name
-  // before a statement is built.
-  CheckSqlName("table", request.table);
-  CheckSqlName("field", request.field);
-  if (!request.key.empty()) CheckSqlName("key field", request.key);
-
-  ReturnLargeBlocksAtOnce();
-  TMSConnection& connection = PassConnection();
   // Every statement of the pass runs within the time limit asked for; the
   // connection gets its own back afterwards.
-  struct TimeLimit {
-    TMSConnection& connection;
-    const int previous;
-    TimeLimit(TMSConnection& c, int seconds) : connection(c), previous(c.CommandTimeout()) {
-      if (seconds >= 0) connection.SetCommandTimeout(seconds);
-    }
-    ~TimeLimit() {
-      try {
-        connection.SetCommandTimeout(previous);
-      } catch (...) {
-        // A connection that went away takes its setting with it.
-      }
-    }
-  } time_limit(connection, request.options.timeout_seconds);
+  const TPassTimeLimit time_limit(PassConnection(), request.options.timeout_seconds);
+  const TPassTarget target = ResolvePassTarget(request.table, request.field, request.key);
+  TMSConnection& connection = *target.connection;
+  ReturnLargeBlocksAtOnce();
   providers::Provider& provider = connection.GetProvider();
-  const std::string provider_name = provider.Name();
-
-  const std::vector<providers::ColumnInfo> columns = TableColumns(provider, request.table);
-  const providers::ColumnInfo& field = ColumnNamed(columns, request.field);
-  if (!CompressibleColumn(field) && !StoredAsBlob(provider, request.table, request.field))
-    throw Exception(Format("Field %s from table %s can't be compressed", request.field.c_str(),
-                           request.table.c_str()));
-  if (!request.key.empty()) ColumnNamed(columns, request.key);
-  const std::vector<std::string> primary_key = connection.PrimaryKeyOf(request.table);
-  const TPassKey key = ResolvePassKey(provider, primary_key, request.table, request.key, provider_name);
-  ColumnNamed(columns, key.name);
-
-  const int server_major = provider_name == "sqlite" ? 0 : MajorVersion(provider.ServerVersion());
-  const TPassStatements statements(provider_name, server_major, request.table, request.field, key.name);
+  const TPassKey& key = target.key;
+  const TPassStatements& statements = target.statements;
   const bool compress = request.command == 1;
   const int threads = TRewritePool::ThreadsFor(request.options.threads);
   const int64_t budget = request.options.budget_bytes > 0 ? request.options.budget_bytes : kDefaultPassBudgetBytes;
@@ -136,7 +55,7 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   // What the progress event is handed for a rewritten row: a blob field named
   // after the column, attached to no dataset.
   TBlobField progress_field(nullptr);
-  progress_field.SetFieldName(field.name);
+  progress_field.SetFieldName(target.field_name);
 
   if (request.observer) request.observer->PassStarted(static_cast<int>(key.rows));
 

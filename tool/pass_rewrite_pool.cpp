@@ -1,6 +1,7 @@
 #include "tool/pass_rewrite_pool.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "tool/pass_options.h"
 
@@ -14,9 +15,16 @@ int TRewritePool::ThreadsFor(int asked) {
 
 TRewritePool::TRewritePool(std::vector<TPassRow>& page, bool compress, TWriteGuard guard, int threads,
                            int64_t budget_bytes)
+    : TRewritePool(
+          page, [compress, guard](TPassRow& row) { return RewriteRow(row, compress, guard); },
+          [compress](const TPassRow& row) { return ExpectedRewriteBytes(row, compress); }, threads,
+          budget_bytes) {}
+
+TRewritePool::TRewritePool(std::vector<TPassRow>& page, Job job, ExpectedBytes expected, int threads,
+                           int64_t budget_bytes)
     : page_(page),
-      compress_(compress),
-      guard_(guard),
+      job_(std::move(job)),
+      expected_(std::move(expected)),
       budget_bytes_(budget_bytes),
       results_(page.size()),
       ready_(page.size(), 0),
@@ -47,7 +55,7 @@ TRewritePool::~TRewritePool() {
 }
 
 bool TRewritePool::MayStart(size_t index) const {
-  return index == waited_for_ || in_flight_ + ExpectedRewriteBytes(page_[index], compress_) <= budget_bytes_;
+  return index == waited_for_ || in_flight_ + expected_(page_[index]) <= budget_bytes_;
 }
 
 void TRewritePool::Work() {
@@ -56,10 +64,10 @@ void TRewritePool::Work() {
     changed_.wait(lock, [this] { return stopping_ || (next_ < page_.size() && MayStart(next_)); });
     if (stopping_) return;
     const size_t index = next_++;
-    const int64_t expected = ExpectedRewriteBytes(page_[index], compress_);
+    const int64_t expected = expected_(page_[index]);
     in_flight_ += expected;
     lock.unlock();
-    TRewrittenRow row = RewriteRow(page_[index], compress_, guard_);
+    TRewrittenRow row = job_(page_[index]);
     const int64_t held =
         static_cast<int64_t>(row.new_stored.size() + row.guard.RawString().size());
     lock.lock();
@@ -72,7 +80,7 @@ void TRewritePool::Work() {
 }
 
 TRewrittenRow TRewritePool::Take(size_t index) {
-  if (workers_.empty()) return RewriteRow(page_[index], compress_, guard_);
+  if (workers_.empty()) return job_(page_[index]);
   std::unique_lock lock(mutex_);
   // Asking for this row means the one before it has been written.
   if (index > 0) {

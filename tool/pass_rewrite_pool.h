@@ -4,10 +4,12 @@
 // a row is started only while the bytes held by rows rewritten and not yet
 // written stay within the budget, except the row the writer waits for, which
 // is always started. With one thread no worker runs: the calling thread
-// rewrites each row when it asks for it.
+// rewrites each row when it asks for it. The work done on a row may be given
+// (a verification checks values instead of rewriting them).
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -19,8 +21,15 @@ namespace tersify {
 
 class TRewritePool {
  public:
-  // page must outlive the pool.
+  // What a worker does with one row, and the bytes it may hold meanwhile.
+  using Job = std::function<TRewrittenRow(TPassRow& row)>;
+  using ExpectedBytes = std::function<int64_t(const TPassRow& row)>;
+
+  // page must outlive the pool. Rows are rewritten by RewriteRow.
   TRewritePool(std::vector<TPassRow>& page, bool compress, TWriteGuard guard, int threads,
+               int64_t budget_bytes);
+  // Rows are handed to job; expected tells what a row holds while it runs.
+  TRewritePool(std::vector<TPassRow>& page, Job job, ExpectedBytes expected, int threads,
                int64_t budget_bytes);
   // Stops the workers (rows not started are left alone) and waits for them.
   ~TRewritePool();
@@ -41,8 +50,8 @@ class TRewritePool {
   bool MayStart(size_t index) const;
 
   std::vector<TPassRow>& page_;
-  const bool compress_;
-  const TWriteGuard guard_;
+  const Job job_;
+  const ExpectedBytes expected_;
   const int64_t budget_bytes_;
   std::mutex mutex_;
   std::condition_variable changed_;

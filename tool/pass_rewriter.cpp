@@ -40,7 +40,9 @@ std::string CompressedForm(std::string& plain) {
   return target.TakeBytes();
 }
 
-Variant GuardValue(std::string stored, bool stored_as_text, TWriteGuard guard) {
+}  // namespace
+
+Variant WriteGuardValue(std::string stored, bool stored_as_text, TWriteGuard guard) {
   switch (guard) {
     case TWriteGuard::StoredValue:
       return stored_as_text ? Variant(std::move(stored)) : Variant(TBytes{std::move(stored)});
@@ -49,8 +51,6 @@ Variant GuardValue(std::string stored, bool stored_as_text, TWriteGuard guard) {
   }
   return Variant();
 }
-
-}  // namespace
 
 std::string Sha256(const std::string& bytes) {
   unsigned char digest[EVP_MAX_MD_SIZE];
@@ -79,6 +79,7 @@ TRewrittenRow RewriteRow(TPassRow& row, bool compress, TWriteGuard guard) {
     {
       TCBlobStream reader(source, false);
       stored_compressed = reader.Compressed();
+      out.stored_compressed = stored_compressed;
       out.plain_size = reader.Size();
       if (!stored_compressed && CarriesEnvelopeSignature(source.Bytes())) out.damage = DamageOf(source.Bytes());
       out.rewrite = stored_compressed != compress && out.plain_size > kRecompressThreshold;
@@ -91,7 +92,7 @@ TRewrittenRow RewriteRow(TPassRow& row, bool compress, TWriteGuard guard) {
       out.new_stored = CompressedForm(stored);
     else
       out.new_stored = std::move(plain_taken);  // stored plainly, as read
-    out.guard = GuardValue(std::move(stored), row.stored_as_text, guard);
+    out.guard = WriteGuardValue(std::move(stored), row.stored_as_text, guard);
   } catch (...) {
     out = TRewrittenRow();
     out.error = std::current_exception();

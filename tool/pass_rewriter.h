@@ -19,6 +19,7 @@ namespace tersify {
 struct TRewrittenRow {
   bool rewrite = false;      // the row is written
   int64_t plain_size = 0;    // the plain length, as the envelope stream reports it
+  bool stored_compressed = false;  // the stored value is an envelope that reads back
   std::string new_stored;    // the form to store (when rewrite)
   Variant guard;             // what the update's guard compares with (when rewrite)
   std::string damage;        // why an envelope could not be read; empty when none
@@ -31,6 +32,10 @@ TRewrittenRow RewriteRow(TPassRow& row, bool compress, TWriteGuard guard);
 // Bytes a row may hold while it is rewritten: the stored bytes and the
 // expected new form (an envelope's plain length from its header).
 int64_t ExpectedRewriteBytes(const TPassRow& row, bool compress);
+
+// What an update's guard compares with for a value read as stored (in the
+// storage class it was read in, for SQLite).
+Variant WriteGuardValue(std::string stored, bool stored_as_text, TWriteGuard guard);
 
 // The SHA-256 digest of bytes (32 bytes).
 std::string Sha256(const std::string& bytes);

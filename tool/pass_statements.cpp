@@ -24,6 +24,18 @@ std::string TPassStatements::Page(bool first, int rows) const {
          key_;
 }
 
+std::string TPassStatements::KeyPage(bool first, int rows) const {
+  const std::string where = first ? " where " + key_ + " is not null" : " where " + key_ + " > ?";
+  const std::string n = std::to_string(rows);
+  if (sqlite_) return "select " + key_ + " from " + table_ + where + " order by " + key_ + " limit " + n;
+  return "select top (" + n + ") " + key_ + " from " + table_ + where + " order by " + key_;
+}
+
+std::string TPassStatements::RowOfKey() const {
+  const std::string storage_class = sqlite_ ? ", typeof(" + field_ + ")" : "";
+  return "select " + key_ + ", " + field_ + storage_class + " from " + table_ + " where " + key_ + " = ?";
+}
+
 std::string TPassStatements::Update() const {
   std::string guard;
   switch (guard_) {

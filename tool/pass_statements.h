@@ -10,6 +10,8 @@
 //            part of the statement it needs no extra round trip and no lock.
 //   count    select count(*) from T where K = ?, asked only when an update
 //            wrote nothing, to tell a changed row from a deleted one.
+//   keys     select K from T where K > ? order by K, as a page without values,
+//   row      select K, F from T where K = ?: for a pass that reads a sample.
 
 #include <string>
 
@@ -46,6 +48,10 @@ class TPassStatements {
 
   // The first page has no parameter; the others take the last key read.
   std::string Page(bool first, int rows) const;
+  // The keys only, paged like Page.
+  std::string KeyPage(bool first, int rows) const;
+  // The row of one key, in the columns of Page. Parameter: key.
+  std::string RowOfKey() const;
   // Parameters: new value, key, guard value, key.
   std::string Update() const;
   // Parameter: key.

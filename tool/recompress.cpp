@@ -7,17 +7,14 @@
 #include "tool/user_interface.h"
 
 namespace tersify {
-namespace {
 
-void ReportPassError(bool interactive, const std::string& message) {
-  if (interactive) {
-    CurrentUserInterface().ShowMessage("Error", message, TMsgDlgType::mtError);
+void ReportPassError(bool Interactive, const std::string& Message) {
+  if (Interactive) {
+    CurrentUserInterface().ShowMessage("Error", Message, TMsgDlgType::mtError);
   } else {
-    std::cout << "Critical error occured:\n" << message << '\n' << std::flush;
+    std::cout << "Critical error occured:\n" << Message << '\n' << std::flush;
   }
 }
-
-}  // namespace
 
 void TRecompressObserver::PassWarning(const std::string& line) { std::cerr << line << '\n' << std::flush; }
 

@@ -52,4 +52,8 @@ bool RecompressTable(bool Interactive, int32_t Command, const std::string& Table
                      const TRecompressOptions& Options = TRecompressOptions(),
                      TRecompressReport* Report = nullptr);
 
+// Reports an error that ended a pass: a message dialog when Interactive, else
+// two lines on standard output, "Critical error occured:" and the message.
+void ReportPassError(bool Interactive, const std::string& Message);
+
 }  // namespace tersify

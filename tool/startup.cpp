@@ -2,15 +2,19 @@
 
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
 
+#include "client/ms_connection.h"
 #include "db/database.h"
 #include "db/registries.h"
 #include "framework/rtl/application.h"
+#include "framework/rtl/exception.h"
 #include "tool/cancel_signals.h"
 #include "tool/command_line.h"
+#include "tool/console_checks.h"
 #include "tool/pass_options.h"
 #include "tool/progress_line.h"
 #include "tool/recompress.h"
@@ -21,12 +25,32 @@ namespace {
 
 const char kUnableToConnect[] = "Unable to connect - Missing or incorrect database params";
 
-void Connect(TvrDatabase& database) {
+// TERSIFY_LOGIN_TIMEOUT: seconds a connect may take; the client's default otherwise.
+void ApplyLoginTimeout(TvrDatabase& database) {
+  const char* text = std::getenv("TERSIFY_LOGIN_TIMEOUT");
+  if (!text || !*text) return;
+  char* end = nullptr;
+  const long seconds = std::strtol(text, &end, 10);
+  if (*end != '\0' || seconds <= 0 || seconds > 3600) {
+    std::cerr << "TERSIFY_LOGIN_TIMEOUT=" << text << " ignored: expected whole seconds, 1 to 3600"
+              << std::endl;
+    return;
+  }
+  database.PrepareConnection();
+  if (TMSConnection* client = database.ClientConnection()) client->SetLoginTimeout(static_cast<int>(seconds));
+}
+
+// One connection attempt. Standard output keeps only the caller's fixed
+// message, so the reason of a failure is handed back for standard error.
+std::string Connect(TvrDatabase& database) {
   try {
     database.SetConnected(true);
-  } catch (const std::exception&) {
-    // The reason is not reported: the caller shows its own message.
+  } catch (const EAbort&) {
+    return {};  // the login prompt was cancelled: no reason of its own
+  } catch (const std::exception& e) {
+    return e.what();
   }
+  return {};
 }
 
 }  // namespace
@@ -67,17 +91,28 @@ void RunFromCommandLine() {
     Halt(1);
   }
 
+  double sample_percent = 100;
+  if (settings.sample && !ParseSamplePercent(*settings.sample, sample_percent)) {
+    std::cerr << "Invalid value for /SAMPLE=: '" << *settings.sample
+              << "' (a percentage of the rows, more than 0 and at most 100)" << std::endl;
+    Halt(1);
+  }
+
   if (settings.command == cmdNone && !settings.interactive) ShowUsageAndHalt(false, "Missing command");
 
   // Console mode makes one attempt; interactive mode may try once more through
   // the client's login prompt.
-  Connect(*database);
+  ApplyLoginTimeout(*database);
+  std::string reason = Connect(*database);
   if (!database->Connected()) {
     if (settings.interactive) {
       database->SetConnectionPrompt(true);
-      Connect(*database);
+      if (std::string again = Connect(*database); !again.empty()) reason = std::move(again);
     }
-    if (!database->Connected()) ShowUsageAndHalt(settings.interactive, kUnableToConnect);
+    if (!database->Connected()) {
+      if (!reason.empty()) std::cerr << "Connection failed: " << reason << std::endl;
+      ShowUsageAndHalt(settings.interactive, kUnableToConnect);
+    }
   }
 
   std::string table = settings.table;
@@ -91,6 +126,10 @@ void RunFromCommandLine() {
   if (table.empty() && !settings.interactive) ShowUsageAndHalt(false, "Missing tablename");
   if (field.empty() && !settings.interactive) ShowUsageAndHalt(false, "Missing fieldname");
 
+  if (settings.command == cmdVerify && !table.empty() && !field.empty())
+    Halt(RunVerifyCommand(settings.interactive, table, field, key, options));
+  if (settings.command == cmdEstimate && !table.empty() && !field.empty())
+    Halt(RunEstimateCommand(settings.interactive, table, field, key, options, sample_percent));
   if (settings.command != cmdNone && !table.empty() && !field.empty()) {
     int32_t processed = 0;
     int32_t skipped = 0;

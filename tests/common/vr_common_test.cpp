@@ -126,6 +126,26 @@ TEST_F(TcShellTest, DeleteFileForcedDeletesAReadOnlyFile) {
   EXPECT_FALSE(fs::exists(name));
 }
 
+// A symbolic link is deleted as itself: its target keeps its content and its
+// permissions, and a dangling link goes too.
+TEST_F(TcShellTest, DeleteFileForcedRemovesALinkAndNeverTouchesItsTarget) {
+  const std::string target = dir_ + "/target.txt";
+  std::ofstream(target) << "data";
+  ASSERT_EQ(chmod(target.c_str(), 0444), 0);
+  const std::string links[] = {dir_ + "/to-target", dir_ + "/dangling"};
+  ASSERT_EQ(symlink(target.c_str(), links[0].c_str()), 0);
+  ASSERT_EQ(symlink((dir_ + "/gone").c_str(), links[1].c_str()), 0);
+  for (const std::string& link : links) {
+    SCOPED_TRACE(link);
+    EXPECT_TRUE(TcShell::DeleteFileForced(link));
+    struct stat st {};
+    EXPECT_NE(lstat(link.c_str(), &st), 0);
+  }
+  struct stat st {};
+  ASSERT_EQ(stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0444u);
+}
+
 TEST_F(TcShellTest, FailedDeletionPutsTheAttributesBack) {
   // A directory cannot be deleted as a file: the deletion fails after the
   // attributes were cleared, and they must be restored.

@@ -119,6 +119,8 @@ TEST_F(DataSourceSetupTest, ADatasetKeepsItsOwnHandlersAndSQL) {
   auto own_handler = [&](TDataSet*) { ++own; };
   source.AfterScroll = TDataSetNotifyEvent::Of(source_handler);
   source.OnNewRecord = TDataSetNotifyEvent::Of(source_handler);
+  auto update_record = [](TDataSet*, TUpdateKind, TUpdateAction& action) { action = TUpdateAction::uaSkip; };
+  source.OnUpdateRecord = TUpdateRecordEvent::Of(update_record);
   TvrDataset dataset(nullptr);
   dataset.AfterScroll = TDataSetNotifyEvent::Of(own_handler);
   dataset.SetSQLText("select name from t");
@@ -126,6 +128,14 @@ TEST_F(DataSourceSetupTest, ADatasetKeepsItsOwnHandlersAndSQL) {
   TakeDataSourceDefaults(source, dataset);
   EXPECT_EQ(dataset.AfterScroll, TDataSetNotifyEvent::Of(own_handler));
   EXPECT_EQ(dataset.OnNewRecord, source.OnNewRecord);
+  EXPECT_EQ(dataset.OnUpdateRecord, source.OnUpdateRecord);
+
+  // A handler of its own is kept.
+  auto own_update = [](TDataSet*, TUpdateKind, TUpdateAction& action) { action = TUpdateAction::uaApplied; };
+  TvrDataset with_own(nullptr);
+  with_own.OnUpdateRecord = TUpdateRecordEvent::Of(own_update);
+  TakeDataSourceDefaults(source, with_own);
+  EXPECT_EQ(with_own.OnUpdateRecord, TUpdateRecordEvent::Of(own_update));
   EXPECT_EQ(Trim(dataset.SQL().Text()), "select name from t");
 }
 
@@ -136,11 +146,14 @@ TEST_F(DataSourceSetupTest, SourcesOutliveTheirDatabaseAndTheLayer) {
   ASSERT_NE(source->DataSet(), nullptr);
   db.reset();
   EXPECT_EQ(source->Database(), nullptr);
-  // Shutdown destroys the datasets still registered, the source's among them;
-  // the source forgets it and later leaves its released registry.
+  // Shutdown leaves the source's dataset to the source that owns it, closed
+  // and detached; the source destroys it and leaves its released registry.
   ShutdownDatabaseLayer();
-  EXPECT_EQ(source->DataSet(), nullptr);
-  EXPECT_EQ(source->ComponentCount(), 0);
+  auto* dataset = dynamic_cast<TvrDataset*>(source->DataSet());
+  ASSERT_NE(dataset, nullptr);
+  EXPECT_EQ(source->ComponentCount(), 1);
+  EXPECT_FALSE(dataset->Active());
+  EXPECT_EQ(dataset->Connection(), nullptr);
   source.reset();
   EXPECT_EQ(DataSourceRegistry, nullptr);
 }

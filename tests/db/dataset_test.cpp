@@ -4,8 +4,10 @@
 // handler and the reporting adapter that follows the component name.
 
 #include <functional>
+#include <stdexcept>
 
 #include "client/providers/sqlite/sqlite_registry.h"
+#include "db/data_source_setup.h"
 #include "db/report_adapter.h"
 #include "tests/db/layer_fixture.h"
 
@@ -193,23 +195,48 @@ TEST_P(DatasetOpenTest, OpenAttachesAndConnectsTheDefaultDatabase) {
   EXPECT_EQ(ds.FieldByName("acTableName")->AsString(), "tqz_reports");
 }
 
-TEST_P(DatasetOpenTest, AnAttachedDatabaseIsNotConnectedByTheDataset) {
-  // The database's connect sequence (with its after-connect queries) runs
-  // only for the default database the dataset attaches itself; whatever the
-  // client does with a closed connection of an attached database is its own.
+TEST_P(DatasetOpenTest, ClosedConnectionOpenedByADatasetRunsTheAfterConnectSteps) {
+  // However the connection opens, the database records the server's facts and
+  // sets up its data sources, so that audit columns never carry user 0.
   auto user = providers::RegisterScalarFunction("fQZ_UserGetCurrentUserID",
                                                 [](const std::vector<Variant>&) { return Variant(17); });
+  auto db = MakeDatabase();
+  TvrDataSource source(nullptr);
+  source.SetDatabase(db.get());
+  source.SQL().Add("select anNo from tqz_systables");
+  TvrDataset ds(nullptr);
+  ds.SetDatabase(db.get());
+  ds.SetSQLText("select anNo from tqz_systables");
+  ds.Open();
+  EXPECT_TRUE(db->Connected());
+  EXPECT_EQ(ds.RecordCount(), 2);
+  EXPECT_EQ(db->anUserID(), 17);
+  EXPECT_GT(db->SPID(), 0);
+  EXPECT_GT(db->ServerMajorVersion(), 0);
+  EXPECT_NE(dynamic_cast<TvrDataset*>(source.DataSet()), nullptr);
+
+  // A reconnect made by the client's own statements is no different.
+  db->SetConnected(false);
+  user.Release();
+  user = providers::RegisterScalarFunction("fQZ_UserGetCurrentUserID",
+                                           [](const std::vector<Variant>&) { return Variant(18); });
+  EXPECT_EQ(db->SelectInteger("select 5", 0), 5);
+  EXPECT_EQ(db->anUserID(), 18);
+}
+
+TEST_P(DatasetOpenTest, FailingUserIdQueryOnAnOpenByADatasetIsDroppedAndGivesUserZero) {
+  auto user = providers::RegisterScalarFunction("fQZ_UserGetCurrentUserID", [](const std::vector<Variant>&) -> Variant {
+    throw std::runtime_error("user lookup failed");
+  });
   auto db = MakeDatabase();
   TvrDataset ds(nullptr);
   ds.SetDatabase(db.get());
   ds.SetSQLText("select anNo from tqz_systables");
-  try {
-    ds.Open();
-  } catch (const Exception&) {
-  }
-  EXPECT_EQ(db->SPID(), 0);
+  ds.Open();
+  EXPECT_EQ(ds.RecordCount(), 2);
+  EXPECT_TRUE(db->Connected());
   EXPECT_EQ(db->anUserID(), 0);
-  EXPECT_EQ(db->ServerMajorVersion(), 0);
+  EXPECT_GT(db->SPID(), 0);
 }
 
 TEST_P(DatasetOpenTest, FailedConnectOfTheDefaultLeavesTheDatasetClosed) {

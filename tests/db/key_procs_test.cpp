@@ -422,6 +422,52 @@ TEST_P(KeyProcTest, NoProcedureRunsForNullProceduresInsertsOrDeletes) {
   EXPECT_EQ(Raw("select count(*) from K"), "1");
 }
 
+// The procedure's own error reaches the caller even when the call that
+// closes the pQZ_SysSetConInfoRC bracket fails as well.
+TEST_P(KeyProcTest, FailingBracketCloseDoesNotHideTheProceduresError) {
+  KeyProcServer("insert into fQZ_GetPksFieldsAndProc values ('S', 'acCost', 'PHE_COSTDRV_01')");
+  auto failing_close = RegisterProcedure(
+      "pQZ_SysSetConInfoRC", {ProcParamInfo{"a", ftInteger}, ProcParamInfo{"b", ftInteger}},
+      [this](providers::Provider& provider, std::vector<Variant>& args) -> std::unique_ptr<providers::Cursor> {
+        calls_.Add("rc " + Text(args[0]) + "," + Text(args[1]));
+        if (args[1].AsInteger() == 0) return provider.Execute("select * from bracket_table_missing", {});
+        return nullptr;
+      });
+  Connect();
+  TvrDataset& ds = Open("select acSubject, acWorker, acCost from S", "S");
+  try {
+    EditAndPost(ds, {{"acCost", "C2"}});
+    ADD_FAILURE() << "the post went through";
+  } catch (const Exception& e) {
+    const std::string message = e.what();
+    EXPECT_NE(message.find("no_such_table"), std::string::npos) << message;
+    EXPECT_EQ(message.find("bracket_table_missing"), std::string::npos) << message;
+  }
+  EXPECT_EQ(calls_.Calls(), (std::vector<std::string>{"rc 2,1", "rc 2,0"}));
+}
+
+// A row update that fails (at the server, or because it found no row) runs no
+// key-change procedure.
+TEST_P(KeyProcTest, FailedUpdateRunsNoKeyChangeProcedure) {
+  KeyProcServer("insert into fQZ_GetPksFieldsAndProc values ('K', 'acCode', 'pKey_Code')");
+  Connect();
+  const char* updates[] = {"update K set b=:b where no_such_column=:OLD_acCode",
+                           "update K set b=:b where acCode='nobody'"};
+  for (const char* update : updates) {
+    SCOPED_TRACE(update);
+    TvrDataset& ds = Open("select acCode, acOther, b from K", "K", true);
+    ds.SetAutoTransactOnPost(true);
+    ds.SQLUpdate().SetText(update);
+    ds.Edit();
+    ds.FieldByName("acCode")->SetAsString("A2");
+    ds.FieldByName("b")->SetAsInteger(2);
+    EXPECT_ANY_THROW(ds.Post());
+    ds.Cancel();
+  }
+  EXPECT_TRUE(calls_.Calls().empty());
+  EXPECT_EQ(Raw("select acCode || ',' || b from K"), "A1,1");
+}
+
 struct SpecialCase {
   const char* name;
   std::vector<std::pair<std::string, std::string>> edits;

@@ -362,6 +362,116 @@ TEST_P(PostingTest, WithoutAutoTransactOnPostNoTransactionIsOpenedAndFailuresSti
   EXPECT_EQ(Raw("select a from U where id = 1"), "uno");
 }
 
+// A generated update whose condition (taken over from the previous update)
+// finds no row or several rows writes nothing: the count is checked inside the
+// post's transaction, which is rolled back, with or without AutoTransactOnPost.
+struct CountCase {
+  const char* condition;
+  int found;
+};
+
+TEST_P(PostingTest, GeneratedUpdateThatFindsOtherThanOneRowIsRolledBack) {
+  const CountCase cases[] = {{"b = 999", 0}, {"id > 0", 2}};
+  for (const CountCase& c : cases) {
+    for (bool auto_transact : {false, true}) {
+      SCOPED_TRACE(std::string(c.condition) + (auto_transact ? ", own transaction" : ""));
+      TvrDataset& ds = Open("select id, a, b, anUserChg, adTimeChg from T where id = 1", "T");
+      ds.SetAutoTransactOnPost(auto_transact);
+      ds.SQLUpdate().SetText(std::string("update T set a=:a where ") + c.condition);
+      std::vector<bool> reports;
+      auto report = [&](TDataSet*, bool failed) { reports.push_back(failed); };
+      ds.AfterPostEx = TAfterPostExEvent::Of(report);
+      // An update-error handler cannot wave the count through.
+      auto waive = [](TDataSet*, EDatabaseError&, TUpdateKind, TUpdateAction& action) {
+        action = TUpdateAction::uaApplied;
+      };
+      ds.OnUpdateError = TUpdateErrorEvent::Of(waive);
+      ds.Edit();
+      ds.FieldByName("a")->SetAsString("changed");
+      try {
+        ds.Post();
+        ADD_FAILURE() << "the post went through";
+      } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "Update failed. Found " + std::to_string(c.found) + " records");
+      }
+      EXPECT_EQ(reports, std::vector<bool>{true});
+      EXPECT_FALSE(db_->InTransaction());
+      EXPECT_EQ(Raw("select group_concat(a || '/' || ifnull(anUserChg, '-'), ',') from T"), "one/-,two/-");
+      ds.Cancel();
+    }
+  }
+}
+
+// The check holds for the layer's own statements only: an application's update
+// text is still not counted (StrictUpdate stays off).
+TEST_P(PostingTest, ApplicationUpdateTextIsNotCounted) {
+  TvrDataset& ds = Open("select id, a from U where id = 1");
+  ds.SQLUpdate().SetText("update U set a=:a where id = 999");
+  ds.Edit();
+  ds.FieldByName("a")->SetAsString("uno");
+  ds.Post();
+  EXPECT_EQ(Raw("select a from U where id = 1"), "one");
+}
+
+// A commit that the server refuses (a deferred foreign key left broken) ends
+// the post with that error, without AfterPostEx, and leaves no transaction
+// open: the row is not written.
+TEST_P(PostingTest, RefusedCommitRaisesAndLeavesNoTransactionOpen) {
+  Db().ExecDirect(
+      "create table parent (id integer primary key);"
+      "insert into parent values (1);"
+      "create table child (id integer primary key, parent_id int references parent(id) "
+      "deferrable initially deferred);"
+      "insert into child values (1, 1)");
+  db_->ExecSQL("PRAGMA foreign_keys = ON");
+  TvrDataset& ds = Open("select id, parent_id from child");
+  ds.SetAutoTransactOnPost(true);
+  int reports = 0;
+  auto report = [&](TDataSet*, bool) { ++reports; };
+  ds.AfterPostEx = TAfterPostExEvent::Of(report);
+  ds.Edit();
+  ds.FieldByName("parent_id")->SetAsInteger(2);
+  try {
+    ds.Post();
+    ADD_FAILURE() << "the post went through";
+  } catch (const Exception& e) {
+    EXPECT_NE(std::string(e.what()).find("FOREIGN KEY"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(reports, 0);
+  EXPECT_FALSE(db_->InTransaction());
+  EXPECT_EQ(Raw("select parent_id from child"), "1");
+  // The next post owns a transaction of its own again.
+  ds.Edit();
+  ds.FieldByName("parent_id")->SetAsInteger(1);
+  ds.Post();
+  EXPECT_EQ(reports, 1);
+  EXPECT_FALSE(db_->InTransaction());
+}
+
+// A rollback that fails after a failed post (a handler ended the transaction
+// itself) replaces the post's error; AfterPostEx is not fired.
+TEST_P(PostingTest, FailedRollbackReplacesThePostsErrorWithoutAfterPostEx) {
+  TvrDataset& ds = Open("select id, a from U where id = 1");
+  ds.SetAutoTransactOnPost(true);
+  ds.SQLUpdate().SetText("update U set no_such_column=:a where id=:id");
+  auto before = [&](TDataSet*) { db_->Commit(); };
+  int reports = 0;
+  auto report = [&](TDataSet*, bool) { ++reports; };
+  ds.BeforePost = TDataSetNotifyEvent::Of(before);
+  ds.AfterPostEx = TAfterPostExEvent::Of(report);
+  ds.Edit();
+  ds.FieldByName("a")->SetAsString("uno");
+  try {
+    ds.Post();
+    ADD_FAILURE() << "the post went through";
+  } catch (const Exception& e) {
+    EXPECT_EQ(std::string(e.what()).find("no_such_column"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(reports, 0);
+  EXPECT_FALSE(db_->InTransaction());
+  EXPECT_EQ(Raw("select a from U where id = 1"), "one");
+}
+
 // ---------------------------------------------------------------- the tool's road
 
 TEST_P(PostingTest, PlainDatasetWritesABlobThroughTheClientsUpdateAndProbesOnce) {

@@ -2,10 +2,15 @@
 // creates, what shutdown destroys and in which order, and components that
 // outlive the layer.
 
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "db/report_adapter.h"
 #include "db/script.h"
+#include "db/trans_log_thread.h"
 #include "tests/db/layer_fixture.h"
 
 namespace tersify::testing {
@@ -70,27 +75,65 @@ TEST_F(RegistriesTest, ComponentsJoinAndLeaveTheirRegistries) {
   EXPECT_EQ(ReportCompanions->Count(), 0);
 }
 
-TEST_F(RegistriesTest, ShutdownDestroysTheDefaultDatabaseThenTheDatasets) {
+TEST_F(RegistriesTest, ShutdownDestroysTheDefaultDatabaseAndLeavesDatasetsToTheirOwners) {
   StartDatabaseLayer();
+  TestDatabase test_db("sqlite");
+  test_db.ExecDirect("create table t (id integer primary key); insert into t values (1)");
   TComponent application(nullptr);
   auto* db = MakeComponent<TvrDatabase>(&application);
+  ConnectTo(*db, test_db);
   DefaultDatabase = db;
-  // Datasets owned by a window and by another dataset, and one made in code.
-  TComponent window(nullptr);
-  auto* outer = MakeComponent<TvrDataset>(&window);
-  outer->SetName("qOuter");
-  MakeComponent<TvrDataset>(outer)->SetName("qInner");
-  MakeComponent<TvrDataset>(&window);
-  EXPECT_EQ(outer->Database(), db);
-  EXPECT_EQ(DatasetRegistry->Count(), 3);
-  EXPECT_EQ(ReportCompanions->Count(), 3);
+  // Datasets owned by a window and by another dataset, and one on the stack:
+  // none of them belongs to the layer.
+  {
+    TComponent window(nullptr);
+    auto* outer = MakeComponent<TvrDataset>(&window);
+    outer->SetName("qOuter");
+    MakeComponent<TvrDataset>(outer)->SetName("qInner");
+    MakeComponent<TvrDataset>(&window);
+    TvrDataset local(nullptr);
+    local.SetSQLText("select id from t");
+    local.Open();
+    EXPECT_EQ(outer->Database(), db);
+    EXPECT_EQ(DatasetRegistry->Count(), 4);
+    EXPECT_EQ(ReportCompanions->Count(), 4);
 
-  ShutdownDatabaseLayer();
-  EXPECT_EQ(DefaultDatabase.load(), nullptr);
-  EXPECT_EQ(application.ComponentCount(), 0);  // the default database left its owner
-  EXPECT_EQ(window.ComponentCount(), 0);       // every dataset was destroyed
+    ShutdownDatabaseLayer();
+    EXPECT_EQ(DefaultDatabase.load(), nullptr);
+    EXPECT_EQ(application.ComponentCount(), 0);  // the default database left its owner
+    EXPECT_EQ(DatasetRegistry, nullptr);
+    EXPECT_EQ(ReportCompanions, nullptr);
+    // Closed and detached, still alive and still owned.
+    ASSERT_EQ(window.ComponentCount(), 2);
+    EXPECT_EQ(outer->ComponentCount(), 1);
+    for (TvrDataset* dataset : {outer, &local}) {
+      EXPECT_FALSE(dataset->Active());
+      EXPECT_EQ(dataset->Database(), nullptr);
+      EXPECT_EQ(dataset->Connection(), nullptr);
+    }
+  }  // the window and the stack dataset go here, each once
   EXPECT_EQ(DatasetRegistry, nullptr);
-  EXPECT_EQ(ReportCompanions, nullptr);
+}
+
+TEST_F(RegistriesTest, ShutdownWaitsForSavingThreadsBeforeTheDefaultDatabaseGoes) {
+  StartDatabaseLayer();
+  auto* db = new TvrDatabase(nullptr);  // the layer's to destroy
+  DefaultDatabase = db;
+  std::atomic<bool> started{false}, finished{false}, database_alive_at_end{false};
+  auto slow_handler = [&](TObject* sender, const std::string&) {
+    started = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    database_alive_at_end = DatabaseRegistry && DatabaseRegistry->Contains(static_cast<TvrDatabase*>(sender));
+    finished = true;
+  };
+  db->OnSaveTransToLog = TSaveTransToLogEvent::Of(slow_handler);
+  TSaveTransLogThread::LogText("overlapped");
+  while (!started) std::this_thread::yield();
+  ShutdownDatabaseLayer();
+  EXPECT_TRUE(finished);
+  EXPECT_TRUE(database_alive_at_end);
+  // Whatever happened above, no thread may outlive the handler it calls.
+  EXPECT_TRUE(TSaveTransLogThread::WaitForAll(std::chrono::seconds(10)));
 }
 
 TEST_F(RegistriesTest, ComponentsDestroyedAfterShutdownLeaveSafely) {

@@ -127,6 +127,43 @@ TEST_P(StoredProcProviderTest, ExecProcPassesTheParametersAndTracesTheListing) {
   EXPECT_EQ(traces[1].detail, "Sp. name --> pScript_Record");
 }
 
+// Filtered keeps the rows the filter passes; a change while the procedure is
+// open runs it again, and a filter that cannot be read changes nothing.
+TEST_P(StoredProcProviderTest, FilteredKeepsTheRowsTheFilterPasses) {
+  MakeDefault();
+  auto rows = providers::RegisterProcedure("pScript_Rows", {}, [](providers::Provider& provider, std::vector<Variant>&) {
+    return provider.Execute(
+        "select 'A1' as acCode, 5 as anQty union all select 'a2', 12 union all select 'B1', null "
+        "union all select 'A3', 2",
+        {});
+  });
+  auto proc = std::make_unique<TvrStoredProc>(nullptr);
+  proc->SetStoredProcName("pScript_Rows");
+  auto codes = [&proc] {
+    std::string out;
+    TMSStoredProc& rows_of = proc->InternalProc();
+    for (rows_of.First(); !rows_of.Eof(); rows_of.Next()) out += rows_of.FieldByName("acCode")->AsString() + " ";
+    return out;
+  };
+  proc->SetFilter("acCode = 'A*' and anQty >= 5");  // kept, not yet applied
+  proc->SetActive(true);
+  EXPECT_EQ(codes(), "A1 a2 B1 A3 ");
+  proc->SetFiltered(true);
+  EXPECT_EQ(codes(), "A1 ");
+  proc->SetFilterOptions(foCaseInsensitive);
+  EXPECT_EQ(codes(), "A1 a2 ");
+  proc->SetFilter("anQty is null or not (anQty > 2)");
+  EXPECT_EQ(codes(), "B1 A3 ");
+  proc->SetFilterOptions(foNoPartialCompare);
+  proc->SetFilter("acCode = 'A*'");
+  EXPECT_EQ(codes(), "");
+
+  EXPECT_THROW(proc->SetFilter("acCode = "), EDatabaseError);
+  EXPECT_EQ(proc->Filter(), "acCode = 'A*'");
+  proc->SetFiltered(false);
+  EXPECT_EQ(codes(), "A1 a2 B1 A3 ");
+}
+
 TEST_P(StoredProcProviderTest, AProcedureWithoutParametersEndsItsTraceAtTheMarker) {
   MakeDefault();
   auto proc = std::make_unique<TvrStoredProc>(nullptr);
@@ -312,6 +349,16 @@ TEST_F(StoredProcTest, OracleSwitchesReadFalseAfterAnyWrite) {
     EXPECT_FALSE(proc->ORAAutoCommit());
     EXPECT_FALSE(proc->ORANonBlocking());
   }
+}
+
+// The client has neither cached updates nor a one-way cursor: the stored
+// procedure's switches for them refuse true.
+TEST_F(StoredProcTest, CachedUpdatesAndUniDirectionalAreRefused) {
+  auto proc = std::make_unique<TvrStoredProc>(nullptr);
+  EXPECT_THROW(proc->SetCachedUpdates(true), EDatabaseError);
+  EXPECT_THROW(proc->SetUniDirectional(true), EDatabaseError);
+  EXPECT_FALSE(proc->CachedUpdates());
+  EXPECT_FALSE(proc->UniDirectional());
 }
 
 struct FetchAllCase {

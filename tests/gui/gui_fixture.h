@@ -29,9 +29,11 @@ inline QApplication& TestApplication() {
   static int argc = 1;
   static char name[] = "tersify_gui_tests";
   static char* argv[] = {name, nullptr};
-  static std::unique_ptr<QApplication> app = [] {
+  // Never destroyed: at static destruction Qt's own globals (input devices
+  // made once a widget had the focus) may be gone before it.
+  static QApplication* app = [] {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    return std::make_unique<QApplication>(argc, argv);
+    return new QApplication(argc, argv);
   }();
   return *app;
 }

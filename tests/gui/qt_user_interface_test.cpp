@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QThread>
 #include <QTimer>
 
 #include <sys/socket.h>
@@ -12,15 +13,19 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "tests/gui/gui_fixture.h"
-#include "tool/command_line.h"
 #include "db/dataset.h"
+#include "log/vr_log.h"
+#include "tool/command_line.h"
 #include "tool/gui/login_dialog.h"
 #include "tool/gui/main_window.h"
 #include "tool/gui/qt_user_interface.h"
@@ -87,6 +92,39 @@ INSTANTIATE_TEST_SUITE_P(
                       MessageCase{"Custom", TMsgDlgType::mtCustom, QMessageBox::NoIcon}),
     [](const ::testing::TestParamInfo<MessageCase>& info) { return std::string(info.param.name); });
 
+// A job on another thread (a pass started from the window) reports its error
+// through the same call: the box must go up on the application's thread, and
+// the job must wait until the user has closed it.
+TEST(MessageBoxFromAJobTest, ShowsTheBoxOnTheApplicationsThreadAndWaitsForIt) {
+  TestApplication();
+  QtUserInterface ui;
+  std::atomic<bool> returned{false};
+  QThread* box_thread = nullptr;
+  std::string text;
+  bool returned_while_shown = true;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    poll.stop();
+    box_thread = box->thread();
+    text = box->text().toStdString();
+    returned_while_shown = returned.load();
+    box->button(QMessageBox::Ok)->click();
+  });
+  poll.start(5);
+  std::thread job([&] {
+    ui.ShowMessage("Error", "the pass failed", TMsgDlgType::mtError);
+    returned.store(true);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [] {}, Qt::QueuedConnection);
+  });
+  while (!returned.load()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  job.join();
+  EXPECT_EQ(box_thread, QApplication::instance()->thread());
+  EXPECT_EQ(text, "the pass failed");
+  EXPECT_FALSE(returned_while_shown);
+}
+
 class LoginPromptTest : public ::testing::Test {
  protected:
   void SetUp() override { TestApplication(); }
@@ -146,14 +184,17 @@ TEST_F(GuiTest, AWindowWhoseCatalogueFailsIsNeverKept) {
 struct ChoiceCase {
   const char* name;
   std::vector<std::string> args;
-  bool may_open_window;
+  bool interactive;
   friend void PrintTo(const ChoiceCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class UiChoiceTest : public ::testing::TestWithParam<ChoiceCase> {};
 
-TEST_P(UiChoiceTest, OnlyRunsThatMayOpenTheWindowUseTheWindowSystem) {
-  EXPECT_EQ(gui::RunMayOpenWindow(GetParam().args), GetParam().may_open_window);
+// Every run in interactive mode talks to the user through the window system
+// (login dialog, message boxes, the window), a command run too; only console
+// runs stay off it.
+TEST_P(UiChoiceTest, InteractiveRunsUseTheWindowSystem) {
+  EXPECT_EQ(gui::RunIsInteractive(GetParam().args), GetParam().interactive);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -163,13 +204,39 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceCase{"ConnectionOnly", {"/IP=sqlite", "/DB=x.db"}, true},
         ChoiceCase{"ConsoleWithoutCommand", {"/GUI=0"}, false},
         ChoiceCase{"ConsoleWithCommand", {"/c", "/GUI=no", "/TABLE=t", "/FIELD=f"}, false},
-        ChoiceCase{"CommandWithDefaults", {"/c"}, false},
-        ChoiceCase{"CommandWithTableAndField", {"-d", "/TABLE=t", "/FIELD=f"}, false},
-        ChoiceCase{"CommandWithTableOnlyOpensTheWindow", {"/c", "/TABLE=t"}, true},
-        ChoiceCase{"CommandWithFieldOnlyOpensTheWindow", {"/d", "/FIELD=f"}, true},
+        ChoiceCase{"CommandWithDefaults", {"/c"}, true},
+        ChoiceCase{"CommandWithTableAndField", {"-d", "/TABLE=t", "/FIELD=f"}, true},
+        ChoiceCase{"CommandWithTableOnly", {"/c", "/TABLE=t"}, true},
         ChoiceCase{"GuiOneKeepsInteractive", {"/GUI=0", "/GUI=1"}, true},
-        ChoiceCase{"EmptyValuesCountAsNotGiven", {"/c", "/TABLE=", "/FIELD=f"}, true}),
+        ChoiceCase{"LaterGuiZeroWins", {"/GUI=1", "/c", "-gui=0"}, false}),
     [](const ::testing::TestParamInfo<ChoiceCase>& info) { return std::string(info.param.name); });
+
+// While the Qt interface is installed, error rows of the diagnostic log name
+// the active window and the focused control by their object names; on another
+// thread, and once the interface is gone, the names are empty.
+TEST_F(GuiTest, LogRowsNameTheActiveWindowAndTheFocusedControl) {
+  std::string form, control, form_elsewhere = "unset";
+  {
+    QtUserInterface ui;
+    QWidget window;
+    window.setObjectName(QStringLiteral("fmOrders"));
+    auto* edit = new QLineEdit(&window);  // owned by the window
+    edit->setObjectName(QStringLiteral("edCustomer"));
+    window.show();
+    QApplication::setActiveWindow(&window);
+    edit->setFocus();
+    QApplication::processEvents();
+    form = LogActiveFormName();
+    control = LogFocusedControlName();
+    std::thread other([&] { form_elsewhere = LogActiveFormName(); });
+    other.join();
+  }
+  EXPECT_EQ(form, "fmOrders");
+  EXPECT_EQ(control, "edCustomer");
+  EXPECT_EQ(form_elsewhere, "");
+  EXPECT_EQ(LogActiveFormName(), "");
+  EXPECT_EQ(LogFocusedControlName(), "");
+}
 
 // Sets or unsets an environment variable for the lifetime of the object.
 class ScopedEnv {

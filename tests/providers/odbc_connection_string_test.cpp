@@ -6,6 +6,9 @@
 #include <strings.h>
 
 #include <cstdlib>
+#include <map>
+#include <utility>
+#include <vector>
 
 #include "client/errors.h"
 #include "client/providers/odbc/connection_string.h"
@@ -312,6 +315,115 @@ TEST(ConnectionStringTest, EnvironmentNamesDriverAndEncryption) {
   const ConnectionStringOptions defaults = ConnectionStringOptionsFromEnvironment();
   EXPECT_EQ(defaults.driver, "FreeTDS");
   EXPECT_EQ(defaults.encrypt, "");
+}
+
+
+// ---- Extra attributes from the user (TERSIFY_ODBC_OPTIONS) -----------------
+
+struct AttributeCase {
+  const char* text;
+  std::vector<std::pair<std::string, std::string>> parsed;
+};
+
+class AttributeListTest : public ::testing::TestWithParam<AttributeCase> {};
+
+TEST_P(AttributeListTest, SplitsAtSemicolonsOutsideBraces) {
+  EXPECT_EQ(ParseAttributeList(GetParam().text), GetParam().parsed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, AttributeListTest,
+    ::testing::Values(AttributeCase{"", {}}, AttributeCase{" ; ;", {}},
+                      AttributeCase{"Encryption=require", {{"Encryption", "require"}}},
+                      AttributeCase{" a = 1 ;b=2;", {{"a", "1"}, {"b", "2"}}},
+                      AttributeCase{"CAFile={/etc/my;ca}}.pem};x=", {{"CAFile", "/etc/my;ca}.pem"}, {"x", ""}}},
+                      AttributeCase{"APP={ spaced }", {{"APP", " spaced "}}}));
+
+class BadAttributeListTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(BadAttributeListTest, IsRefused) { EXPECT_THROW(ParseAttributeList(GetParam()), EMSError); }
+
+INSTANTIATE_TEST_SUITE_P(Texts, BadAttributeListTest,
+                         ::testing::Values("Encryption", "=yes", "a={open", "a={x}y;", "{x}=1"));
+
+TEST(ConnectionStringTest, ExtraAttributesAreEscapedAndWinOverGeneratedOnes) {
+  ConnectionStringOptions o = Driver("FreeTDS", "no");
+  o.extra_attributes = "Encryption=require;CAFile={/etc/ssl/db;ca.pem};TDS_Version=7.3";
+  ConnectionSettings s = Settings("db1");
+  s.specific_options = {"TDS_Version=7.2"};
+  const std::string cs = BuildConnectionString(s, o);
+  EXPECT_EQ(ValueOf(cs, "Encryption", DriverKind::FreeTDS), "require") << cs;
+  EXPECT_EQ(ValueOf(cs, "CAFile", DriverKind::FreeTDS), "/etc/ssl/db;ca.pem") << cs;
+  // SpecificOptions, set in code, come last.
+  EXPECT_EQ(ValueOf(cs, "TDS_Version", DriverKind::FreeTDS), "7.2") << cs;
+  EXPECT_EQ(cs.find("Encryption="), cs.rfind("Encryption=")) << cs;
+}
+
+TEST(ConnectionStringTest, EnvironmentGivesExtraAttributes) {
+  ::setenv("TERSIFY_ODBC_OPTIONS", "Encryption=require;", 1);
+  const ConnectionStringOptions o = ConnectionStringOptionsFromEnvironment();
+  ::unsetenv("TERSIFY_ODBC_OPTIONS");
+  EXPECT_EQ(o.extra_attributes, "Encryption=require;");
+  EXPECT_EQ(ConnectionStringOptionsFromEnvironment().extra_attributes, "");
+}
+
+// ---- ODBC data sources (/IP=dsn:<name>) ---------------------------------------
+
+// A data source as odbc.ini would hold it.
+ConnectionStringOptions WithDataSource(std::map<std::string, std::string> entries) {
+  ConnectionStringOptions o;
+  o.data_source = [entries](const std::string& dsn, const std::string& key) -> std::string {
+    if (dsn != "Accounts") return {};
+    auto it = entries.find(key);
+    return it == entries.end() ? std::string() : it->second;
+  };
+  return o;
+}
+
+TEST(DataSourceTest, NameIsTakenFromTheServerValue) {
+  EXPECT_EQ(DataSourceName("dsn:Accounts"), "Accounts");
+  EXPECT_EQ(DataSourceName(" DSN: Accounts "), "Accounts");
+  EXPECT_EQ(DataSourceName("dbserver,1433"), "");
+  EXPECT_EQ(DataSourceName("dsn"), "");
+  EXPECT_THROW(DataSourceName("dsn:"), EMSError);
+  EXPECT_THROW(DataSourceName("dsn:a;DRIVER=x"), EMSError);
+}
+
+TEST(DataSourceTest, ServerAndDriverComeFromTheDataSourceAndGivenValuesWin) {
+  const ConnectionStringOptions o = WithDataSource({{"Driver", "FreeTDS"}, {"Server", "db1"}, {"Port", "1433"}});
+  const std::string cs = BuildConnectionString(Settings("dsn:Accounts"), o);
+  EXPECT_EQ(ValueOf(cs, "DSN"), "Accounts") << cs;
+  EXPECT_EQ(cs.find("DRIVER="), std::string::npos) << cs;
+  EXPECT_EQ(cs.find("SERVER="), std::string::npos) << cs;
+  EXPECT_EQ(cs.find("PORT="), std::string::npos) << cs;
+  EXPECT_EQ(ValueOf(cs, "DATABASE"), "tersify") << cs;
+  EXPECT_EQ(ValueOf(cs, "UID"), "sa") << cs;
+  EXPECT_EQ(ValueOf(cs, "PWD"), "secret") << cs;
+  // A FreeTDS data source still gets what keeps values whole.
+  EXPECT_EQ(ValueOf(cs, "TextSize"), "2147483647") << cs;
+  EXPECT_EQ(ValueOf(cs, "ClientCharset"), "UTF-8") << cs;
+}
+
+TEST(DataSourceTest, ValuesNotGivenAreLeftToTheDataSource) {
+  ConnectionSettings s;
+  s.server = "dsn:Accounts";
+  const ConnectionStringOptions o =
+      WithDataSource({{"Driver", "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so"}, {"TDS_Version", "7.3"}});
+  const std::string cs = BuildConnectionString(s, o);
+  EXPECT_EQ(cs.find("DATABASE="), std::string::npos) << cs;
+  EXPECT_EQ(cs.find("UID="), std::string::npos) << cs;
+  EXPECT_EQ(cs.find("PWD="), std::string::npos) << cs;
+  EXPECT_EQ(cs.find("TDS_Version="), std::string::npos) << cs;  // the data source's own stays
+  // A password given alone is sent with the data source's user.
+  s.password = "p;w";
+  EXPECT_EQ(ValueOf(BuildConnectionString(s, o), "PWD", DriverKind::FreeTDS), "p;w");
+}
+
+TEST(DataSourceTest, AnotherDriversDataSourceGetsNoFreeTdsKeywords) {
+  const ConnectionStringOptions o = WithDataSource({{"Driver", "ODBC Driver 18 for SQL Server"}});
+  const std::string cs = BuildConnectionString(Settings("dsn:Accounts"), o);
+  EXPECT_EQ(cs.find("TextSize="), std::string::npos) << cs;
+  EXPECT_EQ(ConnectionDriverKind(Settings("dsn:Accounts"), o), DriverKind::Microsoft);
 }
 
 }  // namespace

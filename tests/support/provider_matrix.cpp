@@ -6,7 +6,10 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <mutex>
+#include <string_view>
 #include <memory>
 #include <stdexcept>
 
@@ -48,10 +51,23 @@ bool OdbcDriverRegistered(const std::string& driver) {
 
 }  // namespace
 
-// The TDS test server serving the file, for "odbc".
+// The TDS test server serving the file, for "odbc" and "odbc-tls".
 struct TestDatabase::Server {
-  explicit Server(const std::string& file)
-      : server(file, kOdbcDatabase, kOdbcUser, kOdbcPassword) {}
+  Server(const std::string& file, tds::Encryption encryption, bool record_wire)
+      : server(file, kOdbcDatabase, kOdbcUser, kOdbcPassword, 0, nullptr, Tls(encryption, record_wire)) {}
+  TdsTlsOptions Tls(tds::Encryption encryption, bool record_wire) {
+    TdsTlsOptions tls;
+    tls.encryption = encryption;
+    if (record_wire) {
+      tls.wire_tap = [this](std::string_view bytes) {
+        std::lock_guard<std::mutex> lock(mutex);
+        wire.append(bytes);
+      };
+    }
+    return tls;
+  }
+  std::mutex mutex;
+  std::string wire;  // guarded by mutex
   TdsTestServer server;
 };
 
@@ -64,7 +80,13 @@ std::vector<std::string> AvailableProviders() {
   return providers;
 }
 
-TestDatabase::TestDatabase(const std::string& provider) : provider_(provider) {
+std::vector<std::string> AvailableProvidersWithTls() {
+  std::vector<std::string> list = AvailableProviders();
+  if (std::find(list.begin(), list.end(), "odbc") != list.end()) list.push_back("odbc-tls");
+  return list;
+}
+
+TestDatabase::TestDatabase(const std::string& provider, bool record_wire) : provider_(provider) {
   const char* tmp = std::getenv("TMPDIR");
   std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tersify-test-XXXXXX";
   int fd = mkstemp(pattern.data());
@@ -74,9 +96,10 @@ TestDatabase::TestDatabase(const std::string& provider) : provider_(provider) {
   if (provider == "sqlite") {
     settings_.server = "sqlite";
     settings_.database = file_path_;
-  } else if (provider == "odbc") {
+  } else if (provider == "odbc" || provider == "odbc-tls") {
     try {
-      server_ = std::make_unique<Server>(file_path_);
+      server_ = std::make_unique<Server>(
+          file_path_, provider == "odbc-tls" ? tds::Encryption::Required : tds::Encryption::Off, record_wire);
     } catch (...) {
       unlink(file_path_.c_str());
       throw;
@@ -119,6 +142,12 @@ TestDatabase::~TestDatabase() {
   server_.reset();
   unlink(file_path_.c_str());
   unlink((file_path_ + "-journal").c_str());
+}
+
+std::string TestDatabase::WireBytes() const {
+  if (!server_) return {};
+  std::lock_guard<std::mutex> lock(server_->mutex);
+  return server_->wire;
 }
 
 void TestDatabase::ExecDirect(const std::string& sql) const {

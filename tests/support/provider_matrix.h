@@ -1,7 +1,9 @@
 #pragma once
 // The provider matrix: every suite that touches a database runs once per
 // provider. "sqlite" reaches a fresh SQLite file directly; "odbc" reaches the
-// same kind of file through FreeTDS's ODBC driver and the TDS test server.
+// same kind of file through FreeTDS's ODBC driver and the TDS test server;
+// "odbc-tls" does the same with a server that requires encryption, reached
+// with the driver's default settings.
 
 #include <memory>
 #include <string>
@@ -17,6 +19,9 @@ namespace tersify::testing {
 // The providers this machine can test: always "sqlite"; "odbc" when FreeTDS's
 // ODBC driver is installed.
 std::vector<std::string> AvailableProviders();
+// The same and "odbc-tls" when "odbc" is there: for the suites that run the
+// program's console cases once more over an encrypted connection.
+std::vector<std::string> AvailableProvidersWithTls();
 
 // The first column of the first row of sql in the SQLite file, as stored
 // (bytes of a blob, text as written, empty for NULL); raises when there is no row.
@@ -26,7 +31,9 @@ std::string ReadStoredBytes(const std::string& file, const std::string& sql);
 // test server on 127.0.0.1 serving it. Removed when destroyed.
 class TestDatabase {
  public:
-  explicit TestDatabase(const std::string& provider);
+  // record_wire keeps every byte the test server reads from its clients'
+  // sockets, before any decryption ("odbc", "odbc-tls").
+  explicit TestDatabase(const std::string& provider, bool record_wire = false);
   ~TestDatabase();
   TestDatabase(const TestDatabase&) = delete;
   TestDatabase& operator=(const TestDatabase&) = delete;
@@ -42,6 +49,8 @@ class TestDatabase {
   // The first column of the first row of sql, as SQLite stores it, read past
   // the connection under test; raises when there is no row.
   std::string StoredBytes(const std::string& sql) const { return ReadStoredBytes(file_path_, sql); }
+  // What reached the server's sockets so far, when recorded.
+  std::string WireBytes() const;
 
   // "odbc" only (raise for "sqlite"): the TDS test server stops answering while
   // every socket stays open, or answers again.
@@ -63,7 +72,10 @@ class TestDatabase {
 // Names a parameterised test after its provider.
 struct ProviderName {
   std::string operator()(const ::testing::TestParamInfo<std::string>& info) const {
-    return info.param;
+    std::string name = info.param;  // test names take letters, digits and '_' only
+    for (char& c : name)
+      if (c == '-') c = '_';
+    return name;
   }
 };
 

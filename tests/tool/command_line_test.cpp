@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <utility>
 
@@ -90,8 +91,13 @@ void PrintTo(const LoopCase& c, std::ostream* os) { *os << c.title; }
 
 ToolSettings Settings(int32_t command, bool interactive, std::string table = "",
                       std::string field = "", std::string key = "", std::string user = "",
-                      std::string password = "", std::string server = "", std::string database = "") {
-  return ToolSettings{command, interactive, table, field, key, user, password, server, database, {}, {}, {}};
+                      std::string password = "", std::string server = "", std::string database = "",
+                      std::optional<std::string> sample = std::nullopt) {
+  return ToolSettings{command, interactive, table, field, key, user, password, server, database, {}, {}, {}, sample};
+}
+
+ToolSettings Sampled(int32_t command, std::optional<std::string> sample) {
+  return Settings(command, true, "", "", "", "", "", "", "", std::move(sample));
 }
 
 class ArgumentLoop : public ::testing::TestWithParam<LoopCase> {};
@@ -109,6 +115,7 @@ TEST_P(ArgumentLoop, FillsTheSettings) {
   EXPECT_EQ(s.password, e.password);
   EXPECT_EQ(s.server, e.server);
   EXPECT_EQ(s.database, e.database);
+  EXPECT_EQ(s.sample, e.sample);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -139,7 +146,18 @@ INSTANTIATE_TEST_SUITE_P(
                  {"/x", "hello", "/TABLE=t", "/what=ever", "/FIELD=f"},
                  Settings(cmdNone, true, "t", "f")},
         // "C" is tested before the prefixes: "/c" is never read as a value.
-        LoopCase{"SwitchBeforePrefixes", {"/D", "/DB=x"}, Settings(cmdDecompress, true, "", "", "", "", "", "", "x")}),
+        LoopCase{"SwitchBeforePrefixes", {"/D", "/DB=x"}, Settings(cmdDecompress, true, "", "", "", "", "", "", "x")},
+        LoopCase{"Verify", {"/verify"}, Settings(cmdVerify, true)},
+        LoopCase{"VerifyAnyCaseAndPrefix", {"-VeRiFy"}, Settings(cmdVerify, true)},
+        LoopCase{"VerifyBare", {"VERIFY"}, Settings(cmdVerify, true)},
+        LoopCase{"VerifyPartialIgnored", {"/verif", "--verify", "/verifyx"}, Settings(cmdNone, true)},
+        LoopCase{"Estimate", {"/Estimate"}, Settings(cmdEstimate, true)},
+        LoopCase{"LastCommandWinsOverVerify", {"/verify", "/c", "/estimate"}, Settings(cmdEstimate, true)},
+        LoopCase{"VerifyAfterDecompress", {"/d", "/verify"}, Settings(cmdVerify, true)},
+        LoopCase{"SampleKeepsItsText", {"/estimate", "/sample=2.5"}, Sampled(cmdEstimate, "2.5")},
+        LoopCase{"SampleEmpty", {"-SAMPLE="}, Sampled(cmdNone, "")},
+        LoopCase{"LastSampleWins", {"/SAMPLE=x", "/SAMPLE=10"}, Sampled(cmdNone, "10")},
+        LoopCase{"SampleWithoutEqualsIgnored", {"/SAMPLE", "/SAMPLES=3"}, Settings(cmdNone, true)}),
     [](const auto& info) { return std::string(info.param.title); });
 
 // ---- The pass's own switches ----------------------------------------------

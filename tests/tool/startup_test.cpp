@@ -4,18 +4,11 @@
 // error and exit code, the progress line on a terminal, and the demo database
 // generator.
 
-#include <fcntl.h>
-#include <pty.h>
-#include <spawn.h>
-#include <sqlite3.h>
-#include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -29,6 +22,7 @@
 
 #include "tests/db/layer_fixture.h"
 #include "tests/support/provider_matrix.h"
+#include "tests/tool/program_runner.h"
 #include "tests/support/tds_server/tds_test_server.h"
 #include "client/ms_connection.h"
 #include "db/database.h"
@@ -39,8 +33,6 @@
 #include "tool/startup.h"
 #include "tool/user_interface.h"
 
-extern char** environ;
-
 namespace tersify::testing {
 namespace {
 
@@ -48,18 +40,6 @@ const std::string kSummary = "Command completed successfully, ";
 const std::string kUnableToConnect = "Unable to connect - Missing or incorrect database params";
 
 // ---- Running a program ----------------------------------------------------
-
-struct RunResult {
-  std::string out, err;
-  int exit_code = -1;
-};
-
-std::string ReadWhole(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Scratch databases of this executable go to memory when the machine has
 // /dev/shm and no TMPDIR is set: every post of a pass is a transaction of its
@@ -73,118 +53,6 @@ class ScratchInMemory : public ::testing::Environment {
 [[maybe_unused]] ::testing::Environment* const kScratchInMemory =
     ::testing::AddGlobalTestEnvironment(new ScratchInMemory);
 
-// A temporary directory under TMPDIR (else /tmp), removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tersify-tool-XXXXXX";
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-struct SpawnActions {
-  SpawnActions() { posix_spawn_file_actions_init(&actions); }
-  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
-  posix_spawn_file_actions_t actions;
-};
-
-// Where the child's standard error and output go.
-enum class Terminal {
-  None,    // both to files
-  Stderr,  // standard error to a pseudo-terminal, standard output to a file
-  Both,    // both to one pseudo-terminal (out then holds everything, err is empty)
-};
-
-// Runs exe with args, standard input from /dev/null, its output as terminal
-// says. No display is offered to the child.
-RunResult RunProgram(const char* exe, const std::vector<std::string>& args, Terminal terminal = Terminal::None) {
-  const bool stderr_on_terminal = terminal != Terminal::None;
-  TempDir dir;
-  const std::string out = dir.File("out"), err = dir.File("err");
-  SpawnActions spawn;
-  posix_spawn_file_actions_addopen(&spawn.actions, 0, "/dev/null", O_RDONLY, 0);
-  int master = -1, slave = -1;
-  if (stderr_on_terminal) {
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
-    if (terminal == Terminal::Both) posix_spawn_file_actions_adddup2(&spawn.actions, slave, 1);
-    else posix_spawn_file_actions_addopen(&spawn.actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&spawn.actions, slave, 2);
-    posix_spawn_file_actions_addclose(&spawn.actions, slave);
-    posix_spawn_file_actions_addclose(&spawn.actions, master);
-  } else {
-    posix_spawn_file_actions_addopen(&spawn.actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&spawn.actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  }
-
-  std::vector<char*> argv = {const_cast<char*>(exe)};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  // Without a display the program talks through the console, whatever Qt it was built with.
-  std::vector<char*> envp;
-  for (char** e = environ; *e; ++e) {
-    const std::string entry = *e;
-    const std::string name = entry.substr(0, entry.find('='));
-    if (name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "QT_QPA_PLATFORM") envp.push_back(*e);
-  }
-  envp.push_back(nullptr);
-
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, exe, &spawn.actions, nullptr, argv.data(), envp.data());
-  RunResult r;
-  if (stderr_on_terminal) {
-    close(slave);
-    if (rc == 0) {
-      // Read until the child's end closes the terminal (EIO on Linux).
-      char buffer[4096];
-      while (true) {
-        const ssize_t n = read(master, buffer, sizeof buffer);
-        if (n > 0) {
-          r.err.append(buffer, static_cast<size_t>(n));
-        } else if (n < 0 && errno == EINTR) {
-          continue;
-        } else {
-          break;
-        }
-      }
-    }
-    close(master);
-  }
-  if (rc != 0) throw std::runtime_error(std::string("cannot start ") + exe + ": " + std::strerror(rc));
-  int status = 0;
-  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
-  if (terminal == Terminal::Both) {
-    r.out = std::move(r.err);
-    r.err.clear();
-  } else {
-    r.out = ReadWhole(out);
-  }
-  if (!stderr_on_terminal) r.err = ReadWhole(err);
-  return r;
-}
-
-// Whether this machine can open a pseudo-terminal (some containers cannot).
-bool PseudoTerminalAvailable() {
-  int master = -1, slave = -1;
-  if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return false;
-  close(master);
-  close(slave);
-  return true;
-}
-
-RunResult RunTersify(const std::vector<std::string>& args, Terminal terminal = Terminal::None) {
-  return RunProgram(TERSIFY_EXE, args, terminal);
-}
-
 std::string SummaryLine(int processed, int skipped) {
   return kSummary + std::to_string(processed) + " records processed, " + std::to_string(skipped) +
          " records skipped\n";
@@ -193,47 +61,6 @@ std::string SummaryLine(int processed, int skipped) {
 std::string UsageWith(const std::string& message) { return message + "\r\n\r\n" + UsageText + "\n"; }
 
 // ---- Stored values --------------------------------------------------------
-
-// Every (key, value) of a two-column query, read straight from the SQLite file.
-std::map<std::string, std::string> AllValues(const std::string& file, const std::string& sql) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    sqlite3_close(db);
-    throw std::runtime_error("cannot open " + file);
-  }
-  std::unique_ptr<sqlite3, int (*)(sqlite3*)> guard(db, sqlite3_close);
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
-    throw std::runtime_error(std::string("cannot prepare: ") + sqlite3_errmsg(db));
-  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
-  std::map<std::string, std::string> values;
-  while (sqlite3_step(raw) == SQLITE_ROW) {
-    const auto* key = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
-    const void* bytes = sqlite3_column_blob(raw, 1);
-    const int size = sqlite3_column_bytes(raw, 1);
-    values[key ? key : ""] = bytes ? std::string(static_cast<const char*>(bytes), static_cast<size_t>(size)) : "";
-  }
-  return values;
-}
-
-bool HasEnvelopeHeader(const std::string& stored) {
-  return stored.size() >= 16 && stored.compare(0, 8, "PKZ#900Z") == 0;
-}
-
-// The plain value of a stored value, decoding an envelope with zlib itself;
-// bytes that do not decode are their own plain value.
-std::string PlainOf(const std::string& stored) {
-  if (!HasEnvelopeHeader(stored)) return stored;
-  uint32_t length = 0;
-  for (int i = 0; i < 4; ++i) length |= static_cast<uint32_t>(static_cast<unsigned char>(stored[8 + i])) << (8 * i);
-  std::string plain(length, '\0');
-  uLongf size = length;
-  if (uncompress(reinterpret_cast<Bytef*>(plain.data()), &size, reinterpret_cast<const Bytef*>(stored.data() + 16),
-                 static_cast<uLong>(stored.size() - 16)) != Z_OK || size == 0)
-    return stored;
-  plain.resize(size);
-  return plain;
-}
 
 std::string ReportText(const std::string& name, size_t n) {
   std::string text;
@@ -246,27 +73,6 @@ std::string Key(int i) {
   char name[8];
   std::snprintf(name, sizeof name, "R%02d", i);
   return name;
-}
-
-// Connection arguments for a test database.
-std::vector<std::string> ConnectionArgs(const TestDatabase& db) {
-  const providers::ConnectionSettings& s = db.Settings();
-  if (db.Provider() == "sqlite") return {"/IP=sqlite", "/DB=" + s.database};
-  return {"/IP=" + s.server + "," + std::to_string(s.port), "/U=" + s.username, "/P=" + s.password,
-          "/DB=" + s.database};
-}
-
-// Connection arguments that cannot connect: a file that does not exist, or a wrong password.
-std::vector<std::string> FailingConnectionArgs(const TestDatabase& db) {
-  const providers::ConnectionSettings& s = db.Settings();
-  if (db.Provider() == "sqlite") return {"/IP=sqlite", "/DB=" + s.database + ".missing"};
-  return {"/IP=" + s.server + "," + std::to_string(s.port), "/U=" + s.username, "/P=wrong" + s.password,
-          "/DB=" + s.database};
-}
-
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
 }
 
 // ---- The program against every provider -----------------------------------
@@ -380,7 +186,8 @@ TEST_P(TersifyProgram, AFailedConnectionPrintsUsageAndExitsWithOne) {
     const RunResult r = RunTersify(args + FailingConnectionArgs(*db_));
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.out, UsageWith(kUnableToConnect));
-    EXPECT_EQ(r.err, "");
+    // The reason goes to standard error, beneath the fixed message.
+    EXPECT_EQ(r.err.rfind("Connection failed: ", 0), 0u) << r.err;
   }
   EXPECT_EQ(Stored(), before);
   // Connecting never creates a database file.
@@ -481,7 +288,9 @@ TEST_P(TersifyProgram, PassSwitchesKeepTheSummaryAndBadValuesEndOnStandardError)
   EXPECT_EQ(Stored(), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Providers, TersifyProgram, ::testing::ValuesIn(AvailableProviders()), ProviderName());
+// The console cases run once more over a connection the server encrypts.
+INSTANTIATE_TEST_SUITE_P(Providers, TersifyProgram, ::testing::ValuesIn(AvailableProvidersWithTls()), ProviderName());
+
 
 // ---- The start-up sequence in this process ---------------------------------
 

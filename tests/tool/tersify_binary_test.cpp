@@ -28,8 +28,11 @@ std::string ReadFile(const std::string& name) {
   return s.str();
 }
 
-// Runs the program with args, standard output and error going to files.
-RunResult RunTersify(const std::vector<std::string>& args, const char* lang = nullptr) {
+// Runs the program with args, standard output and error going to files;
+// preload names a library for LD_PRELOAD. The exit code is -1 when the program
+// died of a signal.
+RunResult RunTersify(const std::vector<std::string>& args, const char* lang = nullptr,
+                     const char* preload = nullptr) {
   char dir[] = "/tmp/tersify-run-XXXXXX";
   if (!mkdtemp(dir)) return {};
   const std::string out = std::string(dir) + "/out", err = std::string(dir) + "/err";
@@ -43,6 +46,7 @@ RunResult RunTersify(const std::vector<std::string>& args, const char* lang = nu
     dup2(e, 2);
     dup2(n, 0);
     if (lang) setenv("LANG", lang, 1);
+    if (preload) setenv("LD_PRELOAD", preload, 1);
     // Console paths never need a display: the child gets none to find.
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
@@ -99,7 +103,24 @@ TEST(TersifyBinary, WithoutArgumentsCannotConnectAndExitsWithOne) {
   const RunResult r = RunTersify({});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "Unable to connect - Missing or incorrect database params\r\n\r\n" + UsageText + "\n");
-  EXPECT_EQ(r.err, "");
+  // Why, on standard error: no server was named.
+  EXPECT_EQ(r.err, "Connection failed: Invalid server name ''\n");
+}
+
+// An exception of no class the program knows (here thrown by a preloaded
+// SQLite open) ends the run through the last-resort handler: its type on
+// standard error and exit code 1, not an abort without a word.
+TEST(TersifyBinary, ExceptionOfAnUnknownClassIsReportedWithExitCodeOne) {
+  char file[] = "/tmp/tersify-any-XXXXXX";
+  const int fd = mkstemp(file);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  const RunResult r =
+      RunTersify({"/GUI=0", "/c", "/IP=sqlite", std::string("/DB=") + file}, nullptr, TERSIFY_THROWING_PRELOAD);
+  unlink(file);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("int"), std::string::npos) << r.err;
 }
 
 }  // namespace

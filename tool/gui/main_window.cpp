@@ -8,10 +8,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableView>
+#include <QTableWidget>
 #include <QVBoxLayout>
 #include <exception>
+#include <utility>
 
 #include "db/database.h"
 #include "db/dataset.h"
@@ -19,8 +23,10 @@
 #include "framework/data/data_source.h"
 #include "framework/rtl/component.h"
 #include "framework/rtl/exception.h"
+#include "tool/gui/background_job.h"
 #include "tool/gui/dataset_model.h"
 #include "tool/gui/qt_text.h"
+#include "tool/gui/table_estimates.h"
 #include "tool/recompress.h"
 #include "tool/user_interface.h"
 
@@ -90,6 +96,8 @@ TTersifyMain::TTersifyMain(QWidget* parent) : QMainWindow(parent) {
 }
 
 TTersifyMain::~TTersifyMain() {
+  // A job still running uses the database and reports to the widgets.
+  StopJob();
   // The grids' models let go of their data sources before the components go.
   delete takeCentralWidget();
   form_.reset();
@@ -123,8 +131,7 @@ void TTersifyMain::CreateComponents() {
   // never runs.
   vrDatabase_->SetDatabaseType(vrdbtMSSQL);
   vrDatabase_->SetConnectionType(ctSDAC);
-  vrDatabase_->SetUsername("sa");
-  vrDatabase_->SetPassword("sa");
+  // No login is built into the program: user name and password stay empty.
   vrDatabase_->SetServer("localhost");
   vrDatabase_->SetDatabaseName("QZ");
   vrDatabase_->DatasetSettings().SetFetchAll(false);
@@ -211,7 +218,9 @@ QTableView* TTersifyMain::MakeGrid(const char* name, TDataSource& source, QWidge
   });
   connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, grid,
           [this, model, syncing](const QModelIndex& current, const QModelIndex&) {
-            if (*syncing || !current.isValid()) return;
+            // While a job runs the dataset stays where it is; the grid is put
+            // back on it when the job is done.
+            if (*syncing || busy_ || !current.isValid()) return;
             Guarded([&] { model->MoveTo(current.row()); });
           });
   const int row = model->CurrentRow();
@@ -239,8 +248,29 @@ void TTersifyMain::CreateWidgets() {
   left->setSpacing(0);
   QFrame* panel3 = MakeSearchPanel("Panel3", "Tables", ebTables_, "ebTables", panel2);
   grTables_ = MakeGrid("grTables", *DataSource1_, panel2);
+  // The tables estimated so far, sortable by each figure.
+  estimates_ = new TTableEstimates(this);
+  grEstimates_ = new QTableView(panel2);
+  grEstimates_->setObjectName(QStringLiteral("grEstimates"));
+  grEstimates_->setModel(estimates_);
+  grEstimates_->verticalHeader()->hide();
+  grEstimates_->verticalHeader()->setDefaultSectionSize(grEstimates_->fontMetrics().height() + 4);
+  // The figures get a narrow column each, the names the rest.
+  grEstimates_->horizontalHeader()->setSectionResizeMode(TTableEstimates::kTable, QHeaderView::Stretch);
+  for (auto [column, width] : {std::pair{TTableEstimates::kStoredMB, 56},
+                               std::pair{TTableEstimates::kCompressedShare, 46},
+                               std::pair{TTableEstimates::kSavingMB, 62}}) {
+    grEstimates_->horizontalHeader()->setSectionResizeMode(column, QHeaderView::Fixed);
+    grEstimates_->setColumnWidth(column, width);
+  }
+  grEstimates_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grEstimates_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grEstimates_->setSortingEnabled(true);
+  grEstimates_->sortByColumn(TTableEstimates::kSavingMB, Qt::DescendingOrder);
+  grEstimates_->setFixedHeight(130);
   left->addWidget(panel3);
   left->addWidget(grTables_, 1);
+  left->addWidget(grEstimates_);
 
   // Middle column: blob fields above, key candidates at the bottom.
   QFrame* panel1 = MakePanel("Panel1", top);
@@ -288,12 +318,15 @@ void TTersifyMain::CreateWidgets() {
   for (QWidget* w : {static_cast<QWidget*>(bCompress_), static_cast<QWidget*>(bDecompress_),
                      static_cast<QWidget*>(lbProgress_)})
     w->raise();
+  CreateJobWidgets(central);
 
   setCentralWidget(central);
 
-  // Tab order: the buttons, the middle column, the left column, the bottom bar.
-  QWidget* order[] = {bCompress_, bDecompress_, ebFields_, DBGrid2_, ebKeys_,
-                      DBGrid1_,   ebTables_,    grTables_, ebCmdline_};
+  // Tab order: the buttons, the middle column, the left column, the bottom bar,
+  // then the job's controls below the progress count and the estimates.
+  QWidget* order[] = {bCompress_, bDecompress_, ebFields_,  DBGrid2_,   ebKeys_,    DBGrid1_,
+                      ebTables_,  grTables_,    ebCmdline_, bCancel_,   seBatch_,   seThreads_,
+                      seTimeout_, bVerify_,     bEstimate_, grDamaged_, grEstimates_};
   for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
   connect(ebTables_, &QLineEdit::textChanged, this, [this] { Guarded([this] { ebTablesChange(); }); });
@@ -304,6 +337,85 @@ void TTersifyMain::CreateWidgets() {
           [this] { Guarded([this] { bCompressClick(bCompress_); }); });
   connect(bDecompress_, &QPushButton::clicked, this,
           [this] { Guarded([this] { bCompressClick(bDecompress_); }); });
+  connect(bCancel_, &QPushButton::clicked, this, [this] { bCancelClick(); });
+  connect(bVerify_, &QPushButton::clicked, this, [this] { Guarded([this] { bVerifyClick(); }); });
+  connect(bEstimate_, &QPushButton::clicked, this, [this] { Guarded([this] { bEstimateClick(); }); });
+  for (QSpinBox* box : {seBatch_, seThreads_, seTimeout_})
+    connect(box, &QSpinBox::valueChanged, this, [this] { Guarded([this] { UpdateCommandLine(); }); });
+}
+
+void TTersifyMain::CreateJobWidgets(QWidget* central) {
+  // Below the progress count: the job's progress, Cancel, the pass's options,
+  // Verify and Estimate and their results.
+  pbJob_ = new QProgressBar(central);
+  pbJob_->setObjectName(QStringLiteral("pbJob"));
+  pbJob_->setGeometry(550, 166, 168, 18);
+  pbJob_->setRange(0, 1);
+  pbJob_->setValue(0);
+  pbJob_->setFormat(QStringLiteral("%v of %m"));
+  lbRate_ = new QLabel(central);
+  lbRate_->setObjectName(QStringLiteral("lbRate"));
+  lbRate_->setGeometry(550, 186, 168, 44);
+  lbRate_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  lbRate_->setWordWrap(true);
+  bCancel_ = new QPushButton(QStringLiteral("Cancel"), central);
+  bCancel_->setObjectName(QStringLiteral("bCancel"));
+  bCancel_->setGeometry(576, 232, 113, 25);
+  bCancel_->setEnabled(false);
+
+  // A box at its lowest value leaves the option at its default and out of the
+  // command line.
+  struct OptionBox {
+    QSpinBox*& box;
+    const char* name;
+    const char* caption;
+    int lowest, highest;
+    const char* tip;
+  };
+  const OptionBox boxes[] = {
+      {seBatch_, "seBatch", "Batch rows", 0, 1000000, "Rows written per transaction"},
+      {seThreads_, "seThreads", "Threads", 0, kMostPassThreads, "Threads that compress"},
+      {seTimeout_, "seTimeout", "Timeout (s)", -1, 86400, "Seconds a statement may run; 0 waits"},
+  };
+  int top = 264;
+  for (const OptionBox& option : boxes) {
+    auto* caption = new QLabel(QString::fromLatin1(option.caption), central);
+    caption->setGeometry(550, top, 80, 21);
+    option.box = new QSpinBox(central);
+    option.box->setObjectName(QString::fromLatin1(option.name));
+    option.box->setGeometry(632, top, 86, 21);
+    option.box->setRange(option.lowest, option.highest);
+    option.box->setSpecialValueText(QStringLiteral("default"));
+    option.box->setValue(option.lowest);
+    option.box->setToolTip(QString::fromLatin1(option.tip));
+    caption->setBuddy(option.box);
+    top += 24;
+  }
+
+  bVerify_ = new QPushButton(QStringLiteral("Verify"), central);
+  bVerify_->setObjectName(QStringLiteral("bVerify"));
+  bVerify_->setGeometry(576, 340, 113, 25);
+  bEstimate_ = new QPushButton(QStringLiteral("Estimate"), central);
+  bEstimate_->setObjectName(QStringLiteral("bEstimate"));
+  bEstimate_->setGeometry(576, 371, 113, 25);
+  lbResult_ = new QLabel(central);
+  lbResult_->setObjectName(QStringLiteral("lbResult"));
+  lbResult_->setGeometry(550, 400, 168, 70);
+  lbResult_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  lbResult_->setWordWrap(true);
+  lbResult_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  grDamaged_ = new QTableWidget(0, 2, central);
+  grDamaged_->setObjectName(QStringLiteral("grDamaged"));
+  grDamaged_->setGeometry(550, 472, 168, 102);
+  grDamaged_->setHorizontalHeaderLabels({QStringLiteral("Damaged key"), QStringLiteral("Reason")});
+  grDamaged_->verticalHeader()->hide();
+  grDamaged_->verticalHeader()->setDefaultSectionSize(grDamaged_->fontMetrics().height() + 4);
+  grDamaged_->horizontalHeader()->setStretchLastSection(true);
+  grDamaged_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grDamaged_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grDamaged_->setWordWrap(false);
+
+  job_ = new TBackgroundJob(this);
 }
 
 void TTersifyMain::OpenCatalogue(const std::string& Table, const std::string& Field,
@@ -343,40 +455,18 @@ void TTersifyMain::UpdateCommandLine() {
   if (!qTables_->Active() || !qFields_->Active() || !qKeys_->Active()) return;
   const TvrDatabase* database = DefaultDatabase;
   const std::string none;
-  const std::string text =
+  std::string text =
       Format("/IP=%s /U=%s /P=%s /DB=%s /TABLE=%s /FIELD=%s /KEY=%s",
              (database ? database->Server() : none).c_str(),
              (database ? database->Username() : none).c_str(),
              (database ? database->Password() : none).c_str(),
              (database ? database->DatabaseName() : none).c_str(), CurrentValue(*qTables_).c_str(),
              CurrentValue(*qFields_).c_str(), CurrentValue(*qKeys_).c_str());
+  // The pass's options that are set in the window, as the console takes them.
+  if (seBatch_->value() != seBatch_->minimum()) text += Format(" /BATCH=%d", seBatch_->value());
+  if (seThreads_->value() != seThreads_->minimum()) text += Format(" /THREADS=%d", seThreads_->value());
+  if (seTimeout_->value() != seTimeout_->minimum()) text += Format(" /TIMEOUT=%d", seTimeout_->value());
   ebCmdline_->setText(ToQString(text));
-}
-
-void TTersifyMain::bCompressClick(QObject* Sender) {
-  FProcessed = 0;
-  FSkipped = 0;
-  int32_t command;
-  if (Sender == bCompress_) {
-    command = 1;
-    FStateWord = "compressed";
-  } else if (Sender == bDecompress_) {
-    command = 2;
-    FStateWord = "uncompressed";
-  } else {
-    return;
-  }
-  RecompressTable(true, command, CurrentValue(*qTables_), CurrentValue(*qFields_),
-                  CurrentValue(*qKeys_), TRecompressProgressEvent::Bind<&TTersifyMain::ShowProgress>(this),
-                  FProcessed, FSkipped);
-  // Whatever the pass returned: it has reported its own error.
-  SetProgressText(progress_text_ + "\r\nDONE!");
-}
-
-void TTersifyMain::ShowProgress(TField* /*Field*/) {
-  SetProgressText(Format("%d %s\r\n%d skipped", FProcessed, FStateWord.c_str(), FSkipped));
-  // The pass runs inside the click: paint now so the count advances.
-  lbProgress_->repaint();
 }
 
 void TTersifyMain::SetProgressText(const std::string& text) {

@@ -6,19 +6,34 @@
 // above each list, shows the equivalent console command line, and runs a
 // recompression pass on the selection with a running progress count.
 //
+// A pass, a verify and an estimate run on a thread of their own (one at a
+// time), so the window keeps painting, resizing and scrolling; while one runs
+// everything that would query the database (the search boxes, the command
+// line, a click in a list, the buttons) is switched off, and Cancel stops the
+// job between two rows. Each estimated table gets a row in a sortable table of
+// estimates.
+//
 // The three catalogue queries attach to the default database when the window
 // makes them, so they run on the connection the start-up sequence made. The
 // window's own vrDatabase carries design-time settings and is never connected.
 
 #include <QMainWindow>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "tool/pass_options.h"
+
+class QCloseEvent;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
+class QSpinBox;
 class QTableView;
+class QTableWidget;
 class QFrame;
 
 namespace tersify {
@@ -28,11 +43,16 @@ class TDataSource;
 class TField;
 class TvrDatabase;
 class TvrDataset;
+class Variant;
+struct TDamagedValue;
 }  // namespace tersify
 
 namespace tersify::gui {
 
+class TBackgroundJob;
 class TDatasetModel;
+class TJobProgress;
+class TTableEstimates;
 
 class TTersifyMain : public QMainWindow {
   Q_OBJECT
@@ -57,11 +77,32 @@ class TTersifyMain : public QMainWindow {
   // Only while all three queries are open: the console command line for the
   // current selection into ebCmdline.
   void UpdateCommandLine();
-  // Click handler of both buttons: runs one pass, then appends CR LF "DONE!"
-  // to the progress text. Any other sender does nothing.
+  // Click handler of both buttons: starts one pass on the job thread with the
+  // options set in the window; once it has ended the progress text shows the
+  // final counts, then CR LF "DONE!" (also after an error or a cancel). Any
+  // other sender, or a job still running, does nothing.
   void bCompressClick(QObject* Sender);
-  // The pass's progress callback: "<processed> <state word>\r\n<skipped> skipped".
+  // The pass's progress display: "<processed> <state word>\r\n<skipped> skipped".
   void ShowProgress(TField* Field);
+  // Asks the running job to stop between two rows; an open batch is rolled back.
+  void bCancelClick();
+  // Start a verify or an estimate (every value) of the selected table and
+  // field on the job thread; the result shows in the window once it is done.
+  void bVerifyClick();
+  void bEstimateClick();
+
+  // True while a pass, verify or estimate runs.
+  bool JobRunning() const;
+  // Returns once the running job has ended and the window shows its result,
+  // delivering events meanwhile; at once when none runs.
+  void WaitForJob();
+
+  // The options of the next pass from the window's boxes; a box left on
+  // "default" keeps the command line's default.
+  TRecompressOptions PassOptions() const;
+  // Called on the job thread before each row of a pass is written, with its
+  // key (tests and the screenshot tool hold a pass in its middle with it).
+  void SetBeforeWrite(std::function<void(const Variant& key)> hook) { before_write_ = std::move(hook); }
 
   // The first column of the query's current row as a string; empty when the
   // query is closed or has no rows.
@@ -85,12 +126,38 @@ class TTersifyMain : public QMainWindow {
   QTableView* DBGrid1() const { return DBGrid1_; }
   QTableView* DBGrid2() const { return DBGrid2_; }
   QLabel* lbProgress() const { return lbProgress_; }
+  QPushButton* bCancel() const { return bCancel_; }
+  QPushButton* bVerify() const { return bVerify_; }
+  QPushButton* bEstimate() const { return bEstimate_; }
+  QProgressBar* pbJob() const { return pbJob_; }
+  QLabel* lbRate() const { return lbRate_; }
+  QSpinBox* seBatch() const { return seBatch_; }
+  QSpinBox* seThreads() const { return seThreads_; }
+  QSpinBox* seTimeout() const { return seTimeout_; }
+  QLabel* lbResult() const { return lbResult_; }
+  QTableWidget* grDamaged() const { return grDamaged_; }
+  QTableView* grEstimates() const { return grEstimates_; }
+  TTableEstimates& Estimates() const { return *estimates_; }
   // The progress label's text as the system made it (its line breaks are CR LF).
   const std::string& ProgressText() const { return progress_text_; }
+
+ protected:
+  // Closing while a job runs cancels it and waits for it to stop.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void CreateComponents();
   void CreateWidgets();
+  void CreateJobWidgets(QWidget* central);
+  // Switches off (busy) or on again what would query the database or start
+  // another job; the grids keep scrolling, and follow their datasets again after.
+  void SetBusy(bool busy);
+  // A fresh progress record for the job about to start, shown as it changes
+  // (with the pass's running count when running_count).
+  std::shared_ptr<TJobProgress> StartProgress(bool running_count);
+  void ShowJobProgress(const TJobProgress& progress, const std::string& ending);
+  void ShowDamaged(const std::vector<TDamagedValue>& values);
+  void StopJob();
   // The grid of one data source, kept on the dataset's current row both ways.
   QTableView* MakeGrid(const char* name, TDataSource& source, QWidget* parent);
   QFrame* MakeSearchPanel(const char* name, const char* caption, QLineEdit*& edit,
@@ -122,6 +189,23 @@ class TTersifyMain : public QMainWindow {
   QLineEdit* ebKeys_ = nullptr;
   QLabel* lbProgress_ = nullptr;
   std::string progress_text_;
+
+  QPushButton* bCancel_ = nullptr;
+  QPushButton* bVerify_ = nullptr;
+  QPushButton* bEstimate_ = nullptr;
+  QProgressBar* pbJob_ = nullptr;
+  QLabel* lbRate_ = nullptr;
+  QSpinBox* seBatch_ = nullptr;
+  QSpinBox* seThreads_ = nullptr;
+  QSpinBox* seTimeout_ = nullptr;
+  QLabel* lbResult_ = nullptr;
+  QTableWidget* grDamaged_ = nullptr;
+  QTableView* grEstimates_ = nullptr;
+  TTableEstimates* estimates_ = nullptr;
+  TBackgroundJob* job_ = nullptr;
+  std::shared_ptr<TJobProgress> progress_;
+  std::function<void(const Variant& key)> before_write_;
+  bool busy_ = false;
 
   int32_t FProcessed = 0;
   int32_t FSkipped = 0;

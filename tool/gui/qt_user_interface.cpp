@@ -2,6 +2,12 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QMetaObject>
+#include <QThread>
+
+#include <string>
+
+#include "log/vr_log.h"
 
 #include "tool/gui/login_dialog.h"
 #include "tool/gui/main_window.h"
@@ -27,19 +33,42 @@ int qt_argc = 1;
 char qt_program_name[] = "tersify";
 char* qt_argv[] = {qt_program_name, nullptr};
 
+// The object name of a widget, read on the thread that runs the window
+// system only; log rows written on other threads get none.
+std::string ObjectNameOnGuiThread(QWidget* (*find)()) {
+  const QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr || QThread::currentThread() != app->thread()) return {};
+  const QWidget* widget = find();
+  return widget ? widget->objectName().toStdString() : std::string();
+}
+
 }  // namespace
 
 QtUserInterface::QtUserInterface() {
   if (QApplication::instance() == nullptr) app_ = std::make_unique<QApplication>(qt_argc, qt_argv);
+  // Error rows of the diagnostic log name the active window and the control
+  // that has the focus.
+  SetLogScreenHooks({[] { return ObjectNameOnGuiThread(&QApplication::activeWindow); },
+                     [] { return ObjectNameOnGuiThread(&QApplication::focusWidget); }});
 }
 
 QtUserInterface::~QtUserInterface() {
+  SetLogScreenHooks({});
   window_.reset();
   app_.reset();
 }
 
 void QtUserInterface::ShowMessage(const std::string& Caption, const std::string& Text,
                                   TMsgDlgType Kind) {
+  // A job on another thread (a pass started from the window) reports through
+  // here too: the box goes up on the window's thread, and the job waits for
+  // the user to close it, as it would on the window's own thread.
+  QCoreApplication* application = QCoreApplication::instance();
+  if (QThread::currentThread() != application->thread()) {
+    QMetaObject::invokeMethod(
+        application, [&] { ShowMessage(Caption, Text, Kind); }, Qt::BlockingQueuedConnection);
+    return;
+  }
   QMessageBox box(window_.get());
   box.setObjectName(QStringLiteral("MessageBox"));
   box.setWindowTitle(ToQString(Caption));

@@ -21,7 +21,9 @@ class QtUserInterface : public UserInterface {
   ~QtUserInterface() override;
 
   // A QMessageBox with Caption, Text (plain text; CR LF is a line break), one
-  // OK button and the icon of Kind (none for mtCustom).
+  // OK button and the icon of Kind (none for mtCustom). Called on another
+  // thread, it shows the box on the application's thread and returns once the
+  // user has closed it.
   void ShowMessage(const std::string& Caption, const std::string& Text, TMsgDlgType Kind) override;
   // The login dialog; false when the user cancelled.
   bool LoginPrompt(std::string& Username, std::string& Password, std::string& Server,

@@ -30,14 +30,10 @@ struct Socket {
 
 }  // namespace
 
-bool RunMayOpenWindow(const std::vector<std::string>& Args) {
+bool RunIsInteractive(const std::vector<std::string>& Args) {
   ToolSettings settings;
   ReadArguments(Args, settings);
-  if (!settings.interactive) return false;
-  if (settings.command == cmdNone) return true;
-  // With a command the pass runs when table and field are both given or both
-  // left to their defaults; with only one of them the window opens instead.
-  return settings.table.empty() != settings.field.empty();
+  return settings.interactive;
 }
 
 bool XDisplayReachable(const std::string& display) {

@@ -1,18 +1,17 @@
 #pragma once
-// Whether a run may use the window system. Console paths (/GUI=0, and a run
-// whose command starts a pass) never need a display; only a run that may open
-// the main window (no command, or a command without both table and field,
-// with interactive mode on) uses message boxes, the login dialog and the window,
-// and only when a display is there. Nothing here needs Qt.
+// Whether a run may use the window system. A run in interactive mode (the
+// default) talks to the user through it when a display is there: the login
+// dialog, message boxes and, without a complete command, the main window. A
+// console run (/GUI=0), and any run without a display, never needs one.
+// Nothing here needs Qt.
 
 #include <string>
 #include <vector>
 
 namespace tersify::gui {
 
-// True when the command line leaves interactive mode on and does not start a
-// pass at once (so the main window may open).
-bool RunMayOpenWindow(const std::vector<std::string>& Args);
+// True when the command line leaves interactive mode on.
+bool RunIsInteractive(const std::vector<std::string>& Args);
 
 // True when QT_QPA_PLATFORM names a platform, WAYLAND_DISPLAY is set, or
 // DISPLAY names an X server that can be reached. A local X display (":N",

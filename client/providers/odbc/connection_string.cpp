@@ -4,7 +4,11 @@
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <utility>
+
+#include <odbcinst.h>
 
 #include "client/errors.h"
 
@@ -74,23 +78,25 @@ class KeywordList {
   std::vector<std::pair<std::string, std::string>> items_;
 };
 
+// The level an encryption setting names; nullopt for a word it does not know.
+std::optional<EncryptionDemand> EncryptionLevel(const std::string& setting) {
+  const std::string s = Lower(Trim(setting));
+  if (s == "no" || s == "off" || s == "false" || s == "0") return EncryptionDemand::Off;
+  if (s == "optional" || s == "request") return EncryptionDemand::Request;
+  if (s == "yes" || s == "on" || s == "true" || s == "1" || s == "require" || s == "mandatory")
+    return EncryptionDemand::Require;
+  if (s == "strict") return EncryptionDemand::Strict;
+  return std::nullopt;
+}
+
 // The encryption keyword and value for a driver family; empty name for none.
 std::pair<std::string, std::string> EncryptionKeyword(DriverKind kind, const std::string& setting) {
-  const std::string s = Lower(Trim(setting));
-  if (s.empty()) return {};
-  enum { Off, Request, Require, Strict } level;
-  if (s == "no" || s == "off" || s == "false" || s == "0")
-    level = Off;
-  else if (s == "optional" || s == "request")
-    level = Request;
-  else if (s == "yes" || s == "on" || s == "true" || s == "1" || s == "require" ||
-           s == "mandatory")
-    level = Require;
-  else if (s == "strict")
-    level = Strict;
-  else
+  if (Trim(setting).empty()) return {};
+  const std::optional<EncryptionDemand> demand = EncryptionLevel(setting);
+  if (!demand)
     throw EMSError("Invalid encryption setting '" + setting +
                    "' (expected yes, no, optional or strict)");
+  const int level = static_cast<int>(*demand) - static_cast<int>(EncryptionDemand::Off);
   if (kind == DriverKind::FreeTDS) {
     static const char* const kFreeTds[] = {"off", "request", "require", "strict"};
     return {"Encryption", kFreeTds[level]};
@@ -150,20 +156,134 @@ ServerAddress ParseServer(const std::string& server, int port) {
   return a;
 }
 
+std::string DataSourceName(const std::string& server) {
+  const std::string s = Trim(server);
+  if (s.size() < 4 || Lower(s.substr(0, 4)) != "dsn:") return {};
+  const std::string name = Trim(s.substr(4));
+  if (name.empty() || name.find_first_of(";{}[]=") != std::string::npos)
+    throw EMSError("Invalid data source name in server name '" + server + "'");
+  return name;
+}
+
+std::string ReadDataSourceEntry(const std::string& dsn, const std::string& key) {
+  char value[1024] = {};
+  const int n = SQLGetPrivateProfileString(dsn.c_str(), key.c_str(), "", value, sizeof value, "odbc.ini");
+  return n > 0 ? std::string(value, strnlen(value, sizeof value)) : std::string();
+}
+
+std::vector<std::pair<std::string, std::string>> ParseAttributeList(const std::string& text) {
+  std::vector<std::pair<std::string, std::string>> out;
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t eq = text.find_first_of("=;", i);
+    if (eq == std::string::npos || text[eq] == ';') {
+      const std::string part = Trim(text.substr(i, eq == std::string::npos ? std::string::npos : eq - i));
+      if (!part.empty()) throw EMSError("Invalid connection option '" + part + "' (expected name=value)");
+      i = eq == std::string::npos ? text.size() : eq + 1;
+      continue;
+    }
+    const std::string name = Trim(text.substr(i, eq - i));
+    if (name.empty() || name.find_first_of("{}[]") != std::string::npos)
+      throw EMSError("Invalid connection option name '" + name + "' (expected name=value)");
+    size_t v = eq + 1;
+    while (v < text.size() && text[v] == ' ') ++v;
+    std::string value;
+    if (v < text.size() && text[v] == '{') {
+      size_t j = v + 1;
+      for (;; ++j) {
+        if (j >= text.size()) throw EMSError("Unterminated '{' in the value of connection option '" + name + "'");
+        if (text[j] != '}') {
+          value += text[j];
+        } else if (j + 1 < text.size() && text[j + 1] == '}') {
+          value += '}';
+          ++j;
+        } else {
+          break;
+        }
+      }
+      const size_t end = text.find(';', j + 1);
+      if (!Trim(text.substr(j + 1, end == std::string::npos ? std::string::npos : end - j - 1)).empty())
+        throw EMSError("Unexpected text after the braced value of connection option '" + name + "'");
+      i = end == std::string::npos ? text.size() : end + 1;
+    } else {
+      const size_t end = text.find(';', v);
+      value = Trim(text.substr(v, end == std::string::npos ? std::string::npos : end - v));
+      i = end == std::string::npos ? text.size() : end + 1;
+    }
+    out.emplace_back(name, value);
+  }
+  return out;
+}
+
 ConnectionStringOptions ConnectionStringOptionsFromEnvironment() {
   ConnectionStringOptions o;
   if (const char* d = std::getenv("TERSIFY_ODBC_DRIVER"); d && *d) o.driver = d;
   if (const char* e = std::getenv("TERSIFY_ODBC_ENCRYPT"); e && *e) o.encrypt = e;
+  if (const char* x = std::getenv("TERSIFY_ODBC_OPTIONS"); x && *x) o.extra_attributes = x;
   return o;
 }
 
-std::string BuildConnectionString(const ConnectionSettings& settings,
-                                  const ConnectionStringOptions& options) {
-  const std::string driver = BareDriverName(options.driver.empty() ? kDefaultDriver : options.driver);
-  const DriverKind kind = DriverKindOf(driver);
-  const ServerAddress address = ParseServer(settings.server, settings.port);
+DriverKind ConnectionDriverKind(const ConnectionSettings& settings,
+                                const ConnectionStringOptions& options) {
+  const std::string dsn = DataSourceName(settings.server);
+  if (!dsn.empty()) return options.data_source ? DriverKindOf(options.data_source(dsn, "Driver")) : DriverKind::Other;
+  return DriverKindOf(options.driver.empty() ? kDefaultDriver : options.driver);
+}
 
-  KeywordList k;
+EncryptionDemand ConnectionEncryption(const ConnectionSettings& settings,
+                                      const ConnectionStringOptions& options) {
+  EncryptionDemand demand = EncryptionDemand::DriverDefault;
+  auto consider = [&demand](const std::string& name, const std::string& value) {
+    const std::string n = Lower(Trim(name));
+    if (n != "encryption" && n != "encrypt") return;
+    if (const std::optional<EncryptionDemand> level = EncryptionLevel(value)) demand = *level;
+  };
+  if (const std::string dsn = DataSourceName(settings.server); !dsn.empty() && options.data_source) {
+    consider("Encryption", options.data_source(dsn, "Encryption"));
+    consider("Encrypt", options.data_source(dsn, "Encrypt"));
+  }
+  consider("Encryption", options.encrypt);
+  try {
+    for (const auto& [name, value] : ParseAttributeList(options.extra_attributes)) consider(name, value);
+  } catch (const EMSError&) {
+    // Building the connection string reports it.
+  }
+  for (const std::string& line : settings.specific_options) {
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos) consider(line.substr(0, eq), line.substr(eq + 1));
+  }
+  return demand;
+}
+
+namespace {
+
+// The credentials of the settings; with a data source only those given, so
+// that the data source's own fill the rest.
+void SetCredentials(KeywordList& k, const ConnectionSettings& settings, DriverKind kind, bool from_data_source) {
+  if (settings.windows_authentication) {
+    // FreeTDS takes an empty user as "use Kerberos"; Microsoft's driver wants it said.
+    if (kind != DriverKind::FreeTDS) k.Set("Trusted_Connection", "yes");
+    return;
+  }
+  if (!from_data_source || !settings.username.empty()) k.Set("UID", settings.username);
+  if (!from_data_source || !settings.username.empty() || !settings.password.empty())
+    k.Set("PWD", settings.password);
+}
+
+// Keywords FreeTDS needs so that no value is cut and text arrives as UTF-8;
+// a data source that sets one keeps its own.
+void SetFreeTdsDefaults(KeywordList& k, const std::string& dsn, const DataSourceLookup& lookup) {
+  const std::pair<const char*, const char*> defaults[] = {
+      {"TDS_Version", "7.4"}, {"ClientCharset", "UTF-8"}, {"TextSize", "2147483647"}};
+  for (const auto& [name, value] : defaults)
+    if (dsn.empty() || !lookup || lookup(dsn, name).empty()) k.Set(name, value);
+}
+
+// Driver, server and port, database and credentials of a server address.
+void BuildServerKeywords(KeywordList& k, const ConnectionSettings& settings,
+                         const ConnectionStringOptions& options, DriverKind kind) {
+  const std::string driver = BareDriverName(options.driver.empty() ? kDefaultDriver : options.driver);
+  const ServerAddress address = ParseServer(settings.server, settings.port);
   k.Set("DRIVER", driver);
   if (kind == DriverKind::FreeTDS) {
     // A known port makes the instance name moot: FreeTDS would ask the browser
@@ -185,19 +305,24 @@ std::string BuildConnectionString(const ConnectionSettings& settings,
       k.Set("SERVER", address.host);
   }
   if (!settings.database.empty()) k.Set("DATABASE", settings.database);
+  SetCredentials(k, settings, kind, /*from_data_source=*/false);
+  if (kind == DriverKind::FreeTDS) SetFreeTdsDefaults(k, {}, nullptr);
+}
 
-  if (settings.windows_authentication) {
-    // FreeTDS takes an empty user as "use Kerberos"; Microsoft's driver wants it said.
-    if (kind != DriverKind::FreeTDS) k.Set("Trusted_Connection", "yes");
+}  // namespace
+
+std::string BuildConnectionString(const ConnectionSettings& settings,
+                                  const ConnectionStringOptions& options) {
+  const std::string dsn = DataSourceName(settings.server);
+  const DriverKind kind = ConnectionDriverKind(settings, options);
+  KeywordList k;
+  if (!dsn.empty()) {
+    k.Set("DSN", dsn);
+    if (!settings.database.empty()) k.Set("DATABASE", settings.database);
+    SetCredentials(k, settings, kind, /*from_data_source=*/true);
+    if (kind == DriverKind::FreeTDS) SetFreeTdsDefaults(k, dsn, options.data_source);
   } else {
-    k.Set("UID", settings.username);
-    k.Set("PWD", settings.password);
-  }
-
-  if (kind == DriverKind::FreeTDS) {
-    k.Set("TDS_Version", "7.4");
-    k.Set("ClientCharset", "UTF-8");
-    k.Set("TextSize", "2147483647");
+    BuildServerKeywords(k, settings, options, kind);
   }
   if (settings.multiple_active_result_sets && kind == DriverKind::Microsoft)
     k.Set("MARS_Connection", "yes");
@@ -205,7 +330,8 @@ std::string BuildConnectionString(const ConnectionSettings& settings,
   if (auto [name, value] = EncryptionKeyword(kind, options.encrypt); !name.empty())
     k.Set(name, value);
 
-  // Provider-specific lines go last and win over anything generated above.
+  // The user's extra attributes, then the provider-specific lines: the later win.
+  for (const auto& [name, value] : ParseAttributeList(options.extra_attributes)) k.Set(name, value);
   for (const std::string& raw : settings.specific_options) {
     const std::string line = Trim(raw);
     if (line.empty()) continue;

@@ -2,7 +2,9 @@
 // The ODBC connection string for a set of connection settings. Pure functions:
 // nothing here touches a driver, so every rule is tested on its own.
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "client/providers/provider.h"
@@ -36,17 +38,49 @@ struct ServerAddress {
 };
 ServerAddress ParseServer(const std::string& server, int port);
 
+// The data-source name of a Server value "dsn:<name>" (any letter case of
+// "dsn:"), empty for every other Server value.
+std::string DataSourceName(const std::string& server);
+
+// One entry of a data source in odbc.ini; empty when it has none.
+using DataSourceLookup = std::function<std::string(const std::string& dsn, const std::string& key)>;
+
+// The entry as unixODBC finds it (the user's odbc.ini, ODBCINI, then the system's).
+std::string ReadDataSourceEntry(const std::string& dsn, const std::string& key);
+
+// "name=value;name={va;lue};" as a user writes extra attributes: split at the
+// semicolons outside braces, a braced value unwrapped ("}}" inside it is one
+// '}'). Raises EMSError for a part that is not name=value or an open brace.
+std::vector<std::pair<std::string, std::string>> ParseAttributeList(const std::string& text);
+
 // What goes into a connection string besides the settings.
 struct ConnectionStringOptions {
   std::string driver = kDefaultDriver;  // name (with or without braces) or path
   std::string encrypt;                  // TERSIFY_ODBC_ENCRYPT: "", yes, no, strict, optional
+  std::string extra_attributes;         // TERSIFY_ODBC_OPTIONS: "name=value;..."
+  DataSourceLookup data_source = ReadDataSourceEntry;
 };
 
-// The options from the environment: TERSIFY_ODBC_DRIVER, TERSIFY_ODBC_ENCRYPT.
+// The options from the environment: TERSIFY_ODBC_DRIVER, TERSIFY_ODBC_ENCRYPT,
+// TERSIFY_ODBC_OPTIONS.
 ConnectionStringOptions ConnectionStringOptionsFromEnvironment();
+
+// The driver family a connection will use: the data source's driver for
+// "dsn:<name>", the configured driver otherwise.
+DriverKind ConnectionDriverKind(const ConnectionSettings& settings,
+                                const ConnectionStringOptions& options);
+
+// What the connection asks of encryption, from whichever of the data source,
+// TERSIFY_ODBC_ENCRYPT, TERSIFY_ODBC_OPTIONS and SpecificOptions says it
+// last (FreeTDS's Encryption or Microsoft's Encrypt keyword).
+enum class EncryptionDemand { DriverDefault, Off, Request, Require, Strict };
+EncryptionDemand ConnectionEncryption(const ConnectionSettings& settings,
+                                      const ConnectionStringOptions& options);
 
 // The full connection string. Raises EMSError for a malformed Server value,
 // an unknown encryption setting or a specific option that is not name=value.
+// For "dsn:<name>" the data source gives server, port, driver and its options;
+// a database, user and password that are given still win over its own.
 std::string BuildConnectionString(const ConnectionSettings& settings,
                                   const ConnectionStringOptions& options);
 

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 #include "client/errors.h"
+#include "client/providers/odbc/connect_failure.h"
 
 namespace tersify::providers::odbc {
 namespace {
@@ -13,12 +15,45 @@ SQLPOINTER UIntegerAttr(int value) {
   return reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(value));
 }
 
+// Where the settings point, for the reason of a failed connect.
+ConnectTarget TargetOf(const ConnectionSettings& settings, const ConnectionStringOptions& options) {
+  ConnectTarget t;
+  t.user = settings.username;
+  t.database = settings.database;
+  t.timeout_seconds = settings.login_timeout_seconds;
+  t.encryption = ConnectionEncryption(settings, options);
+  t.data_source = DataSourceName(settings.server);
+  if (!t.data_source.empty()) {
+    if (!options.data_source) return t;
+    auto entry = [&](const char* key) { return options.data_source(t.data_source, key); };
+    if (t.user.empty()) t.user = entry("UID");
+    if (t.database.empty()) t.database = entry("Database");
+    if (const std::string section = entry("Servername"); !section.empty()) {
+      // A freetds.conf section: address and certificate checks come from there.
+      t.host = FreeTdsConfEntry(section, "host");
+      t.port = std::atoi(FreeTdsConfEntry(section, "port").c_str());
+      t.ca_file = FreeTdsConfEntry(section, "ca file");
+    } else if (const std::string server = entry("Server"); !server.empty()) {
+      const ServerAddress address = ParseServer(server, std::atoi(entry("Port").c_str()));
+      t.host = address.host;
+      t.port = address.port;
+      t.instance = address.instance;
+    }
+    return t;
+  }
+  const ServerAddress address = ParseServer(settings.server, settings.port);
+  t.host = address.host;
+  t.port = address.port;
+  t.instance = address.instance;
+  return t;
+}
+
 }  // namespace
 
 std::shared_ptr<OdbcConnection> OdbcConnection::Connect(const ConnectionSettings& settings,
                                                         const ConnectionStringOptions& options) {
   const std::string connection_string = BuildConnectionString(settings, options);
-  const DriverKind kind = DriverKindOf(options.driver);
+  const DriverKind kind = ConnectionDriverKind(settings, options);
   const DriverTraits expected = DriverTraits::ForKind(kind);
 
   std::shared_ptr<OdbcConnection> c(new OdbcConnection());
@@ -36,12 +71,22 @@ std::shared_ptr<OdbcConnection> OdbcConnection::Connect(const ConnectionSettings
   }
   SQLCHAR completed[1024];
   SQLSMALLINT completed_length = 0;
-  c->dbc_.Check(
-      SQLDriverConnect(c->dbc_.get(), nullptr,
-                       reinterpret_cast<SQLCHAR*>(const_cast<char*>(connection_string.c_str())),
-                       SQL_NTS, completed, sizeof completed, &completed_length,
-                       SQL_DRIVER_NOPROMPT),
-      "SQLDriverConnect");
+  try {
+    c->dbc_.Check(
+        SQLDriverConnect(c->dbc_.get(), nullptr,
+                         reinterpret_cast<SQLCHAR*>(const_cast<char*>(connection_string.c_str())),
+                         SQL_NTS, completed, sizeof completed, &completed_length,
+                         SQL_DRIVER_NOPROMPT),
+        "SQLDriverConnect");
+  } catch (const EMSError& e) {
+    ConnectTarget target;
+    try {
+      target = TargetOf(settings, options);
+    } catch (const EMSError&) {
+      throw e;  // a data source without a usable Server entry: the driver's words stand
+    }
+    throw ExplainConnectFailure(e, target);
+  }
   c->connected_ = true;
   c->command_timeout_ = std::max(settings.command_timeout_seconds, 0);
   c->traits_ = ProbeDriverTraits(c->dbc_, kind);

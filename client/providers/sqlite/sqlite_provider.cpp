@@ -17,6 +17,8 @@ namespace tersify::providers {
 namespace {
 
 constexpr int kFirstSpid = 51;  // SQL Server's first user session id
+// How long connecting waits for another process's lock when no login timeout is set.
+constexpr int kOpenWaitSeconds = 10;
 
 std::atomic<int> next_spid{kFirstSpid};
 
@@ -72,14 +74,25 @@ void SqliteProvider::Open(const ConnectionSettings& settings) {
     throw EMSError("Cannot open SQLite database '" + path + "': " + reason, "08001", rc);
   }
   sqlite3_extended_result_codes(db.get(), 1);
-  SetBusyWait(db.get(), settings.command_timeout_seconds);
+  // Connecting waits for another process's lock no longer than the login timeout.
+  const int open_wait_seconds =
+      settings.login_timeout_seconds > 0 ? settings.login_timeout_seconds : kOpenWaitSeconds;
+  sqlite3_busy_timeout(db.get(), open_wait_seconds * 1000);
   // SQLite reads the file lazily: a file that is no database fails here, not later.
   const int check = sqlite3_exec(db.get(), "select count(*) from sqlite_master", nullptr,
                                  nullptr, nullptr);
   if (check != SQLITE_OK) {
-    throw EMSError("Cannot open SQLite database '" + path + "': " + sqlite3_errmsg(db.get()),
-                   "08001", sqlite3_extended_errcode(db.get()));
+    const int code = sqlite3_extended_errcode(db.get());
+    std::string reason = sqlite3_errmsg(db.get());
+    if ((code & 0xff) == SQLITE_NOTADB)
+      reason = "the file is not a database";
+    else if ((code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED)
+      reason = "the database file is locked by another process; gave up after waiting " +
+               std::to_string(open_wait_seconds) + " s";
+    throw EMSError("Cannot open SQLite database '" + path + "': " + reason, "08001", code);
   }
+  // Statements wait for other processes' locks as long as the command time limit says.
+  SetBusyWait(db.get(), settings.command_timeout_seconds);
   const int spid = next_spid++;
   InstallBuiltinFunctions(db.get(), spid);
   functions_.Clear();

@@ -6,7 +6,6 @@ namespace tersify::testing::tds {
 namespace {
 
 enum PreloginOption : uint8_t { kVersion = 0x00, kEncryption = 0x01, kTerminator = 0xFF };
-constexpr uint8_t kEncryptNotSupported = 0x02;
 
 // Byte offsets of the (offset, length) pairs inside the LOGIN7 record.
 enum LoginField : size_t {
@@ -40,7 +39,23 @@ std::string Field(std::string_view record, size_t field, bool scrambled = false)
 
 }  // namespace
 
-std::string PreloginReply() {
+uint8_t ClientEncryption(const std::string& payload) {
+  // Entries of token(1) offset(2 BE) length(2 BE), ended by 0xFF; offsets
+  // count from the start of the payload.
+  for (size_t at = 0; at < payload.size(); at += 5) {
+    const uint8_t token = static_cast<uint8_t>(payload[at]);
+    if (token == kTerminator) return kEncryptOff;
+    if (at + 5 > payload.size()) throw ProtocolError("PRELOGIN option list cut short");
+    ByteReader entry(std::string_view(payload).substr(at + 1, 4));
+    const uint16_t offset = entry.U16BE();
+    const uint16_t length = entry.U16BE();
+    if (static_cast<size_t>(offset) + length > payload.size()) throw ProtocolError("PRELOGIN option outside the payload");
+    if (token == kEncryption && length >= 1) return static_cast<uint8_t>(payload[offset]);
+  }
+  throw ProtocolError("PRELOGIN option list without its terminator");
+}
+
+std::string PreloginReply(uint8_t encryption) {
   ByteWriter reply;
   const uint16_t header = 2 * 5 + 1;
   reply.U8(kVersion);
@@ -52,7 +67,7 @@ std::string PreloginReply() {
   reply.U8(kTerminator);
   reply.U32BE(kProgramVersion);
   reply.U16BE(0);  // sub-build
-  reply.U8(kEncryptNotSupported);
+  reply.U8(encryption);
   return reply.Take();
 }
 

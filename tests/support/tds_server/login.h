@@ -1,15 +1,26 @@
 #pragma once
-// The first two exchanges of a connection: PRELOGIN (the server refuses
-// encryption, so the rest stays plain TCP) and LOGIN7 (who logs in to which
-// database).
+// The first two exchanges of a connection: PRELOGIN (version and whether the
+// connection is encrypted) and LOGIN7 (who logs in to which database).
 
 #include <cstdint>
 #include <string>
 
 namespace tersify::testing::tds {
 
-// The reply to a client's PRELOGIN: version 16.0.1000, encryption not supported.
-std::string PreloginReply();
+// The ENCRYPTION option of PRELOGIN, one byte each way.
+enum PreloginEncryption : uint8_t {
+  kEncryptOff = 0x00,           // the login only
+  kEncryptOn = 0x01,            // the whole session
+  kEncryptNotSupported = 0x02,  // nothing
+  kEncryptRequired = 0x03,      // the whole session, or no session
+};
+
+// The ENCRYPTION value of a client's PRELOGIN payload; kEncryptOff when the
+// option is missing. Raises ProtocolError when the payload is malformed.
+uint8_t ClientEncryption(const std::string& payload);
+
+// The reply to a client's PRELOGIN: version 16.0.1000 and the encryption answer.
+std::string PreloginReply(uint8_t encryption = kEncryptNotSupported);
 
 struct LoginRequest {
   uint32_t tds_version = 0;  // as sent, e.g. 0x74000004 for 7.4

@@ -1,8 +1,11 @@
 // tds-test-server --port N --database-file FILE --database NAME --user U --password P
+//                 [--encrypt off|on|required] [--tls-cert FILE --tls-key FILE]
 //                 [--stats-file STATS]
 //
 // Serves the SQLite file FILE as database NAME over TDS on 127.0.0.1:N until
 // it receives SIGINT or SIGTERM, logging one line per request to standard error.
+// With encryption on or required and no certificate given, a self-signed one
+// for localhost and 127.0.0.1 is made at start-up and printed.
 
 #include <signal.h>
 
@@ -19,7 +22,8 @@ namespace {
 
 const char kUsage[] =
     "usage: tds-test-server --port N --database-file FILE --database NAME "
-    "--user U --password P [--stats-file STATS]\n";
+    "--user U --password P [--encrypt off|on|required] [--tls-cert FILE --tls-key FILE]\n"
+    "       [--stats-file STATS]\n";
 
 const char kHelp[] =
     "\n"
@@ -27,6 +31,11 @@ const char kHelp[] =
     "(N = 0: a free port, announced as \"listening on 127.0.0.1:<port>\" on standard\n"
     "error) until SIGINT or SIGTERM; one line per request goes to standard error.\n"
     "\n"
+    "  --encrypt MODE      off (the default): no encryption offered; on: offered,\n"
+    "                      the client chooses; required: refused without TLS\n"
+    "  --tls-cert FILE     the server's certificate (PEM); with --tls-key FILE its key.\n"
+    "                      Without them a self-signed one for localhost is made and\n"
+    "                      printed at start-up\n"
     "  --stats-file STATS  write the count of client requests to STATS on SIGUSR1\n"
     "                      and on exit, one \"name value\" line each:\n"
     "                        requests N             all of the three below\n"
@@ -70,12 +79,17 @@ int main(int argc, char** argv) {
   }
   for (const char* name : {"port", "database-file", "database", "user", "password"})
     if (!options.count(name)) return Usage();
+  if (options.count("tls-cert") != options.count("tls-key")) return Usage();
   int port;
+  tersify::testing::TdsTestServer::TlsOptions tls;
   try {
     port = std::stoi(options["port"]);
+    if (options.count("encrypt")) tls.encryption = tersify::testing::tds::ParseEncryption(options["encrypt"]);
   } catch (const std::exception&) {
     return Usage();
   }
+  tls.certificate_file = options["tls-cert"];
+  tls.key_file = options["tls-key"];
   const std::string stats_file = options.count("stats-file") ? options["stats-file"] : "";
 
   // The signals are waited for here, so no other thread may take them.
@@ -89,8 +103,10 @@ int main(int argc, char** argv) {
   try {
     tersify::testing::TdsTestServer server(
         options["database-file"], options["database"], options["user"], options["password"],
-        port, [](const std::string& line) { std::cerr << line << std::endl; });
+        port, [](const std::string& line) { std::cerr << line << std::endl; }, tls);
     std::cerr << "listening on 127.0.0.1:" << server.Port() << std::endl;
+    if (tls.encryption != tersify::testing::tds::Encryption::Off && tls.certificate_file.empty())
+      std::cerr << "certificate (self-signed, made at start-up):\n" << server.CertificatePem() << std::flush;
     auto write_stats = [&] {
       if (!stats_file.empty() && !WriteStats(stats_file, server.Requests()))
         std::cerr << "tds-test-server: cannot write " << stats_file << std::endl;

@@ -1,9 +1,6 @@
 #include "tests/support/tds_server/packet_io.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <algorithm>
 
 namespace tersify::testing::tds {
 namespace {
@@ -16,13 +13,12 @@ constexpr uint8_t kEndOfMessage = 0x01;
 bool PacketReader::ReadExact(char* data, size_t n, bool eof_allowed) {
   size_t done = 0;
   while (done < n) {
-    ssize_t got = ::recv(fd_, data + done, n - done, 0);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
+    const size_t got = channel_.Receive(data + done, n - done);
+    if (got == 0) {
       if (done == 0 && eof_allowed) return false;
       throw ConnectionClosed();
     }
-    done += static_cast<size_t>(got);
+    done += got;
   }
   return true;
 }
@@ -80,13 +76,7 @@ void MessageWriter::SendPacket(bool last) {
   packet.push_back(0);
   packet += pending_;
   pending_.clear();
-  size_t sent = 0;
-  while (sent < packet.size()) {
-    ssize_t n = ::send(fd_, packet.data() + sent, packet.size() - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw ConnectionClosed();
-    sent += static_cast<size_t>(n);
-  }
+  channel_.Send(packet.data(), packet.size());
 }
 
 }  // namespace tersify::testing::tds

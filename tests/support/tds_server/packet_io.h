@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "tests/support/tds_server/channel.h"
 #include "tests/support/tds_server/wire_bytes.h"
 
 namespace tersify::testing::tds {
@@ -39,19 +40,19 @@ class PacketReader {
   // The largest client message accepted (a request holding a huge parameter).
   static constexpr size_t kMaxMessage = 512u << 20;
 
-  explicit PacketReader(int fd) : fd_(fd) {}
+  explicit PacketReader(Channel& channel) : channel_(channel) {}
   // The next complete message; false at end of stream. An attention packet
   // arriving in the middle of a message abandons that message and is returned.
   bool Read(Message& message);
 
  private:
   bool ReadExact(char* data, size_t n, bool eof_allowed);
-  int fd_;
+  Channel& channel_;
 };
 
 class MessageWriter {
  public:
-  MessageWriter(int fd, uint8_t type = kReply) : fd_(fd), type_(type) {}
+  explicit MessageWriter(Channel& channel, uint8_t type = kReply) : channel_(channel), type_(type) {}
 
   void SetPacketSize(size_t size) { packet_size_ = size; }
   size_t PacketSize() const { return packet_size_; }
@@ -64,7 +65,7 @@ class MessageWriter {
 
  private:
   void SendPacket(bool last);
-  int fd_;
+  Channel& channel_;
   uint8_t type_;
   size_t packet_size_ = 4096;
   uint16_t spid_ = 0;

@@ -18,7 +18,28 @@ constexpr size_t kMaxPacketSize = 32767;
 const char kServerName[] = "tds-test-server";
 constexpr int kLockWaitSeconds = 10;
 
+const char* EncryptionName(uint8_t value) {
+  switch (value) {
+    case kEncryptOff: return "login only";
+    case kEncryptOn: return "on";
+    case kEncryptNotSupported: return "not supported";
+    case kEncryptRequired: return "required";
+    default: return "unknown";
+  }
+}
+
 }  // namespace
+
+uint8_t EncryptionAnswer(Encryption server, uint8_t client) {
+  switch (server) {
+    case Encryption::Off: return kEncryptNotSupported;
+    case Encryption::Required: return kEncryptRequired;
+    case Encryption::On:
+      if (client == kEncryptNotSupported || client == kEncryptOff) return client;
+      return kEncryptOn;
+  }
+  return kEncryptNotSupported;
+}
 
 void Session::Log(const std::string& line) const {
   if (log_) log_(client_ + line);
@@ -44,20 +65,38 @@ void Session::Run() noexcept {
 }
 
 void Session::Serve() {
-  PacketReader reader(fd_);
-  MessageWriter writer(fd_);
+  Channel channel(fd_, settings_.wire_tap);
+  PacketReader reader(channel);
+  MessageWriter writer(channel);
   TokenWriter tokens(writer, kServerName);
   Message message;
 
   if (!NextMessage(reader, message)) return;
+  std::unique_ptr<TlsSession> tls;
+  bool login_only = false;
   if (message.type == kPrelogin) {
-    Log("prelogin");
-    writer.Write(PreloginReply());
+    const uint8_t asked = ClientEncryption(message.payload);
+    const uint8_t answer = EncryptionAnswer(settings_.encryption, asked);
+    Log(std::string("prelogin, encryption asked ") + EncryptionName(asked) + ", answered " + EncryptionName(answer));
+    writer.Write(PreloginReply(answer));
     writer.EndMessage();
+    if (answer != kEncryptNotSupported) {
+      if (asked == kEncryptNotSupported) {
+        Log("refused: this server requires encryption");
+        return;
+      }
+      tls = std::make_unique<TlsSession>(channel, *settings_.credentials);
+      login_only = answer == kEncryptOff;
+      Log("tls handshake done");
+    }
     if (!NextMessage(reader, message)) return;
+  } else if (settings_.encryption == Encryption::Required) {
+    throw ProtocolError("a login without PRELOGIN cannot be encrypted");
   }
   if (message.type != kLogin7) throw ProtocolError("expected LOGIN7");
   LoginRequest login = DecodeLogin7(message.payload);
+  // Encrypting the login only: the rest of the session is plain again.
+  if (login_only) tls.reset();
   Log("login " + login.user_name + " to '" + login.database + "' from " + login.app_name);
 
   if (login.user_name != settings_.user || login.password != settings_.password) {

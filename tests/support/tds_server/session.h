@@ -2,12 +2,14 @@
 // One client connection from PRELOGIN to end of stream: login checks, then
 // every request handed to the dispatcher, on its own SQLite connection.
 
+#include <memory>
 #include <string>
 
+#include "tests/support/tds_server/channel.h"
 #include "tests/support/tds_server/packet_io.h"
-
 #include "tests/support/tds_server/request_dispatch.h"
 #include "tests/support/tds_server/server_state.h"
+#include "tests/support/tds_server/tls.h"
 
 namespace tersify::testing::tds {
 
@@ -16,7 +18,13 @@ struct ServerSettings {
   std::string database;       // the name clients log in to
   std::string user;
   std::string password;
+  Encryption encryption = Encryption::Off;
+  std::shared_ptr<const TlsCredentials> credentials;  // set unless encryption is Off
+  WireTap wire_tap;                                   // optional
 };
+
+// The server's ENCRYPTION answer to a client's, for the server's setting.
+uint8_t EncryptionAnswer(Encryption server, uint8_t client);
 
 class Session {
  public:

@@ -121,10 +121,18 @@ void TdsTestServer::Impl::Stop() {
 }
 
 TdsTestServer::TdsTestServer(std::string database_file, std::string database, std::string user,
-                             std::string password, int port, LogSink log)
+                             std::string password, int port, LogSink log, TlsOptions tls)
     : impl_(std::make_unique<Impl>()) {
-  impl_->settings = {std::move(database_file), std::move(database), std::move(user),
-                     std::move(password)};
+  impl_->settings.database_file = std::move(database_file);
+  impl_->settings.database = std::move(database);
+  impl_->settings.user = std::move(user);
+  impl_->settings.password = std::move(password);
+  impl_->settings.encryption = tls.encryption;
+  impl_->settings.wire_tap = std::move(tls.wire_tap);
+  if (!tls.certificate_file.empty() || !tls.key_file.empty())
+    impl_->settings.credentials = tds::TlsCredentials::FromFiles(tls.certificate_file, tls.key_file);
+  else if (tls.encryption != tds::Encryption::Off)
+    impl_->settings.credentials = tds::TlsCredentials::Generate();
   if (log) {
     impl_->sink = std::move(log);
     impl_->log = [impl = impl_.get()](const std::string& line) {
@@ -156,6 +164,10 @@ TdsTestServer::TdsTestServer(std::string database_file, std::string database, st
 }
 
 TdsTestServer::~TdsTestServer() { impl_->Stop(); }
+
+std::string TdsTestServer::CertificatePem() const {
+  return impl_->settings.credentials ? impl_->settings.credentials->CertificatePem() : std::string();
+}
 
 void TdsTestServer::SetFrozen(bool frozen) { impl_->state.SetFrozen(frozen); }
 

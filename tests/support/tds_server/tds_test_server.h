@@ -15,8 +15,18 @@
 #include <thread>
 
 #include "tests/support/tds_server/server_state.h"
+#include "tests/support/tds_server/tls.h"
 
 namespace tersify::testing {
+
+// Encryption: what the server offers, its certificate (PEM files; none: a
+// self-signed one made at start-up) and a tap that sees every byte read
+// from a client's socket before any decryption.
+struct TdsTlsOptions {
+  tds::Encryption encryption = tds::Encryption::Off;
+  std::string certificate_file, key_file;
+  tds::WireTap wire_tap;
+};
 
 class TdsTestServer {
  public:
@@ -24,16 +34,21 @@ class TdsTestServer {
   // from the connections' threads, one call at a time.
   using LogSink = std::function<void(const std::string&)>;
 
+  using TlsOptions = TdsTlsOptions;
+
   // Starts listening at once on 127.0.0.1:`port` (0: a free port chosen by the
-  // system). Raises std::runtime_error when the port cannot be bound.
+  // system). Raises std::runtime_error when the port cannot be bound or the
+  // certificate cannot be used.
   TdsTestServer(std::string database_file, std::string database, std::string user,
-                std::string password, int port = 0, LogSink log = nullptr);
+                std::string password, int port = 0, LogSink log = nullptr, TlsOptions tls = {});
   // Stops: closes the listener and every connection and joins all threads.
   ~TdsTestServer();
   TdsTestServer(const TdsTestServer&) = delete;
   TdsTestServer& operator=(const TdsTestServer&) = delete;
 
   int Port() const { return port_; }
+  // The server's certificate in PEM form; empty when encryption is off.
+  std::string CertificatePem() const;
 
   // While frozen the server answers nothing: every message a client sends
   // (attention included) waits, sockets stay open and new clients are

@@ -1,0 +1,357 @@
+// The window's jobs on a real SQLite catalogue: a pass off the window's
+// thread with its progress bar, Cancel, the pass's options and the command
+// line, Verify and Estimate with their results, and the table of estimates.
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTableWidget>
+#include <QTimer>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/dataset.h"
+#include "tests/gui/gui_fixture.h"
+#include "tool/estimate_pass.h"
+#include "tool/command_line.h"
+#include "tool/gui/job_progress.h"
+#include "tool/gui/main_window.h"
+#include "tool/gui/pass_hold.h"
+#include "tool/gui/qt_text.h"
+#include "tool/gui/table_estimates.h"
+
+namespace tersify::testing {
+namespace {
+
+using gui::TJobProgress;
+using gui::TJobSnapshot;
+using gui::TPassHold;
+using gui::TTableEstimates;
+using gui::TTersifyMain;
+
+std::string Text(const QLabel* label) { return gui::FromQString(label->text()); }
+
+class WindowJobsTest : public GuiTest {
+ protected:
+  void SetUp() override {
+    GuiTest::SetUp();
+    window_ = std::make_unique<TTersifyMain>();
+    window_->OpenCatalogue("tqz_reports", "acReportData", "acReport");
+  }
+  void TearDown() override {
+    window_.reset();
+    GuiTest::TearDown();
+  }
+
+  std::string Table() const { return TTersifyMain::CurrentValue(window_->qTables()); }
+  std::string CommandLine() const { return gui::FromQString(window_->ebCmdline()->text()); }
+
+  // The stored bytes of every row of the report column, by key.
+  std::map<std::string, std::string> StoredReports() const {
+    std::map<std::string, std::string> values;
+    for (int i = 0; i < kReportRows; ++i) {
+      const std::string key = "R" + std::to_string(100 + i);
+      values[key] = RawValue(FilePath(), "select acReportData from tqz_reports where acReport='" + key + "'");
+    }
+    return values;
+  }
+
+  // What may query the database or start a job, on or off.
+  void ExpectIdle(bool idle) const {
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             window_->bCompress(), window_->bDecompress(), window_->bVerify(), window_->bEstimate(),
+             window_->ebTables(), window_->ebFields(), window_->ebKeys(), window_->ebCmdline(),
+             window_->seBatch(), window_->seThreads(), window_->seTimeout()})
+      EXPECT_EQ(w->isEnabled(), idle) << w->objectName().toStdString();
+    EXPECT_EQ(window_->bCancel()->isEnabled(), !idle);
+    EXPECT_EQ(window_->JobRunning(), !idle);
+  }
+
+  std::unique_ptr<TTersifyMain> window_;
+};
+
+TEST_F(WindowJobsTest, WhileAPassRunsTheWindowStaysUsableButQueriesNothing) {
+  TPassHold hold(5);
+  window_->SetBeforeWrite(hold.Hook());
+  window_->show();
+  window_->bCompress()->click();
+  ASSERT_TRUE(hold.WaitUntilHeld([this] { return window_->JobRunning(); }));
+  ExpectIdle(false);
+  // The window's thread is free: it resizes, and a click on another table
+  // moves neither the list nor the command line while the pass runs.
+  const std::string command_line = CommandLine();
+  window_->resize(900, 700);
+  QApplication::processEvents();
+  EXPECT_EQ(window_->size(), QSize(900, 700));
+  window_->grTables()->selectionModel()->setCurrentIndex(
+      window_->grTables()->model()->index(1, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  EXPECT_EQ(Table(), "tqz_reports");
+  EXPECT_EQ(CommandLine(), command_line);
+
+  hold.Release();
+  window_->WaitForJob();
+  ExpectIdle(true);
+  // The grid is back on the dataset's row.
+  EXPECT_EQ(window_->grTables()->selectionModel()->currentIndex().row(), 4);
+  const int rewritten = kReportRows - kShortRows - kEnvelopeRows;
+  EXPECT_EQ(window_->ProgressText(), std::to_string(rewritten) + " compressed\r\n" +
+                                         std::to_string(kShortRows + kEnvelopeRows) + " skipped\r\nDONE!");
+  EXPECT_EQ(window_->pbJob()->maximum(), kReportRows);
+  EXPECT_EQ(window_->pbJob()->value(), kReportRows);
+  const std::string rate = Text(window_->lbRate());
+  EXPECT_EQ(rate.rfind("30 of 30 rows\n", 0), 0u) << rate;
+  EXPECT_NE(rate.find(" MB/s, 0:00 left\nDone"), std::string::npos) << rate;
+  EXPECT_TRUE(ui_->messages.empty());
+}
+
+struct CancelCase {
+  const char* name;
+  int batch_rows;     // 0: the window's default (every row on its own)
+  int held_row;       // Cancel is pressed while the pass waits to write this row
+  int rows_kept;      // rows rewritten for good
+  friend void PrintTo(const CancelCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class CancelTest : public WindowJobsTest, public ::testing::WithParamInterface<CancelCase> {};
+
+TEST_P(CancelTest, CancelStopsThePassBetweenRowsAndTheWindowGoesOn) {
+  const CancelCase& c = GetParam();
+  const std::map<std::string, std::string> before = StoredReports();
+  window_->seBatch()->setValue(c.batch_rows);
+  TPassHold hold(c.held_row);
+  window_->SetBeforeWrite(hold.Hook());
+  window_->bCompress()->click();
+  ASSERT_TRUE(hold.WaitUntilHeld([this] { return window_->JobRunning(); }));
+  window_->bCancel()->click();
+  hold.Release();
+  window_->WaitForJob();
+
+  ExpectIdle(true);
+  EXPECT_TRUE(ui_->messages.empty());
+  const std::map<std::string, std::string> after = StoredReports();
+  int changed = 0;
+  for (const auto& [key, value] : before) changed += after.at(key) != value;
+  EXPECT_EQ(changed, c.rows_kept);
+  // The count says what was kept, and the label still ends with DONE!.
+  const std::string text = window_->ProgressText();
+  EXPECT_EQ(text.rfind(std::to_string(c.rows_kept) + " compressed\r\n", 0), 0u) << text;
+  EXPECT_EQ(text.substr(text.size() - 7), "\r\nDONE!");
+  EXPECT_NE(Text(window_->lbRate()).find("Cancelled"), std::string::npos) << Text(window_->lbRate());
+
+  // The next pass starts afresh and finishes the column.
+  window_->SetBeforeWrite(nullptr);
+  window_->bCompress()->click();
+  window_->WaitForJob();
+  const int rewritten = kReportRows - kShortRows - kEnvelopeRows;
+  EXPECT_EQ(window_->ProgressText(), std::to_string(rewritten - c.rows_kept) + " compressed\r\n" +
+                                         std::to_string(kShortRows + kEnvelopeRows + c.rows_kept) +
+                                         " skipped\r\nDONE!");
+}
+
+// The row the pass waits at is written: the pass looks for a cancel request
+// before each row, not between building a row and writing it.
+INSTANTIATE_TEST_SUITE_P(Batches, CancelTest,
+                         ::testing::Values(CancelCase{"RowByRowKeepsTheRowsWritten", 0, 4, 4},
+                                           CancelCase{"AnOpenBatchIsRolledBack", 100, 4, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(WindowJobsTest, ClosingTheWindowDuringAPassCancelsIt) {
+  const std::map<std::string, std::string> before = StoredReports();
+  window_->seBatch()->setValue(100);
+  TPassHold hold(3);
+  window_->SetBeforeWrite(hold.Hook());
+  window_->show();
+  window_->bCompress()->click();
+  ASSERT_TRUE(hold.WaitUntilHeld([this] { return window_->JobRunning(); }));
+  // The pass goes on once the close has asked it to stop.
+  QTimer::singleShot(0, [&hold] { hold.Release(); });
+  window_->close();
+  EXPECT_FALSE(window_->JobRunning());
+  EXPECT_EQ(StoredReports(), before);
+}
+
+TEST_F(WindowJobsTest, TheCommandLineAndThePassFollowTheOptionsSetInTheWindow) {
+  const std::string plain = CommandLine();
+  window_->seBatch()->setValue(50);
+  EXPECT_EQ(CommandLine(), plain + " /BATCH=50");
+  window_->seThreads()->setValue(2);
+  window_->seTimeout()->setValue(0);  // waits for ever: set, unlike "default"
+  EXPECT_EQ(CommandLine(), plain + " /BATCH=50 /THREADS=2 /TIMEOUT=0");
+  TRecompressOptions options = window_->PassOptions();
+  EXPECT_EQ(options.batch_rows, 50);
+  EXPECT_EQ(options.threads, 2);
+  EXPECT_EQ(options.timeout_seconds, 0);
+
+  for (QSpinBox* box : {window_->seBatch(), window_->seThreads(), window_->seTimeout()}) {
+    box->setValue(box->minimum());
+    EXPECT_EQ(box->text().toStdString(), "default");
+  }
+  EXPECT_EQ(CommandLine(), plain);
+  // What the command line without the switches gives.
+  options = window_->PassOptions();
+  ToolSettings settings;
+  TRecompressOptions console;
+  std::string error;
+  ASSERT_TRUE(PassOptionsFrom(settings, console, error)) << error;
+  EXPECT_EQ(options.batch_rows, console.batch_rows);
+  EXPECT_EQ(options.threads, console.threads);
+  EXPECT_EQ(options.timeout_seconds, console.timeout_seconds);
+  EXPECT_EQ(window_->seThreads()->maximum(), kMostPassThreads);
+}
+
+TEST_F(WindowJobsTest, VerifyShowsTheCountsAndTheDamagedKeysAndChangesNothing) {
+  // R103 is an envelope whose stream ends early.
+  std::string damaged = AsEnvelope(ReportText(3, 300 + 37 * 3));
+  damaged.resize(damaged.size() - 8);
+  database_->ExecSQL("update tqz_reports set acReportData=" + HexLiteral(damaged) + " where acReport='R103'");
+  const std::map<std::string, std::string> before = StoredReports();
+
+  window_->bVerify()->click();
+  EXPECT_EQ(window_->bCancel()->isEnabled(), window_->JobRunning());
+  window_->WaitForJob();
+  ExpectIdle(true);
+  EXPECT_TRUE(ui_->messages.empty());
+  EXPECT_EQ(Text(window_->lbResult()), "Verified 30 records: " + std::to_string(kEnvelopeRows - 1) +
+                                           " compressed, " + std::to_string(kReportRows - kEnvelopeRows) +
+                                           " plain, 1 damaged");
+  ASSERT_EQ(window_->grDamaged()->rowCount(), 1);
+  EXPECT_EQ(window_->grDamaged()->item(0, 0)->text().toStdString(), "R103");
+  EXPECT_FALSE(window_->grDamaged()->item(0, 1)->text().isEmpty());
+  EXPECT_EQ(window_->pbJob()->value(), kReportRows);
+  EXPECT_EQ(StoredReports(), before);
+  // Nothing of the pass's running count changes.
+  EXPECT_EQ(window_->ProgressText(), "");
+
+  // Once the damaged value is mended, a new verify clears the list.
+  database_->ExecSQL("update tqz_reports set acReportData=" + HexLiteral(AsEnvelope("x")) +
+                     " where acReport='R103'");
+  window_->bVerify()->click();
+  window_->WaitForJob();
+  EXPECT_EQ(window_->grDamaged()->rowCount(), 0);
+}
+
+TEST_F(WindowJobsTest, EstimateShowsItsFiguresAndFillsTheTableOfEstimates) {
+  const std::map<std::string, std::string> before = StoredReports();
+  window_->bEstimate()->click();
+  window_->WaitForJob();
+  ExpectIdle(true);
+  EXPECT_TRUE(ui_->messages.empty());
+  const std::string summary = Text(window_->lbResult());
+  EXPECT_EQ(summary.rfind("Estimate: 30 records, ", 0), 0u) << summary;
+  EXPECT_EQ(StoredReports(), before);
+
+  // The row's figures are those of an estimate of the same column.
+  TEstimateResult direct;
+  EstimateTable("tqz_reports", "acReportData", "acReport", TRecompressOptions(), 100, direct);
+  ASSERT_GT(direct.stored_bytes, direct.bytes_after);
+  TTableEstimates& estimates = window_->Estimates();
+  const int row = estimates.RowOf("tqz_reports");
+  ASSERT_GE(row, 0);
+  auto figure = [&](int column) { return estimates.item(row, column)->data(TTableEstimates::kSortRole).toDouble(); };
+  constexpr double MB = 1024.0 * 1024.0;
+  EXPECT_DOUBLE_EQ(figure(TTableEstimates::kStoredMB), static_cast<double>(direct.stored_bytes) / MB);
+  EXPECT_DOUBLE_EQ(figure(TTableEstimates::kSavingMB),
+                   static_cast<double>(direct.stored_bytes - direct.bytes_after) / MB);
+  EXPECT_DOUBLE_EQ(figure(TTableEstimates::kCompressedShare),
+                   100.0 * static_cast<double>(direct.compressed_bytes) / static_cast<double>(direct.stored_bytes));
+
+  // A second table gets its own row; the view sorts them by any column.
+  window_->ebTables()->setText("ord");
+  window_->bEstimate()->click();
+  window_->WaitForJob();
+  EXPECT_EQ(estimates.rowCount(), 2);
+  EXPECT_TRUE(window_->grEstimates()->isSortingEnabled());
+  window_->grEstimates()->sortByColumn(TTableEstimates::kStoredMB, Qt::AscendingOrder);
+  EXPECT_EQ(estimates.item(0, TTableEstimates::kTable)->text().toStdString(), "orders.acScan");
+  window_->grEstimates()->sortByColumn(TTableEstimates::kStoredMB, Qt::DescendingOrder);
+  EXPECT_EQ(estimates.item(0, TTableEstimates::kTable)->text().toStdString(), "tqz_reports.acReportData");
+}
+
+TEST_F(WindowJobsTest, AVerifyOrEstimateErrorIsShownAndTheWindowGoesOn) {
+  // "Archive" is listed by the catalogue, but there is no such table.
+  window_->ebTables()->setText("arch");
+  ASSERT_EQ(Table(), "Archive");
+  for (QPushButton* button : {window_->bVerify(), window_->bEstimate()}) {
+    ui_->messages.clear();
+    button->click();
+    window_->WaitForJob();
+    ASSERT_EQ(ui_->messages.size(), 1u) << button->objectName().toStdString();
+    EXPECT_EQ(ui_->messages[0].caption, "Error");
+    EXPECT_EQ(ui_->messages[0].kind, TMsgDlgType::mtError);
+    EXPECT_NE(ui_->messages[0].text.find("Archive"), std::string::npos) << ui_->messages[0].text;
+    ExpectIdle(true);
+    EXPECT_NE(Text(window_->lbRate()).find("Failed"), std::string::npos);
+  }
+  EXPECT_EQ(window_->Estimates().rowCount(), 0);
+}
+
+struct RateCase {
+  const char* name;
+  TJobSnapshot snapshot;
+  const char* text;
+  friend void PrintTo(const RateCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class RateTextTest : public ::testing::TestWithParam<RateCase> {};
+
+TEST_P(RateTextTest, RowsOfTotalMegabytesPerSecondAndTimeLeft) {
+  EXPECT_EQ(TJobProgress::RateText(GetParam().snapshot), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RateTextTest,
+    ::testing::Values(
+        RateCase{"NothingDoneYet", {0, 0, 300, 0, 0, 2.0}, "0 of 300 rows\r\n0.0 MB/s, -:-- left"},
+        RateCase{"HalfwayAtTheRowsRate", {0, 0, 300, 150, 30 << 20, 10.0}, "150 of 300 rows\r\n3.0 MB/s, 0:10 left"},
+        RateCase{"MinutesLeft", {0, 0, 10000, 100, 1 << 20, 4.0}, "100 of 10000 rows\r\n0.2 MB/s, 6:36 left"},
+        RateCase{"AllDone", {0, 0, 30, 30, 3 << 19, 0.5}, "30 of 30 rows\r\n3.0 MB/s, 0:00 left"},
+        RateCase{"NoTimeYet", {0, 0, 0, 0, 0, 0.0}, "0 of 0 rows\r\n0.0 MB/s, -:-- left"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TableEstimatesTest, OneRowPerTableSortedByTheFiguresAsNumbers) {
+  TestApplication();
+  TTableEstimates estimates;
+  auto result = [](int64_t stored, int64_t after, int64_t compressed) {
+    TEstimateResult r;
+    r.stored_bytes = stored;
+    r.bytes_after = after;
+    r.compressed_bytes = compressed;
+    return r;
+  };
+  constexpr int64_t MB = 1 << 20;
+  estimates.Set("tqz_reports", "acReportData", result(20 * MB, 10 * MB, 5 * MB));  // saves 10
+  estimates.Set("tally", "acBody", result(12 * MB, 2 * MB + MB / 2, 0));         // saves 9.5
+  estimates.Set("orders", "acScan", result(MB, MB, MB));                          // saves 0
+  // A second estimate of a table replaces its row (case ignored).
+  estimates.Set("TALLY", "acAttachment", result(40 * MB, 38 * MB, 30 * MB));       // saves 2
+  ASSERT_EQ(estimates.rowCount(), 3);
+  EXPECT_EQ(estimates.RowOf("tally"), 1);
+  EXPECT_EQ(estimates.RowOf("Archive"), -1);
+  auto cell = [&](int row, int column) { return estimates.item(row, column)->text().toStdString(); };
+  EXPECT_EQ(cell(1, TTableEstimates::kTable), "TALLY.acAttachment");
+  EXPECT_EQ(cell(1, TTableEstimates::kStoredMB), "40.0");
+  EXPECT_EQ(cell(1, TTableEstimates::kCompressedShare), "75 %");
+  EXPECT_EQ(cell(1, TTableEstimates::kSavingMB), "2.0");
+  EXPECT_EQ(cell(0, TTableEstimates::kCompressedShare), "25 %");
+
+  // 10.0 before 2.0 and 0.0: numbers, not texts.
+  estimates.sort(TTableEstimates::kSavingMB, Qt::DescendingOrder);
+  EXPECT_EQ(cell(0, TTableEstimates::kTable), "tqz_reports.acReportData");
+  EXPECT_EQ(cell(1, TTableEstimates::kTable), "TALLY.acAttachment");
+  EXPECT_EQ(cell(2, TTableEstimates::kTable), "orders.acScan");
+  estimates.sort(TTableEstimates::kStoredMB, Qt::AscendingOrder);
+  EXPECT_EQ(cell(0, TTableEstimates::kTable), "orders.acScan");
+  EXPECT_EQ(cell(2, TTableEstimates::kTable), "TALLY.acAttachment");
+  // A table with nothing stored has no share rather than a division by zero.
+  estimates.Set("empty", "acData", result(0, 0, 0));
+  EXPECT_EQ(cell(estimates.RowOf("empty"), TTableEstimates::kCompressedShare), "0 %");
+}
+
+}  // namespace
+}  // namespace tersify::testing

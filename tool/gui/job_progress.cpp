@@ -1,0 +1,69 @@
+#include "tool/gui/job_progress.h"
+
+#include <QMetaObject>
+#include <cstdio>
+
+namespace tersify::gui {
+
+TJobProgress::TJobProgress(QObject* receiver, std::function<void(TJobProgress&)> on_change)
+    : receiver_(receiver), on_change_(std::move(on_change)), started_(Clock::now()) {}
+
+void TJobProgress::RowCounted(TField* /*Field*/) {
+  processed_.store(processed);
+  skipped_.store(skipped);
+  rows_counted_.store(true);
+  Changed();
+}
+
+void TJobProgress::PassStarted(int rows) {
+  rows_total_.store(rows);
+  Changed();
+}
+
+void TJobProgress::RowHandled(int64_t plain_bytes, bool /*rewritten*/) {
+  rows_done_.fetch_add(1);
+  if (plain_bytes > 0) bytes_.fetch_add(plain_bytes);
+  Changed();
+}
+
+TJobSnapshot TJobProgress::Snapshot() const {
+  TJobSnapshot snapshot;
+  snapshot.processed = processed_.load();
+  snapshot.skipped = skipped_.load();
+  snapshot.rows_total = rows_total_.load();
+  snapshot.rows_done = rows_done_.load();
+  snapshot.bytes = bytes_.load();
+  snapshot.elapsed_seconds = std::chrono::duration<double>(Clock::now() - started_).count();
+  return snapshot;
+}
+
+void TJobProgress::Changed() {
+  // One call on its way at a time: it reads the latest values when it runs.
+  if (change_posted_.exchange(true)) return;
+  QObject* receiver = receiver_.data();
+  if (receiver == nullptr) return;
+  QMetaObject::invokeMethod(
+      receiver,
+      [self = shared_from_this()] {
+        self->change_posted_.store(false);
+        if (self->on_change_) self->on_change_(*self);
+      },
+      Qt::QueuedConnection);
+}
+
+std::string TJobProgress::RateText(const TJobSnapshot& s) {
+  const double mb = static_cast<double>(s.bytes) / (1024.0 * 1024.0);
+  const double rate = s.elapsed_seconds > 0 ? mb / s.elapsed_seconds : 0.0;
+  char left[32] = "-:--";
+  if (s.rows_done > 0 && s.rows_total >= s.rows_done) {
+    const double seconds_per_row = s.elapsed_seconds / static_cast<double>(s.rows_done);
+    const long seconds = static_cast<long>(seconds_per_row * static_cast<double>(s.rows_total - s.rows_done) + 0.5);
+    std::snprintf(left, sizeof left, "%ld:%02ld", seconds / 60, seconds % 60);
+  }
+  char text[160];
+  std::snprintf(text, sizeof text, "%lld of %lld rows\r\n%.1f MB/s, %s left",
+                static_cast<long long>(s.rows_done), static_cast<long long>(s.rows_total), rate, left);
+  return text;
+}
+
+}  // namespace tersify::gui

@@ -1,0 +1,264 @@
+// The window's jobs: a pass, a verify or an estimate of the selected table and
+// field on the job thread, their progress and results, and Cancel.
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTableWidget>
+#include <algorithm>
+#include <csignal>
+#include <exception>
+#include <limits>
+
+#include "db/dataset.h"
+#include "framework/rtl/exception.h"
+#include "tool/command_line.h"
+#include "tool/estimate_pass.h"
+#include "tool/gui/background_job.h"
+#include "tool/gui/dataset_model.h"
+#include "tool/gui/job_progress.h"
+#include "tool/gui/main_window.h"
+#include "tool/gui/qt_text.h"
+#include "tool/gui/table_estimates.h"
+#include "tool/pass_cancel.h"
+#include "tool/recompress.h"
+#include "tool/user_interface.h"
+#include "tool/verify_pass.h"
+
+namespace tersify::gui {
+namespace {
+
+// The cancel request of the Cancel button: the first number that is no
+// signal's, so that the pass does not take it for one.
+constexpr int kCancelButtonRequest = NSIG;
+
+// An estimate from the window reads every value.
+constexpr double kWindowSamplePercent = 100.0;
+
+int ProgressBarValue(int64_t value) {
+  return static_cast<int>(std::min<int64_t>(value, std::numeric_limits<int>::max()));
+}
+
+}  // namespace
+
+bool TTersifyMain::JobRunning() const { return job_->Running(); }
+
+void TTersifyMain::WaitForJob() { job_->Wait(); }
+
+TRecompressOptions TTersifyMain::PassOptions() const {
+  TRecompressOptions options;
+  // A pass from the window waits for a statement as long as one from the
+  // command line, so that the command line box means the same pass.
+  options.timeout_seconds = kDefaultTimeoutSeconds;
+  if (seBatch_->value() != seBatch_->minimum()) options.batch_rows = seBatch_->value();
+  if (seThreads_->value() != seThreads_->minimum()) options.threads = seThreads_->value();
+  if (seTimeout_->value() != seTimeout_->minimum()) options.timeout_seconds = seTimeout_->value();
+  options.before_write = before_write_;
+  return options;
+}
+
+void TTersifyMain::SetBusy(bool busy) {
+  busy_ = busy;
+  for (QWidget* w : std::initializer_list<QWidget*>{bCompress_, bDecompress_, bVerify_, bEstimate_,
+                                                    ebTables_, ebFields_, ebKeys_, ebCmdline_,
+                                                    seBatch_, seThreads_, seTimeout_})
+    w->setEnabled(!busy);
+  bCancel_->setEnabled(busy);
+  for (QTableView* grid : {grTables_, DBGrid2_, DBGrid1_}) {
+    // The grids keep scrolling; a click selects nothing while the job runs.
+    grid->setSelectionMode(busy ? QAbstractItemView::NoSelection : QAbstractItemView::SingleSelection);
+    if (!busy) {
+      auto* model = static_cast<TDatasetModel*>(grid->model());
+      emit model->currentRowChanged(model->CurrentRow());
+    }
+  }
+}
+
+std::shared_ptr<TJobProgress> TTersifyMain::StartProgress(bool running_count) {
+  auto progress = std::make_shared<TJobProgress>(this, [this, running_count](TJobProgress& changed) {
+    // A change that arrives after its job has ended is dropped.
+    if (&changed != progress_.get()) return;
+    ShowJobProgress(changed, std::string());
+    if (running_count && changed.RowsCounted()) {
+      const TJobSnapshot snapshot = changed.Snapshot();
+      FProcessed = snapshot.processed;
+      FSkipped = snapshot.skipped;
+      ShowProgress(nullptr);
+    }
+  });
+  progress_ = progress;
+  pbJob_->setRange(0, 0);
+  pbJob_->setValue(0);
+  lbRate_->clear();
+  return progress;
+}
+
+void TTersifyMain::ShowJobProgress(const TJobProgress& progress, const std::string& ending) {
+  const TJobSnapshot snapshot = progress.Snapshot();
+  if (snapshot.rows_total > 0 || !ending.empty()) {
+    pbJob_->setRange(0, std::max(ProgressBarValue(snapshot.rows_total), 1));
+    pbJob_->setValue(ProgressBarValue(std::min(snapshot.rows_done, snapshot.rows_total)));
+  }
+  std::string text = TJobProgress::RateText(snapshot);
+  if (!ending.empty()) text += "\r\n" + ending;
+  lbRate_->setText(ToDisplayText(text));
+}
+
+void TTersifyMain::bCompressClick(QObject* Sender) {
+  if (JobRunning()) return;
+  int32_t command;
+  std::string state_word;
+  if (Sender == bCompress_) {
+    command = 1;
+    state_word = "compressed";
+  } else if (Sender == bDecompress_) {
+    command = 2;
+    state_word = "uncompressed";
+  } else {
+    return;
+  }
+  FProcessed = 0;
+  FSkipped = 0;
+  FStateWord = state_word;
+  const std::string table = CurrentValue(*qTables_);
+  const std::string field = CurrentValue(*qFields_);
+  const std::string key = CurrentValue(*qKeys_);
+  const TRecompressOptions options = PassOptions();
+  std::shared_ptr<TJobProgress> progress = StartProgress(true);
+  auto report = std::make_shared<TRecompressReport>();
+  ResetPassCancel();
+  SetBusy(true);
+  job_->Start(
+      [=] {
+        // Interactive: an error is shown in a message box, which the user
+        // interface puts up on the window's thread.
+        RecompressTable(true, command, table, field, key, progress->ProgressEvent(), progress->processed,
+                        progress->skipped, progress.get(), options, report.get());
+      },
+      [this, progress, report] {
+        // The final counts (a batch rolled back leaves them lower than the
+        // last row's), unless the pass ended before its first row.
+        FProcessed = progress->processed;
+        FSkipped = progress->skipped;
+        if (progress->RowsCounted()) ShowProgress(nullptr);
+        SetProgressText(progress_text_ + "\r\nDONE!");
+        ShowJobProgress(*progress, report->end == TPassEnd::Cancelled ? "Cancelled"
+                                   : report->end == TPassEnd::Failed  ? "Failed"
+                                                                      : "Done");
+        progress_.reset();
+        SetBusy(false);
+      });
+}
+
+void TTersifyMain::ShowProgress(TField* /*Field*/) {
+  SetProgressText(Format("%d %s\r\n%d skipped", FProcessed, FStateWord.c_str(), FSkipped));
+  lbProgress_->repaint();
+}
+
+void TTersifyMain::bCancelClick() {
+  if (JobRunning()) RequestPassCancel(kCancelButtonRequest);
+}
+
+void TTersifyMain::bVerifyClick() {
+  if (JobRunning()) return;
+  const std::string table = CurrentValue(*qTables_);
+  const std::string field = CurrentValue(*qFields_);
+  const std::string key = CurrentValue(*qKeys_);
+  const TRecompressOptions options = PassOptions();
+  std::shared_ptr<TJobProgress> progress = StartProgress(false);
+  auto result = std::make_shared<TVerifyResult>();
+  auto error = std::make_shared<std::string>();
+  lbResult_->setText(ToQString("Verifying " + table + "." + field));
+  ShowDamaged({});
+  ResetPassCancel();
+  SetBusy(true);
+  job_->Start(
+      [=] {
+        try {
+          VerifyTable(table, field, key, options, *result, {}, progress.get());
+        } catch (const std::exception& e) {
+          *error = e.what();
+        }
+      },
+      [this, progress, result, error] {
+        ShowJobProgress(*progress, !error->empty() ? "Failed" : result->cancelled ? "Cancelled" : "Done");
+        progress_.reset();
+        SetBusy(false);
+        if (!error->empty()) {
+          lbResult_->clear();
+          CurrentUserInterface().ShowMessage("Error", *error, TMsgDlgType::mtError);
+          return;
+        }
+        std::string text = VerifySummary(*result);
+        if (result->cancelled) text += " (cancelled)";
+        lbResult_->setText(ToDisplayText(text));
+        ShowDamaged(result->damaged_values);
+      });
+}
+
+void TTersifyMain::ShowDamaged(const std::vector<TDamagedValue>& values) {
+  grDamaged_->setRowCount(static_cast<int>(values.size()));
+  for (size_t i = 0; i < values.size(); ++i) {
+    const int row = static_cast<int>(i);
+    grDamaged_->setItem(row, 0, new QTableWidgetItem(ToQString(values[i].key)));
+    auto* reason = new QTableWidgetItem(ToQString(values[i].reason));
+    reason->setToolTip(reason->text());
+    grDamaged_->setItem(row, 1, reason);
+  }
+}
+
+void TTersifyMain::bEstimateClick() {
+  if (JobRunning()) return;
+  const std::string table = CurrentValue(*qTables_);
+  const std::string field = CurrentValue(*qFields_);
+  const std::string key = CurrentValue(*qKeys_);
+  const TRecompressOptions options = PassOptions();
+  std::shared_ptr<TJobProgress> progress = StartProgress(false);
+  auto result = std::make_shared<TEstimateResult>();
+  auto error = std::make_shared<std::string>();
+  lbResult_->setText(ToQString("Estimating " + table + "." + field));
+  ShowDamaged({});
+  ResetPassCancel();
+  SetBusy(true);
+  job_->Start(
+      [=] {
+        try {
+          EstimateTable(table, field, key, options, kWindowSamplePercent, *result, progress.get());
+        } catch (const std::exception& e) {
+          *error = e.what();
+        }
+      },
+      [this, table, field, progress, result, error] {
+        ShowJobProgress(*progress, !error->empty() ? "Failed" : result->cancelled ? "Cancelled" : "Done");
+        progress_.reset();
+        SetBusy(false);
+        if (!error->empty()) {
+          lbResult_->clear();
+          CurrentUserInterface().ShowMessage("Error", *error, TMsgDlgType::mtError);
+          return;
+        }
+        if (result->cancelled) {
+          lbResult_->setText(QStringLiteral("Estimate cancelled"));
+          return;
+        }
+        lbResult_->setText(ToDisplayText(EstimateSummary(*result)));
+        estimates_->Set(table, field, *result);
+      });
+}
+
+void TTersifyMain::StopJob() {
+  if (job_ == nullptr || !job_->Running()) return;
+  RequestPassCancel(kCancelButtonRequest);
+  job_->Wait();
+}
+
+void TTersifyMain::closeEvent(QCloseEvent* event) {
+  StopJob();
+  QMainWindow::closeEvent(event);
+}
+
+}  // namespace tersify::gui
