@@ -16,7 +16,7 @@
 namespace tersify::testing {
 namespace {
 
-constexpr int kRows = 40;
+constexpr int kRows = 60;
 constexpr size_t kRowSize = size_t{1} << 20;
 constexpr int64_t kEnvelopeBelow = kRowSize / 3;
 

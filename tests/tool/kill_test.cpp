@@ -16,7 +16,7 @@
 namespace tersify::testing {
 namespace {
 
-constexpr int kRows = 40;
+constexpr int kRows = 60;
 constexpr size_t kRowSize = size_t{1} << 20;
 constexpr int64_t kEnvelopeBelow = kRowSize / 3;
 
@@ -76,7 +76,7 @@ TEST_P(KilledPass, LeavesEveryRowOldOrNewAndASecondPassCompletes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Providers, KilledPass,
-    ::testing::Combine(::testing::ValuesIn(AvailableProviders()), ::testing::Values(0, 1, 7, 25)),
+    ::testing::Combine(::testing::ValuesIn(AvailableProviders()), ::testing::Values(0, 1, 7, 20)),
     [](const ::testing::TestParamInfo<KillCase>& info) {
       return std::get<0>(info.param) + "_After" + std::to_string(std::get<1>(info.param)) + "Rows";
     });
