@@ -8,6 +8,17 @@ TPassReader::TPassReader(providers::Provider& provider, const TPassStatements& s
                          int64_t budget_bytes)
     : provider_(provider), statements_(statements), budget_bytes_(std::max<int64_t>(budget_bytes, 1)) {}
 
+TPassRow ReadPassRow(providers::Cursor& cursor, const TPassStatements& statements) {
+  TPassRow row;
+  row.key = cursor.Value(0);
+  // Moved out, not copied: the cursor keeps no second copy of a large value.
+  Variant value = cursor.TakeValue(1);
+  row.value_is_null = value.IsNull();
+  row.stored = value.TakeString();
+  if (statements.ReadsStorageClass()) row.stored_as_text = cursor.Value(2).AsString() == "text";
+  return row;
+}
+
 std::vector<TPassRow> TPassReader::NextPage() {
   std::vector<TPassRow> page;
   if (done_) return page;
@@ -19,12 +30,7 @@ std::vector<TPassRow> TPassReader::NextPage() {
   int64_t bytes = 0;
   bool over_budget = false;
   while (cursor->Next()) {
-    TPassRow row;
-    row.key = cursor->Value(0);
-    Variant value = cursor->Value(1);
-    row.value_is_null = value.IsNull();
-    row.stored = value.TakeString();
-    if (statements_.ReadsStorageClass()) row.stored_as_text = cursor->Value(2).AsString() == "text";
+    TPassRow row = ReadPassRow(*cursor, statements_);
     bytes += static_cast<int64_t>(row.stored.size());
     page.push_back(std::move(row));
     if (bytes >= budget_bytes_) {

@@ -23,6 +23,9 @@ struct TPassRow {
   std::string stored;          // the stored bytes, read once
 };
 
+// The (key, value) row at the cursor, its value moved out of the cursor.
+TPassRow ReadPassRow(providers::Cursor& cursor, const TPassStatements& statements);
+
 class TPassReader {
  public:
   TPassReader(providers::Provider& provider, const TPassStatements& statements, int64_t budget_bytes);

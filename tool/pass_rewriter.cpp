@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "blob/cblob_stream.h"
+#include "blob/envelope_check.h"
 #include "framework/rtl/exception.h"
 #include "tool/recompress.h"
 
@@ -15,14 +16,6 @@ namespace {
 bool CarriesEnvelopeSignature(const std::string& stored) {
   return stored.size() >= static_cast<size_t>(kEnvelopeHeaderSize) &&
          std::memcmp(stored.data(), kEnvelopeSignature, 7) == 0;
-}
-
-// Why a value that starts like an envelope was read as plain bytes.
-std::string DamageOf(const std::string& stored) {
-  const char letter = stored[7];
-  if (letter != 'Z') return Format("unknown algorithm letter 0x%02X", static_cast<unsigned char>(letter));
-  if (stored.size() == static_cast<size_t>(kEnvelopeHeaderSize)) return "the envelope has no payload";
-  return "its zlib payload does not decode to a value";
 }
 
 // The new stored form of a plain value with compression wanted: an envelope
@@ -81,7 +74,12 @@ TRewrittenRow RewriteRow(TPassRow& row, bool compress, TWriteGuard guard) {
       stored_compressed = reader.Compressed();
       out.stored_compressed = stored_compressed;
       out.plain_size = reader.Size();
-      if (!stored_compressed && CarriesEnvelopeSignature(source.Bytes())) out.damage = DamageOf(source.Bytes());
+      // A value read as plain bytes that carries an envelope header is
+      // damaged: say why, in the words a verification uses.
+      if (!stored_compressed && CarriesEnvelopeSignature(source.Bytes())) {
+        const EnvelopeCheck check = CheckStoredValue(source.Bytes());
+        if (check.form == StoredForm::Damaged) out.damage = check.reason;
+      }
       out.rewrite = stored_compressed != compress && out.plain_size > kRecompressThreshold;
       // The decoded bytes leave the stream without a copy.
       if (out.rewrite && stored_compressed) plain_taken = reader.TakeBytes();

@@ -44,12 +44,7 @@ std::vector<TPassRow> TPassSampleReader::NextPage() {
     chosen_.pop_front();
     std::unique_ptr<providers::Cursor> cursor = provider_.Execute(statements_.RowOfKey(), {key});
     if (!cursor->Next()) continue;  // deleted meanwhile
-    TPassRow row;
-    row.key = cursor->Value(0);
-    Variant value = cursor->Value(1);
-    row.value_is_null = value.IsNull();
-    row.stored = value.TakeString();
-    if (statements_.ReadsStorageClass()) row.stored_as_text = cursor->Value(2).AsString() == "text";
+    TPassRow row = ReadPassRow(*cursor, statements_);
     while (cursor->Next()) {
     }
     bytes += static_cast<int64_t>(row.stored.size());

@@ -926,8 +926,9 @@ TEST_P(RecompressTest, ADamagedEnvelopeIsReportedOnStandardError) {
     // Decompress: both plain, nothing to do. Compress: both rewritten, the damaged bytes stored as they are.
     EXPECT_EQ(r.processed, command == 1 ? 2 : 0);
     EXPECT_EQ(err.str(),
-              "Warning: the value of key R02 carries an envelope header but cannot be read (its zlib payload "
-              "does not decode to a value); it is taken as plain bytes\n");
+              "Warning: the value of key R02 carries an envelope header but cannot be read (the payload is "
+              "not a valid zlib stream (incorrect header check) after 0 decoded bytes); it is taken as plain "
+              "bytes\n");
     EXPECT_EQ(Stored("R02"), damaged);
   }
 }
