@@ -157,6 +157,11 @@ class TTersifyMain : public QMainWindow {
   std::shared_ptr<TJobProgress> StartProgress(bool running_count);
   void ShowJobProgress(const TJobProgress& progress, const std::string& ending);
   void ShowDamaged(const std::vector<TDamagedValue>& values);
+  // Starts a verify or an estimate: work runs on the job thread and returns
+  // whether it was cancelled; show runs on the window's thread when work ended
+  // without an error (an error goes to a message box).
+  void StartCheck(const std::string& caption, std::function<bool(TJobProgress& progress)> work,
+                  std::function<void(bool cancelled)> show);
   void StopJob();
   // The grid of one data source, kept on the dataset's current row both ways.
   QTableView* MakeGrid(const char* name, TDataSource& source, QWidget* parent);

@@ -169,32 +169,16 @@ void TTersifyMain::bVerifyClick() {
   const std::string field = CurrentValue(*qFields_);
   const std::string key = CurrentValue(*qKeys_);
   const TRecompressOptions options = PassOptions();
-  std::shared_ptr<TJobProgress> progress = StartProgress(false);
   auto result = std::make_shared<TVerifyResult>();
-  auto error = std::make_shared<std::string>();
-  lbResult_->setText(ToQString("Verifying " + table + "." + field));
-  ShowDamaged({});
-  ResetPassCancel();
-  SetBusy(true);
-  job_->Start(
-      [=] {
-        try {
-          VerifyTable(table, field, key, options, *result, {}, progress.get());
-        } catch (const std::exception& e) {
-          *error = e.what();
-        }
+  StartCheck(
+      "Verifying " + table + "." + field,
+      [=](TJobProgress& progress) {
+        VerifyTable(table, field, key, options, *result, {}, &progress);
+        return result->cancelled;
       },
-      [this, progress, result, error] {
-        ShowJobProgress(*progress, !error->empty() ? "Failed" : result->cancelled ? "Cancelled" : "Done");
-        progress_.reset();
-        SetBusy(false);
-        if (!error->empty()) {
-          lbResult_->clear();
-          CurrentUserInterface().ShowMessage("Error", *error, TMsgDlgType::mtError);
-          return;
-        }
+      [this, result](bool cancelled) {
         std::string text = VerifySummary(*result);
-        if (result->cancelled) text += " (cancelled)";
+        if (cancelled) text += " (cancelled)";
         lbResult_->setText(ToDisplayText(text));
         ShowDamaged(result->damaged_values);
       });
@@ -217,23 +201,43 @@ void TTersifyMain::bEstimateClick() {
   const std::string field = CurrentValue(*qFields_);
   const std::string key = CurrentValue(*qKeys_);
   const TRecompressOptions options = PassOptions();
-  std::shared_ptr<TJobProgress> progress = StartProgress(false);
   auto result = std::make_shared<TEstimateResult>();
+  StartCheck(
+      "Estimating " + table + "." + field,
+      [=](TJobProgress& progress) {
+        EstimateTable(table, field, key, options, kWindowSamplePercent, *result, &progress);
+        return result->cancelled;
+      },
+      [this, table, field, result](bool cancelled) {
+        if (cancelled) {
+          lbResult_->setText(QStringLiteral("Estimate cancelled"));
+          return;
+        }
+        lbResult_->setText(ToDisplayText(EstimateSummary(*result)));
+        estimates_->Set(table, field, *result);
+      });
+}
+
+void TTersifyMain::StartCheck(const std::string& caption,
+                              std::function<bool(TJobProgress& progress)> work,
+                              std::function<void(bool cancelled)> show) {
+  std::shared_ptr<TJobProgress> progress = StartProgress(false);
   auto error = std::make_shared<std::string>();
-  lbResult_->setText(ToQString("Estimating " + table + "." + field));
+  auto cancelled = std::make_shared<bool>(false);
+  lbResult_->setText(ToQString(caption));
   ShowDamaged({});
   ResetPassCancel();
   SetBusy(true);
   job_->Start(
-      [=] {
+      [progress, error, cancelled, work = std::move(work)] {
         try {
-          EstimateTable(table, field, key, options, kWindowSamplePercent, *result, progress.get());
+          *cancelled = work(*progress);
         } catch (const std::exception& e) {
           *error = e.what();
         }
       },
-      [this, table, field, progress, result, error] {
-        ShowJobProgress(*progress, !error->empty() ? "Failed" : result->cancelled ? "Cancelled" : "Done");
+      [this, progress, error, cancelled, show = std::move(show)] {
+        ShowJobProgress(*progress, !error->empty() ? "Failed" : *cancelled ? "Cancelled" : "Done");
         progress_.reset();
         SetBusy(false);
         if (!error->empty()) {
@@ -241,12 +245,7 @@ void TTersifyMain::bEstimateClick() {
           CurrentUserInterface().ShowMessage("Error", *error, TMsgDlgType::mtError);
           return;
         }
-        if (result->cancelled) {
-          lbResult_->setText(QStringLiteral("Estimate cancelled"));
-          return;
-        }
-        lbResult_->setText(ToDisplayText(EstimateSummary(*result)));
-        estimates_->Set(table, field, *result);
+        show(*cancelled);
       });
 }
 
