@@ -29,7 +29,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/provider_matrix.h"
-#include "tests/tool/run_tersify.h"
+#include "tests/tool/program_runner.h"
 #include "tool/command_line.h"
 
 namespace tersify::testing {
@@ -120,14 +120,14 @@ class SqliteConnectFailure : public ::testing::Test {
 
 TEST_F(SqliteConnectFailure, AMissingFileIsNamed) {
   const std::string missing = db_->FilePath() + ".missing";
-  ExpectFailedConnect(RunTersify({"/GUI=0", "/c", "/IP=sqlite", "/DB=" + missing}),
+  ExpectFailedConnect(RunTersifyWithEnv({"/GUI=0", "/c", "/IP=sqlite", "/DB=" + missing}),
                       "Cannot open SQLite database '" + missing + "': the file does not exist");
   EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
 TEST_F(SqliteConnectFailure, AFileThatIsNoDatabaseIsNamed) {
   std::ofstream(db_->FilePath(), std::ios::binary | std::ios::trunc) << std::string(4096, 'x');
-  ExpectFailedConnect(RunTersify({"/GUI=0", "/c", "/IP=sqlite", "/DB=" + db_->FilePath()}),
+  ExpectFailedConnect(RunTersifyWithEnv({"/GUI=0", "/c", "/IP=sqlite", "/DB=" + db_->FilePath()}),
                       "Cannot open SQLite database '" + db_->FilePath() + "': the file is not a database");
 }
 
@@ -138,7 +138,7 @@ TEST_F(SqliteConnectFailure, ALockHeldLongerThanTheTimeoutIsNamedWithTheWait) {
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> guard(holder, sqlite3_close);
   ASSERT_EQ(sqlite3_exec(holder, "begin exclusive", nullptr, nullptr, nullptr), SQLITE_OK);
   const RunResult r =
-      RunTersify({"/GUI=0", "/c", "/IP=sqlite", "/DB=" + db_->FilePath()}, {"TERSIFY_LOGIN_TIMEOUT=1"});
+      RunTersifyWithEnv({"/GUI=0", "/c", "/IP=sqlite", "/DB=" + db_->FilePath()}, {"TERSIFY_LOGIN_TIMEOUT=1"});
   ExpectFailedConnect(r, "the database file is locked by another process; gave up after waiting 1 s");
   EXPECT_GE(r.took, std::chrono::milliseconds(900));
 }
@@ -171,32 +171,32 @@ class OdbcConnectFailure : public ::testing::Test {
 
 TEST_F(OdbcConnectFailure, AWrongPasswordIsALoginFailureForTheUser) {
   const providers::ConnectionSettings& s = db_->Settings();
-  ExpectFailedConnect(RunTersify(Args(Address(s.port), s.username, kSecret, s.database)),
+  ExpectFailedConnect(RunTersifyWithEnv(Args(Address(s.port), s.username, kSecret, s.database)),
                       "login failed for user '" + s.username + "'");
 }
 
 TEST_F(OdbcConnectFailure, AnUnknownDatabaseIsNamed) {
   const providers::ConnectionSettings& s = db_->Settings();
-  ExpectFailedConnect(RunTersify(Args(Address(s.port), s.username, s.password, "no_such_db")),
+  ExpectFailedConnect(RunTersifyWithEnv(Args(Address(s.port), s.username, s.password, "no_such_db")),
                       "the database 'no_such_db' does not exist");
 }
 
 TEST_F(OdbcConnectFailure, NothingListeningIsNamedWithHostAndPort) {
   const int port = ClosedPort();
-  ExpectFailedConnect(RunTersify(Args(Address(port), "sa", kSecret, "db"), {"TERSIFY_LOGIN_TIMEOUT=3"}),
+  ExpectFailedConnect(RunTersifyWithEnv(Args(Address(port), "sa", kSecret, "db"), {"TERSIFY_LOGIN_TIMEOUT=3"}),
                       "nothing listens on 127.0.0.1:" + std::to_string(port));
 }
 
 TEST_F(OdbcConnectFailure, AServerThatNeverAnswersTimesOutAfterTheLoginTimeout) {
   SilentListener silent;
-  const RunResult r = RunTersify(Args(Address(silent.Port()), "sa", kSecret, "db"), {"TERSIFY_LOGIN_TIMEOUT=2"});
+  const RunResult r = RunTersifyWithEnv(Args(Address(silent.Port()), "sa", kSecret, "db"), {"TERSIFY_LOGIN_TIMEOUT=2"});
   ExpectFailedConnect(r, "the server did not answer within 2 s");
   EXPECT_LT(r.took, std::chrono::seconds(20));
 }
 
 TEST_F(OdbcConnectFailure, APeerOfAnotherProtocolIsNamed) {
   WrongProtocolPeer web;
-  ExpectFailedConnect(RunTersify(Args(Address(web.Port()), "sa", kSecret, "db"), {"TERSIFY_LOGIN_TIMEOUT=3"}),
+  ExpectFailedConnect(RunTersifyWithEnv(Args(Address(web.Port()), "sa", kSecret, "db"), {"TERSIFY_LOGIN_TIMEOUT=3"}),
                       "does not speak the server's protocol");
 }
 
@@ -205,7 +205,7 @@ TEST_F(OdbcConnectFailure, ThePasswordAppearsInNoMessageOrTrace) {
   const providers::ConnectionSettings& s = db_->Settings();
   ASSERT_FALSE(s.password.empty());
   for (const std::string& database : {s.database, std::string("no_such_db")}) {
-    const RunResult r = RunTersify(Args(Address(s.port), s.username, kSecret, database),
+    const RunResult r = RunTersifyWithEnv(Args(Address(s.port), s.username, kSecret, database),
                                    {"TERSIFY_ODBC_TRACE=1", "TERSIFY_ODBC_OPTIONS=APP=tersify-test"});
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_THAT(r.err, HasSubstr("odbc: SQLDriverConnect"));  // the trace was on
@@ -214,7 +214,7 @@ TEST_F(OdbcConnectFailure, ThePasswordAppearsInNoMessageOrTrace) {
   }
   // A connection that succeeds traces no password either.
   db_->ExecDirect("create table tqz_reports (acReport varchar(20) primary key, acReportData blob)");
-  const RunResult ok = RunTersify(Args(), {"TERSIFY_ODBC_TRACE=1"});
+  const RunResult ok = RunTersifyWithEnv(Args(), {"TERSIFY_ODBC_TRACE=1"});
   EXPECT_EQ(ok.exit_code, 0) << ok.err;
   EXPECT_THAT(ok.err, HasSubstr("odbc: SQLDriverConnect -> SQL_SUCCESS"));
   EXPECT_THAT(ok.out + ok.err, Not(HasSubstr(s.password)));

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/provider_matrix.h"
-#include "tests/tool/run_tersify.h"
+#include "tests/tool/program_runner.h"
 
 namespace tersify::testing {
 namespace {
@@ -47,7 +47,7 @@ class OdbcDataSource : public ::testing::Test {
   }
   RunResult Run(std::vector<std::string> args, std::vector<std::string> env = {}) const {
     env.push_back("ODBCINI=" + odbc_ini_);
-    return RunTersify(args, env);
+    return RunTersifyWithEnv(args, env);
   }
   std::string User() const { return "/U=" + db_->Settings().username; }
   std::string Password() const { return "/P=" + db_->Settings().password; }

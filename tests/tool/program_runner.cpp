@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -35,7 +36,8 @@ struct SpawnActions {
 
 }  // namespace
 
-RunResult RunProgram(const char* exe, const std::vector<std::string>& args, Terminal terminal) {
+RunResult RunProgram(const char* exe, const std::vector<std::string>& args, Terminal terminal,
+                     const std::vector<std::string>& env) {
   const bool stderr_on_terminal = terminal != Terminal::None;
   TempDir dir;
   const std::string out = dir.File("out"), err = dir.File("err");
@@ -58,14 +60,21 @@ RunResult RunProgram(const char* exe, const std::vector<std::string>& args, Term
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   // Without a display the program talks through the console, whatever Qt it was built with.
-  std::vector<char*> envp;
+  auto named = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+  std::vector<std::string> entries;
   for (char** e = environ; *e; ++e) {
     const std::string entry = *e;
-    const std::string name = entry.substr(0, entry.find('='));
-    if (name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "QT_QPA_PLATFORM") envp.push_back(*e);
+    const std::string name = named(entry);
+    if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "QT_QPA_PLATFORM") continue;
+    if (std::any_of(env.begin(), env.end(), [&](const std::string& x) { return named(x) == name; })) continue;
+    entries.push_back(entry);
   }
+  entries.insert(entries.end(), env.begin(), env.end());
+  std::vector<char*> envp;
+  for (std::string& e : entries) envp.push_back(e.data());
   envp.push_back(nullptr);
 
+  const auto start = std::chrono::steady_clock::now();
   pid_t pid = -1;
   const int rc = posix_spawn(&pid, exe, &spawn.actions, nullptr, argv.data(), envp.data());
   RunResult r;
@@ -90,6 +99,7 @@ RunResult RunProgram(const char* exe, const std::vector<std::string>& args, Term
   if (rc != 0) throw std::runtime_error(std::string("cannot start ") + exe + ": " + std::strerror(rc));
   int status = 0;
   if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
+  r.took = std::chrono::steady_clock::now() - start;
   if (terminal == Terminal::Both) {
     r.out = std::move(r.err);
     r.err.clear();
@@ -110,6 +120,10 @@ bool PseudoTerminalAvailable() {
 
 RunResult RunTersify(const std::vector<std::string>& args, Terminal terminal) {
   return RunProgram(TERSIFY_EXE, args, terminal);
+}
+
+RunResult RunTersifyWithEnv(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+  return RunProgram(TERSIFY_EXE, args, Terminal::None, env);
 }
 
 std::map<std::string, std::string> AllValues(const std::string& file, const std::string& sql) {

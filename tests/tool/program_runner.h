@@ -3,6 +3,7 @@
 // left in a test database: the helpers of the suites that meet the program as
 // its users do.
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -17,6 +18,7 @@ namespace tersify::testing {
 struct RunResult {
   std::string out, err;
   int exit_code = -1;
+  std::chrono::steady_clock::duration took{};  // from start to end
 };
 
 // The whole content of a file.
@@ -49,14 +51,18 @@ enum class Terminal {
 };
 
 // Runs exe with args, standard input from /dev/null, its output as terminal
-// says. No display is offered to the child.
-RunResult RunProgram(const char* exe, const std::vector<std::string>& args, Terminal terminal = Terminal::None);
+// says, with extra NAME=value environment entries (replacing inherited ones of
+// the same name). No display is offered to the child.
+RunResult RunProgram(const char* exe, const std::vector<std::string>& args, Terminal terminal = Terminal::None,
+                     const std::vector<std::string>& env = {});
 
 // Whether this machine can open a pseudo-terminal (some containers cannot).
 bool PseudoTerminalAvailable();
 
 // The tersify program of this build.
 RunResult RunTersify(const std::vector<std::string>& args, Terminal terminal = Terminal::None);
+// The same, with extra NAME=value environment entries.
+RunResult RunTersifyWithEnv(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
 
 // Every (key, value) of a two-column query, read straight from the SQLite file.
 std::map<std::string, std::string> AllValues(const std::string& file, const std::string& sql);

@@ -25,7 +25,7 @@
 #include "tests/support/tds_server/login.h"
 #include "tests/support/tds_server/tds_test_server.h"
 #include "tests/support/tds_server/tls.h"
-#include "tests/tool/run_tersify.h"
+#include "tests/tool/program_runner.h"
 
 namespace tersify::testing {
 namespace {
@@ -78,10 +78,10 @@ class TlsConnection : public ::testing::Test {
   }
   // A compress pass, then a decompress pass that sends every plain value back.
   static void RoundTrip(const TestDatabase& db, const std::vector<std::string>& env = {}) {
-    const RunResult c = RunTersify(Args(db, {"/GUI=0", "/c"}), env);
+    const RunResult c = RunTersifyWithEnv(Args(db, {"/GUI=0", "/c"}), env);
     ASSERT_EQ(c.exit_code, 0) << c.out << c.err;
     EXPECT_EQ(c.out, kSummary + "3 records processed, 0 records skipped\n");
-    const RunResult d = RunTersify(Args(db, {"/GUI=0", "/d"}), env);
+    const RunResult d = RunTersifyWithEnv(Args(db, {"/GUI=0", "/d"}), env);
     ASSERT_EQ(d.exit_code, 0) << d.out << d.err;
     EXPECT_EQ(d.out, kSummary + "3 records processed, 0 records skipped\n");
   }
@@ -124,7 +124,7 @@ TEST_F(TlsConnection, ALoginOnlyEncryptionHidesTheLoginOnly) {
     wire.append(bytes);
   };
   TdsTestServer server(file.FilePath(), "tls_db", "tls_user", "Tls;pw}1", 0, nullptr, tls);
-  const RunResult r = RunTersify({"/GUI=0", "/c", "/IP=127.0.0.1," + std::to_string(server.Port()),
+  const RunResult r = RunTersifyWithEnv({"/GUI=0", "/c", "/IP=127.0.0.1," + std::to_string(server.Port()),
                                   "/U=tls_user", "/P=Tls;pw}1", "/DB=tls_db"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, kSummary + "3 records processed, 0 records skipped\n");
@@ -136,14 +136,14 @@ TEST_F(TlsConnection, ALoginOnlyEncryptionHidesTheLoginOnly) {
 
 TEST_F(TlsConnection, DemandingEncryptionOfAServerWithoutItFailsClearly) {
   TestDatabase db("odbc");
-  const RunResult r = RunTersify(Args(db, {"/GUI=0", "/c"}), {"TERSIFY_ODBC_ENCRYPT=require"});
+  const RunResult r = RunTersifyWithEnv(Args(db, {"/GUI=0", "/c"}), {"TERSIFY_ODBC_ENCRYPT=require"});
   ExpectFailedConnect(r, "encryption was demanded but the server at 127.0.0.1:" +
                              std::to_string(db.Settings().port) + " offers none");
 }
 
 TEST_F(TlsConnection, RefusingEncryptionToAServerThatRequiresItFailsClearly) {
   TestDatabase db("odbc-tls");
-  const RunResult r = RunTersify(Args(db, {"/GUI=0", "/c"}), {"TERSIFY_ODBC_OPTIONS=Encryption=off"});
+  const RunResult r = RunTersifyWithEnv(Args(db, {"/GUI=0", "/c"}), {"TERSIFY_ODBC_OPTIONS=Encryption=off"});
   ExpectFailedConnect(r, "the server at 127.0.0.1:" + std::to_string(db.Settings().port) +
                              " requires encryption and the connection refuses it");
 }
@@ -174,11 +174,11 @@ TEST_F(TlsConnection, TheCertificateIsCheckedAgainstTheCaFileOfTheDataSource) {
                                    << "[Untrusted]\nDriver = FreeTDS\nServername = untrusted\nDatabase = tls_db\n";
   const std::vector<std::string> env = {"FREETDSCONF=" + dir + "/freetds.conf", "ODBCINI=" + dir + "/odbc.ini"};
 
-  const RunResult trusted = RunTersify({"/GUI=0", "/c", "/IP=dsn:Trusted", "/U=tls_user", "/P=Tls;pw}1"}, env);
+  const RunResult trusted = RunTersifyWithEnv({"/GUI=0", "/c", "/IP=dsn:Trusted", "/U=tls_user", "/P=Tls;pw}1"}, env);
   EXPECT_EQ(trusted.exit_code, 0) << trusted.err;
   EXPECT_EQ(trusted.out, kSummary + "3 records processed, 0 records skipped\n");
 
-  const RunResult untrusted = RunTersify({"/GUI=0", "/d", "/IP=dsn:Untrusted", "/U=tls_user", "/P=Tls;pw}1"}, env);
+  const RunResult untrusted = RunTersifyWithEnv({"/GUI=0", "/d", "/IP=dsn:Untrusted", "/U=tls_user", "/P=Tls;pw}1"}, env);
   ExpectFailedConnect(untrusted, "the TLS handshake with 127.0.0.1:" + std::to_string(server.Port()) +
                                      " failed: the server's certificate is not trusted by the ca file '" + dir +
                                      "/untrusted.pem'");
@@ -233,7 +233,7 @@ class BrokenTlsPeer {
 
 TEST_F(TlsConnection, AFailedHandshakeIsNamed) {
   BrokenTlsPeer peer;
-  const RunResult r = RunTersify({"/GUI=0", "/c", "/IP=127.0.0.1," + std::to_string(peer.Port()), "/U=sa",
+  const RunResult r = RunTersifyWithEnv({"/GUI=0", "/c", "/IP=127.0.0.1," + std::to_string(peer.Port()), "/U=sa",
                                   "/P=secret", "/DB=db"},
                                  {"TERSIFY_LOGIN_TIMEOUT=3"});
   ExpectFailedConnect(r, "the TLS handshake with 127.0.0.1:" + std::to_string(peer.Port()) + " failed");
