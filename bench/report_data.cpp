@@ -68,4 +68,16 @@ std::string ReportGenerator::Incompressible(size_t bytes) {
   return data;
 }
 
+std::string RowKey(int row) {
+  char name[24];
+  std::snprintf(name, sizeof name, "R%07d", row);
+  return name;
+}
+
+std::string RowValue(ReportGenerator& generator, int row, size_t size) {
+  std::string value = generator.Report(RowKey(row), size);
+  value.resize(size, ' ');
+  return value;
+}
+
 }  // namespace tersify::bench

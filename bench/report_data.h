@@ -25,4 +25,10 @@ class ReportGenerator {
   std::mt19937_64 random_;
 };
 
+// The key of row i (1-based) of the benchmark table: "R0000001".
+std::string RowKey(int row);
+// The value of row i: a report of exactly `size` bytes named after its key, the
+// generator's next.
+std::string RowValue(ReportGenerator& generator, int row, size_t size);
+
 }  // namespace tersify::bench

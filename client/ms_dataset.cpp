@@ -224,7 +224,7 @@ void TCustomMSDataSet::FetchRows(providers::Cursor& cursor) {
     record.deferred = deferred;
     for (size_t i = 0; i < n; ++i) {
       if (deferred[i]) continue;  // never read from the cursor
-      Variant v = cursor.Value(static_cast<int>(i));
+      Variant v = cursor.TakeValue(static_cast<int>(i));
       if (trim[i]) TrimTrailingBlanks(v);
       record.values[i] = std::move(v);
     }
@@ -315,7 +315,7 @@ Variant TCustomMSDataSet::FetchDeferredValue(int record_index, int column) {
     throw EDatabaseError(Format("Row not found in table '%s' by its key: it was deleted or its key changed",
                                 plan.table.c_str()));
   }
-  Variant value = cursor->Value(0);
+  Variant value = cursor->TakeValue(0);
   while (cursor->Next()) {
   }
   return value;

@@ -57,6 +57,20 @@ class Cursor {
   // A value of the current row. Blob columns come as TBytes, text as strings,
   // never truncated, however long.
   virtual Variant Value(int column) = 0;
+  // The same value handed over rather than copied, for a reader that takes
+  // each column of a row once (a long blob then exists once, not twice).
+  // Afterwards Value and TakeValue of that column of this row read null.
+  virtual Variant TakeValue(int column) { return Value(column); }
+
+ protected:
+  // Moves a held value out, leaving null behind.
+  static Variant MoveOut(Variant& held) {
+    Variant out = std::move(held);
+    held = Variant::Null();
+    return out;
+  }
+
+ public:
   // Rows written by a statement that returns no rows; -1 when unknown.
   virtual int64_t RowsAffected() const = 0;
 };

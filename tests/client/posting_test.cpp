@@ -91,6 +91,26 @@ TEST_P(PostingTest, GeneratedUpdateWritesOnlyTheChangedColumnsOfTheKeyedRow) {
   EXPECT_EQ(Row(2), "two|20|n2");
 }
 
+TEST_P(PostingTest, SeveralMegabyteBlobsPostAndReadBackByteExact) {
+  Db().ExecDirect("create table docs (id integer primary key, data image);"
+                  "insert into docs values (1, X'00'), (2, X'01')");
+  std::string big(6 * 1024 * 1024 + 3, '\0');
+  uint32_t x = 12345;
+  for (char& c : big) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+  {
+    auto q = Opened("select id, data from docs order by id");
+    q->Next();  // row 2
+    q->Edit();
+    q->FieldByName("data")->SetAsString(big);
+    q->Post();
+  }
+  EXPECT_TRUE(Db().StoredBytes("select data from docs where id = 2") == big);
+  EXPECT_EQ(Db().StoredBytes("select data from docs where id = 1"), std::string(1, '\0'));
+  auto again = Opened("select id, data from docs order by id");
+  again->Next();
+  EXPECT_TRUE(again->FieldByName("data")->AsString() == big);
+}
+
 TEST_P(PostingTest, AnEditWithoutChangesSendsNothing) {
   auto q = Recording("select id, name from t order by id");
   q->Edit();

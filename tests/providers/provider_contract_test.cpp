@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <random>
 
 #include "client/errors.h"
@@ -202,6 +203,41 @@ TEST_P(ProviderContract, FiveMegabyteBlobAndTextRoundTripByteExact) {
   ASSERT_EQ(note.RawString().size(), kSize);
   EXPECT_TRUE(note.RawString() == text) << "text differs";
   EXPECT_FALSE(cursor->Next());
+}
+
+// Long values handed to the odbc driver whole and at execution (in pieces),
+// among ordinary parameters, several in one statement; read back moved out of
+// the cursor, which then holds null for them.
+TEST_P(ProviderContract, LongValuesRoundTripHandedOverWholeOrInPieces) {
+  std::mt19937 random(7);
+  auto bytes = [&](size_t n) {
+    std::string b(n, '\0');
+    for (char& c : b) c = static_cast<char>(random() & 0xff);
+    return b;
+  };
+  db_->ExecDirect("create table big(id int primary key, a image, b image)");
+  for (const char* way : {"1", "0"}) {
+    SCOPED_TRACE(std::string("TERSIFY_ODBC_AT_EXECUTION=") + way);
+    ::setenv("TERSIFY_ODBC_AT_EXECUTION", way, 1);
+    const std::string first = bytes(3 * 1024 * 1024 + 17), second = bytes(4 * 1024 * 1024 + 1);
+    const std::string small = bytes(100);
+    provider_->Execute("delete from big", {});
+    EXPECT_EQ(provider_->Execute("insert into big values(?, ?, ?)", {1, TBytes{first}, TBytes{small}})
+                  ->RowsAffected(), 1);
+    EXPECT_EQ(provider_->Execute("update big set b = ?, a = ? where id = ?",
+                                 {TBytes{second}, TBytes{first + second}, 1})
+                  ->RowsAffected(), 1);
+    auto cursor = provider_->Execute("select a, b from big where id = ?", {1});
+    ASSERT_TRUE(cursor->Next());
+    const Variant a = cursor->TakeValue(0);
+    const Variant b = cursor->TakeValue(1);
+    EXPECT_EQ(a.Type(), TVarType::Bytes);
+    EXPECT_TRUE(a.RawString() == first + second) << "a differs, " << a.RawString().size() << " bytes";
+    EXPECT_TRUE(b.RawString() == second) << "b differs, " << b.RawString().size() << " bytes";
+    EXPECT_TRUE(cursor->Value(0).IsNull());  // handed over, not kept
+    EXPECT_FALSE(cursor->Next());
+  }
+  ::unsetenv("TERSIFY_ODBC_AT_EXECUTION");
 }
 
 TEST_P(ProviderContract, CursorReadsEveryRowInOrderAndCountsWrittenRows) {

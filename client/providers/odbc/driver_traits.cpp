@@ -13,11 +13,13 @@ DriverTraits DriverTraits::ForKind(DriverKind kind) {
     t.long_binary_column_size_zero = false;
     t.autocommit_on_rolls_back = true;
     t.connection_timeout_bounds_connect = true;
+    t.streams_values_at_execution = false;
   } else {
     t.long_binary_sql_type = SQL_VARBINARY;
     t.long_binary_column_size_zero = true;
     t.autocommit_on_rolls_back = false;
     t.connection_timeout_bounds_connect = false;
+    t.streams_values_at_execution = true;
   }
   return t;
 }

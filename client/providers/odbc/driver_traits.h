@@ -30,6 +30,11 @@ struct DriverTraits {
   // The TCP connect is bounded by SQL_ATTR_CONNECTION_TIMEOUT (FreeTDS); in
   // Microsoft's driver that attribute bounds every request instead.
   bool connection_timeout_bounds_connect = true;
+  // A long value handed over at execution (SQLPutData in pieces) goes to the
+  // wire as it comes. FreeTDS 1.3 gathers the pieces into a copy of the whole
+  // value first (measured with bench_large_value: no memory saved), so it gets
+  // the value bound whole.
+  bool streams_values_at_execution = false;
 
   // The traits a driver family is known for, before anything is probed.
   static DriverTraits ForKind(DriverKind kind);

@@ -326,7 +326,11 @@ bool OdbcCursor::Next() {
   return true;
 }
 
-Variant OdbcCursor::Value(int column) {
+Variant OdbcCursor::Value(int column) { return Cell(column); }
+
+Variant OdbcCursor::TakeValue(int column) { return MoveOut(Cell(column)); }
+
+Variant& OdbcCursor::Cell(int column) {
   if (column < 0 || static_cast<size_t>(column) >= result_columns_.size())
     throw EMSError("Column index " + std::to_string(column) + " out of range");
   if (!on_row_) throw EMSError("No current row");
@@ -346,9 +350,11 @@ bool MemoryCursor::Next() {
   return next_ <= rows_.size();
 }
 
-Variant MemoryCursor::Value(int column) {
+Variant MemoryCursor::Value(int column) { return Cell(column); }
+
+Variant& MemoryCursor::Cell(int column) {
   if (next_ == 0 || next_ > rows_.size()) throw EMSError("No current row");
-  const std::vector<Variant>& row = rows_[next_ - 1];
+  std::vector<Variant>& row = rows_[next_ - 1];
   if (column < 0 || static_cast<size_t>(column) >= row.size())
     throw EMSError("Column index " + std::to_string(column) + " out of range");
   return row[static_cast<size_t>(column)];

@@ -58,10 +58,13 @@ class OdbcCursor : public Cursor {
   const std::vector<ColumnInfo>& Columns() const override { return columns_; }
   bool Next() override;
   Variant Value(int column) override;
+  Variant TakeValue(int column) override;
   int64_t RowsAffected() const override { return rows_affected_; }
 
  private:
   void Finish();
+  // The value of the column, read (with the columns before it) when not yet read.
+  Variant& Cell(int column);
   const StmtHandle& Statement() const;
 
   std::shared_ptr<OdbcConnection> connection_;
@@ -87,9 +90,11 @@ class MemoryCursor : public Cursor {
   const std::vector<ColumnInfo>& Columns() const override { return columns_; }
   bool Next() override;
   Variant Value(int column) override;
+  Variant TakeValue(int column) override { return MoveOut(Cell(column)); }
   int64_t RowsAffected() const override { return rows_affected_; }
 
  private:
+  Variant& Cell(int column);
   std::vector<ColumnInfo> columns_;
   std::vector<std::vector<Variant>> rows_;
   int64_t rows_affected_;

@@ -44,6 +44,16 @@ class ParameterBuffers {
 
   // Binds every parameter in order; nothing may be added afterwards.
   void Bind(const StmtHandle& stmt);
+  // After SQLExecDirect/SQLExecute answered SQL_NEED_DATA: hands the driver
+  // the values bound for data-at-execution, piece by piece, and returns the
+  // statement's own result (as SQLParamData gives it, checked).
+  SQLRETURN SendValuesAtExecution(const StmtHandle& stmt);
+
+  // Byte values at least this long go at execution, in pieces, where the
+  // driver streams them instead of copying each into a buffer of its own
+  // (DriverTraits::streams_values_at_execution).
+  static constexpr size_t kAtExecutionBytes = 256 * 1024;
+  static constexpr size_t kPieceBytes = 1 << 20;
 
   bool HasNull() const;
   bool IsOutput(size_t index) const;
@@ -69,6 +79,7 @@ class ParameterBuffers {
     unsigned char bit = 0;
     SQL_TIMESTAMP_STRUCT timestamp{};
     bool is_null = false;
+    bool at_execution = false;  // data points at the value, handed over by SendValuesAtExecution
   };
   void SetScalar(Slot& slot, const Variant& value);
 

@@ -24,6 +24,15 @@ SQLCHAR* SqlText(const std::string& sql) {
   return reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str()));
 }
 
+// Runs the statement with its bound parameters, handing long values over in
+// pieces when the driver asks for them.
+SQLRETURN ExecDirect(const StmtHandle& stmt, const std::string& sql, ParameterBuffers& buffers) {
+  const SQLRETURN rc = SQLExecDirect(stmt.get(), SqlText(sql), SQL_NTS);
+  if (rc != SQL_NEED_DATA) return stmt.Check(rc, "SQLExecDirect");
+  TraceOdbc("SQLExecDirect", rc);
+  return buffers.SendValuesAtExecution(stmt);
+}
+
 class OdbcProvider : public Provider {
  public:
   ~OdbcProvider() override {
@@ -71,7 +80,7 @@ class OdbcProvider : public Provider {
       buffers.Bind(*stmt);
       SQLRETURN rc;
       try {
-        rc = stmt->Check(SQLExecDirect(stmt->get(), SqlText(sql), SQL_NTS), "SQLExecDirect");
+        rc = ExecDirect(*stmt, sql, buffers);
       } catch (const EMSError& e) {
         if (null_as == ParameterBuffers::NullAs::Text && buffers.HasNull() && IsNullTypeClash(e))
           continue;
@@ -132,7 +141,7 @@ class OdbcProvider : public Provider {
         buffers.AddInput(params[i]);
     }
     buffers.Bind(*stmt);
-    const SQLRETURN rc = stmt->Check(SQLExecDirect(stmt->get(), SqlText(sql), SQL_NTS), "SQLExecDirect");
+    const SQLRETURN rc = ExecDirect(*stmt, sql, buffers);
 
     // Output values arrive after the last result: read everything now.
     std::vector<ColumnInfo> columns;

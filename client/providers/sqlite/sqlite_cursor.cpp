@@ -33,6 +33,7 @@ SqliteStatementCursor::SqliteStatementCursor(SqliteStatement stmt, int first_ste
 }
 
 bool SqliteStatementCursor::Next() {
+  taken_.assign(columns_.size(), false);
   if (first_pending_) {
     first_pending_ = false;
     on_row_ = true;
@@ -55,7 +56,14 @@ Variant SqliteStatementCursor::Value(int column) {
   if (column < 0 || static_cast<size_t>(column) >= columns_.size())
     NoSuchColumn(column, columns_.size());
   if (!on_row_) NoCurrentRow();
+  if (taken_[static_cast<size_t>(column)]) return Variant::Null();
   return ColumnValue(stmt_.get(), column, columns_[static_cast<size_t>(column)].type);
+}
+
+Variant SqliteStatementCursor::TakeValue(int column) {
+  Variant value = Value(column);
+  taken_[static_cast<size_t>(column)] = true;
+  return value;
 }
 
 std::unique_ptr<BufferedCursor> BufferedCursor::ReadAll(Cursor& source) {
@@ -65,7 +73,7 @@ std::unique_ptr<BufferedCursor> BufferedCursor::ReadAll(Cursor& source) {
   while (source.Next()) {
     std::vector<Variant> row;
     row.reserve(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) row.push_back(source.Value(i));
+    for (int i = 0; i < count; ++i) row.push_back(source.TakeValue(i));
     buffered->rows_.push_back(std::move(row));
   }
   return buffered;
@@ -80,7 +88,7 @@ bool BufferedCursor::Next() {
   return true;
 }
 
-Variant BufferedCursor::Value(int column) {
+Variant& BufferedCursor::Cell(int column) {
   if (column < 0 || static_cast<size_t>(column) >= columns_.size())
     NoSuchColumn(column, columns_.size());
   if (!current_) NoCurrentRow();

@@ -21,11 +21,14 @@ class SqliteStatementCursor final : public Cursor {
   const std::vector<ColumnInfo>& Columns() const override { return columns_; }
   bool Next() override;
   Variant Value(int column) override;
+  // SQLite keeps the value; it is read (copied) once, and null afterwards.
+  Variant TakeValue(int column) override;
   int64_t RowsAffected() const override { return -1; }
 
  private:
   SqliteStatement stmt_;  // released once the rows are exhausted
   std::vector<ColumnInfo> columns_;
+  std::vector<bool> taken_;  // columns of the current row handed over
   bool first_pending_ = false;
   bool on_row_ = false;
 };
@@ -40,14 +43,16 @@ class BufferedCursor final : public Cursor {
 
   const std::vector<ColumnInfo>& Columns() const override { return columns_; }
   bool Next() override;
-  Variant Value(int column) override;
+  Variant Value(int column) override { return Cell(column); }
+  Variant TakeValue(int column) override { return MoveOut(Cell(column)); }
   int64_t RowsAffected() const override { return rows_affected_; }
 
  private:
+  Variant& Cell(int column);
   std::vector<ColumnInfo> columns_;
   std::vector<std::vector<Variant>> rows_;
   size_t next_ = 0;
-  const std::vector<Variant>* current_ = nullptr;
+  std::vector<Variant>* current_ = nullptr;
   int64_t rows_affected_ = -1;
 };
 

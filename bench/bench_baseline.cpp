@@ -1,0 +1,181 @@
+// The loop a DBA would write instead of the tool, as the yardstick for the
+// pass: the sqlite3 C API, every row selected, zlib's compress2 at level 6 (or
+// uncompress), one UPDATE per row, in autocommit or inside one transaction.
+// Rules as the tool's: values of 100 bytes or less, and values already in the
+// wanted form, are left alone; an envelope is stored only when it is smaller.
+//
+//   bench_baseline make FILE [--rows N] [--size BYTES] [--seed S]
+//       a tqz_reports table of report-like values, the data of bench_pass
+//   bench_baseline compress|decompress FILE [--transaction]
+//       one pass; prints "rows N rewritten M seconds S"
+//
+// Exits with 2 on any failure.
+
+#include <sqlite3.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "bench/report_data.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kHeader = 16;
+constexpr size_t kSmallest = 100;  // values this long or shorter stay as they are
+const char kSignature[] = "PKZ#900Z";
+
+using Db = std::unique_ptr<sqlite3, int (*)(sqlite3*)>;
+using Stmt = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
+
+[[noreturn]] void Fail(sqlite3* db, const std::string& what) {
+  throw std::runtime_error(what + ": " + sqlite3_errmsg(db));
+}
+
+Db Open(const std::string& file, int flags) {
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(file.c_str(), &raw, flags, nullptr);
+  Db db(raw, sqlite3_close);
+  if (rc != SQLITE_OK) Fail(raw, "cannot open " + file);
+  return db;
+}
+
+Stmt Prepare(sqlite3* db, const char* sql) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) Fail(db, sql);
+  return Stmt(raw, sqlite3_finalize);
+}
+
+void Exec(sqlite3* db, const char* sql) {
+  if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(db, sql);
+}
+
+bool IsEnvelope(const char* data, size_t size) {
+  return size >= kHeader && std::memcmp(data, kSignature, 8) == 0;
+}
+
+// The envelope of a plain value, or nothing when it would not be smaller.
+bool Compress(const char* data, size_t size, std::string& out) {
+  uLongf length = compressBound(static_cast<uLong>(size));
+  out.resize(kHeader + length);
+  if (compress2(reinterpret_cast<Bytef*>(out.data() + kHeader), &length,
+                reinterpret_cast<const Bytef*>(data), static_cast<uLong>(size), 6) != Z_OK)
+    throw std::runtime_error("compress2 failed");
+  if (kHeader + length >= size) return false;
+  out.resize(kHeader + length);
+  std::memcpy(out.data(), kSignature, 8);
+  const uint32_t plain = static_cast<uint32_t>(size);
+  for (int i = 0; i < 4; ++i) out[8 + i] = static_cast<char>(plain >> (8 * i));
+  std::memset(out.data() + 12, 0, 4);
+  return true;
+}
+
+void Decompress(const char* data, size_t size, std::string& out) {
+  uint32_t plain = 0;
+  for (int i = 0; i < 4; ++i) plain |= static_cast<uint32_t>(static_cast<unsigned char>(data[8 + i])) << (8 * i);
+  out.resize(plain);
+  uLongf length = plain;
+  if (uncompress(reinterpret_cast<Bytef*>(out.data()), &length,
+                 reinterpret_cast<const Bytef*>(data + kHeader), static_cast<uLong>(size - kHeader)) != Z_OK ||
+      length != plain)
+    throw std::runtime_error("a damaged envelope");
+}
+
+int Make(const std::string& file, int rows, size_t size, uint64_t seed) {
+  Db db = Open(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  Exec(db.get(), "create table tqz_reports(acReport varchar(20) primary key, acReportData blob); begin");
+  Stmt insert = Prepare(db.get(), "insert into tqz_reports values (?, ?)");
+  tersify::bench::ReportGenerator generator(seed);
+  for (int i = 1; i <= rows; ++i) {
+    const std::string key = tersify::bench::RowKey(i);
+    const std::string value = tersify::bench::RowValue(generator, i, size);
+    sqlite3_bind_text(insert.get(), 1, key.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_blob64(insert.get(), 2, value.data(), value.size(), SQLITE_TRANSIENT);
+    if (sqlite3_step(insert.get()) != SQLITE_DONE) Fail(db.get(), "insert");
+    sqlite3_reset(insert.get());
+  }
+  Exec(db.get(), "commit");
+  return 0;
+}
+
+int Pass(const std::string& file, bool compress, bool transaction) {
+  Db db = Open(file, SQLITE_OPEN_READWRITE);
+  const Clock::time_point start = Clock::now();
+  if (transaction) Exec(db.get(), "begin");
+  Stmt select = Prepare(db.get(), "select acReport, acReportData from tqz_reports");
+  Stmt update = Prepare(db.get(), "update tqz_reports set acReportData = ? where acReport = ?");
+  int rows = 0, rewritten = 0;
+  std::string out;
+  int rc;
+  while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
+    ++rows;
+    const char* data = static_cast<const char*>(sqlite3_column_blob(select.get(), 1));
+    const size_t size = static_cast<size_t>(sqlite3_column_bytes(select.get(), 1));
+    if (!data || size <= kSmallest) continue;
+    const bool envelope = IsEnvelope(data, size);
+    if (compress) {
+      if (envelope || !Compress(data, size, out)) continue;
+    } else {
+      if (!envelope) continue;
+      Decompress(data, size, out);
+    }
+    sqlite3_bind_blob64(update.get(), 1, out.data(), out.size(), SQLITE_STATIC);
+    sqlite3_bind_value(update.get(), 2, sqlite3_column_value(select.get(), 0));
+    if (sqlite3_step(update.get()) != SQLITE_DONE) Fail(db.get(), "update");
+    if (sqlite3_changes(db.get()) != 1) throw std::runtime_error("an update wrote no row or several");
+    sqlite3_reset(update.get());
+    ++rewritten;
+  }
+  if (rc != SQLITE_DONE) Fail(db.get(), "select");
+  select.reset();
+  if (transaction) Exec(db.get(), "commit");
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  std::printf("rows %d rewritten %d seconds %.3f\n", rows, rewritten, seconds);
+  return 0;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: bench_baseline make FILE [--rows N] [--size BYTES] [--seed S]\n"
+               "       bench_baseline compress|decompress FILE [--transaction]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return Usage();
+  const std::string command = argv[1], file = argv[2];
+  int rows = 2000;
+  size_t size = 40 * 1024;
+  uint64_t seed = 1;
+  bool transaction = false;
+  try {
+    for (int i = 3; i < argc; ++i) {
+      const std::string arg = argv[i];
+      auto value = [&]() -> std::string {
+        if (i + 1 >= argc) throw std::runtime_error(arg + " needs a value");
+        return argv[++i];
+      };
+      if (arg == "--rows") rows = std::stoi(value());
+      else if (arg == "--size") size = std::stoul(value());
+      else if (arg == "--seed") seed = std::stoull(value());
+      else if (arg == "--transaction") transaction = true;
+      else return Usage();
+    }
+    if (command == "make") return Make(file, rows, size, seed);
+    if (command == "compress" || command == "decompress")
+      return Pass(file, command == "compress", transaction);
+    return Usage();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_baseline: %s\n", e.what());
+    return 2;
+  }
+}
