@@ -1,9 +1,12 @@
 #include "blob/zf_zlib.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <limits>
+#include <memory>
 
 namespace tersify {
 namespace {
@@ -40,6 +43,71 @@ class ZStream {
   bool initialised_ = false;
 };
 
+// libdeflate makes the same standard zlib stream as zlib, faster and a little
+// smaller at levels 1 to 6, and decodes a stream of known plain length much
+// faster at every level (bench_codec). Level 0 (stored blocks) and 7 to 9,
+// where zlib is the faster, stay with zlib.
+constexpr int kLibdeflateLowest = 1;
+constexpr int kLibdeflateHighest = 6;
+
+struct CompressorFree {
+  void operator()(libdeflate_compressor* c) const noexcept { libdeflate_free_compressor(c); }
+};
+struct DecompressorFree {
+  void operator()(libdeflate_decompressor* d) const noexcept { libdeflate_free_decompressor(d); }
+};
+
+// One compressor per level and thread, made on first use (they are not shared
+// between threads, and making one costs more than a small value's compression).
+libdeflate_compressor* Compressor(int level) {
+  thread_local std::array<std::unique_ptr<libdeflate_compressor, CompressorFree>,
+                          kLibdeflateHighest + 1> compressors;
+  auto& slot = compressors[static_cast<size_t>(level)];
+  if (!slot) slot.reset(libdeflate_alloc_compressor(level));
+  if (!slot) throw std::bad_alloc();
+  return slot.get();
+}
+
+libdeflate_decompressor* Decompressor() {
+  thread_local std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor;
+  if (!decompressor) decompressor.reset(libdeflate_alloc_decompressor());
+  if (!decompressor) throw std::bad_alloc();
+  return decompressor.get();
+}
+
+void DeflateWithLibdeflate(const void* InBuf, int32_t InBytes, std::string& OutBuf,
+                           int32_t& OutBytes, int Level) {
+  libdeflate_compressor* compressor = Compressor(Level);
+  std::string out(libdeflate_zlib_compress_bound(compressor, static_cast<size_t>(InBytes)), '\0');
+  const size_t total = libdeflate_zlib_compress(compressor, InBuf, static_cast<size_t>(InBytes),
+                                                out.data(), out.size());
+  if (total == 0 || total > static_cast<size_t>(kMaxBytes)) throw ECompressionError("error");
+  out.resize(total);
+  out.shrink_to_fit();
+  OutBuf = std::move(out);
+  OutBytes = static_cast<int32_t>(total);
+}
+
+enum class FastInflate { Done, Failed, NoRoom };
+
+// Decodes into a buffer of the estimated size in one call. NoRoom when the
+// plain value is longer than that (the growing zlib path then takes over).
+FastInflate InflateWithLibdeflate(const void* InBuf, int32_t InBytes, int64_t capacity,
+                                  std::string& OutBuf, int32_t& OutBytes) {
+  std::string out(static_cast<size_t>(capacity), '\0');
+  size_t used_in = 0, produced = 0;
+  // The _ex form reports the input it used, so bytes after the stream are allowed.
+  const libdeflate_result result = libdeflate_zlib_decompress_ex(
+      Decompressor(), InBuf, static_cast<size_t>(InBytes), out.data(), out.size(), &used_in, &produced);
+  if (result == LIBDEFLATE_INSUFFICIENT_SPACE) return FastInflate::NoRoom;
+  if (result != LIBDEFLATE_SUCCESS || produced > static_cast<size_t>(kMaxBytes)) return FastInflate::Failed;
+  out.resize(produced);
+  out.shrink_to_fit();
+  OutBuf = std::move(out);
+  OutBytes = static_cast<int32_t>(produced);
+  return FastInflate::Done;
+}
+
 }  // namespace
 
 int CheckZlibResult(int Code) {
@@ -52,6 +120,10 @@ void DeflateBuffer(const void* InBuf, int32_t InBytes, std::string& OutBuf, int3
   OutBuf.clear();
   OutBytes = 0;
   if (InBytes < 0) throw ECompressionError("error");
+  if (Level >= kLibdeflateLowest && Level <= kLibdeflateHighest) {
+    DeflateWithLibdeflate(InBuf, InBytes, OutBuf, OutBytes, Level);
+    return;
+  }
 
   std::string out(static_cast<size_t>(RoundUp256(int64_t{InBytes} + InBytes / 10 + 12)), '\0');
   ZStream stream(true);
@@ -100,6 +172,15 @@ void InflateBuffer(const void* InBuf, int32_t InBytes, int32_t OutEstimate, std:
   OutBuf.clear();
   OutBytes = 0;
   if (InBytes < 0) return;
+  // With an estimate (an envelope's plain length) one call usually does it all.
+  if (OutEstimate > 0) {
+    switch (InflateWithLibdeflate(InBuf, InBytes, InflateFirstCapacity(InBytes, OutEstimate), OutBuf,
+                                  OutBytes)) {
+      case FastInflate::Done: return;
+      case FastInflate::Failed: return;  // data error, truncated input, dictionary wanted: empty result
+      case FastInflate::NoRoom: break;  // a short estimate: grow as zlib goes
+    }
+  }
 
   std::string out(static_cast<size_t>(std::max<int64_t>(InflateFirstCapacity(InBytes, OutEstimate), 1)),
                   '\0');

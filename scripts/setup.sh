@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  zlib1g-dev libsqlite3-dev libssl-dev
+  zlib1g-dev libdeflate-dev libsqlite3-dev libssl-dev time
   unixodbc unixodbc-dev tdsodbc freetds-bin
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev

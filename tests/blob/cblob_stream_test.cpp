@@ -6,6 +6,7 @@
 #include <memory>
 #include <tuple>
 
+#include "blob/zf_zlib.h"
 #include "framework/rtl/exception.h"
 #include "tests/blob/blob_test_data.h"
 
@@ -299,12 +300,21 @@ TEST(TCBlobStreamWrite, LevelsMapToZlibLevels) {
   EXPECT_EQ(ZlibLevelOf(clNormal), 6);
   EXPECT_EQ(ZlibLevelOf(clMax), 9);
   EXPECT_EQ(ZlibLevelOf(static_cast<TvrCompressionLevel>(7)), 6);
-  // The payload is exactly what zlib makes at the mapped level.
+  // The payload is exactly what the codec makes at the mapped level, and a
+  // standard zlib stream that zlib itself decodes.
   const std::string plain = MakeData(DataKind::ReportText, 10000);
-  EXPECT_EQ(ParseEnvelope(Store(plain, clFastest)).payload, ZlibCompress(plain, 1));
-  EXPECT_EQ(ParseEnvelope(Store(plain, clMax)).payload, ZlibCompress(plain, 9));
-  EXPECT_EQ(ParseEnvelope(Store(plain, static_cast<TvrCompressionLevel>(200))).payload,
-            ZlibCompress(plain, 6));
+  auto codec = [&](int level) {
+    std::string out;
+    int32_t bytes = 0;
+    DeflateBuffer(plain.data(), static_cast<int32_t>(plain.size()), out, bytes, level);
+    return out;
+  };
+  for (const auto& [stored_level, zlib_level] :
+       {std::pair{clFastest, 1}, std::pair{clMax, 9}, std::pair{static_cast<TvrCompressionLevel>(200), 6}}) {
+    const std::string payload = ParseEnvelope(Store(plain, stored_level)).payload;
+    EXPECT_EQ(payload, codec(zlib_level)) << zlib_level;
+    EXPECT_EQ(ZlibDecompress(payload), plain) << zlib_level;
+  }
 }
 
 TEST(TCBlobStreamWrite, SizeThresholdIsOneHundredBytes) {

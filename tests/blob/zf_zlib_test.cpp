@@ -53,6 +53,56 @@ TEST(CheckZlibResult, RaisesCompressionErrorForNegativeCodes) {
   }
 }
 
+// Every level (libdeflate makes 1 to 6, zlib 0 and 7 to 9): a standard zlib
+// stream that zlib's own uncompress decodes, and that the codec decodes with
+// an exact, a short, a generous and no estimate of the plain length.
+class CodecInterchange : public ::testing::TestWithParam<std::tuple<int, DataKind>> {};
+
+TEST_P(CodecInterchange, EveryStreamIsPlainZlibAndDecodesWhateverTheEstimate) {
+  const auto [level, kind] = GetParam();
+  const std::string plain = MakeData(kind, 50000);
+  const std::string stream = Deflate(plain, level);
+  std::string unpacked(plain.size() + 1, '\0');
+  uLongf length = static_cast<uLongf>(unpacked.size());
+  ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(unpacked.data()), &length,
+                       reinterpret_cast<const Bytef*>(stream.data()), static_cast<uLong>(stream.size())),
+            Z_OK);
+  unpacked.resize(length);
+  EXPECT_TRUE(unpacked == plain);
+  const int32_t n = static_cast<int32_t>(plain.size());
+  for (int32_t estimate : {n, n / 3, n * 2 + 100, 0}) {
+    EXPECT_TRUE(Inflate(stream, estimate) == plain) << "estimate " << estimate;
+  }
+  // zlib's own stream of the same bytes decodes alike, and trailing bytes are ignored.
+  EXPECT_TRUE(Inflate(test::ZlibCompress(plain, level) + "trailing", n) == plain);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LevelsAndKinds, CodecInterchange,
+    ::testing::Combine(::testing::Range(0, 10),
+                       ::testing::Values(DataKind::ReportText, DataKind::Random, DataKind::MixedRecords)),
+    [](const auto& info) {
+      return "Level" + std::to_string(std::get<0>(info.param)) + "_" +
+             test::DataKindName(std::get<1>(info.param));
+    });
+
+TEST(InflateBuffer, DamagedStreamGivesNothingWithAnExactEstimate) {
+  const std::string plain = MakeData(DataKind::ReportText, 20000);
+  std::string stream = Deflate(plain, 6);
+  const int32_t n = static_cast<int32_t>(plain.size());
+  bool ok = true;
+  std::string damaged = stream;
+  damaged[damaged.size() / 2] = static_cast<char>(damaged[damaged.size() / 2] ^ 0x55);
+  EXPECT_EQ(Inflate(damaged, n, &ok), "");
+  EXPECT_FALSE(ok);
+  std::string bad_adler = stream;
+  bad_adler.back() = static_cast<char>(bad_adler.back() ^ 1);
+  EXPECT_EQ(Inflate(bad_adler, n, &ok), "");
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(Inflate(stream.substr(0, stream.size() - 5), n, &ok), "");  // truncated
+  EXPECT_FALSE(ok);
+}
+
 TEST(DeflateBuffer, BadLevelRaisesAndReturnsNoBuffer) {
   std::string plain(1000, 'x'), out = "stale";
   int32_t bytes = 7;

@@ -60,10 +60,12 @@ class TimeLimitTest : public ClientTest {
   }
 
   // Opens the query and returns the error's message; fails the test when it opens.
+  // The error must say it is a time limit or a lost connection, whatever its words.
   static std::string OpenFailure(TMSQuery& query) {
     try {
       query.Open();
     } catch (const EMSError& e) {
+      EXPECT_TRUE(e.IsTimeoutOrLostConnection()) << e.SQLState() << ": " << e.Message();
       return e.Message();
     }
     ADD_FAILURE() << "the query opened";
@@ -129,6 +131,26 @@ TEST_P(TimeLimitTest, StatementOnAConnectionWhoseServerWentAwaySaysItWasLost) {
   const std::string message = OpenFailure(*query);
   EXPECT_EQ(message.rfind("the connection to the server was lost", 0), 0u) << message;
   EXPECT_EQ(message.find("Unknown error"), std::string::npos) << message;
+}
+
+TEST_P(TimeLimitTest, ServerGoneWhileRowsAreReadSaysTheConnectionWasLost) {
+  if (GetParam() != "odbc") GTEST_SKIP() << "an embedded database cannot go away";
+  db_->ExecDirect("create table many(id integer primary key, pad text);"
+                  "with recursive n(i) as (select 1 union all select i + 1 from n where i < 20000) "
+                  "insert into many select i, printf('%0200d', i) from n;");
+  Connection().Open();
+  providers::Provider& provider = Connection().GetProvider();
+  auto cursor = provider.Execute("select id, pad from many order by id", {});
+  ASSERT_TRUE(cursor->Next());
+  db_->StopServer();
+  try {
+    while (cursor->Next()) (void)cursor->Value(1);
+    ADD_FAILURE() << "every row arrived although the server went away";
+  } catch (const EMSError& e) {
+    EXPECT_EQ(e.Message().rfind("the connection to the server was lost", 0), 0u) << e.Message();
+    EXPECT_EQ(e.Message().find("Unknown error"), std::string::npos) << e.Message();
+    EXPECT_TRUE(e.IsTimeoutOrLostConnection()) << e.SQLState();
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Providers, TimeLimitTest, ::testing::ValuesIn(AvailableProviders()),

@@ -24,6 +24,12 @@ std::string_view PlainText(std::string_view message) {
 // FreeTDS says only this when the socket died under a request.
 bool IsBareUnknownError(const OdbcDiagnostic& d) { return PlainText(d.message) == "Unknown error"; }
 
+// FreeTDS's own numbers for a socket that failed: read failed, write failed,
+// unexpected end of stream (the server went away).
+bool IsSocketFailure(const OdbcDiagnostic& d) {
+  return d.native_error == 20004 || d.native_error == 20006 || d.native_error == 20017;
+}
+
 SQLULEN QueryTimeoutOf(SQLHANDLE stmt) {
   SQLULEN seconds = 0;
   if (!SQL_SUCCEEDED(SQLGetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, &seconds, 0, nullptr))) return 0;
@@ -32,13 +38,13 @@ SQLULEN QueryTimeoutOf(SQLHANDLE stmt) {
 
 }  // namespace
 
-std::optional<std::string> StatementFailureMessage(SQLSMALLINT handle_type, SQLHANDLE handle,
-                                                   const std::vector<OdbcDiagnostic>& records) {
+std::optional<StatementFailure> ClassifyStatementFailure(SQLSMALLINT handle_type, SQLHANDLE handle,
+                                                         const std::vector<OdbcDiagnostic>& records) {
   if (records.empty()) return std::nullopt;
   bool lost = false;
   bool timed_out = false;
   for (const OdbcDiagnostic& d : records) {
-    if (IsLostConnectionState(d.sql_state)) lost = true;
+    if (IsLostConnectionState(d.sql_state) || IsSocketFailure(d) || IsBareUnknownError(d)) lost = true;
     if (d.sql_state == "HYT00" && handle_type == SQL_HANDLE_STMT) timed_out = true;
   }
   if (lost) {
@@ -50,12 +56,12 @@ std::optional<std::string> StatementFailureMessage(SQLSMALLINT handle_type, SQLH
       detail += std::string(PlainText(d.message));
     }
     if (!detail.empty()) text += ": " + detail;
-    return text;
+    return StatementFailure{std::move(text), "08S01"};
   }
   if (timed_out) {
     const SQLULEN seconds = QueryTimeoutOf(handle);
-    if (seconds == 0) return "the server did not answer in time";
-    return "the server did not answer within " + std::to_string(seconds) + " s";
+    if (seconds == 0) return StatementFailure{"the server did not answer in time", "HYT00"};
+    return StatementFailure{"the server did not answer within " + std::to_string(seconds) + " s", "HYT00"};
   }
   return std::nullopt;
 }

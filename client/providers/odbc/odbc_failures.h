@@ -11,14 +11,20 @@
 
 namespace tersify::providers::odbc {
 
-// The readable message for the diagnostics of a failed call on a statement or
+struct StatementFailure {
+  std::string message;
+  std::string sql_state;  // HYT00 for the time limit, 08S01 for a lost connection
+};
+
+// The readable failure for the diagnostics of a failed call on a statement or
 // connection handle, or none when they are an ordinary error:
 //   HYT00 on a statement -> "the server did not answer within 30 s"
-//   08S01, 08003, 08007, or a connection the driver reports dead ->
+//   08S01, 08003, 08007, FreeTDS's socket errors (20004 read failed, 20006
+//   write failed, 20017 unexpected EOF) or its bare "Unknown error" ->
 //   "the connection to the server was lost: <driver detail>" (the detail left
-//   out when it is only the driver's bare "Unknown error").
+//   out when it is only "Unknown error").
 // Connecting is not a statement: its failures keep the driver's words.
-std::optional<std::string> StatementFailureMessage(SQLSMALLINT handle_type, SQLHANDLE handle,
-                                                   const std::vector<OdbcDiagnostic>& records);
+std::optional<StatementFailure> ClassifyStatementFailure(SQLSMALLINT handle_type, SQLHANDLE handle,
+                                                         const std::vector<OdbcDiagnostic>& records);
 
 }  // namespace tersify::providers::odbc

@@ -97,9 +97,12 @@ SQLRETURN CheckOdbc(SQLRETURN rc, SQLSMALLINT handle_type, SQLHANDLE handle, con
                    d.message.c_str());
   }
   // A failed connect keeps the driver's words: it is no statement.
+  std::string readable_state;
   if (std::strcmp(call, "SQLDriverConnect") != 0) {
-    if (std::optional<std::string> readable = StatementFailureMessage(handle_type, handle, records))
-      message = std::move(*readable);
+    if (std::optional<StatementFailure> failure = ClassifyStatementFailure(handle_type, handle, records)) {
+      message = std::move(failure->message);
+      readable_state = std::move(failure->sql_state);
+    }
   }
   // The first record with a native number is the server's own error.
   const OdbcDiagnostic* first = &records.front();
@@ -109,7 +112,8 @@ SQLRETURN CheckOdbc(SQLRETURN rc, SQLSMALLINT handle_type, SQLHANDLE handle, con
       break;
     }
   }
-  throw EMSError(std::move(message), first->sql_state, first->native_error);
+  throw EMSError(std::move(message), readable_state.empty() ? first->sql_state : readable_state,
+                 first->native_error);
 }
 
 }  // namespace tersify::providers::odbc
