@@ -67,12 +67,17 @@ profile() {
   grep -q "^Command completed successfully" "$work/out.txt" || { echo "$name did not complete" >&2; cat "$work/out.txt" >&2; exit 1; }
   echo
   echo "== $name: $(awk '{ printf "wall %.2f s, CPU %.2f s (user %.2f, system %.2f)", $1, $2 + $3, $2, $3 }' "$work/time.txt")"
+  # (head leaves early: the reports' pipes are not to end the script)
+  echo "-- own time, by library"
+  { perf report -i "$data" --stdio --no-children --sort dso -g none --percent-limit 0.5 2> /dev/null |
+      grep -E '^ +[0-9]' | head -n "$top"; } || true
   echo "-- own time, by library and function"
-  perf report -i "$data" --stdio --no-children --sort dso,sym -g none --percent-limit 0.5 2> /dev/null |
-    grep -E '^ +[0-9]' | head -n "$top"
+  { perf report -i "$data" --stdio --no-children --sort dso,sym -g none --percent-limit 0.5 2> /dev/null |
+      grep -E '^ +[0-9]' | head -n "$top"; } || true
   echo "-- whole time (with callees), by function"
-  perf report -i "$data" --stdio --children --sort sym -g none --percent-limit 3 2> /dev/null |
-    grep -E '^ +[0-9]' | head -n "$top"
+  { perf report -i "$data" --stdio --children --sort sym -g none --percent-limit 3 2> /dev/null |
+      grep -E '^ +[0-9]' | grep -v -E '_start|libc_start|main$|RunFromCommandLine|RecompressTable' |
+      head -n "$top"; } || true
 }
 
 start_server() {
