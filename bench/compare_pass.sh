@@ -18,7 +18,7 @@
 # (Debian package time).
 set -euo pipefail
 
-build=build rows=2000 size=40960 repeat=5 tds_repeat=2 tds=1 memory=1
+build=build rows=2000 size=40960 repeat=4 tds_repeat=2 tds=1 memory=1
 usage() {
   echo "usage: $0 [--build DIR] [--rows N] [--size BYTES] [--repeat K] [--tds-repeat K] [--no-tds] [--no-memory]" >&2
   exit 2
