@@ -205,12 +205,19 @@ for ((i = 1; i <= repeat; i++)); do
   done
 done
 
+# Through the TDS test server each run of the tool is paired with the SQLite
+# baseline run just before it (rounds t1, t2, ...), so that its ratios stand
+# beside those on SQLite.
 if [ "$tds" = 1 ]; then
   for ((i = 1; i <= tds_repeat; i++)); do
-    tds_run "$i" tds-tersify-compress speed /c
-    tds_run "$i" tds-tersify-batch500-compress speed /c /BATCH=500
-    tds_run "$i" tds-tersify-decompress speed-packed /d
-    tds_run "$i" tds-tersify-batch500-decompress speed-packed /d /BATCH=500
+    for direction in compress decompress; do
+      template=speed switch=/c
+      [ "$direction" = decompress ] && template=speed-packed switch=/d
+      run "t$i" "baseline-autocommit-$direction" "$template" "$baseline" "$direction" "$db"
+      tds_run "t$i" "tds-tersify-$direction" "$template" "$switch"
+      run "t$i" "baseline-transaction-$direction" "$template" "$baseline" "$direction" "$db" --transaction
+      tds_run "t$i" "tds-tersify-batch500-$direction" "$template" "$switch" /BATCH=500
+    done
   done
 fi
 
@@ -237,17 +244,15 @@ target "decompress, /BATCH=500 vs baseline one transaction" baseline-transaction
 
 if [ "$tds" = 1 ]; then
   echo
-  echo "through the TDS test server (against the SQLite baseline's median; requests the server counted)"
-  printf '  %-34s %8s %10s %12s %14s\n' "" seconds "requests" "requests/row" "x baseline"
-  for direction in compress decompress; do
-    for pair in "tersify:baseline-autocommit" "tersify-batch500:baseline-transaction"; do
-      who=tds-${pair%%:*}-$direction
-      base=$(values "${pair#*:}-$direction" 3 | median)
-      s=$(values "$who" 3 | median)
-      requests=$(values "$who" 5 | median)
-      awk -v who="$who" -v s="$s" -v q="$requests" -v n="$rows" -v b="$base" \
-        'BEGIN { printf "  %-34s %8.3f %10d %12.2f %13.2fx\n", who, s, q, q / n, b / s }'
-    done
+  echo "through the TDS test server (each run paired with the SQLite baseline run before it)"
+  target "compress, default vs baseline autocommit" baseline-autocommit-compress tds-tersify-compress 1.3
+  target "compress, /BATCH=500 vs baseline one transaction" baseline-transaction-compress tds-tersify-batch500-compress 2
+  target "decompress, default vs baseline autocommit" baseline-autocommit-decompress tds-tersify-decompress 1.05
+  target "decompress, /BATCH=500 vs baseline one transaction" baseline-transaction-decompress tds-tersify-batch500-decompress 1.5
+  for who in tds-tersify-compress tds-tersify-batch500-compress tds-tersify-decompress tds-tersify-batch500-decompress; do
+    requests=$(values "$who" 5 | median)
+    awk -v who="$who" -v q="$requests" -v n="$rows" \
+      'BEGIN { printf "  %-58s %6d requests, %.2f a row\n", who, q, q / n }'
   done
   requests=$(values tds-tersify-compress 5 | median)
   awk -v q="$requests" -v n="$rows" 'BEGIN { printf "  %-58s %6.2f  <= 1.10   %s\n",
