@@ -8,6 +8,10 @@
 //       a tqz_reports table of report-like values, the data of bench_pass
 //   bench_baseline compress|decompress FILE [--transaction]
 //       one pass; prints "rows N rewritten M seconds S"
+//   bench_baseline zlib FILE
+//       one core's plain codec over the stored values, nothing written: each
+//       plain value through compress2 at level 6, each envelope through
+//       uncompress; only the codec calls are timed; prints "rows N seconds S"
 //
 // Exits with 2 on any failure.
 
@@ -141,10 +145,37 @@ int Pass(const std::string& file, bool compress, bool transaction) {
   return 0;
 }
 
+// The codec alone, on one core, over the bytes a pass would rewrite: the
+// yardstick for the pass's threads.
+int Codec(const std::string& file) {
+  Db db = Open(file, SQLITE_OPEN_READONLY);
+  Stmt select = Prepare(db.get(), "select acReportData from tqz_reports");
+  int rows = 0;
+  Clock::duration codec{};
+  std::string out;
+  int rc;
+  while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
+    const char* data = static_cast<const char*>(sqlite3_column_blob(select.get(), 0));
+    const size_t size = static_cast<size_t>(sqlite3_column_bytes(select.get(), 0));
+    if (!data || size <= kSmallest) continue;
+    ++rows;
+    const Clock::time_point start = Clock::now();
+    if (IsEnvelope(data, size))
+      Decompress(data, size, out);
+    else
+      Compress(data, size, out);
+    codec += Clock::now() - start;
+  }
+  if (rc != SQLITE_DONE) Fail(db.get(), "select");
+  std::printf("rows %d seconds %.3f\n", rows, std::chrono::duration<double>(codec).count());
+  return 0;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: bench_baseline make FILE [--rows N] [--size BYTES] [--seed S]\n"
-               "       bench_baseline compress|decompress FILE [--transaction]\n");
+               "       bench_baseline compress|decompress FILE [--transaction]\n"
+               "       bench_baseline zlib FILE\n");
   return 2;
 }
 
@@ -173,6 +204,7 @@ int main(int argc, char** argv) {
     if (command == "make") return Make(file, rows, size, seed);
     if (command == "compress" || command == "decompress")
       return Pass(file, command == "compress", transaction);
+    if (command == "zlib") return Codec(file);
     return Usage();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_baseline: %s\n", e.what());

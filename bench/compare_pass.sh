@@ -1,29 +1,38 @@
 #!/usr/bin/env bash
-# The pass of tersify side by side with the loop a DBA would write
-# (bench_baseline: sqlite3 C API, compress2 level 6, one UPDATE per row, in
-# autocommit and in one transaction), compressing and decompressing the same
-# report-like table (bench_pass's data) on fresh copies, several times over;
-# prints the median seconds and peak memory of each and the ratios. Then the
-# tool through the TDS test server (FreeTDS's ODBC driver), with the requests
-# the server received per row.
+# The pass of tersify against the loop a DBA would write (bench_baseline:
+# sqlite3 C API, compress2 level 6, one UPDATE per row, in autocommit and in
+# one transaction) and against one core's plain zlib over the same bytes, on
+# fresh copies of the same report-like table, run in turn (baseline, tool,
+# baseline, tool, ...) for several rounds. Prints per series the median, the
+# fastest and the slowest run (how noisy the machine was), and per target the
+# median of the ratios of the pairs run next to each other, with the limit and
+# whether it is met. Then the tool through the TDS test server (FreeTDS's ODBC
+# driver) with the requests the server counted per row, and the peak resident
+# memory of the tool on large values in both directions on both providers.
 #
-#   bench/compare_pass.sh [--build DIR] [--rows N] [--size BYTES] [--repeat K] [--no-tds]
+#   bench/compare_pass.sh [--build DIR] [--rows N] [--size BYTES] [--repeat K]
+#                         [--tds-repeat K] [--no-tds] [--no-memory]
 #
 # Needs only the build (tool/tersify, bench/bench_baseline,
-# tests/support/tds_server/tds-test-server), bash, awk and /usr/bin/time.
-# /BATCH=500 is passed to one tersify run of each direction; a tool that does
-# not know the switch ignores it, and the run is then the default one again.
+# tests/support/tds_server/tds-test-server), bash, awk, sort and /usr/bin/time
+# (Debian package time).
 set -euo pipefail
 
-build=build rows=2000 size=40960 repeat=3 tds=1
+build=build rows=2000 size=40960 repeat=4 tds_repeat=2 tds=1 memory=1
+usage() {
+  echo "usage: $0 [--build DIR] [--rows N] [--size BYTES] [--repeat K] [--tds-repeat K] [--no-tds] [--no-memory]" >&2
+  exit 2
+}
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
     --rows) rows=$2; shift 2 ;;
     --size) size=$2; shift 2 ;;
     --repeat) repeat=$2; shift 2 ;;
+    --tds-repeat) tds_repeat=$2; shift 2 ;;
     --no-tds) tds=0; shift ;;
-    *) echo "usage: $0 [--build DIR] [--rows N] [--size BYTES] [--repeat K] [--no-tds]" >&2; exit 2 ;;
+    --no-memory) memory=0; shift ;;
+    *) usage ;;
   esac
 done
 
@@ -34,6 +43,10 @@ for program in "$tersify" "$baseline"; do
   [ -x "$program" ] || { echo "missing $program: build it first" >&2; exit 2; }
 done
 [ -x /usr/bin/time ] || { echo "missing /usr/bin/time (Debian package time)" >&2; exit 2; }
+if [ "$tds" = 1 ] && [ ! -x "$server" ]; then
+  echo "(no $server: the TDS parts are left out)" >&2
+  tds=0
+fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tersify-compare-XXXXXX")
 server_pid=
@@ -42,112 +55,241 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-echo "data: $rows rows of $size bytes (report-like), $repeat runs each"
-"$baseline" make "$work/plain.db" --rows "$rows" --size "$size"
-cp "$work/plain.db" "$work/packed.db"
-"$baseline" compress "$work/packed.db" --transaction > /dev/null
+db=$work/run.db
+results=$work/results.txt
+: > "$results"
 
 # m:ss.cc or h:mm:ss -> seconds
 seconds() { awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; printf "%.3f", s }'; }
 
-# run NAME TEMPLATE COMMAND... : the command on a fresh copy of TEMPLATE.db at $work/run.db
-run() {
-  local name=$1 template=$2
-  shift 2
-  cp "$work/$template.db" "$work/run.db"
-  rm -f "$work/run.db-journal"
+# make NAME ROWS SIZE: NAME.db (plain values) and NAME-packed.db (the same, compressed)
+make_tables() {
+  "$baseline" make "$work/$1.db" --rows "$2" --size "$3"
+  cp "$work/$1.db" "$work/$1-packed.db"
+  "$baseline" compress "$work/$1-packed.db" --transaction > /dev/null
+}
+
+fresh_copy() {
+  cp "$work/$1.db" "$db"
+  rm -f "$db-journal"
+}
+
+# timed NAME COMMAND...: runs the command under /usr/bin/time -v and sets
+# $elapsed (seconds), $cpu (user + system seconds) and $rss (peak KiB); a
+# tersify run must say it completed
+timed() {
+  local name=$1
+  shift
   if ! /usr/bin/time -v -o "$work/time.txt" "$@" > "$work/out.txt" 2> "$work/err.txt"; then
     echo "$name failed:" >&2
     cat "$work/out.txt" "$work/err.txt" >&2
     exit 1
   fi
-  if [ "${name#tersify}" != "$name" ] && ! grep -q "^Command completed successfully" "$work/out.txt"; then
+  if [ "$1" = "$tersify" ] && ! grep -q "^Command completed successfully" "$work/out.txt"; then
     echo "$name did not complete:" >&2
     cat "$work/out.txt" >&2
     exit 1
   fi
-  local elapsed rss
   elapsed=$(awk -F': ' '/Elapsed \(wall clock\)/ { print $2 }' "$work/time.txt" | seconds)
   rss=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.txt")
-  echo "$name $elapsed $rss" >> "$work/results.txt"
+  cpu=$(awk -F': ' '/(User|System) time \(seconds\)/ { s += $2 } END { printf "%.3f", s }' "$work/time.txt")
 }
 
-: > "$work/results.txt"
-db=$work/run.db
+# record ROUND NAME SECONDS KIB [REQUESTS [CPU-SECONDS]]
+record() { echo "$1 $2 $3 $4 ${5:--} ${6:--}" >> "$results"; }
+
+# run ROUND NAME TEMPLATE COMMAND...: the command on a fresh copy of TEMPLATE.db
+run() {
+  local round=$1 name=$2 template=$3
+  shift 3
+  fresh_copy "$template"
+  timed "$name" "$@"
+  record "$round" "$name" "$elapsed" "$rss" - "$cpu"
+}
+
+# codec ROUND NAME TEMPLATE: one core's zlib over TEMPLATE.db's values (codec time only)
+codec() {
+  local round=$1 name=$2 template=$3 out
+  out=$("$baseline" zlib "$work/$template.db")
+  local s
+  s=$(awk '{ print $4 }' <<< "$out")
+  record "$round" "$name" "$s" 0 - "$s"
+}
+
+# The TDS test server over a fresh copy of TEMPLATE.db; sets $port.
+start_server() {
+  fresh_copy "$1"
+  rm -f "$work/stats" "$work/server.log"
+  "$server" --port 0 --database-file "$db" --database bench --user bench \
+    --password Bench1 --stats-file "$work/stats" 2> "$work/server.log" &
+  server_pid=$!
+  port=
+  for _ in $(seq 200); do
+    port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/server.log")
+    [ -n "$port" ] && return 0
+    sleep 0.05
+  done
+  echo "the TDS test server did not start" >&2
+  cat "$work/server.log" >&2
+  exit 1
+}
+
+stop_server() {
+  kill -TERM "$server_pid"
+  wait "$server_pid" || true
+  server_pid=
+}
+
+# tds_run ROUND NAME TEMPLATE COMMAND [SWITCH...]: tersify through the TDS test
+# server; records the requests the server counted as well
+tds_run() {
+  local round=$1 name=$2 template=$3 command=$4
+  shift 4
+  start_server "$template"
+  timed "$name" "$tersify" "$command" /GUI=0 "/IP=127.0.0.1,$port" /DB=bench /U=bench /P=Bench1 "$@"
+  stop_server
+  record "$round" "$name" "$elapsed" "$rss" "$(awk '$1 == "requests" { print $2 }' "$work/stats")" "$cpu"
+}
+
+# values NAME FIELD: the field (3 seconds, 4 peak KiB, 5 requests, 6 CPU
+# seconds) of every run of NAME
+values() { awk -v name="$1" -v field="$2" '$2 == name { print $field }' "$results"; }
+
+median() {
+  sort -g | awk '{ v[n++] = $1 } END { if (n == 0) exit 1; print n % 2 ? v[(n - 1) / 2] : (v[n / 2 - 1] + v[n / 2]) / 2 }'
+}
+
+# ratios NUMERATOR DENOMINATOR: NUMERATOR's seconds / DENOMINATOR's, one a round
+ratios() {
+  awk -v a="$1" -v b="$2" '$2 == a { x[$1] = $3 } $2 == b { y[$1] = $3 }
+    END { for (r in x) if (r in y && y[r] > 0) print x[r] / y[r] }' "$results"
+}
+
+series_line() {
+  local name=$1 s lo hi k c
+  s=$(values "$name" 3 | median)
+  lo=$(values "$name" 3 | sort -g | head -1)
+  hi=$(values "$name" 3 | sort -g | tail -1)
+  k=$(values "$name" 4 | median)
+  c=$(values "$name" 6 | median)
+  awk -v who="$name" -v s="$s" -v lo="$lo" -v hi="$hi" -v k="$k" -v c="$c" \
+    'BEGIN { printf "  %-34s %8.3f %8.3f %8.3f %7.0f%% %8s %8.1f\n", who, s, lo, hi, (hi - lo) / s * 100,
+             c == "-" ? "-" : sprintf("%.3f", c), k / 1024 }'
+}
+
+# target TEXT NUMERATOR DENOMINATOR LIMIT: the median of the per-round ratios
+# (NUMERATOR's seconds / DENOMINATOR's, so > 1 means DENOMINATOR is faster)
+target() {
+  local text=$1 r lo hi
+  r=$(ratios "$2" "$3" | median) || return 0
+  lo=$(ratios "$2" "$3" | sort -g | head -1)
+  hi=$(ratios "$2" "$3" | sort -g | tail -1)
+  awk -v t="$text" -v r="$r" -v lo="$lo" -v hi="$hi" -v limit="$4" \
+    'BEGIN { printf "  %-58s %6.2fx  (%.2f-%.2f)  >= %.2fx  %s\n", t, r, lo, hi, limit, (r >= limit ? "met" : "NOT MET") }'
+}
+
+load() { awk '{ print $1, $2, $3 }' /proc/loadavg; }
+
+echo "data: $rows rows of $size bytes (report-like), $repeat rounds; load average $(load)"
+make_tables speed "$rows" "$size"
+
 for ((i = 1; i <= repeat; i++)); do
-  run baseline-autocommit-compress plain "$baseline" compress "$db"
-  run baseline-transaction-compress plain "$baseline" compress "$db" --transaction
-  run tersify-compress plain "$tersify" /c /GUI=0 /IP=sqlite "/DB=$db"
-  run tersify-batch500-compress plain "$tersify" /c /GUI=0 /IP=sqlite "/DB=$db" /BATCH=500
-  run baseline-autocommit-decompress packed "$baseline" decompress "$db"
-  run baseline-transaction-decompress packed "$baseline" decompress "$db" --transaction
-  run tersify-decompress packed "$tersify" /d /GUI=0 /IP=sqlite "/DB=$db"
-  run tersify-batch500-decompress packed "$tersify" /d /GUI=0 /IP=sqlite "/DB=$db" /BATCH=500
+  for direction in compress decompress; do
+    template=speed switch=/c
+    [ "$direction" = decompress ] && template=speed-packed switch=/d
+    run "$i" "baseline-autocommit-$direction" "$template" "$baseline" "$direction" "$db"
+    run "$i" "tersify-$direction" "$template" "$tersify" "$switch" /GUI=0 /IP=sqlite "/DB=$db"
+    run "$i" "baseline-transaction-$direction" "$template" "$baseline" "$direction" "$db" --transaction
+    run "$i" "tersify-batch500-$direction" "$template" "$tersify" "$switch" /GUI=0 /IP=sqlite "/DB=$db" /BATCH=500
+    codec "$i" "zlib-one-core-$direction" "$template"
+  done
 done
 
-# median NAME FIELD (2 = seconds, 3 = peak KiB)
-median() {
-  awk -v name="$1" -v field="$2" '$1 == name { print $field }' "$work/results.txt" | sort -g |
-    awk '{ v[n++] = $1 } END { if (n == 0) exit 1; print n % 2 ? v[(n - 1) / 2] : (v[n / 2 - 1] + v[n / 2]) / 2 }'
-}
-
-report() {
-  local direction=$1 base_auto base_tx
-  base_auto=$(median "baseline-autocommit-$direction" 2)
-  base_tx=$(median "baseline-transaction-$direction" 2)
-  echo
-  echo "$direction (median of $repeat; ratio = seconds / baseline's)"
-  printf '  %-22s %9s %9s %12s %14s\n' "" seconds "peak MB" "/ autocommit" "/ transaction"
-  for who in baseline-autocommit baseline-transaction tersify tersify-batch500; do
-    local s k
-    s=$(median "$who-$direction" 2)
-    k=$(median "$who-$direction" 3)
-    awk -v who="$who" -v s="$s" -v k="$k" -v a="$base_auto" -v t="$base_tx" \
-      'BEGIN { printf "  %-22s %9.3f %9.1f %12.2f %14.2f\n", who, s, k / 1024, s / a, s / t }'
+# Through the TDS test server each run of the tool is paired with the SQLite
+# baseline run just before it (rounds t1, t2, ...), so that its ratios stand
+# beside those on SQLite.
+if [ "$tds" = 1 ]; then
+  for ((i = 1; i <= tds_repeat; i++)); do
+    for direction in compress decompress; do
+      template=speed switch=/c
+      [ "$direction" = decompress ] && template=speed-packed switch=/d
+      run "t$i" "baseline-autocommit-$direction" "$template" "$baseline" "$direction" "$db"
+      tds_run "t$i" "tds-tersify-$direction" "$template" "$switch"
+      run "t$i" "baseline-transaction-$direction" "$template" "$baseline" "$direction" "$db" --transaction
+      tds_run "t$i" "tds-tersify-batch500-$direction" "$template" "$switch" /BATCH=500
+    done
   done
-}
-report compress
-report decompress
+fi
+
+echo
+echo "series (wall seconds: median, fastest, slowest, spread; CPU seconds (user + system) and peak MB: medians)"
+printf '  %-34s %8s %8s %8s %8s %8s %8s\n' "" median fastest slowest spread CPU "peak MB"
+for direction in compress decompress; do
+  for who in baseline-autocommit tersify baseline-transaction tersify-batch500 zlib-one-core; do
+    series_line "$who-$direction"
+  done
+  if [ "$tds" = 1 ]; then
+    series_line "tds-tersify-$direction"
+    series_line "tds-tersify-batch500-$direction"
+  fi
+done
+
+echo
+echo "targets (median of the ratios of the pairs run in turn, with their range)"
+target "compress, default vs baseline autocommit" baseline-autocommit-compress tersify-compress 1.3
+target "compress, /BATCH=500 vs baseline one transaction" baseline-transaction-compress tersify-batch500-compress 2
+target "compress, /BATCH=500 vs one core's zlib level 6" zlib-one-core-compress tersify-batch500-compress 1.4
+target "decompress, default vs baseline autocommit" baseline-autocommit-decompress tersify-decompress 1.05
+target "decompress, /BATCH=500 vs baseline one transaction" baseline-transaction-decompress tersify-batch500-decompress 1.5
 
 if [ "$tds" = 1 ]; then
-  if [ ! -x "$server" ]; then
-    echo; echo "(no $server: the TDS part is left out)"
-    exit 0
-  fi
   echo
-  echo "through the TDS test server (FreeTDS ODBC), one run each"
-  printf '  %-30s %9s %9s %14s\n' "" seconds "peak MB" "requests/row"
-  tds_run() {
-    local name=$1 template=$2 command=$3
-    shift 3
-    cp "$work/$template.db" "$work/run.db"
-    rm -f "$work/stats" "$work/server.log"
-    "$server" --port 0 --database-file "$work/run.db" --database bench --user bench \
-      --password Bench1 --stats-file "$work/stats" 2> "$work/server.log" &
-    server_pid=$!
-    local port=
-    for _ in $(seq 100); do
-      port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/server.log")
-      [ -n "$port" ] && break
-      sleep 0.05
-    done
-    [ -n "$port" ] || { echo "the TDS test server did not start" >&2; cat "$work/server.log" >&2; exit 1; }
-    if ! /usr/bin/time -v -o "$work/time.txt" "$tersify" "$command" /GUI=0 "/IP=127.0.0.1,$port" \
-        /DB=bench /U=bench /P=Bench1 "$@" > "$work/out.txt" 2> "$work/err.txt" ||
-       ! grep -q "^Command completed successfully" "$work/out.txt"; then
-      echo "$name failed:" >&2; cat "$work/out.txt" "$work/err.txt" >&2; exit 1
-    fi
-    kill -TERM "$server_pid"; wait "$server_pid" || true; server_pid=
-    local elapsed rss requests
-    elapsed=$(awk -F': ' '/Elapsed \(wall clock\)/ { print $2 }' "$work/time.txt" | seconds)
-    rss=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.txt")
-    requests=$(awk '$1 == "requests" { print $2 }' "$work/stats")
-    awk -v who="$name" -v s="$elapsed" -v k="$rss" -v r="$requests" -v n="$rows" \
-      'BEGIN { printf "  %-30s %9.3f %9.1f %14.2f\n", who, s, k / 1024, r / n }'
-  }
-  tds_run tersify-compress plain /c
-  tds_run tersify-batch500-compress plain /c /BATCH=500
-  tds_run tersify-decompress packed /d
-  tds_run tersify-batch500-decompress packed /d /BATCH=500
+  echo "through the TDS test server (each run paired with the SQLite baseline run before it)"
+  target "compress, default vs baseline autocommit" baseline-autocommit-compress tds-tersify-compress 1.3
+  target "compress, /BATCH=500 vs baseline one transaction" baseline-transaction-compress tds-tersify-batch500-compress 2
+  target "decompress, default vs baseline autocommit" baseline-autocommit-decompress tds-tersify-decompress 1.05
+  target "decompress, /BATCH=500 vs baseline one transaction" baseline-transaction-decompress tds-tersify-batch500-decompress 1.5
+  for who in tds-tersify-compress tds-tersify-batch500-compress tds-tersify-decompress tds-tersify-batch500-decompress; do
+    requests=$(values "$who" 5 | median)
+    awk -v who="$who" -v q="$requests" -v n="$rows" \
+      'BEGIN { printf "  %-58s %6d requests, %.2f a row\n", who, q, q / n }'
+  done
+  requests=$(values tds-tersify-compress 5 | median)
+  awk -v q="$requests" -v n="$rows" 'BEGIN { printf "  %-58s %6.2f  <= 1.10   %s\n",
+    "requests per row, compress in the default mode", q / n, (q / n <= 1.1 ? "met" : "NOT MET") }'
+  requests=$(values tds-tersify-decompress 5 | median)
+  awk -v q="$requests" -v n="$rows" 'BEGIN { printf "  %-58s %6.2f  <= 1.10   %s\n",
+    "requests per row, decompress in the default mode", q / n, (q / n <= 1.1 ? "met" : "NOT MET") }'
 fi
+
+if [ "$memory" = 1 ]; then
+  echo
+  echo "peak resident memory of tersify (limit 96 MB + 2 x the largest value)"
+  printf '  %-34s %8s %10s %10s %8s\n' "" seconds "peak MB" "limit MB" ""
+  memory_case() {
+    local name=$1 count=$2 bytes=$3
+    make_tables "$name" "$count" "$bytes"
+    local limit
+    limit=$(awk -v b="$bytes" 'BEGIN { print 96 * 1024 + 2 * b / 1024 }')
+    for direction in compress decompress; do
+      local template=$name switch=/c
+      [ "$direction" = decompress ] && template=$name-packed switch=/d
+      run memory "sqlite-$name-$direction" "$template" "$tersify" "$switch" /GUI=0 /IP=sqlite "/DB=$db"
+      series_memory "sqlite-$name-$direction" "$limit"
+      if [ "$tds" = 1 ]; then
+        tds_run memory "tds-$name-$direction" "$template" "$switch"
+        series_memory "tds-$name-$direction" "$limit"
+      fi
+    done
+    rm -f "$work/$name.db" "$work/$name-packed.db"
+  }
+  series_memory() {
+    awk -v who="$1" -v s="$elapsed" -v k="$rss" -v l="$2" \
+      'BEGIN { printf "  %-34s %8.3f %10.1f %10.1f %8s\n", who, s, k / 1024, l / 1024, (k <= l ? "met" : "NOT MET") }'
+  }
+  memory_case 300x1MB 300 1048576
+  memory_case 1x64MB 1 67108864
+  memory_case 1x300MB 1 314572800
+fi
+echo
+echo "load average at the end: $(load)"

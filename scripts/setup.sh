@@ -16,6 +16,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins
   xvfb xauth xdotool
   clang libclang-rt-14-dev
+  linux-perf
 )
 
 missing=()
