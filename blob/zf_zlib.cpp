@@ -78,13 +78,15 @@ libdeflate_decompressor* Decompressor() {
 void DeflateWithLibdeflate(const void* InBuf, int32_t InBytes, std::string& OutBuf,
                            int32_t& OutBytes, int Level) {
   libdeflate_compressor* compressor = Compressor(Level);
-  std::string out(libdeflate_zlib_compress_bound(compressor, static_cast<size_t>(InBytes)), '\0');
-  const size_t total = libdeflate_zlib_compress(compressor, InBuf, static_cast<size_t>(InBytes),
-                                                out.data(), out.size());
+  // The bound is about the input's size, the stream mostly far less: a buffer
+  // left uninitialised is only paged in as far as the stream reaches, and the
+  // stream is copied out at its exact length.
+  const size_t bound = libdeflate_zlib_compress_bound(compressor, static_cast<size_t>(InBytes));
+  const std::unique_ptr<char[]> room = std::make_unique_for_overwrite<char[]>(bound);
+  const size_t total =
+      libdeflate_zlib_compress(compressor, InBuf, static_cast<size_t>(InBytes), room.get(), bound);
   if (total == 0 || total > static_cast<size_t>(kMaxBytes)) throw ECompressionError("error");
-  out.resize(total);
-  out.shrink_to_fit();
-  OutBuf = std::move(out);
+  OutBuf.assign(room.get(), total);
   OutBytes = static_cast<int32_t>(total);
 }
 
