@@ -23,6 +23,7 @@
 #include "db/database.h"
 #include "db/registries.h"
 #include "tests/db/layer_fixture.h"
+#include "tests/tool/pass_child_fixture.h"
 #include "tool/pass_cancel.h"
 #include "tool/user_interface.h"
 
@@ -52,22 +53,6 @@ std::string AllBytes(size_t n) {
   std::string bytes(n, '\0');
   for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
   return bytes;
-}
-
-// An envelope made with zlib itself, not with the stream under test.
-std::string MakeEnvelope(const std::string& plain) {
-  uLongf size = compressBound(static_cast<uLong>(plain.size()));
-  std::string payload(size, '\0');
-  if (compress2(reinterpret_cast<Bytef*>(payload.data()), &size,
-                reinterpret_cast<const Bytef*>(plain.data()), static_cast<uLong>(plain.size()),
-                6) != Z_OK)
-    throw std::runtime_error("compress2 failed");
-  payload.resize(size);
-  std::string header = "PKZ#900Z";
-  const uint32_t length = static_cast<uint32_t>(plain.size());
-  for (int i = 0; i < 4; ++i) header += static_cast<char>((length >> (8 * i)) & 0xFF);
-  header += std::string(4, '\0');
-  return header + payload;
 }
 
 struct Decoded {
@@ -351,9 +336,9 @@ TEST_P(RecompressTest, DecompressRestoresTheExactPlainBytes) {
 
 TEST_P(RecompressTest, DecompressReadsEnvelopesWrittenElsewhere) {
   const std::string plain = ReportText("R01", 4000);
-  Insert("R01", MakeEnvelope(plain));
+  Insert("R01", ZlibEnvelope(plain));
   // An envelope whose plain value is 100 bytes is left alone.
-  Insert("R02", MakeEnvelope(std::string(100, 'y')));
+  Insert("R02", ZlibEnvelope(std::string(100, 'y')));
   // A header whose payload does not decode reads as plain bytes: nothing to do.
   const std::string broken = std::string("PKZ#900Z") + std::string(8, '\0') + "not a zlib stream";
   Insert("R03", broken);
@@ -363,7 +348,7 @@ TEST_P(RecompressTest, DecompressReadsEnvelopesWrittenElsewhere) {
   EXPECT_EQ(r.processed, 1);
   EXPECT_EQ(r.skipped, 2);
   EXPECT_EQ(Stored("R01"), plain);
-  EXPECT_EQ(Stored("R02"), MakeEnvelope(std::string(100, 'y')));
+  EXPECT_EQ(Stored("R02"), ZlibEnvelope(std::string(100, 'y')));
   EXPECT_EQ(Stored("R03"), broken);
 }
 
@@ -489,7 +474,7 @@ TEST_P(RecompressTest, UnknownFieldEndsThePassWithTheNotFoundError) {
 
 TEST_P(RecompressTest, AnEnvelopeOfAnUnsupportedAlgorithmEndsThePass) {
   Insert("R01", ReportText("R01", 400));
-  std::string bzip = MakeEnvelope(ReportText("R02", 400));
+  std::string bzip = ZlibEnvelope(ReportText("R02", 400));
   bzip[7] = 'B';
   Insert("R02", bzip);
   Insert("R03", ReportText("R03", 400));
@@ -743,7 +728,7 @@ std::vector<std::string> MixedValues(int rows) {
       case 0: values.push_back(ReportText(Key(i), 150 + 37 * static_cast<size_t>(i))); break;
       case 1: values.push_back(Incompressible(200 + static_cast<size_t>(i), static_cast<unsigned>(i))); break;
       case 2: values.push_back(ReportText(Key(i), 60)); break;
-      case 3: values.push_back(MakeEnvelope(ReportText(Key(i), 3000))); break;
+      case 3: values.push_back(ZlibEnvelope(ReportText(Key(i), 3000))); break;
       case 4: values.push_back(AllBytes(1000 + static_cast<size_t>(i))); break;
       default: values.push_back(ReportText(Key(i), 20000)); break;
     }
