@@ -36,26 +36,14 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-tersify=$build/tool/tersify
-baseline=$build/bench/bench_baseline
-server=$build/tests/support/tds_server/tds-test-server
-for program in "$tersify" "$baseline"; do
-  [ -x "$program" ] || { echo "missing $program: build it first" >&2; exit 2; }
-done
+. "$(dirname "$0")/pass_bench_common.sh"
+bench_setup compare
 [ -x /usr/bin/time ] || { echo "missing /usr/bin/time (Debian package time)" >&2; exit 2; }
 if [ "$tds" = 1 ] && [ ! -x "$server" ]; then
   echo "(no $server: the TDS parts are left out)" >&2
   tds=0
 fi
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tersify-compare-XXXXXX")
-server_pid=
-cleanup() {
-  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-db=$work/run.db
 results=$work/results.txt
 : > "$results"
 
@@ -67,11 +55,6 @@ make_tables() {
   "$baseline" make "$work/$1.db" --rows "$2" --size "$3"
   cp "$work/$1.db" "$work/$1-packed.db"
   "$baseline" compress "$work/$1-packed.db" --transaction > /dev/null
-}
-
-fresh_copy() {
-  cp "$work/$1.db" "$db"
-  rm -f "$db-journal"
 }
 
 # timed NAME COMMAND...: runs the command under /usr/bin/time -v and sets
@@ -116,36 +99,13 @@ codec() {
   record "$round" "$name" "$s" 0 - "$s"
 }
 
-# The TDS test server over a fresh copy of TEMPLATE.db; sets $port.
-start_server() {
-  fresh_copy "$1"
-  rm -f "$work/stats" "$work/server.log"
-  "$server" --port 0 --database-file "$db" --database bench --user bench \
-    --password Bench1 --stats-file "$work/stats" 2> "$work/server.log" &
-  server_pid=$!
-  port=
-  for _ in $(seq 200); do
-    port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/server.log")
-    [ -n "$port" ] && return 0
-    sleep 0.05
-  done
-  echo "the TDS test server did not start" >&2
-  cat "$work/server.log" >&2
-  exit 1
-}
-
-stop_server() {
-  kill -TERM "$server_pid"
-  wait "$server_pid" || true
-  server_pid=
-}
-
 # tds_run ROUND NAME TEMPLATE COMMAND [SWITCH...]: tersify through the TDS test
 # server; records the requests the server counted as well
 tds_run() {
   local round=$1 name=$2 template=$3 command=$4
   shift 4
-  start_server "$template"
+  rm -f "$work/stats"
+  start_server "$template" --stats-file "$work/stats"
   timed "$name" "$tersify" "$command" /GUI=0 "/IP=127.0.0.1,$port" /DB=bench /U=bench /P=Bench1 "$@"
   stop_server
   record "$round" "$name" "$elapsed" "$rss" "$(awk '$1 == "requests" { print $2 }' "$work/stats")" "$cpu"

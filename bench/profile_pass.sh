@@ -27,23 +27,11 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-tersify=$build/tool/tersify
-baseline=$build/bench/bench_baseline
-server=$build/tests/support/tds_server/tds-test-server
-for program in "$tersify" "$baseline"; do
-  [ -x "$program" ] || { echo "missing $program: build it first" >&2; exit 2; }
-done
+. "$(dirname "$0")/pass_bench_common.sh"
+bench_setup profile
 command -v perf > /dev/null || { echo "missing perf (Debian package linux-perf)" >&2; exit 2; }
 [ "$tds" = 1 ] && [ ! -x "$server" ] && tds=0
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tersify-profile-XXXXXX")
-server_pid=
-cleanup() {
-  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-db=$work/run.db
 [ -n "$keep" ] && mkdir -p "$keep"
 
 "$baseline" make "$work/plain.db" --rows "$rows" --size "$size"
@@ -56,8 +44,7 @@ profile() {
   local name=$1 template=$2
   shift 2
   if [ "$template" != - ]; then
-    cp "$work/$template.db" "$db"
-    rm -f "$db-journal"
+    fresh_copy "$template"
   fi
   local data=$work/$name.data
   [ -n "$keep" ] && data=$keep/$name.data
@@ -78,27 +65,6 @@ profile() {
   { perf report -i "$data" --stdio --children --sort sym -g none --percent-limit 3 2> /dev/null |
       grep -E '^ +[0-9]' | grep -v -E '_start|libc_start|main$|RunFromCommandLine|RecompressTable' |
       head -n "$top"; } || true
-}
-
-start_server() {
-  cp "$work/$1.db" "$db"
-  rm -f "$db-journal" "$work/server.log"
-  "$server" --port 0 --database-file "$db" --database bench --user bench --password Bench1 2> "$work/server.log" &
-  server_pid=$!
-  port=
-  for _ in $(seq 200); do
-    port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/server.log")
-    [ -n "$port" ] && return 0
-    sleep 0.05
-  done
-  echo "the TDS test server did not start" >&2
-  exit 1
-}
-
-stop_server() {
-  kill -TERM "$server_pid"
-  wait "$server_pid" || true
-  server_pid=
 }
 
 echo "data: $rows rows of $size bytes (report-like); perf at 499 Hz, DWARF call graphs"
