@@ -69,7 +69,7 @@ double UpdateSecondsPerRow(const TPassTarget& target, std::vector<TProbeRow>& ro
     const Clock::time_point start = Clock::now();
     connection.StartTransaction();
     try {
-      Variant guard = WriteGuardValue(row.stored, row.stored_as_text, target.statements.Guard());
+      TGuardValue guard = WriteGuardValue(row.stored, row.stored_as_text, target.statements.Guard());
       writer.Write(row.key, std::move(row.stored), std::move(guard));
     } catch (...) {
       try {

@@ -69,7 +69,7 @@ void TRewritePool::Work() {
     lock.unlock();
     TRewrittenRow row = job_(page_[index]);
     const int64_t held =
-        static_cast<int64_t>(row.new_stored.size() + row.guard.RawString().size());
+        static_cast<int64_t>(row.new_stored.size() + row.guard.value.RawString().size());
     lock.lock();
     in_flight_ += held - expected;
     held_[index] = held;

@@ -35,14 +35,19 @@ std::string CompressedForm(std::string& plain) {
 
 }  // namespace
 
-Variant WriteGuardValue(std::string stored, bool stored_as_text, TWriteGuard guard) {
-  switch (guard) {
+TGuardValue WriteGuardValue(std::string stored, bool stored_as_text, TWriteGuard connection_guard) {
+  TGuardValue guard;
+  guard.kind = GuardForValue(connection_guard, static_cast<int64_t>(stored.size()));
+  guard.of_text = stored_as_text;
+  switch (guard.kind) {
     case TWriteGuard::StoredValue:
-      return stored_as_text ? Variant(std::move(stored)) : Variant(TBytes{std::move(stored)});
-    case TWriteGuard::Digest: return Variant(TBytes{Sha256(stored)});
-    case TWriteGuard::StoredBytes: return Variant(TBytes{std::move(stored)});
+      guard.value = stored_as_text ? Variant(std::move(stored)) : Variant(TBytes{std::move(stored)});
+      break;
+    case TWriteGuard::StoredDigest:
+    case TWriteGuard::Digest: guard.value = Variant(TBytes{Sha256(stored)}); break;
+    case TWriteGuard::StoredBytes: guard.value = Variant(TBytes{std::move(stored)}); break;
   }
-  return Variant();
+  return guard;
 }
 
 std::string Sha256(const std::string& bytes) {

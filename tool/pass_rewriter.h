@@ -21,7 +21,7 @@ struct TRewrittenRow {
   int64_t plain_size = 0;    // the plain length, as the envelope stream reports it
   bool stored_compressed = false;  // the stored value is an envelope that reads back
   std::string new_stored;    // the form to store (when rewrite)
-  Variant guard;             // what the update's guard compares with (when rewrite)
+  TGuardValue guard;         // what the update is held to (when rewrite)
   std::string damage;        // why an envelope could not be read; empty when none
   std::exception_ptr error;  // the row cannot be handled (an envelope of another algorithm)
 };
@@ -33,9 +33,10 @@ TRewrittenRow RewriteRow(TPassRow& row, bool compress, TWriteGuard guard);
 // expected new form (an envelope's plain length from its header).
 int64_t ExpectedRewriteBytes(const TPassRow& row, bool compress);
 
-// What an update's guard compares with for a value read as stored (in the
-// storage class it was read in, for SQLite).
-Variant WriteGuardValue(std::string stored, bool stored_as_text, TWriteGuard guard);
+// What an update is held to for a value read as stored (in the storage class
+// it was read in, for SQLite), under the connection's guard: a large value on
+// SQLite is held by its digest.
+TGuardValue WriteGuardValue(std::string stored, bool stored_as_text, TWriteGuard connection_guard);
 
 // The SHA-256 digest of bytes (32 bytes).
 std::string Sha256(const std::string& bytes);

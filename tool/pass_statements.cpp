@@ -36,10 +36,20 @@ std::string TPassStatements::RowOfKey() const {
   return "select " + key_ + ", " + field_ + storage_class + " from " + table_ + " where " + key_ + " = ?";
 }
 
-std::string TPassStatements::Update() const {
+TWriteGuard GuardForValue(TWriteGuard connection_guard, int64_t stored_bytes) {
+  if (connection_guard == TWriteGuard::StoredValue && stored_bytes >= kDigestGuardBytes)
+    return TWriteGuard::StoredDigest;
+  return connection_guard;
+}
+
+std::string TPassStatements::Update(TWriteGuard kind, bool of_text) const {
   std::string guard;
-  switch (guard_) {
+  switch (kind) {
     case TWriteGuard::StoredValue: guard = field_ + " = ?"; break;
+    case TWriteGuard::StoredDigest:
+      guard = std::string("typeof(") + field_ + ") = '" + (of_text ? "text" : "blob") +
+              "' and hashbytes('SHA2_256', " + field_ + ") = ?";
+      break;
     case TWriteGuard::Digest:
       guard = "HASHBYTES('SHA2_256', CAST(" + field_ + " AS varbinary(max))) = ?";
       break;

@@ -13,7 +13,10 @@
 //   keys     select K from T where K > ? order by K, as a page without values,
 //   row      select K, F from T where K = ?: for a pass that reads a sample.
 
+#include <cstdint>
 #include <string>
+
+#include "framework/rtl/variant.h"
 
 namespace tersify {
 
@@ -24,6 +27,12 @@ enum class TWriteGuard {
   // compares values of any length, and the comparison costs no more than
   // reading the row.
   StoredValue,
+  // SQLite, values of kDigestGuardBytes or more:
+  // typeof(F) = 'blob' (or 'text') and hashbytes('SHA2_256', F) = ? with the
+  // SHA-256 of the bytes read. SQLite still reads the stored value to hash
+  // it, but the pass lets go of its own copy as soon as the new form exists:
+  // one whole copy of a large value less while it is written.
+  StoredDigest,
   // SQL Server 2016 (major version 13) and later:
   // HASHBYTES('SHA2_256', CAST(F AS varbinary(max))) = ? with the SHA-256 of
   // the bytes read. The statement then carries 32 bytes instead of the old
@@ -33,6 +42,20 @@ enum class TWriteGuard {
   // Older SQL Server: HASHBYTES takes at most 8000 bytes there, so the
   // statement carries the value read: CAST(F AS varbinary(max)) = ?.
   StoredBytes,
+};
+
+// Values read of this many bytes or more are held by their digest on SQLite.
+constexpr int64_t kDigestGuardBytes = int64_t{1} << 20;
+
+// How the update of one row is held to the value read: the guard the
+// connection uses, except that on SQLite a large value is held by its digest.
+TWriteGuard GuardForValue(TWriteGuard connection_guard, int64_t stored_bytes);
+
+// What one row's update is held to.
+struct TGuardValue {
+  TWriteGuard kind = TWriteGuard::StoredValue;
+  bool of_text = false;  // SQLite: the value was read as TEXT
+  Variant value;         // what the guard's parameter is bound to
 };
 
 class TPassStatements {
@@ -52,8 +75,11 @@ class TPassStatements {
   std::string KeyPage(bool first, int rows) const;
   // The row of one key, in the columns of Page. Parameter: key.
   std::string RowOfKey() const;
-  // Parameters: new value, key, guard value, key.
-  std::string Update() const;
+  // Parameters: new value, key, guard value, key. The guard is the
+  // connection's, or the one a row's value asks for (of_text: the value was
+  // read as TEXT, which a digest guard checks as well).
+  std::string Update() const { return Update(guard_, false); }
+  std::string Update(TWriteGuard guard, bool of_text) const;
   // Parameter: key.
   std::string CountKey() const;
   // Rows, and rows whose key is not NULL: select count(*), count(K) from T.

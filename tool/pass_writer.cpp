@@ -9,6 +9,7 @@ namespace tersify {
 
 TPassWriter::TPassWriter(TMSConnection& connection, const TPassStatements& statements, int batch_rows)
     : connection_(connection),
+      statements_(statements),
       update_sql_(statements.Update()),
       count_sql_(statements.CountKey()),
       batch_rows_(batch_rows < 1 ? 1 : batch_rows) {}
@@ -21,7 +22,14 @@ TPassWriter::~TPassWriter() {
   }
 }
 
-TWriteOutcome TPassWriter::Write(const Variant& key, std::string new_stored, Variant guard) {
+const std::string& TPassWriter::UpdateFor(const TGuardValue& guard) {
+  if (guard.kind != TWriteGuard::StoredDigest) return update_sql_;
+  std::string& sql = digest_update_sql_[guard.of_text ? 1 : 0];
+  if (sql.empty()) sql = statements_.Update(guard.kind, guard.of_text);
+  return sql;
+}
+
+TWriteOutcome TPassWriter::Write(const Variant& key, std::string new_stored, TGuardValue guard) {
   if (batch_rows_ > 1 && !in_batch_) {
     connection_.StartTransaction();
     in_batch_ = true;
@@ -36,9 +44,9 @@ TWriteOutcome TPassWriter::Write(const Variant& key, std::string new_stored, Var
     params.reserve(4);
     params.emplace_back(TBytes{std::move(new_stored)});
     params.push_back(key);
-    params.push_back(std::move(guard));
+    params.push_back(std::move(guard.value));
     params.push_back(key);
-    rows = connection_.GetProvider().Execute(update_sql_, params)->RowsAffected();
+    rows = connection_.GetProvider().Execute(UpdateFor(guard), params)->RowsAffected();
   }
   if (rows > 1) throw Exception(Format("Update failed. Found %d records", static_cast<int>(rows)));
   if (rows == 1) {

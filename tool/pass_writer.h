@@ -32,7 +32,7 @@ class TPassWriter {
   // Writes one row. new_stored and guard are handed to the statement and let
   // go of once it ran. Raises "Update failed. Found %d records" should the
   // statement ever report more than one row.
-  TWriteOutcome Write(const Variant& key, std::string new_stored, Variant guard);
+  TWriteOutcome Write(const Variant& key, std::string new_stored, TGuardValue guard);
 
   // Commits the open batch when it is full, large or old enough; true when it did.
   bool CommitIfDue();
@@ -47,8 +47,13 @@ class TPassWriter {
   static constexpr std::chrono::milliseconds kBatchAge{2000};
 
  private:
+  // The update for a row's guard; the connection's own is built once.
+  const std::string& UpdateFor(const TGuardValue& guard);
+
   TMSConnection& connection_;
+  const TPassStatements& statements_;
   const std::string update_sql_;
+  std::string digest_update_sql_[2];  // SQLite's digest guard for a blob, for a text
   const std::string count_sql_;
   int batch_rows_;
   bool in_batch_ = false;
