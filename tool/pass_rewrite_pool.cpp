@@ -39,7 +39,7 @@ TRewritePool::TRewritePool(std::vector<TPassRow>& page, Job job, ExpectedBytes e
       std::lock_guard lock(mutex_);
       stopping_ = true;
     }
-    changed_.notify_all();
+    may_start_.notify_all();
     for (std::thread& t : workers_) t.join();
     throw;
   }
@@ -50,7 +50,7 @@ TRewritePool::~TRewritePool() {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
-  changed_.notify_all();
+  may_start_.notify_all();
   for (std::thread& t : workers_) t.join();
 }
 
@@ -61,7 +61,11 @@ bool TRewritePool::MayStart(size_t index) const {
 void TRewritePool::Work() {
   std::unique_lock lock(mutex_);
   while (true) {
-    changed_.wait(lock, [this] { return stopping_ || (next_ < page_.size() && MayStart(next_)); });
+    if (!stopping_ && !(next_ < page_.size() && MayStart(next_))) {
+      ++idle_workers_;
+      may_start_.wait(lock, [this] { return stopping_ || (next_ < page_.size() && MayStart(next_)); });
+      --idle_workers_;
+    }
     if (stopping_) return;
     const size_t index = next_++;
     const int64_t expected = expected_(page_[index]);
@@ -75,7 +79,9 @@ void TRewritePool::Work() {
     held_[index] = held;
     results_[index] = std::move(row);
     ready_[index] = 1;
-    changed_.notify_all();
+    if (writer_waiting_ && index == waited_for_) row_ready_.notify_one();
+    // The bytes held may have shrunk below what was expected: another row may fit.
+    if (idle_workers_ > 0 && next_ < page_.size() && MayStart(next_)) may_start_.notify_one();
   }
 }
 
@@ -88,8 +94,13 @@ TRewrittenRow TRewritePool::Take(size_t index) {
     held_[index - 1] = 0;
   }
   waited_for_ = index;
-  changed_.notify_all();  // the row waited for may start whatever the budget says
-  changed_.wait(lock, [&] { return ready_[index] != 0; });
+  // Budget was freed, and the row waited for may start whatever the budget says.
+  if (idle_workers_ > 0 && next_ < page_.size() && MayStart(next_)) may_start_.notify_all();
+  if (ready_[index] == 0) {
+    writer_waiting_ = true;
+    row_ready_.wait(lock, [&] { return ready_[index] != 0; });
+    writer_waiting_ = false;
+  }
   return std::move(results_[index]);
 }
 

@@ -54,7 +54,12 @@ class TRewritePool {
   const ExpectedBytes expected_;
   const int64_t budget_bytes_;
   std::mutex mutex_;
-  std::condition_variable changed_;
+  // Two conditions, so that a hand-over wakes only the side that waits for it:
+  // workers wait for a row they may start, the writer for the row it takes.
+  std::condition_variable may_start_;
+  std::condition_variable row_ready_;
+  int idle_workers_ = 0;
+  bool writer_waiting_ = false;
   std::vector<TRewrittenRow> results_;
   std::vector<char> ready_;
   std::vector<int64_t> held_;  // bytes counted for each row started and not yet taken
