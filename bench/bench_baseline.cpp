@@ -8,6 +8,11 @@
 //       a tqz_reports table of report-like values, the data of bench_pass
 //   bench_baseline compress|decompress FILE [--transaction]
 //       one pass; prints "rows N rewritten M seconds S"
+//   bench_baseline odbc-compress|odbc-decompress --server HOST[,PORT]
+//                  --database D --user U --password P [--transaction]
+//       the same pass against SQL Server (or the TDS test server) through
+//       ODBC, with the driver and connection keywords of the tool; prints
+//       "rows N rewritten M seconds S"
 //   bench_baseline zlib FILE
 //       one core's plain codec over the stored values, nothing written: each
 //       plain value through compress2 at level 6, each envelope through
@@ -16,7 +21,6 @@
 // Exits with 2 on any failure.
 
 #include <sqlite3.h>
-#include <zlib.h>
 
 #include <chrono>
 #include <cstdint>
@@ -26,15 +30,18 @@
 #include <stdexcept>
 #include <string>
 
+#include "bench/baseline_odbc.h"
+#include "bench/envelope_rules.h"
 #include "bench/report_data.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr size_t kHeader = 16;
-constexpr size_t kSmallest = 100;  // values this long or shorter stay as they are
-const char kSignature[] = "PKZ#900Z";
+using tersify::bench::Compress;
+using tersify::bench::Decompress;
+using tersify::bench::IsEnvelope;
+using tersify::bench::kSmallestRewritten;
+using tersify::bench::Rewrite;
 
 using Db = std::unique_ptr<sqlite3, int (*)(sqlite3*)>;
 using Stmt = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
@@ -59,37 +66,6 @@ Stmt Prepare(sqlite3* db, const char* sql) {
 
 void Exec(sqlite3* db, const char* sql) {
   if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(db, sql);
-}
-
-bool IsEnvelope(const char* data, size_t size) {
-  return size >= kHeader && std::memcmp(data, kSignature, 8) == 0;
-}
-
-// The envelope of a plain value, or nothing when it would not be smaller.
-bool Compress(const char* data, size_t size, std::string& out) {
-  uLongf length = compressBound(static_cast<uLong>(size));
-  out.resize(kHeader + length);
-  if (compress2(reinterpret_cast<Bytef*>(out.data() + kHeader), &length,
-                reinterpret_cast<const Bytef*>(data), static_cast<uLong>(size), 6) != Z_OK)
-    throw std::runtime_error("compress2 failed");
-  if (kHeader + length >= size) return false;
-  out.resize(kHeader + length);
-  std::memcpy(out.data(), kSignature, 8);
-  const uint32_t plain = static_cast<uint32_t>(size);
-  for (int i = 0; i < 4; ++i) out[8 + i] = static_cast<char>(plain >> (8 * i));
-  std::memset(out.data() + 12, 0, 4);
-  return true;
-}
-
-void Decompress(const char* data, size_t size, std::string& out) {
-  uint32_t plain = 0;
-  for (int i = 0; i < 4; ++i) plain |= static_cast<uint32_t>(static_cast<unsigned char>(data[8 + i])) << (8 * i);
-  out.resize(plain);
-  uLongf length = plain;
-  if (uncompress(reinterpret_cast<Bytef*>(out.data()), &length,
-                 reinterpret_cast<const Bytef*>(data + kHeader), static_cast<uLong>(size - kHeader)) != Z_OK ||
-      length != plain)
-    throw std::runtime_error("a damaged envelope");
 }
 
 int Make(const std::string& file, int rows, size_t size, uint64_t seed) {
@@ -122,14 +98,7 @@ int Pass(const std::string& file, bool compress, bool transaction) {
     ++rows;
     const char* data = static_cast<const char*>(sqlite3_column_blob(select.get(), 1));
     const size_t size = static_cast<size_t>(sqlite3_column_bytes(select.get(), 1));
-    if (!data || size <= kSmallest) continue;
-    const bool envelope = IsEnvelope(data, size);
-    if (compress) {
-      if (envelope || !Compress(data, size, out)) continue;
-    } else {
-      if (!envelope) continue;
-      Decompress(data, size, out);
-    }
+    if (!Rewrite(compress, data, size, out)) continue;
     sqlite3_bind_blob64(update.get(), 1, out.data(), out.size(), SQLITE_STATIC);
     sqlite3_bind_value(update.get(), 2, sqlite3_column_value(select.get(), 0));
     if (sqlite3_step(update.get()) != SQLITE_DONE) Fail(db.get(), "update");
@@ -157,7 +126,7 @@ int Codec(const std::string& file) {
   while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
     const char* data = static_cast<const char*>(sqlite3_column_blob(select.get(), 0));
     const size_t size = static_cast<size_t>(sqlite3_column_bytes(select.get(), 0));
-    if (!data || size <= kSmallest) continue;
+    if (!data || size <= kSmallestRewritten) continue;
     ++rows;
     const Clock::time_point start = Clock::now();
     if (IsEnvelope(data, size))
@@ -175,6 +144,8 @@ int Usage() {
   std::fprintf(stderr,
                "usage: bench_baseline make FILE [--rows N] [--size BYTES] [--seed S]\n"
                "       bench_baseline compress|decompress FILE [--transaction]\n"
+               "       bench_baseline odbc-compress|odbc-decompress --server HOST[,PORT] --database D\n"
+               "                      --user U --password P [--transaction]\n"
                "       bench_baseline zlib FILE\n");
   return 2;
 }
@@ -182,24 +153,37 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) return Usage();
-  const std::string command = argv[1], file = argv[2];
+  if (argc < 2) return Usage();
+  const std::string command = argv[1];
+  const bool odbc = command == "odbc-compress" || command == "odbc-decompress";
+  if (!odbc && argc < 3) return Usage();
+  const std::string file = odbc ? std::string() : argv[2];
   int rows = 2000;
   size_t size = 40 * 1024;
   uint64_t seed = 1;
   bool transaction = false;
+  tersify::bench::OdbcTarget target;
   try {
-    for (int i = 3; i < argc; ++i) {
+    for (int i = odbc ? 2 : 3; i < argc; ++i) {
       const std::string arg = argv[i];
       auto value = [&]() -> std::string {
         if (i + 1 >= argc) throw std::runtime_error(arg + " needs a value");
         return argv[++i];
       };
-      if (arg == "--rows") rows = std::stoi(value());
-      else if (arg == "--size") size = std::stoul(value());
-      else if (arg == "--seed") seed = std::stoull(value());
-      else if (arg == "--transaction") transaction = true;
+      if (arg == "--transaction") transaction = true;
+      else if (!odbc && arg == "--rows") rows = std::stoi(value());
+      else if (!odbc && arg == "--size") size = std::stoul(value());
+      else if (!odbc && arg == "--seed") seed = std::stoull(value());
+      else if (odbc && arg == "--server") target.server = value();
+      else if (odbc && arg == "--database") target.database = value();
+      else if (odbc && arg == "--user") target.user = value();
+      else if (odbc && arg == "--password") target.password = value();
       else return Usage();
+    }
+    if (odbc) {
+      if (target.server.empty()) return Usage();
+      tersify::bench::OdbcPass(target, command == "odbc-compress", transaction);
+      return 0;
     }
     if (command == "make") return Make(file, rows, size, seed);
     if (command == "compress" || command == "decompress")

@@ -7,15 +7,20 @@
 # fastest and the slowest run (how noisy the machine was), and per target the
 # median of the ratios of the pairs run next to each other, with the limit and
 # whether it is met. Then the tool through the TDS test server (FreeTDS's ODBC
-# driver) with the requests the server counted per row, and the peak resident
-# memory of the tool on large values in both directions on both providers.
+# driver) against the same loop written with plain ODBC (bench_baseline
+# odbc-compress|odbc-decompress) on the same server, each run over a fresh
+# copy served anew, and, labelled apart, against the SQLite baseline run
+# directly (so that the server's and the network's cost count against the
+# tool); with the requests the server counted per row for the tool and for
+# the ODBC loop. Last, the peak resident memory of the tool on large values in
+# both directions on both providers.
 #
 #   bench/compare_pass.sh [--build DIR] [--rows N] [--size BYTES] [--repeat K]
 #                         [--tds-repeat K] [--no-tds] [--no-memory]
 #
 # Needs only the build (tool/tersify, bench/bench_baseline,
-# tests/support/tds_server/tds-test-server), bash, awk, sort and /usr/bin/time
-# (Debian package time).
+# bench/bench_measure, tests/support/tds_server/tds-test-server), bash, awk
+# and sort.
 set -euo pipefail
 
 build=build rows=2000 size=40960 repeat=4 tds_repeat=2 tds=1 memory=1
@@ -38,7 +43,6 @@ done
 
 . "$(dirname "$0")/pass_bench_common.sh"
 bench_setup compare
-[ -x /usr/bin/time ] || { echo "missing /usr/bin/time (Debian package time)" >&2; exit 2; }
 if [ "$tds" = 1 ] && [ ! -x "$server" ]; then
   echo "(no $server: the TDS parts are left out)" >&2
   tds=0
@@ -47,9 +51,6 @@ fi
 results=$work/results.txt
 : > "$results"
 
-# m:ss.cc or h:mm:ss -> seconds
-seconds() { awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; printf "%.3f", s }'; }
-
 # make NAME ROWS SIZE: NAME.db (plain values) and NAME-packed.db (the same, compressed)
 make_tables() {
   "$baseline" make "$work/$1.db" --rows "$2" --size "$3"
@@ -57,13 +58,13 @@ make_tables() {
   "$baseline" compress "$work/$1-packed.db" --transaction > /dev/null
 }
 
-# timed NAME COMMAND...: runs the command under /usr/bin/time -v and sets
-# $elapsed (seconds), $cpu (user + system seconds) and $rss (peak KiB); a
+# timed NAME COMMAND...: runs the command under bench_measure and sets
+# $elapsed (wall seconds), $cpu (user + system seconds) and $rss (peak KiB); a
 # tersify run must say it completed
 timed() {
   local name=$1
   shift
-  if ! /usr/bin/time -v -o "$work/time.txt" "$@" > "$work/out.txt" 2> "$work/err.txt"; then
+  if ! "$measure" "$work/time.txt" "$@" > "$work/out.txt" 2> "$work/err.txt"; then
     echo "$name failed:" >&2
     cat "$work/out.txt" "$work/err.txt" >&2
     exit 1
@@ -73,9 +74,9 @@ timed() {
     cat "$work/out.txt" >&2
     exit 1
   fi
-  elapsed=$(awk -F': ' '/Elapsed \(wall clock\)/ { print $2 }' "$work/time.txt" | seconds)
-  rss=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.txt")
-  cpu=$(awk -F': ' '/(User|System) time \(seconds\)/ { s += $2 } END { printf "%.3f", s }' "$work/time.txt")
+  elapsed=$(awk '$1 == "wall" { printf "%.3f", $2 }' "$work/time.txt")
+  rss=$(awk '$1 == "peak_kib" { print $2 }' "$work/time.txt")
+  cpu=$(awk '$1 == "user" || $1 == "system" { s += $2 } END { printf "%.3f", s }' "$work/time.txt")
 }
 
 # record ROUND NAME SECONDS KIB [REQUESTS [CPU-SECONDS]]
@@ -99,16 +100,38 @@ codec() {
   record "$round" "$name" "$s" 0 - "$s"
 }
 
-# tds_run ROUND NAME TEMPLATE COMMAND [SWITCH...]: tersify through the TDS test
-# server; records the requests the server counted as well
+# serve TEMPLATE: the TDS test server over a fresh copy of TEMPLATE.db,
+# counting requests; sets $port
+serve() {
+  rm -f "$work/stats"
+  start_server "$1" --stats-file "$work/stats"
+}
+
+# record_served ROUND NAME: stops the server and records the run just timed
+# with the requests the server counted
+record_served() {
+  stop_server
+  record "$1" "$2" "$elapsed" "$rss" "$(awk '$1 == "requests" { print $2 }' "$work/stats")" "$cpu"
+}
+
+# tds_run ROUND NAME TEMPLATE COMMAND [SWITCH...]: tersify through the TDS test server
 tds_run() {
   local round=$1 name=$2 template=$3 command=$4
   shift 4
-  rm -f "$work/stats"
-  start_server "$template" --stats-file "$work/stats"
+  serve "$template"
   timed "$name" "$tersify" "$command" /GUI=0 "/IP=127.0.0.1,$port" /DB=bench /U=bench /P=Bench1 "$@"
-  stop_server
-  record "$round" "$name" "$elapsed" "$rss" "$(awk '$1 == "requests" { print $2 }' "$work/stats")" "$cpu"
+  record_served "$round" "$name"
+}
+
+# tds_baseline ROUND NAME TEMPLATE DIRECTION [--transaction]: the DBA's loop
+# through ODBC against the TDS test server
+tds_baseline() {
+  local round=$1 name=$2 template=$3 direction=$4
+  shift 4
+  serve "$template"
+  timed "$name" "$baseline" "odbc-$direction" --server "127.0.0.1,$port" --database bench \
+    --user bench --password Bench1 "$@"
+  record_served "$round" "$name"
 }
 
 # values NAME FIELD: the field (3 seconds, 4 peak KiB, 5 requests, 6 CPU
@@ -133,7 +156,7 @@ series_line() {
   k=$(values "$name" 4 | median)
   c=$(values "$name" 6 | median)
   awk -v who="$name" -v s="$s" -v lo="$lo" -v hi="$hi" -v k="$k" -v c="$c" \
-    'BEGIN { printf "  %-34s %8.3f %8.3f %8.3f %7.0f%% %8s %8.1f\n", who, s, lo, hi, (hi - lo) / s * 100,
+    'BEGIN { printf "  %-36s %8.3f %8.3f %8.3f %7.0f%% %8s %8.1f\n", who, s, lo, hi, (hi - lo) / s * 100,
              c == "-" ? "-" : sprintf("%.3f", c), k / 1024 }'
 }
 
@@ -165,17 +188,19 @@ for ((i = 1; i <= repeat; i++)); do
   done
 done
 
-# Through the TDS test server each run of the tool is paired with the SQLite
-# baseline run just before it (rounds t1, t2, ...), so that its ratios stand
-# beside those on SQLite.
+# Through the TDS test server each run of the tool is paired with the ODBC
+# baseline on the same server and with the SQLite baseline, both run just
+# before it (rounds t1, t2, ...).
 if [ "$tds" = 1 ]; then
   for ((i = 1; i <= tds_repeat; i++)); do
     for direction in compress decompress; do
       template=speed switch=/c
       [ "$direction" = decompress ] && template=speed-packed switch=/d
       run "t$i" "baseline-autocommit-$direction" "$template" "$baseline" "$direction" "$db"
+      tds_baseline "t$i" "tds-baseline-autocommit-$direction" "$template" "$direction"
       tds_run "t$i" "tds-tersify-$direction" "$template" "$switch"
       run "t$i" "baseline-transaction-$direction" "$template" "$baseline" "$direction" "$db" --transaction
+      tds_baseline "t$i" "tds-baseline-transaction-$direction" "$template" "$direction" --transaction
       tds_run "t$i" "tds-tersify-batch500-$direction" "$template" "$switch" /BATCH=500
     done
   done
@@ -183,14 +208,15 @@ fi
 
 echo
 echo "series (wall seconds: median, fastest, slowest, spread; CPU seconds (user + system) and peak MB: medians)"
-printf '  %-34s %8s %8s %8s %8s %8s %8s\n' "" median fastest slowest spread CPU "peak MB"
+printf '  %-36s %8s %8s %8s %8s %8s %8s\n' "" median fastest slowest spread CPU "peak MB"
 for direction in compress decompress; do
   for who in baseline-autocommit tersify baseline-transaction tersify-batch500 zlib-one-core; do
     series_line "$who-$direction"
   done
   if [ "$tds" = 1 ]; then
-    series_line "tds-tersify-$direction"
-    series_line "tds-tersify-batch500-$direction"
+    for who in tds-baseline-autocommit tds-tersify tds-baseline-transaction tds-tersify-batch500; do
+      series_line "$who-$direction"
+    done
   fi
 done
 
@@ -204,12 +230,22 @@ target "decompress, /BATCH=500 vs baseline one transaction" baseline-transaction
 
 if [ "$tds" = 1 ]; then
   echo
-  echo "through the TDS test server (each run paired with the SQLite baseline run before it)"
-  target "compress, default vs baseline autocommit" baseline-autocommit-compress tds-tersify-compress 1.3
-  target "compress, /BATCH=500 vs baseline one transaction" baseline-transaction-compress tds-tersify-batch500-compress 2
-  target "decompress, default vs baseline autocommit" baseline-autocommit-decompress tds-tersify-decompress 1.05
-  target "decompress, /BATCH=500 vs baseline one transaction" baseline-transaction-decompress tds-tersify-batch500-decompress 1.5
-  for who in tds-tersify-compress tds-tersify-batch500-compress tds-tersify-decompress tds-tersify-batch500-decompress; do
+  echo "through the TDS test server, against the ODBC baseline on the same server (each run paired with the one before it)"
+  target "compress, default vs ODBC baseline autocommit" tds-baseline-autocommit-compress tds-tersify-compress 1.3
+  target "compress, /BATCH=500 vs ODBC baseline one transaction" tds-baseline-transaction-compress tds-tersify-batch500-compress 2
+  target "decompress, default vs ODBC baseline autocommit" tds-baseline-autocommit-decompress tds-tersify-decompress 1.05
+  target "decompress, /BATCH=500 vs ODBC baseline one transaction" tds-baseline-transaction-decompress tds-tersify-batch500-decompress 1.5
+  echo
+  echo "through the TDS test server, against the SQLite baseline run directly (the server's and the network's cost count against the tool)"
+  target "compress, default vs SQLite baseline autocommit" baseline-autocommit-compress tds-tersify-compress 1.3
+  target "compress, /BATCH=500 vs SQLite baseline one transaction" baseline-transaction-compress tds-tersify-batch500-compress 2
+  target "decompress, default vs SQLite baseline autocommit" baseline-autocommit-decompress tds-tersify-decompress 1.05
+  target "decompress, /BATCH=500 vs SQLite baseline one transaction" baseline-transaction-decompress tds-tersify-batch500-decompress 1.5
+  echo
+  echo "requests the TDS test server counted"
+  for who in tds-tersify-compress tds-baseline-autocommit-compress tds-tersify-batch500-compress \
+             tds-baseline-transaction-compress tds-tersify-decompress tds-baseline-autocommit-decompress \
+             tds-tersify-batch500-decompress tds-baseline-transaction-decompress; do
     requests=$(values "$who" 5 | median)
     awk -v who="$who" -v q="$requests" -v n="$rows" \
       'BEGIN { printf "  %-58s %6d requests, %.2f a row\n", who, q, q / n }'

@@ -2,13 +2,14 @@
 # scratch folder removed on exit, fresh copies of a table, and the TDS test
 # server over one.
 
-# bench_setup NAME: with $build set, sets tersify, baseline, server, work
-# (a new scratch folder, removed on exit with the server) and db.
+# bench_setup NAME: with $build set, sets tersify, baseline, measure, server,
+# work (a new scratch folder, removed on exit with the server) and db.
 bench_setup() {
   tersify=$build/tool/tersify
   baseline=$build/bench/bench_baseline
+  measure=$build/bench/bench_measure
   server=$build/tests/support/tds_server/tds-test-server
-  for program in "$tersify" "$baseline"; do
+  for program in "$tersify" "$baseline" "$measure"; do
     [ -x "$program" ] || { echo "missing $program: build it first" >&2; exit 2; }
   done
   work=$(mktemp -d "${TMPDIR:-/tmp}/tersify-$1-XXXXXX")

@@ -9,9 +9,9 @@
 #
 #   bench/profile_pass.sh [--build DIR] [--rows N] [--size BYTES] [--top K] [--no-tds] [--keep DIR]
 #
-# Needs the build (tool/tersify, bench/bench_baseline,
-# tests/support/tds_server/tds-test-server), perf (Debian package linux-perf)
-# and /usr/bin/time (package time). --keep DIR keeps the perf.data files there.
+# Needs the build (tool/tersify, bench/bench_baseline, bench/bench_measure,
+# tests/support/tds_server/tds-test-server) and perf (Debian package
+# linux-perf). --keep DIR keeps the perf.data files there.
 set -euo pipefail
 
 build=build rows=1000 size=40960 top=14 tds=1 keep=
@@ -48,12 +48,13 @@ profile() {
   fi
   local data=$work/$name.data
   [ -n "$keep" ] && data=$keep/$name.data
-  /usr/bin/time -f "%e %U %S" -o "$work/time.txt" \
+  "$measure" "$work/time.txt" \
     perf record -q -F 499 --call-graph dwarf,16384 -o "$data" -- "$tersify" "$@" > "$work/out.txt" 2> "$work/err.txt" ||
     { echo "$name failed:" >&2; cat "$work/out.txt" "$work/err.txt" >&2; exit 1; }
   grep -q "^Command completed successfully" "$work/out.txt" || { echo "$name did not complete" >&2; cat "$work/out.txt" >&2; exit 1; }
   echo
-  echo "== $name: $(awk '{ printf "wall %.2f s, CPU %.2f s (user %.2f, system %.2f)", $1, $2 + $3, $2, $3 }' "$work/time.txt")"
+  echo "== $name: $(awk '{ v[$1] = $2 } END { printf "wall %.2f s, CPU %.2f s (user %.2f, system %.2f)",
+    v["wall"], v["user"] + v["system"], v["user"], v["system"] }' "$work/time.txt")"
   # (head leaves early: the reports' pipes are not to end the script)
   echo "-- own time, by library"
   { perf report -i "$data" --stdio --no-children --sort dso -g none --percent-limit 0.5 2> /dev/null |

@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  zlib1g-dev libdeflate-dev libsqlite3-dev time
+  zlib1g-dev libdeflate-dev libsqlite3-dev
   unixodbc unixodbc-dev tdsodbc freetds-bin
   libssl-dev openssl
   dpkg-dev file
