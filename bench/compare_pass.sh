@@ -16,16 +16,20 @@
 # both directions on both providers.
 #
 #   bench/compare_pass.sh [--build DIR] [--rows N] [--size BYTES] [--repeat K]
-#                         [--tds-repeat K] [--no-tds] [--no-memory]
+#                         [--tds-repeat K] [--no-tds] [--no-memory] [--no-speed]
+#
+# --no-speed leaves out the timed rounds, their series and their targets: only
+# the peak memory table is made (memory figures barely vary between runs, so
+# they need no rounds).
 #
 # Needs only the build (tool/tersify, bench/bench_baseline,
 # bench/bench_measure, tests/support/tds_server/tds-test-server), bash, awk
 # and sort.
 set -euo pipefail
 
-build=build rows=2000 size=40960 repeat=4 tds_repeat=2 tds=1 memory=1
+build=build rows=2000 size=40960 repeat=4 tds_repeat=2 tds=1 memory=1 speed=1
 usage() {
-  echo "usage: $0 [--build DIR] [--rows N] [--size BYTES] [--repeat K] [--tds-repeat K] [--no-tds] [--no-memory]" >&2
+  echo "usage: $0 [--build DIR] [--rows N] [--size BYTES] [--repeat K] [--tds-repeat K] [--no-tds] [--no-memory] [--no-speed]" >&2
   exit 2
 }
 while [ $# -gt 0 ]; do
@@ -37,6 +41,7 @@ while [ $# -gt 0 ]; do
     --tds-repeat) tds_repeat=$2; shift 2 ;;
     --no-tds) tds=0; shift ;;
     --no-memory) memory=0; shift ;;
+    --no-speed) speed=0; shift ;;
     *) usage ;;
   esac
 done
@@ -173,89 +178,91 @@ target() {
 
 load() { awk '{ print $1, $2, $3 }' /proc/loadavg; }
 
-echo "data: $rows rows of $size bytes (report-like), $repeat rounds; load average $(load)"
-make_tables speed "$rows" "$size"
+if [ "$speed" = 1 ]; then
+  echo "data: $rows rows of $size bytes (report-like), $repeat rounds; load average $(load)"
+  make_tables speed "$rows" "$size"
 
-for ((i = 1; i <= repeat; i++)); do
-  for direction in compress decompress; do
-    template=speed switch=/c
-    [ "$direction" = decompress ] && template=speed-packed switch=/d
-    run "$i" "baseline-autocommit-$direction" "$template" "$baseline" "$direction" "$db"
-    run "$i" "tersify-$direction" "$template" "$tersify" "$switch" /GUI=0 /IP=sqlite "/DB=$db"
-    run "$i" "baseline-transaction-$direction" "$template" "$baseline" "$direction" "$db" --transaction
-    run "$i" "tersify-batch500-$direction" "$template" "$tersify" "$switch" /GUI=0 /IP=sqlite "/DB=$db" /BATCH=500
-    codec "$i" "zlib-one-core-$direction" "$template"
-  done
-done
-
-# Through the TDS test server each run of the tool is paired with the ODBC
-# baseline on the same server and with the SQLite baseline, both run just
-# before it (rounds t1, t2, ...).
-if [ "$tds" = 1 ]; then
-  for ((i = 1; i <= tds_repeat; i++)); do
+  for ((i = 1; i <= repeat; i++)); do
     for direction in compress decompress; do
       template=speed switch=/c
       [ "$direction" = decompress ] && template=speed-packed switch=/d
-      run "t$i" "baseline-autocommit-$direction" "$template" "$baseline" "$direction" "$db"
-      tds_baseline "t$i" "tds-baseline-autocommit-$direction" "$template" "$direction"
-      tds_run "t$i" "tds-tersify-$direction" "$template" "$switch"
-      run "t$i" "baseline-transaction-$direction" "$template" "$baseline" "$direction" "$db" --transaction
-      tds_baseline "t$i" "tds-baseline-transaction-$direction" "$template" "$direction" --transaction
-      tds_run "t$i" "tds-tersify-batch500-$direction" "$template" "$switch" /BATCH=500
+      run "$i" "baseline-autocommit-$direction" "$template" "$baseline" "$direction" "$db"
+      run "$i" "tersify-$direction" "$template" "$tersify" "$switch" /GUI=0 /IP=sqlite "/DB=$db"
+      run "$i" "baseline-transaction-$direction" "$template" "$baseline" "$direction" "$db" --transaction
+      run "$i" "tersify-batch500-$direction" "$template" "$tersify" "$switch" /GUI=0 /IP=sqlite "/DB=$db" /BATCH=500
+      codec "$i" "zlib-one-core-$direction" "$template"
     done
   done
-fi
 
-echo
-echo "series (wall seconds: median, fastest, slowest, spread; CPU seconds (user + system) and peak MB: medians)"
-printf '  %-36s %8s %8s %8s %8s %8s %8s\n' "" median fastest slowest spread CPU "peak MB"
-for direction in compress decompress; do
-  for who in baseline-autocommit tersify baseline-transaction tersify-batch500 zlib-one-core; do
-    series_line "$who-$direction"
-  done
+  # Through the TDS test server each run of the tool is paired with the ODBC
+  # baseline on the same server and with the SQLite baseline, both run just
+  # before it (rounds t1, t2, ...).
   if [ "$tds" = 1 ]; then
-    for who in tds-baseline-autocommit tds-tersify tds-baseline-transaction tds-tersify-batch500; do
-      series_line "$who-$direction"
+    for ((i = 1; i <= tds_repeat; i++)); do
+      for direction in compress decompress; do
+        template=speed switch=/c
+        [ "$direction" = decompress ] && template=speed-packed switch=/d
+        run "t$i" "baseline-autocommit-$direction" "$template" "$baseline" "$direction" "$db"
+        tds_baseline "t$i" "tds-baseline-autocommit-$direction" "$template" "$direction"
+        tds_run "t$i" "tds-tersify-$direction" "$template" "$switch"
+        run "t$i" "baseline-transaction-$direction" "$template" "$baseline" "$direction" "$db" --transaction
+        tds_baseline "t$i" "tds-baseline-transaction-$direction" "$template" "$direction" --transaction
+        tds_run "t$i" "tds-tersify-batch500-$direction" "$template" "$switch" /BATCH=500
+      done
     done
   fi
-done
 
-echo
-echo "targets (median of the ratios of the pairs run in turn, with their range)"
-target "compress, default vs baseline autocommit" baseline-autocommit-compress tersify-compress 1.3
-target "compress, /BATCH=500 vs baseline one transaction" baseline-transaction-compress tersify-batch500-compress 2
-target "compress, /BATCH=500 vs one core's zlib level 6" zlib-one-core-compress tersify-batch500-compress 1.4
-target "decompress, default vs baseline autocommit" baseline-autocommit-decompress tersify-decompress 1.05
-target "decompress, /BATCH=500 vs baseline one transaction" baseline-transaction-decompress tersify-batch500-decompress 1.5
-
-if [ "$tds" = 1 ]; then
   echo
-  echo "through the TDS test server, against the ODBC baseline on the same server (each run paired with the one before it)"
-  target "compress, default vs ODBC baseline autocommit" tds-baseline-autocommit-compress tds-tersify-compress 1.3
-  target "compress, /BATCH=500 vs ODBC baseline one transaction" tds-baseline-transaction-compress tds-tersify-batch500-compress 2
-  target "decompress, default vs ODBC baseline autocommit" tds-baseline-autocommit-decompress tds-tersify-decompress 1.05
-  target "decompress, /BATCH=500 vs ODBC baseline one transaction" tds-baseline-transaction-decompress tds-tersify-batch500-decompress 1.5
-  echo
-  echo "through the TDS test server, against the SQLite baseline run directly (the server's and the network's cost count against the tool)"
-  target "compress, default vs SQLite baseline autocommit" baseline-autocommit-compress tds-tersify-compress 1.3
-  target "compress, /BATCH=500 vs SQLite baseline one transaction" baseline-transaction-compress tds-tersify-batch500-compress 2
-  target "decompress, default vs SQLite baseline autocommit" baseline-autocommit-decompress tds-tersify-decompress 1.05
-  target "decompress, /BATCH=500 vs SQLite baseline one transaction" baseline-transaction-decompress tds-tersify-batch500-decompress 1.5
-  echo
-  echo "requests the TDS test server counted"
-  for who in tds-tersify-compress tds-baseline-autocommit-compress tds-tersify-batch500-compress \
-             tds-baseline-transaction-compress tds-tersify-decompress tds-baseline-autocommit-decompress \
-             tds-tersify-batch500-decompress tds-baseline-transaction-decompress; do
-    requests=$(values "$who" 5 | median)
-    awk -v who="$who" -v q="$requests" -v n="$rows" \
-      'BEGIN { printf "  %-58s %6d requests, %.2f a row\n", who, q, q / n }'
+  echo "series (wall seconds: median, fastest, slowest, spread; CPU seconds (user + system) and peak MB: medians)"
+  printf '  %-36s %8s %8s %8s %8s %8s %8s\n' "" median fastest slowest spread CPU "peak MB"
+  for direction in compress decompress; do
+    for who in baseline-autocommit tersify baseline-transaction tersify-batch500 zlib-one-core; do
+      series_line "$who-$direction"
+    done
+    if [ "$tds" = 1 ]; then
+      for who in tds-baseline-autocommit tds-tersify tds-baseline-transaction tds-tersify-batch500; do
+        series_line "$who-$direction"
+      done
+    fi
   done
-  requests=$(values tds-tersify-compress 5 | median)
-  awk -v q="$requests" -v n="$rows" 'BEGIN { printf "  %-58s %6.2f  <= 1.10   %s\n",
-    "requests per row, compress in the default mode", q / n, (q / n <= 1.1 ? "met" : "NOT MET") }'
-  requests=$(values tds-tersify-decompress 5 | median)
-  awk -v q="$requests" -v n="$rows" 'BEGIN { printf "  %-58s %6.2f  <= 1.10   %s\n",
-    "requests per row, decompress in the default mode", q / n, (q / n <= 1.1 ? "met" : "NOT MET") }'
+
+  echo
+  echo "targets (median of the ratios of the pairs run in turn, with their range)"
+  target "compress, default vs baseline autocommit" baseline-autocommit-compress tersify-compress 1.3
+  target "compress, /BATCH=500 vs baseline one transaction" baseline-transaction-compress tersify-batch500-compress 2
+  target "compress, /BATCH=500 vs one core's zlib level 6" zlib-one-core-compress tersify-batch500-compress 1.4
+  target "decompress, default vs baseline autocommit" baseline-autocommit-decompress tersify-decompress 1.05
+  target "decompress, /BATCH=500 vs baseline one transaction" baseline-transaction-decompress tersify-batch500-decompress 1.5
+
+  if [ "$tds" = 1 ]; then
+    echo
+    echo "through the TDS test server, against the ODBC baseline on the same server (each run paired with the one before it)"
+    target "compress, default vs ODBC baseline autocommit" tds-baseline-autocommit-compress tds-tersify-compress 1.3
+    target "compress, /BATCH=500 vs ODBC baseline one transaction" tds-baseline-transaction-compress tds-tersify-batch500-compress 2
+    target "decompress, default vs ODBC baseline autocommit" tds-baseline-autocommit-decompress tds-tersify-decompress 1.05
+    target "decompress, /BATCH=500 vs ODBC baseline one transaction" tds-baseline-transaction-decompress tds-tersify-batch500-decompress 1.5
+    echo
+    echo "through the TDS test server, against the SQLite baseline run directly (the server's and the network's cost count against the tool)"
+    target "compress, default vs SQLite baseline autocommit" baseline-autocommit-compress tds-tersify-compress 1.3
+    target "compress, /BATCH=500 vs SQLite baseline one transaction" baseline-transaction-compress tds-tersify-batch500-compress 2
+    target "decompress, default vs SQLite baseline autocommit" baseline-autocommit-decompress tds-tersify-decompress 1.05
+    target "decompress, /BATCH=500 vs SQLite baseline one transaction" baseline-transaction-decompress tds-tersify-batch500-decompress 1.5
+    echo
+    echo "requests the TDS test server counted"
+    for who in tds-tersify-compress tds-baseline-autocommit-compress tds-tersify-batch500-compress \
+               tds-baseline-transaction-compress tds-tersify-decompress tds-baseline-autocommit-decompress \
+               tds-tersify-batch500-decompress tds-baseline-transaction-decompress; do
+      requests=$(values "$who" 5 | median)
+      awk -v who="$who" -v q="$requests" -v n="$rows" \
+        'BEGIN { printf "  %-58s %6d requests, %.2f a row\n", who, q, q / n }'
+    done
+    requests=$(values tds-tersify-compress 5 | median)
+    awk -v q="$requests" -v n="$rows" 'BEGIN { printf "  %-58s %6.2f  <= 1.10   %s\n",
+      "requests per row, compress in the default mode", q / n, (q / n <= 1.1 ? "met" : "NOT MET") }'
+    requests=$(values tds-tersify-decompress 5 | median)
+    awk -v q="$requests" -v n="$rows" 'BEGIN { printf "  %-58s %6.2f  <= 1.10   %s\n",
+      "requests per row, decompress in the default mode", q / n, (q / n <= 1.1 ? "met" : "NOT MET") }'
+  fi
 fi
 
 if [ "$memory" = 1 ]; then

@@ -38,7 +38,10 @@ std::vector<TPassRow> TPassReader::NextPage() {
       break;
     }
   }
-  // Let go of the rest of the page before the next statement runs.
+  // Let go of the rest of the page before the rewrite and the next statement:
+  // closed, not just dropped, so that the driver keeps no copy of the last
+  // (perhaps very long) value it read.
+  cursor->Close();
   cursor.reset();
   if (page.empty()) {
     done_ = true;

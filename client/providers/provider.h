@@ -61,6 +61,15 @@ class Cursor {
   // each column of a row once (a long blob then exists once, not twice).
   // Afterwards Value and TakeValue of that column of this row read null.
   virtual Variant TakeValue(int column) { return Value(column); }
+  // Ends the cursor before its last row, for a reader that has all it wants:
+  // afterwards Next is false and the driver holds nothing of the results.
+  // Merely destroying a cursor ends it too, but a driver may then keep the
+  // last row it read (a whole long value) until the connection's next
+  // statement has been answered.
+  virtual void Close() {
+    while (Next()) {
+    }
+  }
 
  protected:
   // Moves a held value out, leaving null behind.

@@ -237,6 +237,36 @@ TEST_F(OdbcProviderTest, CursorDestroyedEarlyLeavesTheConnectionUsable) {
   EXPECT_EQ(Scalar("select count(*) from t").AsInt64(), 200);
 }
 
+// Closing a cursor before its end reads off the rest of its results instead of
+// cancelling them: after a cancel FreeTDS keeps the last row it read, a whole
+// long value, until the next statement has been answered. A cursor dropped
+// early still cancels (which also shows that the count sees an attention).
+TEST_F(OdbcProviderTest, CursorClosedEarlyReadsTheRestInsteadOfCancelling) {
+  db_->ExecDirect("create table t(id int primary key, data blob)");
+  provider_->StartTransaction();
+  for (int i = 0; i < 50; ++i)
+    provider_->Execute("insert into t values(?, ?)", {i, TBytes{std::string(20000, 'c')}});
+  provider_->Commit();
+  const uint64_t attention_before = db_->ServerRequests().attention;
+
+  {
+    auto closed = provider_->Execute("select id, data from t order by id", {});
+    ASSERT_TRUE(closed->Next());
+    EXPECT_EQ(closed->Value(0).AsInt64(), 0);
+    closed->Close();
+    EXPECT_FALSE(closed->Next());
+  }
+  EXPECT_EQ(db_->ServerRequests().attention, attention_before);
+  EXPECT_EQ(Scalar("select count(*) from t").AsInt64(), 50);
+
+  {
+    auto dropped = provider_->Execute("select id, data from t order by id", {});
+    ASSERT_TRUE(dropped->Next());
+  }
+  EXPECT_EQ(db_->ServerRequests().attention, attention_before + 1);
+  EXPECT_EQ(Scalar("select count(*) from t").AsInt64(), 50);
+}
+
 TEST_F(OdbcProviderTest, ValuesMayBeReadInAnyOrderAndTwice) {
   db_->ExecDirect("create table t(a int, b text, c blob); insert into t values(1, 'two', x'03')");
   auto cursor = provider_->Execute("select a, b, c from t", {});

@@ -272,6 +272,46 @@ TEST_P(ProviderContract, CursorReadsEveryRowInOrderAndCountsWrittenRows) {
   EXPECT_FALSE(empty->Next());
 }
 
+// A reader that has what it wants closes its cursor before the last row: no
+// row comes after, and the connection runs the next statements at once, while
+// the closed cursor is still held and inside a transaction as well.
+TEST_P(ProviderContract, CursorClosedBeforeItsLastRowEndsAndFreesTheConnection) {
+  db_->ExecDirect("create table t(id int primary key, data image)");
+  std::vector<std::string> values;
+  for (int i = 1; i <= 4; ++i) {
+    values.push_back(std::string(size_t{1} << 20, static_cast<char>('a' + i)) + std::to_string(i));
+    ASSERT_EQ(provider_->Execute("insert into t values(?, ?)", {i, TBytes{values.back()}})->RowsAffected(), 1);
+  }
+
+  auto cursor = provider_->Execute("select id, data from t order by id", {});
+  ASSERT_TRUE(cursor->Next());
+  EXPECT_EQ(cursor->Value(0).AsInt64(), 1);
+  EXPECT_TRUE(cursor->TakeValue(1).RawString() == values[0]);
+  cursor->Close();
+  EXPECT_FALSE(cursor->Next());
+  EXPECT_THROW(cursor->Value(0), EMSError);
+  cursor->Close();  // once more: nothing left to end
+  EXPECT_FALSE(cursor->Next());
+
+  values[1] = std::string(size_t{1} << 20, 'z');
+  EXPECT_EQ(provider_->Execute("update t set data = ? where id = ?", {TBytes{values[1]}, 2})->RowsAffected(), 1);
+  auto rest = provider_->Execute("select id, data from t where id > ? order by id", {1});
+  for (int i = 2; i <= 4; ++i) {
+    ASSERT_TRUE(rest->Next());
+    EXPECT_EQ(rest->Value(0).AsInt64(), i);
+    EXPECT_TRUE(rest->TakeValue(1).RawString() == values[static_cast<size_t>(i - 1)]) << "row " << i;
+  }
+  EXPECT_FALSE(rest->Next());
+
+  provider_->StartTransaction();
+  auto in_transaction = provider_->Execute("select id from t order by id", {});
+  ASSERT_TRUE(in_transaction->Next());
+  in_transaction->Close();
+  EXPECT_EQ(provider_->Execute("delete from t where id = ?", {4})->RowsAffected(), 1);
+  provider_->Commit();
+  EXPECT_EQ(Count("t"), 3);
+}
+
 TEST_P(ProviderContract, CommitKeepsAndRollbackUndoes) {
   db_->ExecDirect("create table t(id int primary key)");
   auto other = Connect();

@@ -633,6 +633,17 @@ TEST_F(TdsServerTest, RequestsAreCountedByKind) {
   EXPECT_EQ(after.rpc - before.rpc, 1u);
   EXPECT_EQ(after.transaction_manager - before.transaction_manager, 2u);  // begin, commit
   EXPECT_EQ(after.Total() - before.Total(), 4u);
+
+  {
+    // Closed before its last row: FreeTDS cancels, which is counted apart.
+    Statement statement(connection);
+    ASSERT_TRUE(SQL_SUCCEEDED(statement.ExecDirect("select 1 union all select 2")));
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(statement.Get())));
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLFreeStmt(statement.Get(), SQL_CLOSE))) << statement.Errors();
+  }
+  const tds::RequestCounts cancelled = server_.Requests();
+  EXPECT_EQ(cancelled.attention - after.attention, 1u);
+  EXPECT_EQ(cancelled.Total() - after.Total(), 1u);  // the select alone
 }
 
 TEST_F(TdsServerTest, FrozenServerHoldsRequestsUntilThawed) {

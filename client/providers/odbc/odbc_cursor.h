@@ -59,6 +59,10 @@ class OdbcCursor : public Cursor {
   bool Next() override;
   Variant Value(int column) override;
   Variant TakeValue(int column) override;
+  // Reads off what is left of the results instead of cancelling them: FreeTDS
+  // lets go of its copy of the last row only once the results end, while after
+  // a cancel it keeps it until the next statement's answer.
+  void Close() override { Finish(); }
   int64_t RowsAffected() const override { return rows_affected_; }
 
  private:

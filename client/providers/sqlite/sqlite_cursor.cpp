@@ -52,6 +52,12 @@ bool SqliteStatementCursor::Next() {
   return false;
 }
 
+void SqliteStatementCursor::Close() {
+  first_pending_ = false;
+  on_row_ = false;
+  stmt_.reset();
+}
+
 Variant SqliteStatementCursor::Value(int column) {
   if (column < 0 || static_cast<size_t>(column) >= columns_.size())
     NoSuchColumn(column, columns_.size());

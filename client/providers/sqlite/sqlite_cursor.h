@@ -23,6 +23,9 @@ class SqliteStatementCursor final : public Cursor {
   Variant Value(int column) override;
   // SQLite keeps the value; it is read (copied) once, and null afterwards.
   Variant TakeValue(int column) override;
+  // Lets go of the statement (and its read lock) without stepping through the
+  // rows left.
+  void Close() override;
   int64_t RowsAffected() const override { return -1; }
 
  private:

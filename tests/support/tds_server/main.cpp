@@ -42,6 +42,7 @@ const char kHelp[] =
     "                        sql_batch N\n"
     "                        rpc N                  parameterised statements, procedures\n"
     "                        transaction_manager N  begin, commit, rollback\n"
+    "                        attention N            cancels (not requests)\n"
     "                      The file is replaced whole (written aside, then renamed).\n"
     "\n"
     "SIGSTOP freezes the server (sockets stay open, nothing is answered);\n"
@@ -59,7 +60,8 @@ bool WriteStats(const std::string& path, const tersify::testing::tds::RequestCou
     out << "requests " << counts.Total() << "\n"
         << "sql_batch " << counts.sql_batch << "\n"
         << "rpc " << counts.rpc << "\n"
-        << "transaction_manager " << counts.transaction_manager << "\n";
+        << "transaction_manager " << counts.transaction_manager << "\n"
+        << "attention " << counts.attention << "\n";
     if (!out.flush()) return false;
   }
   return std::rename(aside.c_str(), path.c_str()) == 0;

@@ -36,6 +36,7 @@ void ServerState::CountRequest(uint8_t packet_type) {
     case kSqlBatch: ++sql_batch_; break;
     case kRpc: ++rpc_; break;
     case kTransactionManager: ++transaction_manager_; break;
+    case kAttention: ++attention_; break;
     default: break;
   }
 }
@@ -45,6 +46,7 @@ RequestCounts ServerState::Counts() const {
   counts.sql_batch = sql_batch_.load();
   counts.rpc = rpc_.load();
   counts.transaction_manager = transaction_manager_.load();
+  counts.attention = attention_.load();
   return counts;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // What every session of one server shares: the freeze switch (the server stops
 // answering while every socket stays open, as a hung server would) and the
-// count of requests the clients sent.
+// count of requests (and attention messages) the clients sent.
 
 #include <atomic>
 #include <condition_variable>
@@ -14,6 +14,8 @@ struct RequestCounts {
   uint64_t sql_batch = 0;
   uint64_t rpc = 0;
   uint64_t transaction_manager = 0;
+  // Cancels of a running statement; not requests of their own.
+  uint64_t attention = 0;
   uint64_t Total() const { return sql_batch + rpc + transaction_manager; }
 };
 
@@ -27,8 +29,8 @@ class ServerState {
   // Releases every waiting session for good.
   void Stop();
 
-  // Counts a client message of this packet type; logins, attention and the
-  // like are not requests.
+  // Counts a client message of this packet type; logins and the like are not
+  // counted, attention apart from the requests.
   void CountRequest(uint8_t packet_type);
   RequestCounts Counts() const;
 
@@ -37,7 +39,7 @@ class ServerState {
   std::condition_variable changed_;
   bool frozen_ = false;
   bool stopping_ = false;
-  std::atomic<uint64_t> sql_batch_{0}, rpc_{0}, transaction_manager_{0};
+  std::atomic<uint64_t> sql_batch_{0}, rpc_{0}, transaction_manager_{0}, attention_{0};
 };
 
 }  // namespace tersify::testing::tds
