@@ -192,8 +192,10 @@ TEST(SqliteLocked, AFileLockedByAnotherProcessEndsThePassAfterTheTimeLimit) {
       << "the pass ended before the file was locked: " << pass->EndDescription() << "\n"
       << pass->Out() << pass->Err();
   // This process takes the file for itself until the pass has ended.
-  db.Table().Exec("begin exclusive");
+  ASSERT_TRUE(db.Table().TakeFileExclusively(kChildLimit)) << "the file could not be taken";
   const auto locked_at = std::chrono::steady_clock::now();
+  if (!pass->Running()) db.Table().Exec("rollback");
+  ASSERT_TRUE(pass->Running()) << "the pass ended before the file was taken: " << pass->Out();
   const bool ended = pass->WaitFor(kChildLimit);
   const auto waited = std::chrono::steady_clock::now() - locked_at;
   db.Table().Exec("rollback");

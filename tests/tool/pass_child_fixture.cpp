@@ -9,6 +9,7 @@
 #include <random>
 #include <regex>
 #include <stdexcept>
+#include <thread>
 
 namespace tersify::testing {
 
@@ -121,6 +122,20 @@ LiveTable::LiveTable(const std::string& file) : db_(std::make_unique<Handle>()) 
 LiveTable::~LiveTable() = default;
 
 void LiveTable::Exec(const std::string& sql) { db_->Exec(sql); }
+
+bool LiveTable::TakeFileExclusively(std::chrono::milliseconds within) {
+  sqlite3_busy_timeout(db_->db, 0);
+  const auto give_up = std::chrono::steady_clock::now() + within;
+  int rc = SQLITE_BUSY;
+  while (true) {
+    rc = sqlite3_exec(db_->db, "begin exclusive", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_BUSY || std::chrono::steady_clock::now() >= give_up) break;
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+  sqlite3_busy_timeout(db_->db, 60000);
+  if (rc != SQLITE_OK && rc != SQLITE_BUSY) db_->Fail("begin exclusive");
+  return rc == SQLITE_OK;
+}
 
 void LiveTable::Insert(const std::string& key, const std::string& value) {
   db_->Write(std::string("insert into ") + kLiveTable + " (acData, acKey) values (?, ?)", {key},

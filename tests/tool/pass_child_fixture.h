@@ -45,6 +45,12 @@ class LiveTable {
   LiveTable& operator=(const LiveTable&) = delete;
 
   void Exec(const std::string& sql);
+  // Opens a transaction that holds the file for this connection alone
+  // ("begin exclusive"), taken at the first moment another process lets go of
+  // it: tried without waiting, again and again, so that a process that takes
+  // the file row after row cannot win every race for it. False when that did
+  // not happen within the time given.
+  bool TakeFileExclusively(std::chrono::milliseconds within);
   // Each write is a transaction of its own, committed on return.
   void Insert(const std::string& key, const std::string& value);
   // A row whose key is NULL (SQLite allows that in a primary key that is no
