@@ -11,13 +11,14 @@
 #include "client/providers/provider.h"
 #include "client/providers/sqlite/sqlite_functions.h"
 #include "client/providers/sqlite/sqlite_handles.h"
+#include "client/providers/sqlite/sqlite_statement_cache.h"
 
 namespace tersify::providers {
 
 class SqliteProvider final : public Provider {
  public:
   SqliteProvider() = default;
-  ~SqliteProvider() override = default;
+  ~SqliteProvider() override { Close(); }
   SqliteProvider(const SqliteProvider&) = delete;
   SqliteProvider& operator=(const SqliteProvider&) = delete;
 
@@ -60,6 +61,8 @@ class SqliteProvider final : public Provider {
   void Run(const char* sql);  // a fixed statement without rows
 
   SqliteConnection db_;
+  // Statements of db_ kept for reuse, keyed by the text executed.
+  SqliteStatementCache statements_;
   int spid_ = 0;
   int command_timeout_ = 0;
   RegisteredFunctions functions_;
