@@ -55,6 +55,8 @@ class SqliteProvider final : public Provider {
   // The connection's id, what "select @@SPID" answers: unique in the process,
   // counted from 51 as connections open; 0 while closed.
   int Spid() const { return spid_; }
+  // How many prepared statements are kept for texts executed again.
+  size_t KeptStatements() const { return statements_.Size(); }
 
  private:
   sqlite3* Db();
