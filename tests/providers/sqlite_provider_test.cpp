@@ -385,7 +385,8 @@ TEST_P(SqliteKeptStatementError, IsTheErrorOfAFreshlyPreparedStatement) {
 INSTANTIATE_TEST_SUITE_P(
     Constraints, SqliteKeptStatementError,
     ::testing::Values(FailingWrite{"PrimaryKey", "insert into t values(?, ?, ?)", {1, 5, 5}},
-                      FailingWrite{"NotNull", "update t set b = ? where a = ?", {Variant::Null(), 1}},
+                      FailingWrite{"NotNull", "update t set b = ? where a = ?",
+                                   {Variant::Null(), 1}},
                       FailingWrite{"Check", "update t set b = ? where a = ?", {-1, 2}},
                       FailingWrite{"Unique", "update t set c = ? where a = ?", {2, 1}}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -451,7 +452,8 @@ TEST_F(SqliteProviderTest, ClosingLetsGoOfTheFileAndEveryKeptStatement) {
 
   // Replace the file by another database; the same texts reach the new one.
   TestDatabase replacement("sqlite");
-  replacement.ExecDirect("create table t(a int primary key, b text); insert into t values(1, 'new')");
+  replacement.ExecDirect(
+      "create table t(a int primary key, b text); insert into t values(1, 'new')");
   ASSERT_EQ(::rename(replacement.FilePath().c_str(), db_.FilePath().c_str()), 0);
   provider_.Open(db_.Settings());
   EXPECT_EQ(provider_.Execute(update, {"second", 1})->RowsAffected(), 1);
@@ -459,7 +461,8 @@ TEST_F(SqliteProviderTest, ClosingLetsGoOfTheFileAndEveryKeptStatement) {
 
   // Opening another file without closing first lets go of this one too.
   TestDatabase other("sqlite");
-  other.ExecDirect("create table t(a int primary key, b text); insert into t values(1, 'other')");
+  other.ExecDirect(
+      "create table t(a int primary key, b text); insert into t values(1, 'other')");
   provider_.Open(other.Settings());
   EXPECT_FALSE(OpenInThisProcess(db_.FilePath()));
   EXPECT_EQ(provider_.Execute(update, {"third", 1})->RowsAffected(), 1);
