@@ -36,7 +36,9 @@ class SqliteProvider final : public Provider {
   // order across the statements. The last statement that returns rows gives
   // the cursor (read row by row when it is the text's last statement); without
   // one, the cursor has no rows and tells the rows written by the last insert,
-  // update or delete (-1 when there was none).
+  // update or delete (-1 when there was none). A text that is one statement
+  // without result columns keeps its prepared statement for its next
+  // execution (sqlite_statement_cache.h).
   std::unique_ptr<Cursor> Execute(const std::string& sql,
                                   const std::vector<Variant>& params) override;
 
