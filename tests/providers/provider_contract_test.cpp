@@ -481,6 +481,92 @@ TEST_P(ProviderContract, TheDatabaseMessageSurfacesInTheError) {
   EXPECT_EQ(Count("t"), 1);
 }
 
+// A write run again and again with the same text (as a pass does once per
+// row) counts only the rows of its own run.
+TEST_P(ProviderContract, TheSameWriteRunAgainCountsItsOwnRows) {
+  db_->ExecDirect("create table t(a int primary key, b int); "
+                  "insert into t values(1, 0), (2, 0), (3, 0), (4, 0), (5, 0)");
+  const std::string update = "update t set b = b + 1 where a <= ?";
+  std::vector<int64_t> counted;
+  for (int limit : {1, 3, 0, 5, 3})
+    counted.push_back(provider_->Execute(update, {limit})->RowsAffected());
+  EXPECT_EQ(counted, (std::vector<int64_t>{1, 3, 0, 5, 3}));
+  EXPECT_EQ(Scalar("select sum(b) from t").AsInt64(), 12);
+
+  const std::string remove = "delete from t where a = ?";
+  EXPECT_EQ(provider_->Execute(remove, {5})->RowsAffected(), 1);
+  EXPECT_EQ(provider_->Execute(remove, {5})->RowsAffected(), 0);
+  const std::string insert = "insert into t values(?, ?)";
+  EXPECT_EQ(provider_->Execute(insert, {5, 0})->RowsAffected(), 1);
+  EXPECT_EQ(provider_->Execute(insert, {6, 0})->RowsAffected(), 1);
+  EXPECT_EQ(Count("t"), 6);
+}
+
+// A write that fails, run again with the same text: the same error each time,
+// no transaction left open, nothing locked, and the text still works.
+TEST_P(ProviderContract, TheSameFailingWriteRunAgainLeavesNothingBehind) {
+  db_->ExecDirect("create table t(a int primary key, b int not null); insert into t values(1, 1)");
+  auto other = Connect();
+  const std::string insert = "insert into t values(?, ?)";
+  std::vector<std::string> errors;
+  for (int run = 0; run < 3; ++run) {
+    try {
+      provider_->Execute(insert, {1, 2});
+      ADD_FAILURE() << "a duplicate key was written";
+    } catch (const EMSError& e) {
+      errors.push_back(e.Message() + " | " + e.SQLState() + " | " +
+                       std::to_string(e.NativeError()));
+    }
+    EXPECT_FALSE(provider_->InTransaction());
+    EXPECT_EQ(other->Execute("insert into t values(?, 0)", {10 + run})->RowsAffected(), 1)
+        << "another connection could not write after run " << run;
+  }
+  ASSERT_EQ(errors.size(), 3u);
+  EXPECT_THAT(errors[0], HasSubstr("UNIQUE constraint failed: t.a"));
+  EXPECT_EQ(errors[1], errors[0]);
+  EXPECT_EQ(errors[2], errors[0]);
+  db_->ExecDirect("pragma busy_timeout = 0; insert into t values(20, 0)");
+  EXPECT_EQ(provider_->Execute(insert, {2, 2})->RowsAffected(), 1);
+  EXPECT_EQ(Count("t"), 6);
+}
+
+// The same texts across schema changes made by other connections and by this
+// one: each run sees the table as it is then.
+TEST_P(ProviderContract, TheSameWriteRunAgainFollowsTheSchema) {
+  const std::string update = "update t set b = ? where a = ?";
+  const std::string insert = "insert into t(a, b) values(?, ?)";
+  db_->ExecDirect("create table t(a int primary key, b varchar(10))");
+  EXPECT_EQ(provider_->Execute(insert, {1, "one"})->RowsAffected(), 1);
+  EXPECT_EQ(provider_->Execute(update, {"x", 1})->RowsAffected(), 1);
+
+  // Recreated with its columns in another order and a default.
+  db_->ExecDirect(
+      "drop table t; create table t(b varchar(10), c int default 7, a int primary key)");
+  EXPECT_EQ(provider_->Execute(insert, {1, "uno"})->RowsAffected(), 1);
+  EXPECT_EQ(provider_->Execute(update, {"y", 1})->RowsAffected(), 1);
+  EXPECT_EQ(db_->StoredBytes("select b || ',' || c || ',' || a from t"), "y,7,1");
+
+  // A column added by this connection.
+  provider_->Execute("alter table t add column d int default 9", {});
+  EXPECT_EQ(provider_->Execute(insert, {2, "dos"})->RowsAffected(), 1);
+  EXPECT_EQ(provider_->Execute(update, {"z", 2})->RowsAffected(), 1);
+  EXPECT_EQ(db_->StoredBytes("select b || ',' || c || ',' || d from t where a = 2"), "z,7,9");
+
+  // Dropped: an error, and the connection stays usable.
+  db_->ExecDirect("drop table t");
+  try {
+    provider_->Execute(update, {"gone", 1});
+    FAIL() << "wrote to a dropped table";
+  } catch (const EMSError& e) {
+    EXPECT_THAT(e.Message(), HasSubstr("no such table: t"));
+  }
+  EXPECT_FALSE(provider_->InTransaction());
+  db_->ExecDirect(
+      "create table t(a int primary key, b varchar(10)); insert into t values(1, 'back')");
+  EXPECT_EQ(provider_->Execute(update, {"again", 1})->RowsAffected(), 1);
+  EXPECT_EQ(db_->StoredBytes("select b from t where a = 1"), "again");
+}
+
 INSTANTIATE_TEST_SUITE_P(Providers, ProviderContract, ::testing::ValuesIn(AvailableProviders()),
                          ProviderName());
 

@@ -7,6 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "client/errors.h"
@@ -328,6 +331,143 @@ TEST_F(SqliteProviderTest, HashBytesGivesTheDigestOfTheStoredBytes) {
   EXPECT_EQ(Scalar("select count(*) from h where CAST(f AS varbinary(max)) = ?", {Variant(TBytes{"abc"})})
                 .AsInt64(),
             2);
+}
+
+
+// A text run once as one statement without rows is answered from its kept
+// statement afterwards; these pin down what the kept statement must not change.
+
+// Whether any descriptor of this process has the file open.
+bool OpenInThisProcess(const std::string& path) {
+  char wanted[PATH_MAX];
+  if (::realpath(path.c_str(), wanted) == nullptr) return false;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ignored;
+    if (std::filesystem::read_symlink(fd.path(), ignored) == wanted) return true;
+  }
+  return false;
+}
+
+struct FailingWrite {
+  const char* name;
+  const char* sql;
+  std::vector<Variant> params;
+};
+
+void PrintTo(const FailingWrite& w, std::ostream* os) { *os << w.name; }
+
+class SqliteKeptStatementError : public SqliteProviderTest,
+                                 public ::testing::WithParamInterface<FailingWrite> {};
+
+TEST_P(SqliteKeptStatementError, IsTheErrorOfAFreshlyPreparedStatement) {
+  db_.ExecDirect(
+      "create table t(a int primary key, b int not null check (b >= 0), c int unique);"
+      "insert into t values(1, 1, 1), (2, 2, 2)");
+  auto error_of = [&](const std::string& sql) {
+    try {
+      provider_.Execute(sql, GetParam().params);
+    } catch (const EMSError& e) {
+      return e.Message() + " | " + e.SQLState() + " | " + std::to_string(e.NativeError());
+    }
+    return std::string("no error");
+  };
+  // A text of two statements is never kept: it prepares afresh every time.
+  const std::string fresh = error_of(std::string("SET NOCOUNT ON; ") + GetParam().sql);
+  EXPECT_NE(fresh, "no error");
+  EXPECT_EQ(error_of(GetParam().sql), fresh);
+  EXPECT_EQ(provider_.KeptStatements(), 1u);
+  EXPECT_EQ(error_of(GetParam().sql), fresh) << "from the kept statement";
+  EXPECT_FALSE(provider_.InTransaction());
+  db_.ExecDirect("pragma busy_timeout = 0; insert into t values(3, 3, 3)");
+  EXPECT_EQ(Scalar("select count(*) from t").AsInt64(), 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Constraints, SqliteKeptStatementError,
+    ::testing::Values(FailingWrite{"PrimaryKey", "insert into t values(?, ?, ?)", {1, 5, 5}},
+                      FailingWrite{"NotNull", "update t set b = ? where a = ?",
+                                   {Variant::Null(), 1}},
+                      FailingWrite{"Check", "update t set b = ? where a = ?", {-1, 2}},
+                      FailingWrite{"Unique", "update t set c = ? where a = ?", {2, 1}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SqliteProviderTest, TheSameTextRunsAgainWhileACursorReadsIt) {
+  db_.ExecDirect("create table t(a int); insert into t values(1), (2), (3)");
+  auto first = provider_.Execute("select a from t order by a", {});
+  ASSERT_TRUE(first->Next());
+  EXPECT_EQ(Rows("select a from t order by a").size(), 3u);
+  std::vector<int64_t> rest;
+  while (first->Next()) rest.push_back(first->Value(0).AsInt64());
+  EXPECT_EQ(rest, (std::vector<int64_t>{2, 3}));
+
+  // An update whose rows come back: the cursor owns its statement, and the
+  // text run again meanwhile gets its own.
+  const std::string update = "update t set a = a + ? returning a";
+  auto returning = provider_.Execute(update, {10});
+  ASSERT_TRUE(returning->Next());
+  EXPECT_EQ(Rows(update, {100}).size(), 3u);
+  int read = 1;
+  while (returning->Next()) ++read;
+  EXPECT_EQ(read, 3);
+  EXPECT_EQ(Scalar("select sum(a) from t").AsInt64(), 6 + 3 * 110);
+}
+
+TEST_F(SqliteProviderTest, AKeptStatementCallsTheFunctionRegisteredNow) {
+  db_.ExecDirect("create table t(a int, b int); insert into t values(1, 0), (2, 0)");
+  const std::string update = "update t set b = fQZ_Scaled(a)";
+  auto sum_b = [&] { return Scalar("select sum(b) from t").AsInt64(); };
+  auto by = [](int64_t factor) {
+    return [factor](const std::vector<Variant>& a) { return Variant(a.at(0).AsInt64() * factor); };
+  };
+  Registration twice = RegisterScalarFunction("fQZ_Scaled", by(2));
+  EXPECT_EQ(provider_.Execute(update, {})->RowsAffected(), 2);
+  EXPECT_EQ(sum_b(), 6);
+  {
+    Registration thrice = RegisterScalarFunction("fQZ_Scaled", by(3));
+    EXPECT_EQ(provider_.Execute(update, {})->RowsAffected(), 2);
+    EXPECT_EQ(sum_b(), 9);
+  }
+  provider_.Execute(update, {});
+  EXPECT_EQ(sum_b(), 6);
+  twice.Release();
+  try {
+    provider_.Execute(update, {});
+    FAIL() << "ran with a released function";
+  } catch (const EMSError& e) {
+    EXPECT_THAT(e.Message(), HasSubstr("no such function: fQZ_Scaled"));
+  }
+  EXPECT_FALSE(provider_.InTransaction());
+}
+
+TEST_F(SqliteProviderTest, ClosingLetsGoOfTheFileAndEveryKeptStatement) {
+  db_.ExecDirect("create table t(a int primary key, b text); insert into t values(1, 'old')");
+  const std::string update = "update t set b = ? where a = ?";
+  provider_.Execute(update, {"first", 1});
+  provider_.Execute("insert into t values(?, ?)", {2, "two"});
+  provider_.Execute("delete from t where a = ?", {2});
+  EXPECT_EQ(provider_.KeptStatements(), 3u);
+  provider_.Close();
+  EXPECT_EQ(provider_.KeptStatements(), 0u);
+  EXPECT_FALSE(OpenInThisProcess(db_.FilePath())) << "a statement kept the file open";
+
+  // Replace the file by another database; the same texts reach the new one.
+  TestDatabase replacement("sqlite");
+  replacement.ExecDirect(
+      "create table t(a int primary key, b text); insert into t values(1, 'new')");
+  ASSERT_EQ(::rename(replacement.FilePath().c_str(), db_.FilePath().c_str()), 0);
+  provider_.Open(db_.Settings());
+  EXPECT_EQ(provider_.Execute(update, {"second", 1})->RowsAffected(), 1);
+  EXPECT_EQ(db_.StoredBytes("select b from t where a = 1"), "second");
+
+  // Opening another file without closing first lets go of this one too.
+  TestDatabase other("sqlite");
+  other.ExecDirect(
+      "create table t(a int primary key, b text); insert into t values(1, 'other')");
+  provider_.Open(other.Settings());
+  EXPECT_FALSE(OpenInThisProcess(db_.FilePath()));
+  EXPECT_EQ(provider_.Execute(update, {"third", 1})->RowsAffected(), 1);
+  EXPECT_EQ(other.StoredBytes("select b from t where a = 1"), "third");
+  EXPECT_EQ(db_.StoredBytes("select b from t where a = 1"), "second");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <utility>
 
 #include "client/errors.h"
 #include "client/providers/sqlite/sqlite_busy_wait.h"
@@ -54,6 +55,38 @@ std::shared_ptr<const RegisteredProcedure> Procedure(const std::string& name) {
 [[noreturn]] void ParameterCountMismatch(size_t needed, size_t given) {
   throw EMSError(Format("The statement needs %zu parameter values, %zu were given", needed, given),
                  "07002");
+}
+
+// Binds the statement's parameters, taken from params at param_index on (the
+// statement is the text's last: they must all be used), and runs it. A
+// statement with result columns is stepped to its first row and leaves the
+// lease for the cursor returned. One without runs to its end here (null is
+// returned); rows_affected gets the rows it wrote, when it writes rows.
+std::unique_ptr<SqliteStatementCursor> RunStatement(sqlite3* db, SqliteStatementCache::Lease& stmt,
+                                                    const std::vector<Variant>& params,
+                                                    size_t& param_index, bool last,
+                                                    int64_t& rows_affected) {
+  const size_t needed = static_cast<size_t>(sqlite3_bind_parameter_count(stmt.get()));
+  if (param_index + needed > params.size() || (last && param_index + needed != params.size()))
+    ParameterCountMismatch(param_index + needed, params.size());
+  // A statement without result columns runs to its end inside this call,
+  // while params live: it reads the values where they are (a large blob is
+  // not copied once more).
+  const bool runs_here = sqlite3_column_count(stmt.get()) == 0;
+  for (size_t i = 0; i < needed; ++i)
+    BindVariant(stmt.get(), static_cast<int>(i + 1), params[param_index++], runs_here);
+
+  const int step = sqlite3_step(stmt.get());
+  if (step != SQLITE_ROW && step != SQLITE_DONE) RaiseSqliteError(db, step);
+  if (sqlite3_column_count(stmt.get()) > 0)
+    return std::make_unique<SqliteStatementCursor>(stmt.Release(), step);
+  // A statement without rows may still be stopped at a row (e.g. a pragma).
+  int more = step;
+  while (more == SQLITE_ROW) more = sqlite3_step(stmt.get());
+  if (more != SQLITE_DONE) RaiseSqliteError(db, more);
+  const int64_t written = RowsWritten(db, stmt.get());
+  if (written >= 0) rows_affected = written;
+  return nullptr;
 }
 
 }  // namespace
@@ -108,6 +141,8 @@ void SqliteProvider::SetCommandTimeout(int seconds) {
 }
 
 void SqliteProvider::Close() {
+  // Statements first: a statement still alive would keep the file open.
+  statements_.Clear();
   functions_.Clear();
   db_.reset();
   spid_ = 0;
@@ -127,15 +162,30 @@ void SqliteProvider::Run(const char* sql) {
 
 std::unique_ptr<Cursor> SqliteProvider::Execute(const std::string& sql,
                                                 const std::vector<Variant>& params) {
+  // Read before the rewrite looks functions up: a registration from here on
+  // makes the next call forget what this one keeps.
+  const uint64_t function_generation = ScalarFunctionGeneration();
   sqlite3* db = Db();
-  const std::string_view text(sql);
+  statements_.Follow(function_generation);
   size_t param_index = 0;
-  std::unique_ptr<Cursor> rows;  // the last result with rows so far, read into memory
   int64_t rows_affected = -1;
+
+  // A text run before as one statement without rows: its statement again,
+  // without reading the text once more.
+  if (SqliteStatementCache::Lease cached = statements_.Take(sql)) {
+    if (auto cursor = RunStatement(db, cached, params, param_index, true, rows_affected))
+      return cursor;
+    return std::make_unique<BufferedCursor>(rows_affected);
+  }
+
+  const std::string_view text(sql);
+  std::unique_ptr<Cursor> rows;  // the last result with rows so far, read into memory
   auto has_function = [](const std::string& name) { return FindScalarFunction(name) != nullptr; };
 
   size_t pos = SkipFiller(text, 0);
+  bool first = true;
   while (pos < text.size()) {
+    const bool first_statement = std::exchange(first, false);
     const size_t end = StatementEnd(text, pos);
     const TsqlRewrite rewrite = RewriteTsql(text.substr(pos, end - pos), has_function);
 
@@ -193,35 +243,21 @@ std::unique_ptr<Cursor> SqliteProvider::Execute(const std::string& sql,
                               &tail);
       next = tail ? static_cast<size_t>(tail - text.data()) : text.size();
     }
-    SqliteStatement stmt(raw);
+    SqliteStatement prepared(raw);
     if (rc != SQLITE_OK) RaiseSqliteError(db, rc);
     pos = SkipFiller(text, next);
-    if (!stmt) continue;  // only a comment
+    if (!prepared) continue;  // only a comment
 
     const bool last = pos >= text.size();
-    const size_t needed = static_cast<size_t>(sqlite3_bind_parameter_count(stmt.get()));
-    if (param_index + needed > params.size() || (last && param_index + needed != params.size()))
-      ParameterCountMismatch(param_index + needed, params.size());
-    // A statement without result columns runs to its end inside this call,
-    // while params live: it reads the values where they are (a large blob is
-    // not copied once more).
-    const bool runs_here = sqlite3_column_count(stmt.get()) == 0;
-    for (size_t i = 0; i < needed; ++i)
-      BindVariant(stmt.get(), static_cast<int>(i + 1), params[param_index++], runs_here);
-
-    const int step = sqlite3_step(stmt.get());
-    if (step != SQLITE_ROW && step != SQLITE_DONE) RaiseSqliteError(db, step);
-    if (sqlite3_column_count(stmt.get()) > 0) {
-      auto cursor = std::make_unique<SqliteStatementCursor>(std::move(stmt), step);
+    // The whole text is this one statement, and it has no rows to hand to a
+    // cursor: it is kept for the text's next execution.
+    const bool keep = first_statement && last && sqlite3_column_count(prepared.get()) == 0;
+    SqliteStatementCache::Lease stmt = keep ? statements_.Keep(sql, std::move(prepared))
+                                            : SqliteStatementCache::Once(std::move(prepared));
+    auto cursor = RunStatement(db, stmt, params, param_index, last, rows_affected);
+    if (cursor) {
       if (last) return cursor;
       rows = BufferedCursor::ReadAll(*cursor);
-    } else {
-      // A statement without rows may still be stopped at a row (e.g. a pragma).
-      int more = step;
-      while (more == SQLITE_ROW) more = sqlite3_step(stmt.get());
-      if (more != SQLITE_DONE) RaiseSqliteError(db, more);
-      const int64_t written = RowsWritten(db, stmt.get());
-      if (written >= 0) rows_affected = written;
     }
   }
   if (param_index != params.size()) ParameterCountMismatch(param_index, params.size());

@@ -11,13 +11,14 @@
 #include "client/providers/provider.h"
 #include "client/providers/sqlite/sqlite_functions.h"
 #include "client/providers/sqlite/sqlite_handles.h"
+#include "client/providers/sqlite/sqlite_statement_cache.h"
 
 namespace tersify::providers {
 
 class SqliteProvider final : public Provider {
  public:
   SqliteProvider() = default;
-  ~SqliteProvider() override = default;
+  ~SqliteProvider() override { Close(); }
   SqliteProvider(const SqliteProvider&) = delete;
   SqliteProvider& operator=(const SqliteProvider&) = delete;
 
@@ -35,7 +36,9 @@ class SqliteProvider final : public Provider {
   // order across the statements. The last statement that returns rows gives
   // the cursor (read row by row when it is the text's last statement); without
   // one, the cursor has no rows and tells the rows written by the last insert,
-  // update or delete (-1 when there was none).
+  // update or delete (-1 when there was none). A text that is one statement
+  // without result columns keeps its prepared statement for its next
+  // execution (sqlite_statement_cache.h).
   std::unique_ptr<Cursor> Execute(const std::string& sql,
                                   const std::vector<Variant>& params) override;
 
@@ -54,12 +57,16 @@ class SqliteProvider final : public Provider {
   // The connection's id, what "select @@SPID" answers: unique in the process,
   // counted from 51 as connections open; 0 while closed.
   int Spid() const { return spid_; }
+  // How many prepared statements are kept for texts executed again.
+  size_t KeptStatements() const { return statements_.Size(); }
 
  private:
   sqlite3* Db();
   void Run(const char* sql);  // a fixed statement without rows
 
   SqliteConnection db_;
+  // Statements of db_ kept for reuse, keyed by the text executed.
+  SqliteStatementCache statements_;
   int spid_ = 0;
   int command_timeout_ = 0;
   RegisteredFunctions functions_;
