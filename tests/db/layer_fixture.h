@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <mutex>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -49,6 +50,14 @@ inline std::string HexLiteral(const std::string& bytes) {
     out += digits[c & 15];
   }
   return out + "'";
+}
+
+// n bytes that zlib cannot shrink, the same for the same seed.
+inline std::string Incompressible(size_t n, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(n, '\0');
+  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+  return bytes;
 }
 
 // Keeps the trace rows handed to the log.

@@ -40,14 +40,6 @@ std::string ReportText(const std::string& name, size_t n) {
   return text;
 }
 
-// n bytes that zlib cannot shrink.
-std::string Incompressible(size_t n, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(n, '\0');
-  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
-  return bytes;
-}
-
 // Every byte value, zeros and line ends among them, repeated to n bytes.
 std::string AllBytes(size_t n) {
   std::string bytes(n, '\0');

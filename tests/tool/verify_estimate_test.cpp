@@ -61,14 +61,6 @@ std::string ReportText(size_t n, unsigned seed) {
   return text;
 }
 
-// n bytes zlib cannot shrink.
-std::string Incompressible(size_t n, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(n, '\0');
-  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
-  return bytes;
-}
-
 std::string Key(int i) { return "R" + std::to_string(100 + i); }
 
 // ---- The fixture ----------------------------------------------------------
