@@ -54,16 +54,17 @@ TRewritePool::~TRewritePool() {
   for (std::thread& t : workers_) t.join();
 }
 
-bool TRewritePool::MayStart(size_t index) const {
-  return index == waited_for_ || in_flight_ + expected_(page_[index]) <= budget_bytes_;
+bool TRewritePool::NextMayStart() const {
+  if (next_ >= page_.size()) return false;
+  return next_ == waited_for_ || in_flight_ + expected_(page_[next_]) <= budget_bytes_;
 }
 
 void TRewritePool::Work() {
   std::unique_lock lock(mutex_);
   while (true) {
-    if (!stopping_ && !(next_ < page_.size() && MayStart(next_))) {
+    if (!stopping_ && !NextMayStart()) {
       ++idle_workers_;
-      may_start_.wait(lock, [this] { return stopping_ || (next_ < page_.size() && MayStart(next_)); });
+      may_start_.wait(lock, [this] { return stopping_ || NextMayStart(); });
       --idle_workers_;
     }
     if (stopping_) return;
@@ -81,7 +82,7 @@ void TRewritePool::Work() {
     ready_[index] = 1;
     if (writer_waiting_ && index == waited_for_) row_ready_.notify_one();
     // The bytes held may have shrunk below what was expected: another row may fit.
-    if (idle_workers_ > 0 && next_ < page_.size() && MayStart(next_)) may_start_.notify_one();
+    if (idle_workers_ > 0 && NextMayStart()) may_start_.notify_one();
   }
 }
 
@@ -95,7 +96,7 @@ TRewrittenRow TRewritePool::Take(size_t index) {
   }
   waited_for_ = index;
   // Budget was freed, and the row waited for may start whatever the budget says.
-  if (idle_workers_ > 0 && next_ < page_.size() && MayStart(next_)) may_start_.notify_all();
+  if (idle_workers_ > 0 && NextMayStart()) may_start_.notify_all();
   if (ready_[index] == 0) {
     writer_waiting_ = true;
     row_ready_.wait(lock, [&] { return ready_[index] != 0; });

@@ -47,7 +47,9 @@ class TRewritePool {
 
  private:
   void Work();
-  bool MayStart(size_t index) const;
+  // A row is left to start, and may start now: it is the row the writer
+  // waits for, or it fits in the budget.
+  bool NextMayStart() const;
 
   std::vector<TPassRow>& page_;
   const Job job_;
