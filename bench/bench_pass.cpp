@@ -31,7 +31,7 @@
 #include "db/database.h"
 #include "db/layer_unit.h"
 #include "db/registries.h"
-#include "tool/pass_rewrite_pool.h"
+#include "tool/pass/rewrite_pool.h"
 #include "tool/recompress.h"
 
 namespace {

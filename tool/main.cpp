@@ -13,7 +13,7 @@
 #include "db/layer_unit.h"
 #include "framework/rtl/application.h"
 #include "framework/rtl/exception.h"
-#include "tool/command_line.h"
+#include "tool/console/command_line.h"
 #include "tool/startup.h"
 #include "tool/user_interface.h"
 #ifdef TERSIFY_QT_GUI

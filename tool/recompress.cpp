@@ -2,8 +2,8 @@
 
 #include <iostream>
 
-#include "tool/pass_cancel.h"
-#include "tool/pass_engine.h"
+#include "tool/pass/cancel.h"
+#include "tool/pass/engine.h"
 #include "tool/user_interface.h"
 
 namespace tersify {

@@ -2,7 +2,7 @@
 // One recompression pass: walks every row of one table in key order and brings
 // the stored form of one blob column into the wanted state (compressed for
 // command 1, plain otherwise), writing back the same plain bytes it read (the
-// engine in tool/pass_engine.h). Each row stands on its own unless the options
+// engine in tool/pass/engine.h). Each row stands on its own unless the options
 // ask for batches: rows rewritten before an error stay rewritten, and the
 // counters show how far the pass got.
 
@@ -11,7 +11,7 @@
 
 #include "framework/data/field.h"
 #include "framework/rtl/method.h"
-#include "tool/pass_options.h"
+#include "tool/pass/options.h"
 
 namespace tersify {
 

@@ -1,6 +1,6 @@
 #include "tool/user_interface.h"
 
-#include "tool/console_ui.h"
+#include "tool/console/console_ui.h"
 
 namespace tersify {
 namespace {

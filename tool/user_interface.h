@@ -1,7 +1,7 @@
 #pragma once
 // How the program talks to the user: message boxes, the login prompt and the
 // main window's message loop. The Qt build installs its own implementation;
-// the console one (console_ui.h) writes message-box texts to standard output
+// the console one (console/console_ui.h) writes message-box texts to standard output
 // and counts the login prompt as cancelled, so console paths never need a
 // display. Nothing below tool/ knows this interface.
 

@@ -25,7 +25,7 @@
 #include "tests/gui/gui_fixture.h"
 #include "db/dataset.h"
 #include "log/vr_log.h"
-#include "tool/command_line.h"
+#include "tool/console/command_line.h"
 #include "tool/gui/login_dialog.h"
 #include "tool/gui/main_window.h"
 #include "tool/gui/qt_user_interface.h"

@@ -18,8 +18,8 @@
 
 #include "db/dataset.h"
 #include "tests/gui/gui_fixture.h"
-#include "tool/estimate_pass.h"
-#include "tool/command_line.h"
+#include "tool/pass/estimate.h"
+#include "tool/console/command_line.h"
 #include "tool/gui/job_progress.h"
 #include "tool/gui/main_window.h"
 #include "tool/gui/pass_hold.h"

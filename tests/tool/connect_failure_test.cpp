@@ -30,7 +30,7 @@
 
 #include "tests/support/provider_matrix.h"
 #include "tests/tool/program_runner.h"
-#include "tool/command_line.h"
+#include "tool/console/command_line.h"
 
 namespace tersify::testing {
 namespace {

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "tool/command_line.h"
+#include "tool/console/command_line.h"
 
 namespace tersify {
 namespace {

@@ -24,7 +24,7 @@
 #include "db/registries.h"
 #include "tests/db/layer_fixture.h"
 #include "tests/tool/pass_child_fixture.h"
-#include "tool/pass_cancel.h"
+#include "tool/pass/cancel.h"
 #include "tool/user_interface.h"
 
 namespace tersify::testing {

@@ -29,7 +29,7 @@
 #include "db/layer_unit.h"
 #include "db/registries.h"
 #include "framework/rtl/application.h"
-#include "tool/command_line.h"
+#include "tool/console/command_line.h"
 #include "tool/startup.h"
 #include "tool/user_interface.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tool/command_line.h"
+#include "tool/console/command_line.h"
 
 namespace tersify {
 namespace {

@@ -18,7 +18,7 @@
 #include "tests/db/layer_fixture.h"
 #include "tests/support/provider_matrix.h"
 #include "tests/tool/program_runner.h"
-#include "tool/console_checks.h"
+#include "tool/console/console_checks.h"
 
 namespace tersify::testing {
 namespace {

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "tool/pass_options.h"
+#include "tool/pass/options.h"
 
 class QCloseEvent;
 class QLabel;

@@ -16,18 +16,18 @@
 
 #include "db/dataset.h"
 #include "framework/rtl/exception.h"
-#include "tool/command_line.h"
-#include "tool/estimate_pass.h"
+#include "tool/console/command_line.h"
+#include "tool/pass/estimate.h"
 #include "tool/gui/background_job.h"
 #include "tool/gui/dataset_model.h"
 #include "tool/gui/job_progress.h"
 #include "tool/gui/main_window.h"
 #include "tool/gui/qt_text.h"
 #include "tool/gui/table_estimates.h"
-#include "tool/pass_cancel.h"
+#include "tool/pass/cancel.h"
 #include "tool/recompress.h"
 #include "tool/user_interface.h"
-#include "tool/verify_pass.h"
+#include "tool/pass/verify.h"
 
 namespace tersify::gui {
 namespace {

@@ -7,7 +7,7 @@
 #include <QStandardItemModel>
 #include <string>
 
-#include "tool/estimate_pass.h"
+#include "tool/pass/estimate.h"
 
 namespace tersify::gui {
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tool/command_line.h"
+#include "tool/console/command_line.h"
 
 namespace tersify::gui {
 namespace {

@@ -1,0 +1,368 @@
+#include "tool/console/command_line.h"
+#include "tool/pass/options.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <utility>
+
+#include "framework/rtl/strings.h"
+#include "tool/console/console_ui.h"
+#include "tool/user_interface.h"
+
+namespace tersify {
+namespace {
+
+// ---- Matchers -------------------------------------------------------------
+
+struct SwitchCase {
+  const char* arg;
+  const char* name;
+  bool matches;
+};
+
+void PrintTo(const SwitchCase& c, std::ostream* os) { *os << c.arg << " vs " << c.name; }
+
+class SwitchMatch : public ::testing::TestWithParam<SwitchCase> {};
+
+TEST_P(SwitchMatch, ComparesTheWholeSwitch) {
+  const SwitchCase& c = GetParam();
+  const std::string arg = c.arg;
+  EXPECT_EQ(CheckParamSwitch(arg, c.name), c.matches) << c.arg << " vs " << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SwitchMatch,
+    ::testing::Values(SwitchCase{"-compress", "COMPRESS", true}, SwitchCase{"/COMPRESS", "COMPRESS", true},
+                      SwitchCase{"Compress", "COMPRESS", true}, SwitchCase{"c", "C", true},
+                      SwitchCase{"/c", "C", true}, SwitchCase{"-C", "C", true},
+                      SwitchCase{"/comp", "COMPRESS", false}, SwitchCase{"--c", "C", false},
+                      SwitchCase{"//c", "C", false}, SwitchCase{"/-c", "C", false},
+                      SwitchCase{"/compressx", "COMPRESS", false}, SwitchCase{"/c ", "C", false},
+                      SwitchCase{"", "C", false}, SwitchCase{"/", "C", false},
+                      SwitchCase{"/d", "C", false}, SwitchCase{"/DeCoMpReSs", "DECOMPRESS", true}));
+
+struct ValueCase {
+  const char* arg;
+  const char* name;
+  bool matches;
+  const char* after;  // Arg after the call
+};
+
+void PrintTo(const ValueCase& c, std::ostream* os) { *os << c.arg << " vs " << c.name; }
+
+class ValueMatch : public ::testing::TestWithParam<ValueCase> {};
+
+TEST_P(ValueMatch, TakesTheValueAfterThePrefix) {
+  const ValueCase& c = GetParam();
+  std::string arg = c.arg;
+  EXPECT_EQ(CheckParamValue(arg, c.name), c.matches) << c.arg << " vs " << c.name;
+  EXPECT_EQ(arg, c.after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ValueMatch,
+    ::testing::Values(ValueCase{"/TABLE=Reports", "TABLE=", true, "Reports"},
+                      ValueCase{"/table=Reports", "TABLE=", true, "Reports"},
+                      ValueCase{"-TaBlE=MiXeD", "TABLE=", true, "MiXeD"},
+                      ValueCase{"table=x", "TABLE=", true, "x"},
+                      ValueCase{"/TABLE=", "TABLE=", true, ""},
+                      ValueCase{"/TABLE=a=b", "TABLE=", true, "a=b"},
+                      ValueCase{"/P=p;w}d", "P=", true, "p;w}d"},
+                      ValueCase{"--TABLE=x", "TABLE=", false, "--TABLE=x"},
+                      ValueCase{"/TABLE", "TABLE=", false, "/TABLE"},
+                      ValueCase{"/TAB", "TABLE=", false, "/TAB"},
+                      ValueCase{"/TABLES=x", "TABLE=", false, "/TABLES=x"},
+                      ValueCase{"/IP=host,1433", "P=", false, "/IP=host,1433"},
+                      ValueCase{"/IP=host\\inst", "IP=", true, "host\\inst"},
+                      ValueCase{"", "U=", false, ""}));
+
+// ---- The argument loop ----------------------------------------------------
+
+struct LoopCase {
+  const char* title;
+  std::vector<std::string> args;
+  ToolSettings expected;
+};
+
+void PrintTo(const LoopCase& c, std::ostream* os) { *os << c.title; }
+
+ToolSettings Settings(int32_t command, bool interactive, std::string table = "",
+                      std::string field = "", std::string key = "", std::string user = "",
+                      std::string password = "", std::string server = "", std::string database = "",
+                      std::optional<std::string> sample = std::nullopt) {
+  return ToolSettings{command, interactive, table, field, key, user, password, server, database, {}, {}, {}, sample};
+}
+
+ToolSettings Sampled(int32_t command, std::optional<std::string> sample) {
+  return Settings(command, true, "", "", "", "", "", "", "", std::move(sample));
+}
+
+class ArgumentLoop : public ::testing::TestWithParam<LoopCase> {};
+
+TEST_P(ArgumentLoop, FillsTheSettings) {
+  ToolSettings s;
+  ReadArguments(GetParam().args, s);
+  const ToolSettings& e = GetParam().expected;
+  EXPECT_EQ(s.command, e.command);
+  EXPECT_EQ(s.interactive, e.interactive);
+  EXPECT_EQ(s.table, e.table);
+  EXPECT_EQ(s.field, e.field);
+  EXPECT_EQ(s.key, e.key);
+  EXPECT_EQ(s.user, e.user);
+  EXPECT_EQ(s.password, e.password);
+  EXPECT_EQ(s.server, e.server);
+  EXPECT_EQ(s.database, e.database);
+  EXPECT_EQ(s.sample, e.sample);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ArgumentLoop,
+    ::testing::Values(
+        LoopCase{"Nothing", {}, Settings(cmdNone, true)},
+        LoopCase{"CompressSpellings", {"-compress"}, Settings(cmdCompress, true)},
+        LoopCase{"CompressUpper", {"/COMPRESS"}, Settings(cmdCompress, true)},
+        LoopCase{"CompressBare", {"Compress"}, Settings(cmdCompress, true)},
+        LoopCase{"CompressLetter", {"c"}, Settings(cmdCompress, true)},
+        LoopCase{"PartialAndDoubleDashIgnored", {"/comp", "--c"}, Settings(cmdNone, true)},
+        LoopCase{"LastCommandWins", {"/c", "/d"}, Settings(cmdDecompress, true)},
+        LoopCase{"DecompressThenCompress", {"/decompress", "-C"}, Settings(cmdCompress, true)},
+        LoopCase{"TableKeepsCase", {"/table=MyTable"}, Settings(cmdNone, true, "MyTable")},
+        LoopCase{"LastTableWins", {"/TABLE=a", "/table=B"}, Settings(cmdNone, true, "B")},
+        LoopCase{"GuiZero", {"/GUI=0"}, Settings(cmdNone, false)},
+        LoopCase{"GuiYes", {"/GUI=yes"}, Settings(cmdNone, false)},
+        LoopCase{"GuiEmpty", {"/GUI="}, Settings(cmdNone, false)},
+        LoopCase{"GuiTrue", {"/GUI=true"}, Settings(cmdNone, false)},
+        LoopCase{"GuiOneAgain", {"/GUI=0", "gui=1"}, Settings(cmdNone, true)},
+        LoopCase{"GuiDoubleDash", {"-gui=0", "/comp", "--c"}, Settings(cmdNone, false)},
+        LoopCase{"UserEmptied", {"/U=a", "/U="}, Settings(cmdNone, true, "", "", "", "")},
+        LoopCase{"Everything",
+                 {"/c", "/IP=srv,1433", "/DB=Db1", "/U=sa", "/P=Secret=1", "/TABLE=t",
+                  "/FIELD=f", "/KEY=k", "/GUI=0"},
+                 Settings(cmdCompress, false, "t", "f", "k", "sa", "Secret=1", "srv,1433", "Db1")},
+        LoopCase{"UnknownIgnored",
+                 {"/x", "hello", "/TABLE=t", "/what=ever", "/FIELD=f"},
+                 Settings(cmdNone, true, "t", "f")},
+        // "C" is tested before the prefixes: "/c" is never read as a value.
+        LoopCase{"SwitchBeforePrefixes", {"/D", "/DB=x"}, Settings(cmdDecompress, true, "", "", "", "", "", "", "x")},
+        LoopCase{"Verify", {"/verify"}, Settings(cmdVerify, true)},
+        LoopCase{"VerifyAnyCaseAndPrefix", {"-VeRiFy"}, Settings(cmdVerify, true)},
+        LoopCase{"VerifyBare", {"VERIFY"}, Settings(cmdVerify, true)},
+        LoopCase{"VerifyPartialIgnored", {"/verif", "--verify", "/verifyx"}, Settings(cmdNone, true)},
+        LoopCase{"Estimate", {"/Estimate"}, Settings(cmdEstimate, true)},
+        LoopCase{"LastCommandWinsOverVerify", {"/verify", "/c", "/estimate"}, Settings(cmdEstimate, true)},
+        LoopCase{"VerifyAfterDecompress", {"/d", "/verify"}, Settings(cmdVerify, true)},
+        LoopCase{"SampleKeepsItsText", {"/estimate", "/sample=2.5"}, Sampled(cmdEstimate, "2.5")},
+        LoopCase{"SampleEmpty", {"-SAMPLE="}, Sampled(cmdNone, "")},
+        LoopCase{"LastSampleWins", {"/SAMPLE=x", "/SAMPLE=10"}, Sampled(cmdNone, "10")},
+        LoopCase{"SampleWithoutEqualsIgnored", {"/SAMPLE", "/SAMPLES=3"}, Settings(cmdNone, true)}),
+    [](const auto& info) { return std::string(info.param.title); });
+
+// ---- The pass's own switches ----------------------------------------------
+
+struct PassSwitchCase {
+  const char* title;
+  std::vector<std::string> args;
+  bool valid;
+  int threads, batch, timeout;  // when valid
+  const char* error;            // the start of the error otherwise
+};
+
+void PrintTo(const PassSwitchCase& c, std::ostream* os) { *os << c.title; }
+
+class PassSwitches : public ::testing::TestWithParam<PassSwitchCase> {};
+
+TEST_P(PassSwitches, AreReadAfterTheTwelveTestsAndChecked) {
+  const PassSwitchCase& c = GetParam();
+  ToolSettings settings;
+  ReadArguments(c.args, settings);
+  TRecompressOptions options;
+  std::string error;
+  ASSERT_EQ(PassOptionsFrom(settings, options, error), c.valid) << error;
+  if (c.valid) {
+    EXPECT_EQ(options.threads, c.threads);
+    EXPECT_EQ(options.batch_rows, c.batch);
+    EXPECT_EQ(options.timeout_seconds, c.timeout);
+    EXPECT_EQ(error, "");
+  } else {
+    EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+  }
+  // The usual settings are untouched by the new switches.
+  EXPECT_EQ(settings.table, "");
+  EXPECT_EQ(settings.key, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PassSwitches,
+    ::testing::Values(
+        PassSwitchCase{"Defaults", {"/c"}, true, 0, 1, kDefaultTimeoutSeconds, ""},
+        PassSwitchCase{"AllThree", {"/THREADS=4", "-batch=500", "timeout=0"}, true, 4, 500, 0, ""},
+        PassSwitchCase{"LastWins", {"/THREADS=x", "/threads=2"}, true, 2, 1, kDefaultTimeoutSeconds, ""},
+        PassSwitchCase{"ThreadsZero", {"/THREADS=0"}, false, 0, 0, 0, "Invalid value for /THREADS=: '0'"},
+        PassSwitchCase{"ThreadsEmpty", {"/THREADS="}, false, 0, 0, 0, "Invalid value for /THREADS=: ''"},
+        PassSwitchCase{"BatchNegative", {"/BATCH=-5"}, false, 0, 0, 0, "Invalid value for /BATCH=: '-5'"},
+        PassSwitchCase{"BatchZero", {"/BATCH=0"}, false, 0, 0, 0, "Invalid value for /BATCH=: '0'"},
+        PassSwitchCase{"TimeoutWord", {"/TIMEOUT=soon"}, false, 0, 0, 0, "Invalid value for /TIMEOUT=: 'soon'"},
+        PassSwitchCase{"TimeoutFraction", {"/TIMEOUT=1.5"}, false, 0, 0, 0, "Invalid value for /TIMEOUT=: '1.5'"},
+        PassSwitchCase{"TimeoutHuge", {"/TIMEOUT=99999999999"}, false, 0, 0, 0, "Invalid value for /TIMEOUT="},
+        // "/T..." names nothing of the twelve: only the whole prefix matches.
+        PassSwitchCase{"PrefixOnly", {"/THREAD=3", "/BATCHES=3"}, true, 0, 1, kDefaultTimeoutSeconds, ""}),
+    [](const auto& info) { return std::string(info.param.title); });
+
+TEST(ArgumentLoop, SinkReceivesConnectionValuesInOrder) {
+  std::vector<std::pair<ConnectionValue, std::string>> got;
+  ToolSettings s;
+  ReadArguments({"/U=a", "/IP=h", "/TABLE=t", "/P=", "/DB=d", "/U="}, s,
+                [&](ConnectionValue which, const std::string& value) { got.emplace_back(which, value); });
+  const std::vector<std::pair<ConnectionValue, std::string>> expected = {
+      {ConnectionValue::Username, "a"}, {ConnectionValue::Server, "h"},
+      {ConnectionValue::Password, ""},  {ConnectionValue::DatabaseName, "d"},
+      {ConnectionValue::Username, ""}};
+  EXPECT_EQ(got, expected);
+}
+
+TEST(ProcessArguments, AreTheWordsAfterTheProgramName) {
+  const char* argv[] = {"/usr/bin/tersify", "/c", "/TABLE=a b"};
+  SetProcessArguments(3, argv);
+  EXPECT_EQ(ProcessArguments(), (std::vector<std::string>{"/c", "/TABLE=a b"}));
+  SetProcessArguments(1, argv);
+  EXPECT_TRUE(ProcessArguments().empty());
+}
+
+// ---- Usage text and halting -------------------------------------------------
+
+const char* const kUsageLines[] = {
+    "Usage params:",
+    "/c or /compress - compress data",
+    "/d or /decompress - decompress data",
+    "/IP=<server>",
+    "/DB=<databasename>",
+    "/U=<username>",
+    "/P=<password>",
+    "/TABLE=<Tablename>",
+    "/FIELD=<fieldname> - field in <tablename> to compress/decompress, default=tqz_reports,acReportData",
+    "/KEY=<fieldname> - key field name"};
+
+TEST(UsageText, IsTheTenLinesJoinedByCrLf) {
+  EXPECT_EQ(UsageText.size(), 302u);
+  TStringList lines;
+  lines.SetText(UsageText);
+  ASSERT_EQ(lines.Count(), 10);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(lines[i], kUsageLines[i]);
+  EXPECT_EQ(UsageText.find('\n'), UsageText.find("\r\n") + 1);  // no bare LF
+  EXPECT_NE(UsageText.substr(UsageText.size() - 2), "\r\n");
+  EXPECT_EQ(UsageText.find("GUI"), std::string::npos);
+}
+
+struct Halted {
+  int code;
+};
+
+class HaltTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = SetHaltFunction([](int code) { throw Halted{code}; });
+  }
+  void TearDown() override {
+    SetHaltFunction(previous_);
+    SetCurrentUserInterface(nullptr);
+  }
+  HaltFunction previous_ = nullptr;
+};
+
+// Records message boxes instead of showing them.
+class RecordingUi : public UserInterface {
+ public:
+  struct Box {
+    std::string caption, text;
+    TMsgDlgType kind;
+  };
+  explicit RecordingUi(std::vector<Box>* boxes) : boxes_(boxes) {}
+  void ShowMessage(const std::string& c, const std::string& t, TMsgDlgType k) override {
+    boxes_->push_back({c, t, k});
+  }
+  bool LoginPrompt(std::string&, std::string&, std::string&, std::string&) override { return true; }
+  void CreateMainWindow(const std::string&, const std::string&, const std::string&) override {}
+  void RunMessageLoop() override {}
+
+ private:
+  std::vector<Box>* boxes_;
+};
+
+int HaltCode(bool interactive, const std::string& msg) {
+  try {
+    ShowUsageAndHalt(interactive, msg);
+  } catch (const Halted& h) {
+    return h.code;
+  }
+  return -1;
+}
+
+TEST_F(HaltTest, ConsoleModeWritesMessageBlankLineAndUsageToStandardOutput) {
+  std::vector<RecordingUi::Box> boxes;
+  SetCurrentUserInterface(std::make_unique<RecordingUi>(&boxes));
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
+  const int code = HaltCode(false, "Missing command");
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(code, 1);
+  EXPECT_EQ(out, "Missing command\r\n\r\n" + UsageText + "\n");
+  EXPECT_EQ(err, "");
+  EXPECT_TRUE(boxes.empty()) << "console mode never shows a message box";
+}
+
+TEST_F(HaltTest, EmptyMessageGivesTheUsageTextAlone) {
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(HaltCode(false, ""), 1);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), UsageText + "\n");
+}
+
+TEST_F(HaltTest, InteractiveModeShowsAnErrorBoxWithoutIcon) {
+  std::vector<RecordingUi::Box> boxes;
+  SetCurrentUserInterface(std::make_unique<RecordingUi>(&boxes));
+  ::testing::internal::CaptureStdout();
+  const int code = HaltCode(true, "Unable to connect - Missing or incorrect database params");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(code, 1);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].caption, "Error");
+  EXPECT_EQ(boxes[0].kind, TMsgDlgType::mtCustom);
+  EXPECT_EQ(boxes[0].text,
+            "Unable to connect - Missing or incorrect database params\r\n\r\n" + UsageText);
+}
+
+TEST_F(HaltTest, InteractiveModeWithoutDisplayFallsBackToTheConsole) {
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(HaltCode(true, "Missing tablename"), 1);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Missing tablename\r\n\r\n" + UsageText + "\n");
+}
+
+TEST(ConsoleUserInterface, WritesTextWithOneLineEndAndCancelsTheLoginPrompt) {
+  std::ostringstream out;
+  ConsoleUserInterface ui(out);
+  ui.ShowMessage("Caption", "line1\r\nline2", TMsgDlgType::mtError);
+  EXPECT_EQ(out.str(), "line1\r\nline2\n");
+  std::string user = "u", password = "p", server = "s", database = "d";
+  EXPECT_FALSE(ui.LoginPrompt(user, password, server, database));
+  EXPECT_EQ(user + password + server + database, "upsd");
+}
+
+TEST(CurrentUserInterface, IsReplacedAndRestored) {
+  std::vector<RecordingUi::Box> boxes;
+  auto owned = std::make_unique<RecordingUi>(&boxes);
+  UserInterface* recording = owned.get();
+  std::unique_ptr<UserInterface> console = SetCurrentUserInterface(std::move(owned));
+  ASSERT_NE(dynamic_cast<ConsoleUserInterface*>(console.get()), nullptr);
+  EXPECT_EQ(&CurrentUserInterface(), recording);
+  CurrentUserInterface().ShowMessage("c", "t", TMsgDlgType::mtWarning);
+  EXPECT_EQ(boxes.size(), 1u);
+  std::unique_ptr<UserInterface> back = SetCurrentUserInterface(nullptr);
+  EXPECT_EQ(back.get(), recording);
+  EXPECT_NE(dynamic_cast<ConsoleUserInterface*>(&CurrentUserInterface()), nullptr);
+}
+
+}  // namespace
+}  // namespace tersify

@@ -1,0 +1,86 @@
+#include "tool/console/console_checks.h"
+
+#include <charconv>
+#include <iostream>
+#include <memory>
+
+#include "tool/pass/estimate.h"
+#include "tool/pass/cancel.h"
+#include "tool/console/progress_line.h"
+#include "tool/recompress.h"
+#include "tool/startup.h"
+#include "tool/pass/verify.h"
+
+namespace tersify {
+namespace {
+
+// A live progress line on standard error, only on a terminal; standard output
+// keeps exactly the lines the command promises.
+std::unique_ptr<TProgressLine> ProgressOnTerminal() {
+  if (!IsTerminal(2)) return nullptr;
+  return std::make_unique<TProgressLine>(std::cerr);
+}
+
+// A cancelled run says how far it got on standard output, as a cancelled pass
+// does, and ends with the pass's cancel exit code.
+int Cancelled(const std::string& how_far) {
+  std::cout << "Cancelled, " << how_far << std::endl;
+  return CancelExitCode(PassCancelSignal());
+}
+
+}  // namespace
+
+int RunVerifyCommand(bool Interactive, const std::string& Table, const std::string& Field,
+                     const std::string& Key, const TRecompressOptions& Options) {
+  TVerifyResult result;
+  std::unique_ptr<TProgressLine> progress = ProgressOnTerminal();
+  try {
+    // On one terminal a damaged value's line takes the progress line's place;
+    // the progress line is drawn again below it.
+    const bool share_terminal = progress && IsTerminal(1);
+    VerifyTable(
+        Table, Field, Key, Options, result,
+        [share_terminal](const TDamagedValue& value) {
+          if (share_terminal) std::cerr << "\r\x1b[K" << std::flush;
+          std::cout << DamagedLine(value) << std::endl;
+        },
+        progress.get());
+  } catch (const std::exception& e) {
+    ReportPassError(Interactive, e.what());
+    return 1;
+  }
+  progress.reset();
+  if (result.cancelled)
+    return Cancelled(std::to_string(result.records) + " records verified: " + std::to_string(result.compressed) +
+                     " compressed, " + std::to_string(result.plain) + " plain, " +
+                     std::to_string(result.damaged) + " damaged");
+  std::cout << VerifySummary(result) << std::endl;
+  return result.damaged == 0 ? 0 : 1;
+}
+
+int RunEstimateCommand(bool Interactive, const std::string& Table, const std::string& Field,
+                       const std::string& Key, const TRecompressOptions& Options, double SamplePercent) {
+  TEstimateResult result;
+  std::unique_ptr<TProgressLine> progress = ProgressOnTerminal();
+  try {
+    EstimateTable(Table, Field, Key, Options, SamplePercent, result, progress.get());
+  } catch (const std::exception& e) {
+    ReportPassError(Interactive, e.what());
+    return 1;
+  }
+  progress.reset();
+  if (result.cancelled) return Cancelled(std::to_string(result.sampled_records) + " records read");
+  std::cout << EstimateSummary(result) << std::endl;
+  return 0;
+}
+
+bool ParseSamplePercent(const std::string& Text, double& Percent) {
+  double value = 0;
+  const char* end = Text.data() + Text.size();
+  const auto [stop, error] = std::from_chars(Text.data(), end, value, std::chars_format::fixed);
+  if (error != std::errc() || stop != end || !(value > 0 && value <= 100)) return false;
+  Percent = value;
+  return true;
+}
+
+}  // namespace tersify

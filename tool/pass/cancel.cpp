@@ -1,0 +1,23 @@
+#include "tool/pass/cancel.h"
+
+#include <atomic>
+
+namespace tersify {
+namespace {
+
+// Lock-free, so that a signal handler may touch it.
+std::atomic<int> pending_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+}  // namespace
+
+void RequestPassCancel(int signal_number) noexcept {
+  int none = 0;
+  pending_signal.compare_exchange_strong(none, signal_number);
+}
+
+int PassCancelSignal() noexcept { return pending_signal.load(); }
+
+void ResetPassCancel() noexcept { pending_signal.store(0); }
+
+}  // namespace tersify

@@ -1,0 +1,41 @@
+#pragma once
+// A dry run of a compress pass: reads the values (all, or a random sample),
+// builds each one's stored form in memory with the pass's level and rules
+// (values of 100 bytes or less stay as they are, an envelope only when it is
+// smaller), writes nothing, and tells what the column would take afterwards
+// and how long the pass would run.
+
+#include <cstdint>
+#include <string>
+
+#include "tool/pass/options.h"
+#include "tool/recompress.h"
+
+namespace tersify {
+
+struct TEstimateResult {
+  int64_t records = 0;          // rows of the table
+  int64_t sampled_records = 0;  // rows whose values were read
+  int64_t stored_bytes = 0;     // the column as stored now (scaled up from a sample)
+  int64_t bytes_after = 0;      // the column after a compress pass (scaled likewise)
+  int64_t compressed_bytes = 0; // of stored_bytes, what is stored as envelopes already
+  double pass_seconds = 0;      // the expected length of a compress pass in default mode
+  bool cancelled = false;
+};
+
+// Estimates a compress pass over Table.Field on the default database (Key as
+// for RecompressTable). SamplePercent in (0, 100]: 100 reads every value;
+// less reads a random sample of about that share of the rows and scales the
+// sizes up. The time comes from this run's measured rate and the commit cost
+// of the default mode, measured on a few rows in a transaction that is rolled
+// back. Observer sees every row read. A cancel request stops it between rows
+// (cancelled set). Errors raise.
+void EstimateTable(const std::string& Table, const std::string& Field, const std::string& Key,
+                   const TRecompressOptions& Options, double SamplePercent,
+                   TEstimateResult& Result, TRecompressObserver* Observer = nullptr);
+
+// "Estimate: N records, S MB stored now, about T MB after compression (saves X
+// MB, Y %), about M minutes for the pass" with 1 MB = 1,048,576 bytes.
+std::string EstimateSummary(const TEstimateResult& Result);
+
+}  // namespace tersify

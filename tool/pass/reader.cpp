@@ -1,0 +1,61 @@
+#include "tool/pass/reader.h"
+
+#include <algorithm>
+
+namespace tersify {
+
+TPassReader::TPassReader(providers::Provider& provider, const TPassStatements& statements,
+                         int64_t budget_bytes)
+    : provider_(provider), statements_(statements), budget_bytes_(std::max<int64_t>(budget_bytes, 1)) {}
+
+TPassRow ReadPassRow(providers::Cursor& cursor, const TPassStatements& statements) {
+  TPassRow row;
+  row.key = cursor.Value(0);
+  // Moved out, not copied: the cursor keeps no second copy of a large value.
+  Variant value = cursor.TakeValue(1);
+  row.value_is_null = value.IsNull();
+  row.stored = value.TakeString();
+  if (statements.ReadsStorageClass()) row.stored_as_text = cursor.Value(2).AsString() == "text";
+  return row;
+}
+
+std::vector<TPassRow> TPassReader::NextPage() {
+  std::vector<TPassRow> page;
+  if (done_) return page;
+  const int asked = rows_per_page_;
+  std::vector<Variant> params;
+  if (!first_) params.push_back(last_key_);
+  std::unique_ptr<providers::Cursor> cursor = provider_.Execute(statements_.Page(first_, asked), params);
+  first_ = false;
+  int64_t bytes = 0;
+  bool over_budget = false;
+  while (cursor->Next()) {
+    TPassRow row = ReadPassRow(*cursor, statements_);
+    bytes += static_cast<int64_t>(row.stored.size());
+    page.push_back(std::move(row));
+    if (bytes >= budget_bytes_) {
+      over_budget = true;
+      break;
+    }
+  }
+  // Let go of the rest of the page before the rewrite and the next statement:
+  // closed, not just dropped, so that the driver keeps no copy of the last
+  // (perhaps very long) value it read.
+  cursor->Close();
+  cursor.reset();
+  if (page.empty()) {
+    done_ = true;
+    return page;
+  }
+  if (!over_budget && static_cast<int>(page.size()) < asked) done_ = true;
+  last_key_ = page.back().key;
+  // Size the next page after this one's values: as many rows as the budget
+  // holds at their mean length, within bounds.
+  const int64_t mean = std::max<int64_t>(bytes / static_cast<int64_t>(page.size()), 1);
+  const int64_t fit = budget_bytes_ / mean;
+  rows_per_page_ = static_cast<int>(std::clamp<int64_t>(std::min<int64_t>(fit, int64_t{asked} * 4), 1,
+                                                        kMostRowsPerPage));
+  return page;
+}
+
+}  // namespace tersify

@@ -1,0 +1,50 @@
+#pragma once
+// The pass reads (key, value) pairs in key order, a page at a time, each page
+// one statement keyed on the last key read. A page is read to its end (or let
+// go of) before anything else runs on the connection, so no cursor stays open
+// across writes and one connection serves the whole pass. A page holds at
+// most the byte budget of values, and always at least one value.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/providers/provider.h"
+#include "framework/rtl/variant.h"
+#include "tool/pass/statements.h"
+
+namespace tersify {
+
+struct TPassRow {
+  Variant key;                 // as the cursor gave it: its exact stored value and type
+  bool value_is_null = false;
+  bool stored_as_text = false;  // SQLite: the value's storage class is TEXT
+  std::string stored;          // the stored bytes, read once
+};
+
+// The (key, value) row at the cursor, its value moved out of the cursor.
+TPassRow ReadPassRow(providers::Cursor& cursor, const TPassStatements& statements);
+
+class TPassReader {
+ public:
+  TPassReader(providers::Provider& provider, const TPassStatements& statements, int64_t budget_bytes);
+
+  // The next rows in key order; empty once every row was read.
+  std::vector<TPassRow> NextPage();
+
+  // Rows a page asks for at most, and at first.
+  static constexpr int kMostRowsPerPage = 2000;
+  static constexpr int kFirstRowsPerPage = 100;
+
+ private:
+  providers::Provider& provider_;
+  const TPassStatements& statements_;
+  int64_t budget_bytes_;
+  int rows_per_page_ = kFirstRowsPerPage;
+  bool first_ = true;
+  bool done_ = false;
+  Variant last_key_;
+};
+
+}  // namespace tersify

@@ -1,0 +1,44 @@
+#pragma once
+// Building the new stored form of one value, the way the dataset's blob
+// binding would store it: read through the envelope stream (an envelope that
+// cannot be read counts as plain), and written through it with compression
+// wanted or not. Values of kRecompressThreshold bytes or fewer, and values
+// already in the wanted state, are left alone. Safe to run on several threads
+// at once, one value each.
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+#include "framework/rtl/variant.h"
+#include "tool/pass/reader.h"
+#include "tool/pass/statements.h"
+
+namespace tersify {
+
+struct TRewrittenRow {
+  bool rewrite = false;      // the row is written
+  int64_t plain_size = 0;    // the plain length, as the envelope stream reports it
+  bool stored_compressed = false;  // the stored value is an envelope that reads back
+  std::string new_stored;    // the form to store (when rewrite)
+  TGuardValue guard;         // what the update is held to (when rewrite)
+  std::string damage;        // why an envelope could not be read; empty when none
+  std::exception_ptr error;  // the row cannot be handled (an envelope of another algorithm)
+};
+
+// Takes row.stored (it is empty afterwards). compress: the wanted state.
+TRewrittenRow RewriteRow(TPassRow& row, bool compress, TWriteGuard guard);
+
+// Bytes a row may hold while it is rewritten: the stored bytes and the
+// expected new form (an envelope's plain length from its header).
+int64_t ExpectedRewriteBytes(const TPassRow& row, bool compress);
+
+// What an update is held to for a value read as stored (in the storage class
+// it was read in, for SQLite), under the connection's guard: a large value on
+// SQLite is held by its digest.
+TGuardValue WriteGuardValue(std::string stored, bool stored_as_text, TWriteGuard connection_guard);
+
+// The SHA-256 digest of bytes (32 bytes).
+std::string Sha256(const std::string& bytes);
+
+}  // namespace tersify

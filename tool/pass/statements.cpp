@@ -1,0 +1,84 @@
+#include "tool/pass/statements.h"
+
+#include <cctype>
+
+namespace tersify {
+
+TPassStatements::TPassStatements(const std::string& provider, int server_major,
+                                 const std::string& table, const std::string& field,
+                                 const std::string& key)
+    : sqlite_(provider == "sqlite"), table_(table), field_(field), key_(key) {
+  if (sqlite_)
+    guard_ = TWriteGuard::StoredValue;
+  else
+    guard_ = server_major >= 13 ? TWriteGuard::Digest : TWriteGuard::StoredBytes;
+}
+
+std::string TPassStatements::Page(bool first, int rows) const {
+  const std::string where = first ? " where " + key_ + " is not null" : " where " + key_ + " > ?";
+  const std::string n = std::to_string(rows);
+  if (sqlite_)
+    return "select " + key_ + ", " + field_ + ", typeof(" + field_ + ") from " + table_ + where +
+           " order by " + key_ + " limit " + n;
+  return "select top (" + n + ") " + key_ + ", " + field_ + " from " + table_ + where + " order by " +
+         key_;
+}
+
+std::string TPassStatements::KeyPage(bool first, int rows) const {
+  const std::string where = first ? " where " + key_ + " is not null" : " where " + key_ + " > ?";
+  const std::string n = std::to_string(rows);
+  if (sqlite_) return "select " + key_ + " from " + table_ + where + " order by " + key_ + " limit " + n;
+  return "select top (" + n + ") " + key_ + " from " + table_ + where + " order by " + key_;
+}
+
+std::string TPassStatements::RowOfKey() const {
+  const std::string storage_class = sqlite_ ? ", typeof(" + field_ + ")" : "";
+  return "select " + key_ + ", " + field_ + storage_class + " from " + table_ + " where " + key_ + " = ?";
+}
+
+TWriteGuard GuardForValue(TWriteGuard connection_guard, int64_t stored_bytes) {
+  if (connection_guard == TWriteGuard::StoredValue && stored_bytes >= kDigestGuardBytes)
+    return TWriteGuard::StoredDigest;
+  return connection_guard;
+}
+
+std::string TPassStatements::Update(TWriteGuard kind, bool of_text) const {
+  std::string guard;
+  switch (kind) {
+    case TWriteGuard::StoredValue: guard = field_ + " = ?"; break;
+    case TWriteGuard::StoredDigest:
+      guard = std::string("typeof(") + field_ + ") = '" + (of_text ? "text" : "blob") +
+              "' and hashbytes('SHA2_256', " + field_ + ") = ?";
+      break;
+    case TWriteGuard::Digest:
+      guard = "HASHBYTES('SHA2_256', CAST(" + field_ + " AS varbinary(max))) = ?";
+      break;
+    case TWriteGuard::StoredBytes: guard = "CAST(" + field_ + " AS varbinary(max)) = ?"; break;
+  }
+  return "update " + table_ + " set " + field_ + " = ? where " + key_ + " = ? and " + guard +
+         " and (select count(*) from " + table_ + " where " + key_ + " = ?) = 1";
+}
+
+std::string TPassStatements::CountKey() const {
+  return "select count(*) from " + table_ + " where " + key_ + " = ?";
+}
+
+std::string TPassStatements::CountRows() const {
+  return "select count(*), count(" + key_ + ") from " + table_;
+}
+
+std::string TPassStatements::CountDistinctKeys() const {
+  return "select count(*), count(" + key_ + "), count(distinct " + key_ + ") from " + table_;
+}
+
+int MajorVersion(const std::string& version) {
+  int major = 0;
+  for (char c : version) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) break;
+    major = major * 10 + (c - '0');
+    if (major > 100000) break;
+  }
+  return major;
+}
+
+}  // namespace tersify
