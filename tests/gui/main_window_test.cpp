@@ -187,6 +187,16 @@ TEST_F(MainWindowTest, WithTextInTheTablesBoxACommandLineChangePullsTheListBack)
   EXPECT_EQ(CommandLine(), Expected("TAsks", "acNote", "anTask"));
 }
 
+TEST_F(MainWindowTest, TheCommandLineHidesAPasswordAndShowsThatThereIsNone) {
+  window_->OpenCatalogue("tqz_reports", "acReportData", "acReport");
+  EXPECT_EQ(CommandLine().find("s3cret"), std::string::npos) << CommandLine();
+  EXPECT_NE(CommandLine().find(" /P=*** "), std::string::npos) << CommandLine();
+  // Without a password there is nothing to hide: "***" would be taken for one.
+  database_->SetPassword("");
+  window_->UpdateCommandLine();
+  EXPECT_NE(CommandLine().find(" /U=clerk /P= /DB="), std::string::npos) << CommandLine();
+}
+
 TEST_F(MainWindowTest, EmptyKeyListEndsTheCommandLineWithAnEmptyKey) {
   window_->OpenCatalogue("orders", "acScan", "");
   EXPECT_EQ(Key(), "");
