@@ -45,6 +45,15 @@ constexpr int kCancelButtonRequest = NSIG;
 // An estimate from the window reads every value.
 constexpr double kWindowSamplePercent = 100.0;
 
+// The rows of table on the default database (a safe SQL name).
+int64_t CountRows(const std::string& table) {
+  // A new dataset attaches to the default database.
+  TvrDataset query(nullptr);
+  query.SQL().Add("select count(*) from " + table);
+  query.Open();
+  return query.IsEmpty() ? 0 : query.Fields(0)->AsLargeInt();
+}
+
 int ProgressBarValue(int64_t value) {
   return static_cast<int>(std::min<int64_t>(value, std::numeric_limits<int>::max()));
 }
@@ -135,7 +144,7 @@ bool TTersifyMain::ConfirmPass(int32_t command, const std::string& table, const 
   plan.key = key;
   // A name that is not safe is refused here as the pass would refuse it.
   CheckSqlName("table", table);
-  plan.rows = database != nullptr ? database->SelectInteger("select count(*) from " + table, 0) : 0;
+  plan.rows = CountRows(table);
   bool dont_ask_again = false;
   const bool yes = confirm_ ? confirm_(plan, dont_ask_again) : AskToRunPass(this, plan, dont_ask_again);
   if (yes && dont_ask_again) unasked_tables_.insert(lower(table));
