@@ -107,7 +107,13 @@ void RunFromCommandLine() {
   if (!database->Connected()) {
     if (settings.interactive) {
       database->SetConnectionPrompt(true);
+      CurrentUserInterface().NoteFailedLogin(reason);
       if (std::string again = Connect(*database); !again.empty()) reason = std::move(again);
+      // A user who cancelled the prompt has given up on connecting: no usage text.
+      if (!database->Connected() && CurrentUserInterface().LoginCancelledByUser()) {
+        std::cerr << "No connection: the login was cancelled" << std::endl;
+        Halt(1);
+      }
     }
     if (!database->Connected()) {
       if (!reason.empty()) std::cerr << "Connection failed: " << reason << std::endl;

@@ -26,6 +26,14 @@ class UserInterface {
   virtual bool LoginPrompt(std::string& Username, std::string& Password, std::string& Server,
                            std::string& Database) = 0;
 
+  // Why the connection attempt before the next login prompt failed, for the
+  // prompt to show; an interface without a prompt has nowhere to show it.
+  virtual void NoteFailedLogin(const std::string& /*Reason*/) {}
+
+  // True when the last login prompt was shown and the user cancelled it;
+  // false when it was answered or could not be shown at all.
+  virtual bool LoginCancelledByUser() const { return false; }
+
   // Builds the main window positioned on Table, Field and Key. Raises an
   // Exception when no window can be shown (no display, or a build without one).
   virtual void CreateMainWindow(const std::string& Table, const std::string& Field,

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTableView>
 #include <QWindow>
 
@@ -21,6 +22,7 @@
 #include "db/dataset.h"
 #include "tests/gui/gui_fixture.h"
 #include "tool/gui/main_window.h"
+#include "tool/gui/pass_confirmation.h"
 #include "tool/gui/qt_text.h"
 
 namespace tersify::testing {
@@ -33,6 +35,11 @@ class MainWindowTest : public GuiTest {
   void SetUp() override {
     GuiTest::SetUp();
     window_ = std::make_unique<TTersifyMain>();
+    // Every pass is agreed to; the question itself is tested in the jobs' suite.
+    window_->SetPassConfirmation([this](const gui::TPassPlan& plan, bool&) {
+      plans_.push_back(plan);
+      return true;
+    });
   }
   void TearDown() override {
     window_.reset();
@@ -44,7 +51,8 @@ class MainWindowTest : public GuiTest {
   std::string Key() const { return TTersifyMain::CurrentValue(window_->qKeys()); }
   std::string CommandLine() const { return gui::FromQString(window_->ebCmdline()->text()); }
   std::string Expected(const std::string& table, const std::string& field, const std::string& key) const {
-    return "/IP=sqlite /U=clerk /P=s3cret /DB=" + FilePath() + " /TABLE=" + table + " /FIELD=" + field +
+    // The password is never shown.
+    return "/IP=sqlite /U=clerk /P=*** /DB=" + FilePath() + " /TABLE=" + table + " /FIELD=" + field +
            " /KEY=" + key;
   }
   // The row a grid shows as selected; -1 when none.
@@ -64,6 +72,7 @@ class MainWindowTest : public GuiTest {
   }
 
   std::unique_ptr<TTersifyMain> window_;
+  std::vector<gui::TPassPlan> plans_;
 };
 
 TEST_F(MainWindowTest, OpenCataloguePositionsOnTheGivenNamesIgnoringCase) {
@@ -95,7 +104,11 @@ TEST_F(MainWindowTest, TheTableGridListsTablesWithBlobColumnsOfTypeN) {
   window_->OpenCatalogue("", "", "");
   QAbstractItemModel* model = window_->grTables()->model();
   ASSERT_EQ(model->columnCount(), 1);
-  EXPECT_EQ(model->headerData(0, Qt::Horizontal).toString().toStdString(), "acTableName");
+  // The lists are titled for their reader; the catalogue's column name is the tip.
+  EXPECT_EQ(model->headerData(0, Qt::Horizontal).toString().toStdString(), "Table");
+  EXPECT_EQ(model->headerData(0, Qt::Horizontal, Qt::ToolTipRole).toString().toStdString(), "acTableName");
+  EXPECT_EQ(window_->DBGrid2()->model()->headerData(0, Qt::Horizontal).toString().toStdString(), "Blob column");
+  EXPECT_EQ(window_->DBGrid1()->model()->headerData(0, Qt::Horizontal).toString().toStdString(), "Key column");
   std::vector<std::string> names;
   for (int row = 0; row < model->rowCount(); ++row) names.push_back(Cell(window_->grTables(), row));
   EXPECT_EQ(names, (std::vector<std::string>{"Archive", "TAsks", "orders", "tally", "tqz_reports"}));
@@ -172,6 +185,16 @@ TEST_F(MainWindowTest, WithTextInTheTablesBoxACommandLineChangePullsTheListBack)
   EXPECT_EQ(Key(), "anTask");
   EXPECT_EQ(GridRow(window_->grTables()), 1);
   EXPECT_EQ(CommandLine(), Expected("TAsks", "acNote", "anTask"));
+}
+
+TEST_F(MainWindowTest, TheCommandLineHidesAPasswordAndShowsThatThereIsNone) {
+  window_->OpenCatalogue("tqz_reports", "acReportData", "acReport");
+  EXPECT_EQ(CommandLine().find("s3cret"), std::string::npos) << CommandLine();
+  EXPECT_NE(CommandLine().find(" /P=*** "), std::string::npos) << CommandLine();
+  // Without a password there is nothing to hide: "***" would be taken for one.
+  database_->SetPassword("");
+  window_->UpdateCommandLine();
+  EXPECT_NE(CommandLine().find(" /U=clerk /P= /DB="), std::string::npos) << CommandLine();
 }
 
 TEST_F(MainWindowTest, EmptyKeyListEndsTheCommandLineWithAnEmptyKey) {
@@ -260,34 +283,55 @@ TEST_F(MainWindowTest, CompressThenDecompressCountRowsAndEndWithDone) {
 }
 
 TEST_F(MainWindowTest, APassErrorIsShownAndTheLabelStillGetsDone) {
-  // "Archive" is listed by the catalogue, but there is no such table.
+  // The catalogue lists a blob column that the table does not have: the
+  // table can be counted, the pass fails before its first row.
+  database_->ExecSQL("insert into tqz_systablestr values ('orders','acMissing','blob',2)");
   window_->OpenCatalogue("tqz_reports", "acReportData", "acReport");
   window_->bCompress()->click();
   window_->WaitForJob();
   const std::string first = window_->ProgressText();
-  window_->ebTables()->setText("arch");
-  ASSERT_EQ(Table(), "Archive");
+  window_->OpenCatalogue("orders", "acMissing", "");
+  ASSERT_EQ(Field(), "acMissing");
   window_->bDecompress()->click();
   window_->WaitForJob();
   ASSERT_EQ(ui_->messages.size(), 1u);
   EXPECT_EQ(ui_->messages[0].caption, "Error");
   EXPECT_EQ(ui_->messages[0].kind, TMsgDlgType::mtError);
-  EXPECT_NE(ui_->messages[0].text.find("Archive"), std::string::npos) << ui_->messages[0].text;
+  EXPECT_NE(ui_->messages[0].text.find("acMissing"), std::string::npos) << ui_->messages[0].text;
   // The error came before the first row: "DONE!" follows the previous text.
   EXPECT_EQ(window_->ProgressText(), first + "\r\nDONE!");
 }
 
-TEST_F(MainWindowTest, AnEmptyTableListRunsAPassThatFailsAndSaysDone) {
-  window_->qTables().SQL().Clear();
-  window_->qTables().SQL().Add("select acTableName from tqz_systables where 1=0");
-  window_->OpenCatalogue("tqz_reports", "acReportData", "acReport");
-  EXPECT_EQ(Table(), "");
-  EXPECT_EQ(CommandLine(), Expected("", "", ""));
-  window_->bCompress()->click();
-  window_->WaitForJob();
-  ASSERT_EQ(ui_->messages.size(), 1u);
-  EXPECT_EQ(ui_->messages[0].kind, TMsgDlgType::mtError);
-  EXPECT_EQ(window_->ProgressText(), "\r\nDONE!");
+TEST_F(MainWindowTest, ATableThatCannotBeCountedIsReportedAndNoPassStarts) {
+  // "Archive" is listed by the catalogue, but there is no such table; an
+  // empty list gives an empty name.
+  for (const char* search : {"arch", ""}) {
+    SCOPED_TRACE(search);
+    ui_->messages.clear();
+    if (*search) {
+      window_->OpenCatalogue("tqz_reports", "acReportData", "acReport");
+      window_->ebTables()->setText(search);
+      ASSERT_EQ(Table(), "Archive");
+    } else {
+      window_->qTables().Close();
+      window_->qTables().SQL().Clear();
+      window_->qTables().SQL().Add("select acTableName from tqz_systables where 1=0");
+      window_->OpenCatalogue("tqz_reports", "acReportData", "acReport");
+      ASSERT_EQ(Table(), "");
+      EXPECT_EQ(CommandLine(), Expected("", "", ""));
+    }
+    window_->bCompress()->click();
+    EXPECT_FALSE(window_->JobRunning());
+    ASSERT_EQ(ui_->messages.size(), 1u);
+    EXPECT_EQ(ui_->messages[0].caption, "Error");
+    EXPECT_EQ(ui_->messages[0].kind, TMsgDlgType::mtError);
+    if (*search) {
+      EXPECT_NE(ui_->messages[0].text.find("Archive"), std::string::npos) << ui_->messages[0].text;
+    }
+    // No question was asked and no pass counted anything.
+    EXPECT_TRUE(plans_.empty());
+    EXPECT_EQ(window_->ProgressText(), "");
+  }
 }
 
 TEST_F(MainWindowTest, AnotherSenderRunsNoPass) {
@@ -319,21 +363,37 @@ TEST_F(MainWindowTest, LayoutAndTabOrder) {
   window_->OpenCatalogue("", "", "");
   window_->show();
   EXPECT_EQ(window_->objectName().toStdString(), "TersifyMain");
-  EXPECT_EQ(window_->windowTitle().toStdString(), "TersifyMain");
-  EXPECT_EQ(window_->centralWidget()->size(), QSize(726, 606));
-  EXPECT_EQ(window_->bCompress()->geometry(), QRect(576, 8, 113, 25));
-  EXPECT_EQ(window_->bDecompress()->geometry(), QRect(576, 39, 113, 25));
+  // The title names the database and the server.
+  EXPECT_EQ(window_->windowTitle().toStdString(), FilePath() + " on sqlite - Tersify");
+  // It opens at least 1000 x 700 and can be made smaller or larger.
+  EXPECT_GE(window_->width(), 1000);
+  EXPECT_GE(window_->height(), 700);
+  EXPECT_LT(window_->minimumWidth(), 1000);
+  EXPECT_GT(window_->maximumWidth(), 2000);
   EXPECT_EQ(window_->bCompress()->text().toStdString(), "Compress");
   EXPECT_EQ(window_->bDecompress()->text().toStdString(), "Decompress");
-  EXPECT_EQ(window_->lbProgress()->geometry(), QRect(550, 80, 168, 81));
-  EXPECT_EQ(window_->ebCmdline()->x(), 114);
-  EXPECT_EQ(window_->ebCmdline()->width(), 599);
-  EXPECT_EQ(window_->ebCmdline()->parentWidget()->height(), 28);
-  EXPECT_EQ(window_->ebCmdline()->parentWidget()->width(), 726);
-  EXPECT_EQ(window_->grTables()->parentWidget()->width(), 271);
-  EXPECT_EQ(window_->DBGrid1()->parentWidget()->width(), 273);
-  EXPECT_EQ(window_->DBGrid1()->height(), 249);
-  EXPECT_EQ(window_->DBGrid1()->geometry().bottom(), window_->DBGrid1()->parentWidget()->contentsRect().bottom());
+  // Splitters between the lists, none of whose panes can be squeezed away.
+  const std::pair<QSplitter*, std::vector<QWidget*>> splitters[] = {
+      {window_->spMain(), {window_->grTables(), window_->bCompress()}},
+      {window_->spLists(), {window_->grTables(), window_->DBGrid2()}},
+      {window_->spFields(), {window_->DBGrid2(), window_->DBGrid1()}},
+      {window_->spEstimates(), {window_->grTables(), window_->grEstimates()}},
+  };
+  for (const auto& [splitter, panes] : splitters) {
+    ASSERT_NE(splitter, nullptr);
+    EXPECT_FALSE(splitter->childrenCollapsible()) << splitter->objectName().toStdString();
+    ASSERT_EQ(panes.size(), 2u);
+    // The two widgets lie in different panes of the splitter.
+    auto pane_of = [splitter](QWidget* w) {
+      for (int i = 0; i < splitter->count(); ++i)
+        if (splitter->widget(i)->isAncestorOf(w)) return i;
+      return -1;
+    };
+    EXPECT_GE(pane_of(panes[0]), 0) << splitter->objectName().toStdString();
+    EXPECT_GE(pane_of(panes[1]), 0) << splitter->objectName().toStdString();
+    EXPECT_NE(pane_of(panes[0]), pane_of(panes[1])) << splitter->objectName().toStdString();
+  }
+  // The key list sits directly below its search box.
   EXPECT_EQ(window_->ebKeys()->parentWidget()->geometry().bottom() + 1, window_->DBGrid1()->y());
   for (QTableView* grid : {window_->grTables(), window_->DBGrid1(), window_->DBGrid2()}) {
     EXPECT_FALSE(grid->verticalHeader()->isVisible());

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QAbstractButton>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QThread>
@@ -144,6 +145,7 @@ TEST_F(LoginPromptTest, OkWritesTheEditedValuesBack) {
     dialog->accept();
   });
   EXPECT_TRUE(ui.LoginPrompt(user, password, server, database));
+  EXPECT_FALSE(ui.LoginCancelledByUser());
   EXPECT_EQ(shown_server, "sqlite");
   EXPECT_EQ(user, "sa");
   EXPECT_EQ(password, "pa;ss}");
@@ -160,9 +162,36 @@ TEST_F(LoginPromptTest, CancelLeavesTheValuesUnchanged) {
     dialog->reject();
   });
   EXPECT_FALSE(ui.LoginPrompt(user, password, server, database));
+  // The start-up sequence ends quietly then, without the usage text.
+  EXPECT_TRUE(ui.LoginCancelledByUser());
   EXPECT_EQ(user, "sa");
   EXPECT_EQ(password, "");
   EXPECT_EQ(database, "/tmp/a.db");
+}
+
+TEST_F(LoginPromptTest, TheDialogSaysWhyTheAttemptBeforeItFailed) {
+  QtUserInterface ui;
+  struct Shown {
+    bool visible = false;
+    std::string text;
+  };
+  std::vector<Shown> shown;
+  auto record = [&](QWidget* modal) {
+    auto* dialog = qobject_cast<gui::TLoginDialog*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    shown.push_back({dialog->lbFailure()->isVisible(), dialog->lbFailure()->text().toStdString()});
+    dialog->reject();
+  };
+  // Without a reason noted there is nothing to say.
+  WhenModal(record);
+  ui.LoginPrompt(user, password, server, database);
+  ui.NoteFailedLogin("Cannot open /tmp/a.db: unable to open database file");
+  WhenModal(record);
+  ui.LoginPrompt(user, password, server, database);
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_FALSE(shown[0].visible);
+  EXPECT_TRUE(shown[1].visible);
+  EXPECT_EQ(shown[1].text, "The last attempt failed: Cannot open /tmp/a.db: unable to open database file");
 }
 
 TEST_F(GuiTest, CreateMainWindowOpensTheCatalogue) {

@@ -1,11 +1,13 @@
 // The screenshot tool as scripts/screenshot.sh runs it: the window after
-// start-up, in the middle of a pass and after an estimate, each a picture that
+// start-up, in the middle of a pass, after an estimate and the question before
+// a pass, each a picture that
 // is there and shows something (not one flat colour), on a database of a few
 // hundred reports.
 
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSize>
 
 #include <filesystem>
 #include <set>
@@ -23,6 +25,7 @@ constexpr int kMoreReports = 250;
 struct ShotCase {
   const char* name;
   const char* mode;  // empty: the start-up picture
+  QSize least;       // the picture is at least this large
   friend void PrintTo(const ShotCase& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -67,8 +70,8 @@ TEST_P(ScreenshotTest, ThePictureIsMadeAndIsNotBlank) {
 
   QImage image;
   ASSERT_TRUE(image.load(QString::fromStdString(out))) << out;
-  EXPECT_GE(image.width(), 700);
-  EXPECT_GE(image.height(), 600);
+  EXPECT_GE(image.width(), GetParam().least.width());
+  EXPECT_GE(image.height(), GetParam().least.height());
   EXPECT_GE(DistinctColours(image, 16), 16u);
   // The pass ran on a copy: the database itself is as it was.
   EXPECT_EQ(RawValue(db_->FilePath(), "select acReportData from tqz_reports where acReport='S1100'"), before);
@@ -76,8 +79,11 @@ TEST_P(ScreenshotTest, ThePictureIsMadeAndIsNotBlank) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Pictures, ScreenshotTest,
-                         ::testing::Values(ShotCase{"AfterStartUp", ""}, ShotCase{"MidPass", "--pass"},
-                                           ShotCase{"AfterEstimate", "--estimate"}),
+                         ::testing::Values(ShotCase{"AfterStartUp", "", QSize(1000, 700)},
+                                           ShotCase{"MidPass", "--pass", QSize(1000, 700)},
+                                           ShotCase{"AfterEstimate", "--estimate", QSize(1000, 700)},
+                                           // The question is answered no: nothing is written.
+                                           ShotCase{"TheQuestionBeforeAPass", "--confirm", QSize(300, 120)}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -2,7 +2,9 @@
 // thread with its progress bar, Cancel, the pass's options and the command
 // line, Verify and Estimate with their results, and the table of estimates.
 
+#include <QCheckBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -11,6 +13,7 @@
 #include <QTableWidget>
 #include <QTimer>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -21,6 +24,8 @@
 #include "tool/pass/estimate.h"
 #include "tool/console/command_line.h"
 #include "tool/gui/job_progress.h"
+#include "tool/gui/job_texts.h"
+#include "tool/gui/pass_confirmation.h"
 #include "tool/gui/main_window.h"
 #include "tool/gui/pass_hold.h"
 #include "tool/gui/qt_text.h"
@@ -43,6 +48,8 @@ class WindowJobsTest : public GuiTest {
     GuiTest::SetUp();
     window_ = std::make_unique<TTersifyMain>();
     window_->OpenCatalogue("tqz_reports", "acReportData", "acReport");
+    // Passes are agreed to, except in the tests of the question itself.
+    window_->SetPassConfirmation([](const gui::TPassPlan&, bool&) { return true; });
   }
   void TearDown() override {
     window_.reset();
@@ -104,9 +111,11 @@ TEST_F(WindowJobsTest, WhileAPassRunsTheWindowStaysUsableButQueriesNothing) {
                                          std::to_string(kShortRows + kEnvelopeRows) + " skipped\r\nDONE!");
   EXPECT_EQ(window_->pbJob()->maximum(), kReportRows);
   EXPECT_EQ(window_->pbJob()->value(), kReportRows);
+  // Once the pass is over no time left is shown.
   const std::string rate = Text(window_->lbRate());
   EXPECT_EQ(rate.rfind("30 of 30 rows\n", 0), 0u) << rate;
-  EXPECT_NE(rate.find(" MB/s, 0:00 left\nDone"), std::string::npos) << rate;
+  EXPECT_NE(rate.find(" MB/s"), std::string::npos) << rate;
+  EXPECT_EQ(rate.find("left"), std::string::npos) << rate;
   EXPECT_TRUE(ui_->messages.empty());
 }
 
@@ -138,11 +147,16 @@ TEST_P(CancelTest, CancelStopsThePassBetweenRowsAndTheWindowGoesOn) {
   int changed = 0;
   for (const auto& [key, value] : before) changed += after.at(key) != value;
   EXPECT_EQ(changed, c.rows_kept);
-  // The count says what was kept, and the label still ends with DONE!.
+  // The count says what was kept, once: no DONE!, no time left.
   const std::string text = window_->ProgressText();
   EXPECT_EQ(text.rfind(std::to_string(c.rows_kept) + " compressed\r\n", 0), 0u) << text;
-  EXPECT_EQ(text.substr(text.size() - 7), "\r\nDONE!");
-  EXPECT_NE(Text(window_->lbRate()).find("Cancelled"), std::string::npos) << Text(window_->lbRate());
+  const std::string ending = "\r\nCancelled, " + std::to_string(c.rows_kept) + " rows kept";
+  ASSERT_GE(text.size(), ending.size());
+  EXPECT_EQ(text.substr(text.size() - ending.size()), ending);
+  EXPECT_EQ(text.find("DONE!"), std::string::npos) << text;
+  const std::string rate = Text(window_->lbRate());
+  EXPECT_EQ(rate.find("left"), std::string::npos) << rate;
+  EXPECT_EQ(rate.find("Cancelled"), std::string::npos) << rate;
 
   // The next pass starts afresh and finishes the column.
   window_->SetBeforeWrite(nullptr);
@@ -174,6 +188,122 @@ TEST_F(WindowJobsTest, ClosingTheWindowDuringAPassCancelsIt) {
   window_->close();
   EXPECT_FALSE(window_->JobRunning());
   EXPECT_EQ(StoredReports(), before);
+}
+
+// The question before a pass, as the window asks it: its box, found while it
+// waits for an answer, and answered by clicking one of its buttons.
+struct Question {
+  bool asked = false;
+  std::string title, text;
+  std::map<std::string, std::string> stored;  // the column while the box was up
+  bool job_running = false;
+};
+
+// Answers the next question with the button named answer ("bRunPass", or
+// empty for Cancel), ticking "Do not ask again" first when dont_ask_again.
+void AnswerNextQuestion(Question& question, const std::function<std::map<std::string, std::string>()>& stored,
+                        std::function<bool()> running, const char* answer, bool dont_ask_again) {
+  QTimer::singleShot(0, [&question, stored, running, answer, dont_ask_again] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || box->objectName() != QStringLiteral("ConfirmPass")) return;
+    question.asked = true;
+    question.title = gui::FromQString(box->windowTitle());
+    question.text = gui::FromQString(box->text());
+    question.stored = stored();
+    question.job_running = running();
+    if (dont_ask_again) box->checkBox()->setChecked(true);
+    if (*answer)
+      box->findChild<QPushButton*>(QString::fromLatin1(answer))->click();
+    else
+      box->button(QMessageBox::Cancel)->click();
+  });
+}
+
+class PassQuestionTest : public WindowJobsTest, public ::testing::WithParamInterface<const char*> {
+ protected:
+  void SetUp() override {
+    WindowJobsTest::SetUp();
+    window_->SetPassConfirmation(nullptr);  // the window's own box
+    window_->show();
+  }
+  QPushButton* Button() const {
+    return std::string(GetParam()) == "Compress" ? window_->bCompress() : window_->bDecompress();
+  }
+  std::function<std::map<std::string, std::string>()> Stored() {
+    return [this] { return StoredReports(); };
+  }
+  std::function<bool()> Running() {
+    return [this] { return window_->JobRunning(); };
+  }
+};
+
+TEST_P(PassQuestionTest, TheQuestionNamesWhatIsRewrittenBeforeAnyRowChangesAndNoWritesNothing) {
+  const std::map<std::string, std::string> before = StoredReports();
+  Question question;
+  AnswerNextQuestion(question, Stored(), Running(), "", false);
+  Button()->click();
+  ASSERT_TRUE(question.asked) << "no question before the pass";
+  EXPECT_FALSE(question.job_running);
+  EXPECT_EQ(question.stored, before) << "a row changed before the answer";
+  EXPECT_EQ(question.title, std::string(GetParam()) + " tqz_reports.acReportData");
+  for (const std::string& part : {std::string(GetParam()) + " column acReportData of table tqz_reports?",
+                                  std::string("Server: sqlite"), "Database: " + FilePath(),
+                                  std::string("Table: tqz_reports (30 rows)"), std::string("Column: acReportData")})
+    EXPECT_NE(question.text.find(part), std::string::npos) << part << " in\n" << question.text;
+  // No: nothing runs, nothing is written, the count stays empty.
+  window_->WaitForJob();
+  EXPECT_FALSE(window_->JobRunning());
+  EXPECT_EQ(StoredReports(), before);
+  EXPECT_EQ(window_->ProgressText(), "");
+  EXPECT_TRUE(ui_->messages.empty());
+}
+
+TEST_P(PassQuestionTest, YesRunsThePassAndDoNotAskAgainHoldsForThatTableOnly) {
+  const std::map<std::string, std::string> before = StoredReports();
+  Question first;
+  AnswerNextQuestion(first, Stored(), Running(), "bRunPass", true);
+  Button()->click();
+  ASSERT_TRUE(first.asked);
+  EXPECT_EQ(first.stored, before);
+  window_->WaitForJob();
+  const std::map<std::string, std::string> after = StoredReports();
+  EXPECT_NE(after, before) << "the pass did not run";
+  EXPECT_NE(window_->ProgressText().find("DONE!"), std::string::npos) << window_->ProgressText();
+
+  // The same table again, either way: no question.
+  for (QPushButton* button : {window_->bCompress(), window_->bDecompress()}) {
+    Question again;
+    AnswerNextQuestion(again, Stored(), Running(), "", false);
+    button->click();
+    window_->WaitForJob();
+    QApplication::processEvents();  // the answer's timer, had no box come up
+    EXPECT_FALSE(again.asked) << button->objectName().toStdString();
+  }
+  // Another table is asked about.
+  window_->ebTables()->setText("ord");
+  ASSERT_EQ(Table(), "orders");
+  Question other;
+  AnswerNextQuestion(other, Stored(), Running(), "", false);
+  Button()->click();
+  EXPECT_TRUE(other.asked);
+  EXPECT_NE(other.text.find("Table: orders (3 rows)"), std::string::npos) << other.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Buttons, PassQuestionTest, ::testing::Values("Compress", "Decompress"),
+                         [](const auto& info) { return std::string(info.param); });
+
+TEST(PassQuestionText, SaysOneRowAndHowTheValuesEnd) {
+  gui::TPassPlan plan;
+  plan.command = 2;
+  plan.server = "db01,1433";
+  plan.database = "APP";
+  plan.table = "dbo.tqz_reports";
+  plan.field = "acReportData";
+  plan.rows = 1;
+  EXPECT_EQ(gui::ConfirmationText(plan),
+            "Decompress column acReportData of table dbo.tqz_reports?\r\n\r\nServer: db01,1433\r\n"
+            "Database: APP\r\nTable: dbo.tqz_reports (1 row)\r\nColumn: acReportData\r\n\r\n"
+            "Each value that is not stored plainly yet is rewritten in place.");
 }
 
 TEST_F(WindowJobsTest, TheCommandLineAndThePassFollowTheOptionsSetInTheWindow) {
@@ -243,7 +373,9 @@ TEST_F(WindowJobsTest, EstimateShowsItsFiguresAndFillsTheTableOfEstimates) {
   ExpectIdle(true);
   EXPECT_TRUE(ui_->messages.empty());
   const std::string summary = Text(window_->lbResult());
-  EXPECT_EQ(summary.rfind("Estimate: 30 records, ", 0), 0u) << summary;
+  EXPECT_EQ(summary.rfind("Estimate of 30 records:\n", 0), 0u) << summary;
+  EXPECT_NE(summary.find("a compress pass takes "), std::string::npos) << summary;
+  EXPECT_EQ(summary.find("minutes"), std::string::npos) << summary;
   EXPECT_EQ(StoredReports(), before);
 
   // The row's figures are those of an estimate of the same column.
@@ -294,6 +426,7 @@ TEST_F(WindowJobsTest, AVerifyOrEstimateErrorIsShownAndTheWindowGoesOn) {
 struct RateCase {
   const char* name;
   TJobSnapshot snapshot;
+  bool running;
   const char* text;
   friend void PrintTo(const RateCase& c, std::ostream* os) { *os << c.name; }
 };
@@ -301,18 +434,63 @@ struct RateCase {
 class RateTextTest : public ::testing::TestWithParam<RateCase> {};
 
 TEST_P(RateTextTest, RowsOfTotalMegabytesPerSecondAndTimeLeft) {
-  EXPECT_EQ(TJobProgress::RateText(GetParam().snapshot), GetParam().text);
+  EXPECT_EQ(TJobProgress::RateText(GetParam().snapshot, GetParam().running), GetParam().text);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RateTextTest,
     ::testing::Values(
-        RateCase{"NothingDoneYet", {0, 0, 300, 0, 0, 2.0}, "0 of 300 rows\r\n0.0 MB/s, -:-- left"},
-        RateCase{"HalfwayAtTheRowsRate", {0, 0, 300, 150, 30 << 20, 10.0}, "150 of 300 rows\r\n3.0 MB/s, 0:10 left"},
-        RateCase{"MinutesLeft", {0, 0, 10000, 100, 1 << 20, 4.0}, "100 of 10000 rows\r\n0.2 MB/s, 6:36 left"},
-        RateCase{"AllDone", {0, 0, 30, 30, 3 << 19, 0.5}, "30 of 30 rows\r\n3.0 MB/s, 0:00 left"},
-        RateCase{"NoTimeYet", {0, 0, 0, 0, 0, 0.0}, "0 of 0 rows\r\n0.0 MB/s, -:-- left"}),
+        RateCase{"NothingDoneYet", {0, 0, 300, 0, 0, 2.0}, true, "0 of 300 rows, 0 %\r\n0.0 MB/s"},
+        RateCase{"HalfwayAtTheRowsRate", {0, 0, 300, 150, 30 << 20, 10.0}, true,
+                 "150 of 300 rows, 50 %\r\n3.0 MB/s, about 10 s left"},
+        RateCase{"MinutesLeft", {0, 0, 10000, 100, 1 << 20, 4.0}, true,
+                 "100 of 10000 rows, 1 %\r\n0.2 MB/s, about 6 min 36 s left"},
+        RateCase{"AllDone", {0, 0, 30, 30, 3 << 19, 0.5}, true, "30 of 30 rows, 100 %\r\n3.0 MB/s, less than 1 s left"},
+        RateCase{"NoRowsKnownYet", {0, 0, 0, 0, 0, 0.0}, true, "0 of 0 rows\r\n0.0 MB/s"},
+        RateCase{"EndedShowsNoTimeLeft", {0, 0, 300, 120, 30 << 20, 10.0}, false, "120 of 300 rows\r\n3.0 MB/s"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+struct DurationCase {
+  const char* name;
+  double seconds;
+  const char* text;
+  friend void PrintTo(const DurationCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class DurationTextTest : public ::testing::TestWithParam<DurationCase> {};
+
+TEST_P(DurationTextTest, MinutesAndSecondsForAReaderInAHurry) {
+  EXPECT_EQ(gui::DurationText(GetParam().seconds), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DurationTextTest,
+    ::testing::Values(DurationCase{"Nothing", 0.0, "less than 1 s"}, DurationCase{"UnderHalfASecond", 0.49, "less than 1 s"},
+                      DurationCase{"Negative", -3.0, "less than 1 s"}, DurationCase{"OneSecond", 0.5, "about 1 s"},
+                      DurationCase{"Seconds", 40.2, "about 40 s"}, DurationCase{"RoundsUpToAMinute", 59.6, "about 1 min"},
+                      DurationCase{"MinutesAndSeconds", 190.0, "about 3 min 10 s"},
+                      DurationCase{"TenMinutesInWholeMinutes", 605.0, "about 10 min"},
+                      DurationCase{"NearlyAnHour", 3569.0, "about 59 min"}, DurationCase{"AnHour", 3590.0, "about 1 h"},
+                      DurationCase{"HoursAndMinutes", 2 * 3600.0 + 5 * 60 + 10, "about 2 h 5 min"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EstimateTextTest, SaysTheSizesInMegabytesAndTheTimeInSeconds) {
+  TEstimateResult r;
+  r.records = 300;
+  r.stored_bytes = 16 << 20;
+  r.bytes_after = 4 << 20;
+  r.pass_seconds = 190;
+  EXPECT_EQ(gui::EstimateText(r),
+            "Estimate of 300 records:\r\n16.00 MB stored now,\r\nabout 4.00 MB after compression,\r\n"
+            "saving 12.00 MB (75 %);\r\na compress pass takes about 3 min 10 s");
+  r.records = 1;
+  r.stored_bytes = 0;
+  r.bytes_after = 0;
+  r.pass_seconds = 0.01;
+  EXPECT_EQ(gui::EstimateText(r),
+            "Estimate of 1 record:\r\n0.00 MB stored now,\r\nabout 0.00 MB after compression,\r\n"
+            "saving 0.00 MB (0 %);\r\na compress pass takes less than 1 s");
+}
 
 TEST(TableEstimatesTest, OneRowPerTableSortedByTheFiguresAsNumbers) {
   TestApplication();
@@ -336,9 +514,15 @@ TEST(TableEstimatesTest, OneRowPerTableSortedByTheFiguresAsNumbers) {
   auto cell = [&](int row, int column) { return estimates.item(row, column)->text().toStdString(); };
   EXPECT_EQ(cell(1, TTableEstimates::kTable), "TALLY.acAttachment");
   EXPECT_EQ(cell(1, TTableEstimates::kStoredMB), "40.0");
-  EXPECT_EQ(cell(1, TTableEstimates::kCompressedShare), "75 %");
+  EXPECT_EQ(cell(1, TTableEstimates::kCompressedShare), "75");
   EXPECT_EQ(cell(1, TTableEstimates::kSavingMB), "2.0");
-  EXPECT_EQ(cell(0, TTableEstimates::kCompressedShare), "25 %");
+  EXPECT_EQ(cell(0, TTableEstimates::kCompressedShare), "25");
+  // The units are in the headers.
+  EXPECT_EQ(estimates.headerData(TTableEstimates::kStoredMB, Qt::Horizontal).toString().toStdString(), "Stored MB");
+  EXPECT_EQ(estimates.headerData(TTableEstimates::kCompressedShare, Qt::Horizontal).toString().toStdString(),
+            "Compressed now %");
+  EXPECT_EQ(estimates.headerData(TTableEstimates::kSavingMB, Qt::Horizontal).toString().toStdString(),
+            "Would save MB");
 
   // 10.0 before 2.0 and 0.0: numbers, not texts.
   estimates.sort(TTableEstimates::kSavingMB, Qt::DescendingOrder);
@@ -350,7 +534,7 @@ TEST(TableEstimatesTest, OneRowPerTableSortedByTheFiguresAsNumbers) {
   EXPECT_EQ(cell(2, TTableEstimates::kTable), "TALLY.acAttachment");
   // A table with nothing stored has no share rather than a division by zero.
   estimates.Set("empty", "acData", result(0, 0, 0));
-  EXPECT_EQ(cell(estimates.RowOf("empty"), TTableEstimates::kCompressedShare), "0 %");
+  EXPECT_EQ(cell(estimates.RowOf("empty"), TTableEstimates::kCompressedShare), "0");
 }
 
 }  // namespace

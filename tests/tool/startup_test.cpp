@@ -314,7 +314,11 @@ class ScriptedUserInterface : public UserInterface {
   std::vector<LoginCall> logins;
   std::vector<std::vector<std::string>> windows;
   bool answer_login = false;
+  // Whether a refused prompt counts as the user's cancel (a window's prompt)
+  // or as no prompt at all (the console's).
+  bool user_cancels = false;
   LoginCall answer;
+  std::vector<std::string> noted_failures;
 
   void ShowMessage(const std::string& Caption, const std::string& Text, TMsgDlgType Kind) override {
     boxes.push_back({Caption, Text, Kind});
@@ -329,6 +333,8 @@ class ScriptedUserInterface : public UserInterface {
     Database = answer.database;
     return true;
   }
+  void NoteFailedLogin(const std::string& Reason) override { noted_failures.push_back(Reason); }
+  bool LoginCancelledByUser() const override { return user_cancels && !answer_login; }
   void CreateMainWindow(const std::string& Table, const std::string& Field, const std::string& Key) override {
     windows.push_back({Table, Field, Key});
   }
@@ -431,7 +437,7 @@ TEST_P(StartupSequence, InteractiveModeRetriesOnceThroughTheLoginPrompt) {
   EXPECT_TRUE(ui_->boxes.empty());
 }
 
-TEST_P(StartupSequence, ACancelledLoginPromptEndsWithTheUsageInAMessageBox) {
+TEST_P(StartupSequence, ALoginPromptThatCannotBeShownEndsWithTheUsageInAMessageBox) {
   const StartupResult r = Start(FailingConnectionArgs(*db_) + std::vector<std::string>{"/c"});
   EXPECT_EQ(r.halt_code, 1);
   EXPECT_EQ(r.out, "");
@@ -440,6 +446,19 @@ TEST_P(StartupSequence, ACancelledLoginPromptEndsWithTheUsageInAMessageBox) {
   EXPECT_EQ(ui_->boxes[0].caption, "Error");
   EXPECT_EQ(ui_->boxes[0].text, kUnableToConnect + "\r\n\r\n" + UsageText);
   EXPECT_EQ(ui_->boxes[0].kind, TMsgDlgType::mtCustom);
+  EXPECT_TRUE(ui_->windows.empty());
+}
+
+TEST_P(StartupSequence, ALoginCancelledByTheUserEndsWithoutTheUsageAndThePromptKnewWhy) {
+  ui_->user_cancels = true;
+  const StartupResult r = Start(FailingConnectionArgs(*db_) + std::vector<std::string>{"/c"});
+  EXPECT_EQ(r.halt_code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(ui_->boxes.empty()) << ui_->boxes[0].text;
+  EXPECT_EQ(ui_->logins.size(), 1u);
+  // The prompt was told the reason of the first attempt.
+  ASSERT_EQ(ui_->noted_failures.size(), 1u);
+  EXPECT_FALSE(ui_->noted_failures[0].empty());
   EXPECT_TRUE(ui_->windows.empty());
 }
 

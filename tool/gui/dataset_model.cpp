@@ -33,9 +33,22 @@ QVariant TDatasetModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant TDatasetModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Horizontal) {
+    if (section < 0 || section >= headers_.size()) return {};
+    // A title given to the first column replaces the field's label, which
+    // stays at hand as the header's tip.
+    const bool titled = section == 0 && !title_.isEmpty();
+    if (role == Qt::DisplayRole) return titled ? title_ : headers_[section];
+    if (role == Qt::ToolTipRole && titled) return headers_[section];
+    return {};
+  }
   if (role != Qt::DisplayRole) return {};
-  if (orientation == Qt::Horizontal) return section < headers_.size() ? headers_[section] : QVariant();
   return section + 1;
+}
+
+void TDatasetModel::SetTitle(const QString& title) {
+  title_ = title;
+  if (!headers_.isEmpty()) emit headerDataChanged(Qt::Horizontal, 0, 0);
 }
 
 Qt::ItemFlags TDatasetModel::flags(const QModelIndex& index) const {

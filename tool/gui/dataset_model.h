@@ -33,6 +33,9 @@ class TDatasetModel : public QAbstractTableModel {
                       int role = Qt::DisplayRole) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+  // Shows title over the first column instead of its field's display label.
+  void SetTitle(const QString& title);
+
   // The dataset's current row (RecNo - 1); -1 when it is closed or has no row.
   int CurrentRow() const;
   // Makes row the dataset's current row (scroll events fire; nothing happens
@@ -51,6 +54,7 @@ class TDatasetModel : public QAbstractTableModel {
 
   TDataSource& source_;
   QStringList headers_;
+  QString title_;
   std::vector<QStringList> rows_;
 };
 

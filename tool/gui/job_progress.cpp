@@ -3,6 +3,8 @@
 #include <QMetaObject>
 #include <cstdio>
 
+#include "tool/gui/job_texts.h"
+
 namespace tersify::gui {
 
 TJobProgress::TJobProgress(QObject* receiver, std::function<void(TJobProgress&)> on_change)
@@ -51,18 +53,19 @@ void TJobProgress::Changed() {
       Qt::QueuedConnection);
 }
 
-std::string TJobProgress::RateText(const TJobSnapshot& s) {
+std::string TJobProgress::RateText(const TJobSnapshot& s, bool running) {
   const double mb = static_cast<double>(s.bytes) / (1024.0 * 1024.0);
   const double rate = s.elapsed_seconds > 0 ? mb / s.elapsed_seconds : 0.0;
-  char left[32] = "-:--";
-  if (s.rows_done > 0 && s.rows_total >= s.rows_done) {
+  std::string text = std::to_string(s.rows_done) + " of " + std::to_string(s.rows_total) + " rows";
+  if (running && s.rows_total > 0 && s.rows_total >= s.rows_done)
+    text += ", " + std::to_string(s.rows_done * 100 / s.rows_total) + " %";
+  char speed[48];
+  std::snprintf(speed, sizeof speed, "\r\n%.1f MB/s", rate);
+  text += speed;
+  if (running && s.rows_done > 0 && s.rows_total >= s.rows_done) {
     const double seconds_per_row = s.elapsed_seconds / static_cast<double>(s.rows_done);
-    const long seconds = static_cast<long>(seconds_per_row * static_cast<double>(s.rows_total - s.rows_done) + 0.5);
-    std::snprintf(left, sizeof left, "%ld:%02ld", seconds / 60, seconds % 60);
+    text += ", " + DurationText(seconds_per_row * static_cast<double>(s.rows_total - s.rows_done)) + " left";
   }
-  char text[160];
-  std::snprintf(text, sizeof text, "%lld of %lld rows\r\n%.1f MB/s, %s left",
-                static_cast<long long>(s.rows_done), static_cast<long long>(s.rows_total), rate, left);
   return text;
 }
 

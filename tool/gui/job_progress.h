@@ -53,10 +53,11 @@ class TJobProgress : public TRecompressObserver,
   // True once the per-row event has run.
   bool RowsCounted() const { return rows_counted_.load(); }
 
-  // "<done> of <total> rows\r\n<rate> MB/s, <m:ss> left" (1 MB = 1,048,576
-  // bytes); the time left follows the rows' rate so far and reads "-:--"
-  // until a row is done.
-  static std::string RateText(const TJobSnapshot& snapshot);
+  // "<done> of <total> rows, <share> %\r\n<rate> MB/s, about <time> left"
+  // (1 MB = 1,048,576 bytes). The time left follows the rows' rate so far; it
+  // is left out until a row is done, and once the job has ended (running
+  // false), when the share is left out too.
+  static std::string RateText(const TJobSnapshot& snapshot, bool running);
 
  private:
   void Changed();

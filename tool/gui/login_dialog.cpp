@@ -2,6 +2,7 @@
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
@@ -24,6 +25,13 @@ TLoginDialog::TLoginDialog(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Database Login"));
   setModal(true);
   auto* layout = new QVBoxLayout(this);
+  failure_ = new QLabel(this);
+  failure_->setObjectName(QStringLiteral("lbFailure"));
+  failure_->setWordWrap(true);
+  failure_->setTextFormat(Qt::PlainText);
+  failure_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  failure_->hide();
+  layout->addWidget(failure_);
   auto* form = new QFormLayout;
   server_ = AddField(*form, "edServer", QStringLiteral("&Server:"), this);
   database_ = AddField(*form, "edDatabase", QStringLiteral("&Database:"), this);
@@ -35,6 +43,13 @@ TLoginDialog::TLoginDialog(QWidget* parent) : QDialog(parent) {
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   layout->addWidget(buttons);
+}
+
+void TLoginDialog::SetFailure(const std::string& reason) {
+  failure_->setText(ToQString("The last attempt failed: " + reason));
+  failure_->setVisible(!reason.empty());
+  // Room for a driver's long message without a dialog as wide as the screen.
+  if (!reason.empty()) setMinimumWidth(fontMetrics().averageCharWidth() * 60);
 }
 
 bool TLoginDialog::Execute(std::string& Username, std::string& Password, std::string& Server,

@@ -1,6 +1,6 @@
 #include "tool/gui/main_window.h"
 
-#include <QFont>
+#include <QFormLayout>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -11,9 +11,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QSplitter>
 #include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -35,6 +37,10 @@ namespace {
 
 // The caption of the application's default error box.
 const char kApplicationTitle[] = "Tersify";
+
+// The window's size when it opens, unless its content asks for more.
+constexpr int kDefaultWidth = 1000;
+constexpr int kDefaultHeight = 700;
 
 constexpr TLocateOptions kPrefixSearch = loCaseInsensitive | loPartialKey;
 
@@ -63,14 +69,6 @@ void SetQueryOptions(TvrDataset& query) {
   query.SetAutoTransactOnPost(false);
 }
 
-// A label on a panel: its caption, left-aligned.
-QLabel* PanelCaption(const char* caption, int width, QWidget* panel) {
-  auto* label = new QLabel(QString::fromLatin1(caption), panel);
-  label->setGeometry(3, 0, width, panel->height());
-  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  return label;
-}
-
 QFrame* MakePanel(const char* name, QWidget* parent) {
   auto* panel = new QFrame(parent);
   panel->setObjectName(QString::fromLatin1(name));
@@ -78,21 +76,57 @@ QFrame* MakePanel(const char* name, QWidget* parent) {
   return panel;
 }
 
+QVBoxLayout* Column(QWidget* parent) {
+  auto* column = new QVBoxLayout(parent);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  return column;
+}
+
+QSplitter* MakeSplitter(const char* name, Qt::Orientation orientation, QWidget* parent) {
+  auto* splitter = new QSplitter(orientation, parent);
+  splitter->setObjectName(QString::fromLatin1(name));
+  // A pane never shrinks below what its captions need.
+  splitter->setChildrenCollapsible(false);
+  return splitter;
+}
+
+QPushButton* MakeButton(const char* name, const char* caption, QWidget* parent) {
+  auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setMinimumWidth(113);
+  return button;
+}
+
+// A label that shows lines of text and keeps room for at least lines of them.
+QLabel* MakeTextLabel(const char* name, int lines, QWidget* parent) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label->setWordWrap(true);
+  label->setMinimumHeight(label->fontMetrics().lineSpacing() * lines + 2);
+  return label;
+}
+
 }  // namespace
 
 TTersifyMain::TTersifyMain(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("TersifyMain"));
-  setWindowTitle(QStringLiteral("TersifyMain"));
-  // Tahoma 8 point; where it is missing a narrow face keeps the captions
-  // inside the room the layout gives them.
-  QFont font(QStringLiteral("Tahoma"), 8);
-  font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans Condensed"),
-                    QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Arial")});
-  setFont(font);
+  ShowConnectionInTitle();
   CreateComponents();
   CreateWidgets();
-  resize(726, 606);
-  move(271, 196);
+  // Room for every list and control at once, and never less than a screen of
+  // 1024 x 768 shows comfortably.
+  resize(sizeHint().expandedTo(QSize(kDefaultWidth, kDefaultHeight)));
+}
+
+void TTersifyMain::ShowConnectionInTitle() {
+  const TvrDatabase* database = DefaultDatabase;
+  if (database == nullptr) {
+    setWindowTitle(QString::fromLatin1(kApplicationTitle));
+    return;
+  }
+  setWindowTitle(ToQString(database->DatabaseName() + " on " + database->Server() + " - " + kApplicationTitle));
 }
 
 TTersifyMain::~TTersifyMain() {
@@ -172,24 +206,30 @@ void TTersifyMain::CreateComponents() {
 QFrame* TTersifyMain::MakeSearchPanel(const char* name, const char* caption, QLineEdit*& edit,
                                       const char* edit_name, QWidget* parent) {
   QFrame* panel = MakePanel(name, parent);
-  panel->setFixedHeight(24);
-  PanelCaption(caption, 45, panel);
+  auto* row = new QHBoxLayout(panel);
+  row->setContentsMargins(3, 2, 3, 2);
+  auto* label = new QLabel(QString::fromLatin1(caption), panel);
   edit = new QLineEdit(panel);
   edit->setObjectName(QString::fromLatin1(edit_name));
-  edit->setGeometry(48, 2, 145, 20);
+  edit->setPlaceholderText(QStringLiteral("Search"));
+  label->setBuddy(edit);
+  row->addWidget(label);
+  row->addWidget(edit, 1);
   return panel;
 }
 
-QTableView* TTersifyMain::MakeGrid(const char* name, TDataSource& source, QWidget* parent) {
+QTableView* TTersifyMain::MakeGrid(const char* name, TDataSource& source, const char* title,
+                                   QWidget* parent) {
   auto* grid = new QTableView(parent);
   grid->setObjectName(QString::fromLatin1(name));
   auto* model = new TDatasetModel(source, grid);
+  model->SetTitle(QString::fromLatin1(title));
   grid->setModel(model);
   grid->verticalHeader()->hide();  // no indicator column
   grid->horizontalHeader()->show();
   grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   grid->horizontalHeader()->setStretchLastSection(true);
-  grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 4);
+  grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
   grid->setShowGrid(true);
   grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -231,94 +271,59 @@ QTableView* TTersifyMain::MakeGrid(const char* name, TDataSource& source, QWidge
 void TTersifyMain::CreateWidgets() {
   auto* central = new QWidget(this);
   central->setObjectName(QStringLiteral("ClientArea"));
-  auto* client = new QVBoxLayout(central);
-  client->setContentsMargins(0, 0, 0, 0);
-  client->setSpacing(0);
+  auto* client = Column(central);
 
-  auto* top = new QWidget(central);
-  auto* columns = new QHBoxLayout(top);
-  columns->setContentsMargins(0, 0, 0, 0);
-  columns->setSpacing(0);
+  // The lists' side: the tables beside the blob and key columns, the table of
+  // estimates below them; the job's controls on the right.
+  spMain_ = MakeSplitter("spMain", Qt::Horizontal, central);
+  spEstimates_ = MakeSplitter("spEstimates", Qt::Vertical, spMain_);
+  spLists_ = MakeSplitter("spLists", Qt::Horizontal, spEstimates_);
 
   // Left column: the table search and list.
-  QFrame* panel2 = MakePanel("Panel2", top);
-  panel2->setFixedWidth(271);
-  auto* left = new QVBoxLayout(panel2);
-  left->setContentsMargins(0, 0, 0, 0);
-  left->setSpacing(0);
+  QFrame* panel2 = MakePanel("Panel2", spLists_);
+  auto* left = Column(panel2);
   QFrame* panel3 = MakeSearchPanel("Panel3", "Tables", ebTables_, "ebTables", panel2);
-  grTables_ = MakeGrid("grTables", *DataSource1_, panel2);
-  // The tables estimated so far, sortable by each figure.
-  estimates_ = new TTableEstimates(this);
-  grEstimates_ = new QTableView(panel2);
-  grEstimates_->setObjectName(QStringLiteral("grEstimates"));
-  grEstimates_->setModel(estimates_);
-  grEstimates_->verticalHeader()->hide();
-  grEstimates_->verticalHeader()->setDefaultSectionSize(grEstimates_->fontMetrics().height() + 4);
-  // The figures get a narrow column each, the names the rest.
-  grEstimates_->horizontalHeader()->setSectionResizeMode(TTableEstimates::kTable, QHeaderView::Stretch);
-  for (auto [column, width] : {std::pair{TTableEstimates::kStoredMB, 56},
-                               std::pair{TTableEstimates::kCompressedShare, 46},
-                               std::pair{TTableEstimates::kSavingMB, 62}}) {
-    grEstimates_->horizontalHeader()->setSectionResizeMode(column, QHeaderView::Fixed);
-    grEstimates_->setColumnWidth(column, width);
-  }
-  grEstimates_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  grEstimates_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  grEstimates_->setSortingEnabled(true);
-  grEstimates_->sortByColumn(TTableEstimates::kSavingMB, Qt::DescendingOrder);
-  grEstimates_->setFixedHeight(130);
+  grTables_ = MakeGrid("grTables", *DataSource1_, "Table", panel2);
   left->addWidget(panel3);
   left->addWidget(grTables_, 1);
-  left->addWidget(grEstimates_);
 
-  // Middle column: blob fields above, key candidates at the bottom.
-  QFrame* panel1 = MakePanel("Panel1", top);
-  panel1->setFixedWidth(273);
-  auto* middle = new QVBoxLayout(panel1);
-  middle->setContentsMargins(0, 0, 0, 0);
-  middle->setSpacing(0);
-  QFrame* panel5 = MakeSearchPanel("Panel5", "Fields", ebFields_, "ebFields", panel1);
-  DBGrid2_ = MakeGrid("DBGrid2", *DataSource2_, panel1);
-  QFrame* panel4 = MakeSearchPanel("Panel4", "Key Field", ebKeys_, "ebKeys", panel1);
-  DBGrid1_ = MakeGrid("DBGrid1", *DataSource3_, panel1);
-  DBGrid1_->setFixedHeight(249);
-  middle->addWidget(panel5);
-  middle->addWidget(DBGrid2_, 1);
-  middle->addWidget(panel4);
-  middle->addWidget(DBGrid1_);
+  // Middle column: blob columns above, key candidates below.
+  QFrame* panel1 = MakePanel("Panel1", spLists_);
+  auto* middle = Column(panel1);
+  spFields_ = MakeSplitter("spFields", Qt::Vertical, panel1);
+  auto* fields = new QWidget(spFields_);
+  auto* fields_column = Column(fields);
+  QFrame* panel5 = MakeSearchPanel("Panel5", "Fields", ebFields_, "ebFields", fields);
+  DBGrid2_ = MakeGrid("DBGrid2", *DataSource2_, "Blob column", fields);
+  fields_column->addWidget(panel5);
+  fields_column->addWidget(DBGrid2_, 1);
+  auto* keys = new QWidget(spFields_);
+  auto* keys_column = Column(keys);
+  QFrame* panel4 = MakeSearchPanel("Panel4", "Key Field", ebKeys_, "ebKeys", keys);
+  DBGrid1_ = MakeGrid("DBGrid1", *DataSource3_, "Key column", keys);
+  keys_column->addWidget(panel4);
+  keys_column->addWidget(DBGrid1_, 1);
+  middle->addWidget(spFields_);
 
-  columns->addWidget(panel2);
-  columns->addWidget(panel1);
-  columns->addStretch(1);
-  client->addWidget(top, 1);
+  spEstimates_->addWidget(CreateEstimates(spEstimates_));
+  spEstimates_->setStretchFactor(0, 3);
+  spEstimates_->setStretchFactor(1, 1);
+  spMain_->addWidget(CreateJobWidgets(spMain_));
+  spMain_->setStretchFactor(0, 1);
+  spMain_->setStretchFactor(1, 0);
+  client->addWidget(spMain_, 1);
 
   // Bottom bar: the command line.
   QFrame* panel6 = MakePanel("Panel6", central);
-  panel6->setFixedHeight(28);
-  PanelCaption("Command line params", 111, panel6);
+  auto* bar = new QHBoxLayout(panel6);
+  bar->setContentsMargins(3, 3, 3, 3);
+  auto* caption = new QLabel(QStringLiteral("Command line params"), panel6);
   ebCmdline_ = new QLineEdit(panel6);
   ebCmdline_->setObjectName(QStringLiteral("ebCmdline"));
-  ebCmdline_->setGeometry(114, 3, 599, 21);
+  caption->setBuddy(ebCmdline_);
+  bar->addWidget(caption);
+  bar->addWidget(ebCmdline_, 1);
   client->addWidget(panel6);
-
-  // Right area: the two buttons and the progress label, at fixed places.
-  bCompress_ = new QPushButton(QStringLiteral("Compress"), central);
-  bCompress_->setObjectName(QStringLiteral("bCompress"));
-  bCompress_->setGeometry(576, 8, 113, 25);
-  bDecompress_ = new QPushButton(QStringLiteral("Decompress"), central);
-  bDecompress_->setObjectName(QStringLiteral("bDecompress"));
-  bDecompress_->setGeometry(576, 39, 113, 25);
-  lbProgress_ = new QLabel(central);
-  lbProgress_->setObjectName(QStringLiteral("lbProgress"));
-  lbProgress_->setGeometry(550, 80, 168, 81);
-  lbProgress_->setFixedSize(168, 81);
-  lbProgress_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  lbProgress_->setWordWrap(true);
-  for (QWidget* w : {static_cast<QWidget*>(bCompress_), static_cast<QWidget*>(bDecompress_),
-                     static_cast<QWidget*>(lbProgress_)})
-    w->raise();
-  CreateJobWidgets(central);
 
   setCentralWidget(central);
 
@@ -344,24 +349,76 @@ void TTersifyMain::CreateWidgets() {
     connect(box, &QSpinBox::valueChanged, this, [this] { Guarded([this] { UpdateCommandLine(); }); });
 }
 
-void TTersifyMain::CreateJobWidgets(QWidget* central) {
-  // Below the progress count: the job's progress, Cancel, the pass's options,
-  // Verify and Estimate and their results.
-  pbJob_ = new QProgressBar(central);
+QWidget* TTersifyMain::CreateEstimates(QWidget* parent) {
+  // The tables estimated so far, sortable by each figure.
+  auto* pane = new QWidget(parent);
+  auto* column = Column(pane);
+  auto* caption = new QLabel(QStringLiteral("Estimates (click a header to sort)"), pane);
+  caption->setContentsMargins(3, 2, 3, 2);
+  estimates_ = new TTableEstimates(this);
+  grEstimates_ = new QTableView(pane);
+  grEstimates_->setObjectName(QStringLiteral("grEstimates"));
+  grEstimates_->setModel(estimates_);
+  grEstimates_->verticalHeader()->hide();
+  grEstimates_->verticalHeader()->setDefaultSectionSize(grEstimates_->fontMetrics().height() + 6);
+  QHeaderView* header = grEstimates_->horizontalHeader();
+  // The figures' columns are as wide as their headers; the names get the rest,
+  // and the user may widen any of them.
+  header->setSectionResizeMode(QHeaderView::Interactive);
+  header->setStretchLastSection(false);
+  header->setSectionResizeMode(TTableEstimates::kTable, QHeaderView::Stretch);
+  grEstimates_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grEstimates_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grEstimates_->setSortingEnabled(true);
+  grEstimates_->sortByColumn(TTableEstimates::kSavingMB, Qt::DescendingOrder);
+  int figures = 0;
+  for (int section = TTableEstimates::kStoredMB; section < TTableEstimates::kColumnCount; ++section) {
+    const int width = header->sectionSizeHint(section) + header->fontMetrics().averageCharWidth();
+    header->resizeSection(section, width);
+    header->setMinimumSectionSize(std::min(header->minimumSectionSize(), width));
+    figures += width;
+  }
+  // Room for the figures and a table name of a fair length.
+  grEstimates_->setMinimumWidth(figures + header->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 24 +
+                                2 * grEstimates_->frameWidth());
+  grEstimates_->setMinimumHeight(header->sizeHint().height() + 3 * grEstimates_->verticalHeader()->defaultSectionSize());
+  column->addWidget(caption);
+  column->addWidget(grEstimates_, 1);
+  return pane;
+}
+
+QWidget* TTersifyMain::CreateJobWidgets(QWidget* parent) {
+  // The right side: Compress and Decompress, the pass's count, the job's
+  // progress and Cancel, the pass's options, Verify and Estimate and their
+  // results.
+  auto* pane = new QWidget(parent);
+  pane->setObjectName(QStringLiteral("JobPane"));
+  auto* column = new QVBoxLayout(pane);
+  column->setContentsMargins(8, 6, 8, 6);
+
+  auto* rewrite = new QHBoxLayout;
+  bCompress_ = MakeButton("bCompress", "Compress", pane);
+  bDecompress_ = MakeButton("bDecompress", "Decompress", pane);
+  rewrite->addWidget(bCompress_);
+  rewrite->addWidget(bDecompress_);
+  column->addLayout(rewrite);
+  lbProgress_ = MakeTextLabel("lbProgress", 3, pane);
+  column->addWidget(lbProgress_);
+
+  // The bar carries no text of its own: the rows and the time left are
+  // written beside it, where the fill never covers them.
+  pbJob_ = new QProgressBar(pane);
   pbJob_->setObjectName(QStringLiteral("pbJob"));
-  pbJob_->setGeometry(550, 166, 168, 18);
   pbJob_->setRange(0, 1);
   pbJob_->setValue(0);
-  pbJob_->setFormat(QStringLiteral("%v of %m"));
-  lbRate_ = new QLabel(central);
-  lbRate_->setObjectName(QStringLiteral("lbRate"));
-  lbRate_->setGeometry(550, 186, 168, 44);
-  lbRate_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  lbRate_->setWordWrap(true);
-  bCancel_ = new QPushButton(QStringLiteral("Cancel"), central);
-  bCancel_->setObjectName(QStringLiteral("bCancel"));
-  bCancel_->setGeometry(576, 232, 113, 25);
+  pbJob_->setTextVisible(false);
+  pbJob_->setMaximumHeight(pbJob_->fontMetrics().height());
+  column->addWidget(pbJob_);
+  lbRate_ = MakeTextLabel("lbRate", 3, pane);
+  column->addWidget(lbRate_);
+  bCancel_ = MakeButton("bCancel", "Cancel", pane);
   bCancel_->setEnabled(false);
+  column->addWidget(bCancel_, 0, Qt::AlignLeft);
 
   // A box at its lowest value leaves the option at its default and out of the
   // command line.
@@ -377,45 +434,56 @@ void TTersifyMain::CreateJobWidgets(QWidget* central) {
       {seThreads_, "seThreads", "Threads", 0, kMostPassThreads, "Threads that compress"},
       {seTimeout_, "seTimeout", "Timeout (s)", -1, 86400, "Seconds a statement may run; 0 waits"},
   };
-  int top = 264;
+  auto* options = new QFormLayout;
+  options->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
   for (const OptionBox& option : boxes) {
-    auto* caption = new QLabel(QString::fromLatin1(option.caption), central);
-    caption->setGeometry(550, top, 80, 21);
-    option.box = new QSpinBox(central);
+    option.box = new QSpinBox(pane);
     option.box->setObjectName(QString::fromLatin1(option.name));
-    option.box->setGeometry(632, top, 86, 21);
     option.box->setRange(option.lowest, option.highest);
     option.box->setSpecialValueText(QStringLiteral("default"));
     option.box->setValue(option.lowest);
     option.box->setToolTip(QString::fromLatin1(option.tip));
-    caption->setBuddy(option.box);
-    top += 24;
+    option.box->setMinimumWidth(100);
+    options->addRow(QString::fromLatin1(option.caption), option.box);
   }
+  column->addSpacing(6);
+  column->addLayout(options);
+  column->addSpacing(6);
 
-  bVerify_ = new QPushButton(QStringLiteral("Verify"), central);
-  bVerify_->setObjectName(QStringLiteral("bVerify"));
-  bVerify_->setGeometry(576, 340, 113, 25);
-  bEstimate_ = new QPushButton(QStringLiteral("Estimate"), central);
-  bEstimate_->setObjectName(QStringLiteral("bEstimate"));
-  bEstimate_->setGeometry(576, 371, 113, 25);
-  lbResult_ = new QLabel(central);
-  lbResult_->setObjectName(QStringLiteral("lbResult"));
-  lbResult_->setGeometry(550, 400, 168, 70);
-  lbResult_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  lbResult_->setWordWrap(true);
+  auto* checks = new QHBoxLayout;
+  bVerify_ = MakeButton("bVerify", "Verify", pane);
+  bEstimate_ = MakeButton("bEstimate", "Estimate", pane);
+  checks->addWidget(bVerify_);
+  checks->addWidget(bEstimate_);
+  column->addLayout(checks);
+  lbResult_ = MakeTextLabel("lbResult", 5, pane);
   lbResult_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  grDamaged_ = new QTableWidget(0, 2, central);
+  column->addWidget(lbResult_);
+
+  grDamaged_ = new QTableWidget(0, 2, pane);
   grDamaged_->setObjectName(QStringLiteral("grDamaged"));
-  grDamaged_->setGeometry(550, 472, 168, 102);
   grDamaged_->setHorizontalHeaderLabels({QStringLiteral("Damaged key"), QStringLiteral("Reason")});
   grDamaged_->verticalHeader()->hide();
-  grDamaged_->verticalHeader()->setDefaultSectionSize(grDamaged_->fontMetrics().height() + 4);
-  grDamaged_->horizontalHeader()->setStretchLastSection(true);
+  grDamaged_->verticalHeader()->setDefaultSectionSize(grDamaged_->fontMetrics().height() + 6);
+  // Both columns can be resized; the reason takes what is left, so an empty
+  // list never scrolls sideways.
+  QHeaderView* damaged_header = grDamaged_->horizontalHeader();
+  damaged_header->setSectionResizeMode(QHeaderView::Interactive);
+  damaged_header->setStretchLastSection(true);
+  damaged_header->resizeSection(0, damaged_header->sectionSizeHint(0) + damaged_header->fontMetrics().averageCharWidth() * 4);
+  grDamaged_->setMinimumHeight(damaged_header->sizeHint().height() + 3 * grDamaged_->verticalHeader()->defaultSectionSize());
   grDamaged_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grDamaged_->setSelectionBehavior(QAbstractItemView::SelectRows);
   grDamaged_->setWordWrap(false);
+  column->addWidget(grDamaged_, 1);
 
+  // Wide enough for the two buttons side by side and the longest line of an
+  // estimate.
+  pane->setMinimumWidth(std::max(pane->sizeHint().width(), pane->fontMetrics().horizontalAdvance(
+                                                               QStringLiteral("about 999.99 MB after compression ")) +
+                                                               16));
   job_ = new TBackgroundJob(this);
+  return pane;
 }
 
 void TTersifyMain::OpenCatalogue(const std::string& Table, const std::string& Field,
@@ -459,7 +527,8 @@ void TTersifyMain::UpdateCommandLine() {
       Format("/IP=%s /U=%s /P=%s /DB=%s /TABLE=%s /FIELD=%s /KEY=%s",
              (database ? database->Server() : none).c_str(),
              (database ? database->Username() : none).c_str(),
-             (database ? database->Password() : none).c_str(),
+             // The password stays off the screen; pasted, the line needs it put back.
+             (database && !database->Password().empty() ? "***" : ""),
              (database ? database->DatabaseName() : none).c_str(), CurrentValue(*qTables_).c_str(),
              CurrentValue(*qFields_).c_str(), CurrentValue(*qKeys_).c_str());
   // The pass's options that are set in the window, as the console takes them.

@@ -11,7 +11,13 @@
 // everything that would query the database (the search boxes, the command
 // line, a click in a list, the buttons) is switched off, and Cancel stops the
 // job between two rows. Each estimated table gets a row in a sortable table of
-// estimates.
+// estimates. Before a pass rewrites anything the window asks (server,
+// database, table, column and rows), unless the user said not to ask again
+// for that table.
+//
+// The lists, the table of estimates and the job's controls sit in splitters,
+// so the window can be resized and the lists given more or less room; the
+// layout keeps every caption and header whole.
 //
 // The three catalogue queries attach to the default database when the window
 // makes them, so they run on the connection the start-up sequence made. The
@@ -21,6 +27,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,6 +39,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
+class QSplitter;
 class QTableView;
 class QTableWidget;
 class QFrame;
@@ -53,6 +61,7 @@ class TBackgroundJob;
 class TDatasetModel;
 class TJobProgress;
 class TTableEstimates;
+struct TPassPlan;
 
 class TTersifyMain : public QMainWindow {
   Q_OBJECT
@@ -77,10 +86,12 @@ class TTersifyMain : public QMainWindow {
   // Only while all three queries are open: the console command line for the
   // current selection into ebCmdline.
   void UpdateCommandLine();
-  // Click handler of both buttons: starts one pass on the job thread with the
-  // options set in the window; once it has ended the progress text shows the
-  // final counts, then CR LF "DONE!" (also after an error or a cancel). Any
-  // other sender, or a job still running, does nothing.
+  // Click handler of both buttons: counts the table's rows, asks whether to
+  // go on (see SetPassConfirmation), then starts one pass on the job thread
+  // with the options set in the window; once it has ended the progress text
+  // shows the final counts, then CR LF "DONE!" (also after an error), or
+  // after a cancel CR LF "Cancelled, <n> rows kept". Any other sender, a job
+  // still running, or a no to the question does nothing.
   void bCompressClick(QObject* Sender);
   // The pass's progress display: "<processed> <state word>\r\n<skipped> skipped".
   void ShowProgress(TField* Field);
@@ -100,6 +111,11 @@ class TTersifyMain : public QMainWindow {
   // The options of the next pass from the window's boxes; a box left on
   // "default" keeps the command line's default.
   TRecompressOptions PassOptions() const;
+  // The question before a pass: true to run it; setting dont_ask_again skips
+  // the question for the plan's table from then on. The window's own asks in
+  // a modal box (AskToRunPass).
+  using TPassConfirmation = std::function<bool(const TPassPlan& plan, bool& dont_ask_again)>;
+  void SetPassConfirmation(TPassConfirmation confirm) { confirm_ = std::move(confirm); }
   // Called on the job thread before each row of a pass is written, with its
   // key (tests and the screenshot tool hold a pass in its middle with it).
   void SetBeforeWrite(std::function<void(const Variant& key)> hook) { before_write_ = std::move(hook); }
@@ -138,6 +154,13 @@ class TTersifyMain : public QMainWindow {
   QTableWidget* grDamaged() const { return grDamaged_; }
   QTableView* grEstimates() const { return grEstimates_; }
   TTableEstimates& Estimates() const { return *estimates_; }
+  // Between the lists' side and the job's controls, between the table list
+  // and the blob and key columns, between the blob columns and the key
+  // columns, and between the lists and the table of estimates.
+  QSplitter* spMain() const { return spMain_; }
+  QSplitter* spLists() const { return spLists_; }
+  QSplitter* spFields() const { return spFields_; }
+  QSplitter* spEstimates() const { return spEstimates_; }
   // The progress label's text as the system made it (its line breaks are CR LF).
   const std::string& ProgressText() const { return progress_text_; }
 
@@ -148,14 +171,23 @@ class TTersifyMain : public QMainWindow {
  private:
   void CreateComponents();
   void CreateWidgets();
-  void CreateJobWidgets(QWidget* central);
+  QWidget* CreateJobWidgets(QWidget* parent);
+  QWidget* CreateEstimates(QWidget* parent);
+  // "<database> on <server> - Tersify", from the default database.
+  void ShowConnectionInTitle();
+  // The pass the buttons would start, with the table's row count; false when
+  // the user says no.
+  bool ConfirmPass(int32_t command, const std::string& table, const std::string& field,
+                   const std::string& key);
   // Switches off (busy) or on again what would query the database or start
   // another job; the grids keep scrolling, and follow their datasets again after.
   void SetBusy(bool busy);
   // A fresh progress record for the job about to start, shown as it changes
   // (with the pass's running count when running_count).
   std::shared_ptr<TJobProgress> StartProgress(bool running_count);
-  void ShowJobProgress(const TJobProgress& progress, const std::string& ending);
+  // The bar and the rows beside it; once the job has ended without the time
+  // left, and with note (such as "Failed") on a line of its own.
+  void ShowJobProgress(const TJobProgress& progress, bool ended, const std::string& note = std::string());
   void ShowDamaged(const std::vector<TDamagedValue>& values);
   // Starts a verify or an estimate: work runs on the job thread and returns
   // whether it was cancelled; show runs on the window's thread when work ended
@@ -163,8 +195,9 @@ class TTersifyMain : public QMainWindow {
   void StartCheck(const std::string& caption, std::function<bool(TJobProgress& progress)> work,
                   std::function<void(bool cancelled)> show);
   void StopJob();
-  // The grid of one data source, kept on the dataset's current row both ways.
-  QTableView* MakeGrid(const char* name, TDataSource& source, QWidget* parent);
+  // The grid of one data source under title, kept on the dataset's current
+  // row both ways.
+  QTableView* MakeGrid(const char* name, TDataSource& source, const char* title, QWidget* parent);
   QFrame* MakeSearchPanel(const char* name, const char* caption, QLineEdit*& edit,
                           const char* edit_name, QWidget* parent);
   void SetProgressText(const std::string& text);
@@ -207,6 +240,13 @@ class TTersifyMain : public QMainWindow {
   QTableWidget* grDamaged_ = nullptr;
   QTableView* grEstimates_ = nullptr;
   TTableEstimates* estimates_ = nullptr;
+  QSplitter* spMain_ = nullptr;
+  QSplitter* spLists_ = nullptr;
+  QSplitter* spFields_ = nullptr;
+  QSplitter* spEstimates_ = nullptr;
+  TPassConfirmation confirm_;
+  // Tables, in lower case, the user asked not to be asked about again.
+  std::set<std::string> unasked_tables_;
   TBackgroundJob* job_ = nullptr;
   std::shared_ptr<TJobProgress> progress_;
   std::function<void(const Variant& key)> before_write_;

@@ -10,17 +10,23 @@
 #include <QTableView>
 #include <QTableWidget>
 #include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <exception>
 #include <limits>
 
+#include "db/database.h"
 #include "db/dataset.h"
+#include "db/registries.h"
 #include "framework/rtl/exception.h"
 #include "tool/console/command_line.h"
 #include "tool/pass/estimate.h"
 #include "tool/gui/background_job.h"
 #include "tool/gui/dataset_model.h"
 #include "tool/gui/job_progress.h"
+#include "tool/gui/job_texts.h"
+#include "tool/gui/pass_confirmation.h"
+#include "tool/identifier_check.h"
 #include "tool/gui/main_window.h"
 #include "tool/gui/qt_text.h"
 #include "tool/gui/table_estimates.h"
@@ -38,6 +44,15 @@ constexpr int kCancelButtonRequest = NSIG;
 
 // An estimate from the window reads every value.
 constexpr double kWindowSamplePercent = 100.0;
+
+// The rows of table on the default database (a safe SQL name).
+int64_t CountRows(const std::string& table) {
+  // A new dataset attaches to the default database.
+  TvrDataset query(nullptr);
+  query.SQL().Add("select count(*) from " + table);
+  query.Open();
+  return query.IsEmpty() ? 0 : query.Fields(0)->AsLargeInt();
+}
 
 int ProgressBarValue(int64_t value) {
   return static_cast<int>(std::min<int64_t>(value, std::numeric_limits<int>::max()));
@@ -82,7 +97,7 @@ std::shared_ptr<TJobProgress> TTersifyMain::StartProgress(bool running_count) {
   auto progress = std::make_shared<TJobProgress>(this, [this, running_count](TJobProgress& changed) {
     // A change that arrives after its job has ended is dropped.
     if (&changed != progress_.get()) return;
-    ShowJobProgress(changed, std::string());
+    ShowJobProgress(changed, false);
     if (running_count && changed.RowsCounted()) {
       const TJobSnapshot snapshot = changed.Snapshot();
       FProcessed = snapshot.processed;
@@ -93,19 +108,47 @@ std::shared_ptr<TJobProgress> TTersifyMain::StartProgress(bool running_count) {
   progress_ = progress;
   pbJob_->setRange(0, 0);
   pbJob_->setValue(0);
-  lbRate_->clear();
+  lbRate_->setText(QStringLiteral("Starting"));
   return progress;
 }
 
-void TTersifyMain::ShowJobProgress(const TJobProgress& progress, const std::string& ending) {
+void TTersifyMain::ShowJobProgress(const TJobProgress& progress, bool ended, const std::string& note) {
   const TJobSnapshot snapshot = progress.Snapshot();
-  if (snapshot.rows_total > 0 || !ending.empty()) {
+  // A job that has ended leaves no time left behind.
+  if (snapshot.rows_total > 0 || ended) {
     pbJob_->setRange(0, std::max(ProgressBarValue(snapshot.rows_total), 1));
     pbJob_->setValue(ProgressBarValue(std::min(snapshot.rows_done, snapshot.rows_total)));
   }
-  std::string text = TJobProgress::RateText(snapshot);
-  if (!ending.empty()) text += "\r\n" + ending;
+  std::string text = TJobProgress::RateText(snapshot, !ended);
+  if (!note.empty()) text += "\r\n" + note;
   lbRate_->setText(ToDisplayText(text));
+}
+
+bool TTersifyMain::ConfirmPass(int32_t command, const std::string& table, const std::string& field,
+                               const std::string& key) {
+  auto lower = [](std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+  };
+  if (unasked_tables_.count(lower(table))) return true;
+  TPassPlan plan;
+  plan.command = command;
+  TvrDatabase* database = DefaultDatabase;
+  if (database != nullptr) {
+    plan.server = database->Server();
+    plan.database = database->DatabaseName();
+  }
+  plan.table = table;
+  plan.field = field;
+  plan.key = key;
+  // A name that is not safe is refused here as the pass would refuse it.
+  CheckSqlName("table", table);
+  plan.rows = CountRows(table);
+  bool dont_ask_again = false;
+  const bool yes = confirm_ ? confirm_(plan, dont_ask_again) : AskToRunPass(this, plan, dont_ask_again);
+  if (yes && dont_ask_again) unasked_tables_.insert(lower(table));
+  return yes;
 }
 
 void TTersifyMain::bCompressClick(QObject* Sender) {
@@ -121,12 +164,20 @@ void TTersifyMain::bCompressClick(QObject* Sender) {
   } else {
     return;
   }
-  FProcessed = 0;
-  FSkipped = 0;
-  FStateWord = state_word;
   const std::string table = CurrentValue(*qTables_);
   const std::string field = CurrentValue(*qFields_);
   const std::string key = CurrentValue(*qKeys_);
+  // Nothing is rewritten before the user has seen where and how much.
+  try {
+    if (!ConfirmPass(command, table, field, key)) return;
+  } catch (const std::exception& e) {
+    // The table cannot be counted, so the pass could not read it either.
+    ReportPassError(true, e.what());
+    return;
+  }
+  FProcessed = 0;
+  FSkipped = 0;
+  FStateWord = state_word;
   const TRecompressOptions options = PassOptions();
   std::shared_ptr<TJobProgress> progress = StartProgress(true);
   auto report = std::make_shared<TRecompressReport>();
@@ -145,10 +196,12 @@ void TTersifyMain::bCompressClick(QObject* Sender) {
         FProcessed = progress->processed;
         FSkipped = progress->skipped;
         if (progress->RowsCounted()) ShowProgress(nullptr);
-        SetProgressText(progress_text_ + "\r\nDONE!");
-        ShowJobProgress(*progress, report->end == TPassEnd::Cancelled ? "Cancelled"
-                                   : report->end == TPassEnd::Failed  ? "Failed"
-                                                                      : "Done");
+        // A cancelled pass says what it kept, and only that.
+        if (report->end == TPassEnd::Cancelled)
+          SetProgressText(progress_text_ + Format("\r\nCancelled, %d rows kept", FProcessed));
+        else
+          SetProgressText(progress_text_ + "\r\nDONE!");
+        ShowJobProgress(*progress, true, report->end == TPassEnd::Failed ? "Failed" : "");
         progress_.reset();
         SetBusy(false);
       });
@@ -213,7 +266,7 @@ void TTersifyMain::bEstimateClick() {
           lbResult_->setText(QStringLiteral("Estimate cancelled"));
           return;
         }
-        lbResult_->setText(ToDisplayText(EstimateSummary(*result)));
+        lbResult_->setText(ToDisplayText(EstimateText(*result)));
         estimates_->Set(table, field, *result);
       });
 }
@@ -237,7 +290,8 @@ void TTersifyMain::StartCheck(const std::string& caption,
         }
       },
       [this, progress, error, cancelled, show = std::move(show)] {
-        ShowJobProgress(*progress, !error->empty() ? "Failed" : *cancelled ? "Cancelled" : "Done");
+        // The result's own text says whether it was cancelled.
+        ShowJobProgress(*progress, true, error->empty() ? "" : "Failed");
         progress_.reset();
         SetBusy(false);
         if (!error->empty()) {

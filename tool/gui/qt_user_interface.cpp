@@ -83,7 +83,9 @@ void QtUserInterface::ShowMessage(const std::string& Caption, const std::string&
 bool QtUserInterface::LoginPrompt(std::string& Username, std::string& Password,
                                   std::string& Server, std::string& Database) {
   TLoginDialog dialog(window_.get());
-  return dialog.Execute(Username, Password, Server, Database);
+  dialog.SetFailure(login_failure_);
+  login_cancelled_ = !dialog.Execute(Username, Password, Server, Database);
+  return !login_cancelled_;
 }
 
 void QtUserInterface::CreateMainWindow(const std::string& Table, const std::string& Field,

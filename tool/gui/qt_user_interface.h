@@ -25,9 +25,12 @@ class QtUserInterface : public UserInterface {
   // thread, it shows the box on the application's thread and returns once the
   // user has closed it.
   void ShowMessage(const std::string& Caption, const std::string& Text, TMsgDlgType Kind) override;
-  // The login dialog; false when the user cancelled.
+  // The login dialog, with the reason of the failed attempt before it; false
+  // when the user cancelled.
   bool LoginPrompt(std::string& Username, std::string& Password, std::string& Server,
                    std::string& Database) override;
+  void NoteFailedLogin(const std::string& Reason) override { login_failure_ = Reason; }
+  bool LoginCancelledByUser() const override { return login_cancelled_; }
   // Builds TTersifyMain and opens its catalogue positioned on Table, Field and
   // Key. When that fails the window is destroyed, never shown, and the error
   // propagates.
@@ -41,6 +44,8 @@ class QtUserInterface : public UserInterface {
  private:
   std::unique_ptr<QApplication> app_;  // only when this interface made it
   std::unique_ptr<TTersifyMain> window_;
+  std::string login_failure_;
+  bool login_cancelled_ = false;
 };
 
 }  // namespace tersify::gui

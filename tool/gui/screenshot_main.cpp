@@ -1,20 +1,27 @@
 // Saves pictures of the main window on a database, for the README.
 //
-//   tersify-screenshot DATABASE.db OUT.png [SEARCH]
+//   tersify-screenshot [--size=WxH] DATABASE.db OUT.png [SEARCH]
 //       the window as the program shows it after start-up (positioned on the
 //       default table); SEARCH, when given, is typed into the Tables box first
-//   tersify-screenshot --pass DATABASE.db OUT.png
+//   tersify-screenshot [--size=WxH] --pass DATABASE.db OUT.png
 //       the window in the middle of a compress pass (batches of 50 rows); the
 //       pass runs on a copy of the database and is cancelled afterwards
-//   tersify-screenshot --estimate DATABASE.db OUT.png
+//   tersify-screenshot [--size=WxH] --estimate DATABASE.db OUT.png
 //       the window after an estimate of the default table (nothing is written)
+//   tersify-screenshot [--size=WxH] --confirm DATABASE.db OUT.png
+//       the question a click on Compress asks (answered no: nothing is written)
+// --size gives the window that size (as when it fills a screen of that size);
+// without it the window has the size it opens with.
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSpinBox>
 
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -26,13 +33,14 @@
 #include "db/layer_unit.h"
 #include "db/registries.h"
 #include "tool/gui/main_window.h"
+#include "tool/gui/pass_confirmation.h"
 #include "tool/gui/pass_hold.h"
 
 namespace {
 
 using namespace tersify;
 
-enum class Shot { AfterStartUp, MidPass, AfterEstimate };
+enum class Shot { AfterStartUp, MidPass, AfterEstimate, Confirmation };
 
 // The written row of the pass the picture shows it at.
 constexpr int kPassPictureRow = 120;
@@ -66,14 +74,37 @@ class DatabaseCopy {
   std::filesystem::path path_;
 };
 
-bool TakeShot(Shot shot, gui::TTersifyMain& window, const char* out, const char* search) {
+// The question's box, pictured once it is up and then answered no.
+bool SaveConfirmation(gui::TTersifyMain& window, const char* out) {
+  bool saved = false;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) {
+      std::cerr << "no question was asked\n";
+      return;
+    }
+    Settle();
+    saved = box->grab().save(QString::fromLocal8Bit(out));
+    if (!saved) std::cerr << "cannot write " << out << "\n";
+    box->reject();
+  });
+  window.bCompress()->click();
+  return saved;
+}
+
+bool TakeShot(Shot shot, gui::TTersifyMain& window, const char* out, const char* search, QSize size) {
   window.OpenCatalogue("tqz_reports", "acReportData", "acReport");
   if (search != nullptr) window.ebTables()->setText(QString::fromLocal8Bit(search));
+  if (size.isValid()) window.resize(size);
   window.show();
   switch (shot) {
     case Shot::AfterStartUp:
       return Save(window, out);
+    case Shot::Confirmation:
+      return SaveConfirmation(window, out);
     case Shot::MidPass: {
+      // The picture shows the pass, not the question before it.
+      window.SetPassConfirmation([](const gui::TPassPlan&, bool&) { return true; });
       window.seBatch()->setValue(50);
       gui::TPassHold hold(kPassPictureRow);
       window.SetBeforeWrite(hold.Hook());
@@ -98,16 +129,27 @@ bool TakeShot(Shot shot, gui::TTersifyMain& window, const char* out, const char*
 
 int main(int argc, char** argv) {
   Shot shot = Shot::AfterStartUp;
+  QSize size;
   int first = 1;
-  if (argc > 1 && std::strcmp(argv[1], "--pass") == 0) {
-    shot = Shot::MidPass;
-    first = 2;
-  } else if (argc > 1 && std::strcmp(argv[1], "--estimate") == 0) {
-    shot = Shot::AfterEstimate;
-    first = 2;
+  for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
+    int width = 0, height = 0;
+    char end = 0;
+    if (std::strcmp(argv[first], "--pass") == 0) {
+      shot = Shot::MidPass;
+    } else if (std::strcmp(argv[first], "--estimate") == 0) {
+      shot = Shot::AfterEstimate;
+    } else if (std::strcmp(argv[first], "--confirm") == 0) {
+      shot = Shot::Confirmation;
+    } else if (std::sscanf(argv[first], "--size=%dx%d%c", &width, &height, &end) == 2 && width > 0 &&
+               height > 0) {
+      size = QSize(width, height);
+    } else {
+      std::cerr << "unknown option " << argv[first] << "\n";
+      return 2;
+    }
   }
   if (argc < first + 2) {
-    std::cerr << "usage: tersify-screenshot [--pass|--estimate] DATABASE.db OUT.png [SEARCH]\n";
+    std::cerr << "usage: tersify-screenshot [--size=WxH] [--pass|--estimate|--confirm] DATABASE.db OUT.png [SEARCH]\n";
     return 2;
   }
   const char* out = argv[first + 1];
@@ -129,7 +171,7 @@ int main(int argc, char** argv) {
     bool saved;
     {
       gui::TTersifyMain window;
-      saved = TakeShot(shot, window, out, search);
+      saved = TakeShot(shot, window, out, search, size);
     }
     database.reset();
     if (!saved) return 1;

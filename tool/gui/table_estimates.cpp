@@ -10,8 +10,8 @@ namespace {
 
 constexpr double kBytesPerMB = 1024.0 * 1024.0;
 
-QStandardItem* FigureItem(double value, int decimals, const char* suffix) {
-  auto* item = new QStandardItem(QString::number(value, 'f', decimals) + QString::fromLatin1(suffix));
+QStandardItem* FigureItem(double value, int decimals) {
+  auto* item = new QStandardItem(QString::number(value, 'f', decimals));
   item->setData(value, TTableEstimates::kSortRole);
   item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
   item->setEditable(false);
@@ -21,10 +21,11 @@ QStandardItem* FigureItem(double value, int decimals, const char* suffix) {
 }  // namespace
 
 TTableEstimates::TTableEstimates(QObject* parent) : QStandardItemModel(0, kColumnCount, parent) {
+  // The units are in the headers, so that the cells hold bare numbers.
   setHorizontalHeaderLabels({QStringLiteral("Table"), QStringLiteral("Stored MB"),
-                             QStringLiteral("Compr."), QStringLiteral("Saves MB")});
-  const char* tips[] = {"The table and the field estimated", "The field as stored now, in MB",
-                        "The share of it stored compressed already",
+                             QStringLiteral("Compressed now %"), QStringLiteral("Would save MB")});
+  const char* tips[] = {"The table and the field estimated", "The field as stored now, in MB (1 MB = 1,048,576 bytes)",
+                        "The share of the stored bytes that is stored compressed already",
                         "What a compress pass would save, in MB"};
   for (int column = 0; column < kColumnCount; ++column)
     setHeaderData(column, Qt::Horizontal, QString::fromLatin1(tips[column]), Qt::ToolTipRole);
@@ -49,8 +50,8 @@ void TTableEstimates::Set(const std::string& table, const std::string& field,
   auto* name = new QStandardItem(ToQString(table + "." + field));
   name->setData(ToQString(table), kSortRole);
   name->setEditable(false);
-  QList<QStandardItem*> cells{name, FigureItem(stored / kBytesPerMB, 1, ""),
-                              FigureItem(share, 0, " %"), FigureItem(saving / kBytesPerMB, 1, "")};
+  QList<QStandardItem*> cells{name, FigureItem(stored / kBytesPerMB, 1), FigureItem(share, 0),
+                              FigureItem(saving / kBytesPerMB, 1)};
   const int row = RowOf(table);
   if (row < 0) {
     appendRow(cells);
