@@ -1088,36 +1088,49 @@ TEST_P(RecompressTest, RowsTravelManyToARequestEachWithItsOwnOutcome) {
     const bool compress = batch == 500;
     TRecompressOptions options;
     options.batch_rows = batch;
-    // Rows in the middle of a group, at its first and at its last place.
-    const std::string changed = compress ? "K0123" : "K0300", deleted = compress ? "K0124" : "K0301";
-    options.before_write = [&](const Variant& key) {
-      if (key.AsString() == changed)
-        Db().ExecDirect("update tqz_reports set acReportData = " + HexLiteral(other) + " where acReport = '" +
-                        changed + "'");
-      if (key.AsString() == deleted) Db().ExecDirect("delete from tqz_reports where acReport = '" + deleted + "'");
+    // In the default mode (the test server's file is locked while a batch is
+    // open), rows in the middle of a group are changed and deleted by another
+    // session just before their group goes.
+    const std::string changed = "K0300", deleted = "K0301";
+    if (!compress)
+      options.before_write = [&](const Variant& key) {
+        if (key.AsString() == changed)
+          Db().ExecDirect("update tqz_reports set acReportData = " + HexLiteral(other) + " where acReport = '" +
+                          changed + "'");
+        if (key.AsString() == deleted) Db().ExecDirect("delete from tqz_reports where acReport = '" + deleted + "'");
+      };
+    // Which rows were told as written, in key order: an outcome passed to a
+    // neighbour would show here.
+    std::vector<int> not_written;
+    int told = 0;
+    auto progress = [&](TField* field) {
+      if (!field) not_written.push_back(told);
+      ++told;
     };
     const uint64_t requests_before = Db().ServerRequests().Total();
     TRecompressReport report;
-    const PassResult r = PassWith(options, report, compress ? 1 : 2);
+    const PassResult r = PassWith(options, report, compress ? 1 : 2, "tqz_reports", "acReportData", "acReport",
+                                  TRecompressProgressEvent::Of(progress));
     const uint64_t requests = Db().ServerRequests().Total() - requests_before;
     ASSERT_TRUE(r.ok) << r.out;
-    const int rows_now = compress ? kRows : kRows - 1;
-    // The decompress pass also finds the row the first pass left plain.
-    const int skipped = compress ? 2 : 3;
-    EXPECT_EQ(r.processed, rows_now - skipped);
+    EXPECT_EQ(not_written, compress ? std::vector<int>{} : (std::vector<int>{299, 300}));
+    const int skipped = compress ? 0 : 2;
+    EXPECT_EQ(r.processed, kRows - skipped);
     EXPECT_EQ(r.skipped, skipped);
-    EXPECT_EQ(report.changed_rows, 1);
-    EXPECT_EQ(report.deleted_rows, 1);
-    EXPECT_LE(requests, static_cast<uint64_t>(rows_now / 10)) << "requests for " << rows_now << " rows";
-    EXPECT_EQ(Stored(changed), other);
+    EXPECT_EQ(report.changed_rows, compress ? 0 : 1);
+    EXPECT_EQ(report.deleted_rows, compress ? 0 : 1);
+    EXPECT_LE(requests, static_cast<uint64_t>(kRows / 10)) << "requests for " << kRows << " rows";
     for (int i = 0; i < kRows; ++i) {
       const std::string& key = keys[static_cast<size_t>(i)];
-      if (key == "K0123" || key == "K0124" || key == "K0300" || key == "K0301") continue;
-      const Decoded d = DecodeEnvelope(Stored(key));
+      if (!compress && (key == changed || key == deleted)) continue;
+      const std::string stored = Stored(key);
+      const Decoded d = DecodeEnvelope(stored);
       EXPECT_EQ(d.envelope, compress) << key;
-      EXPECT_EQ(compress ? d.plain : Stored(key), values[static_cast<size_t>(i)]) << key;
+      EXPECT_EQ(compress ? d.plain : stored, values[static_cast<size_t>(i)]) << key;
     }
   }
+  EXPECT_EQ(Stored("K0300"), other);
+  EXPECT_EQ(RawValue(Db(), "select count(*) from tqz_reports where acReport = 'K0301'"), RawValue(Db(), "select 0"));
 }
 
 // The pass's statements run within its time limit; the connection has its own

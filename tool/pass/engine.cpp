@@ -86,7 +86,8 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   auto tell = [&](const TPendingRow& row, bool written) {
     if (written) {
       ++processed;
-      ++batch.processed;
+      // A written row of the open batch is taken back should the batch be.
+      if (writer.Uncommitted() > 0) ++batch.processed;
     } else {
       ++skipped;
     }
