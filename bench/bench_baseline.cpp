@@ -4,8 +4,9 @@
 // Rules as the tool's: values of 100 bytes or less, and values already in the
 // wanted form, are left alone; an envelope is stored only when it is smaller.
 //
-//   bench_baseline make FILE [--rows N] [--size BYTES] [--seed S]
-//       a tqz_reports table of report-like values, the data of bench_pass
+//   bench_baseline make FILE [--rows N] [--size BYTES] [--min-size BYTES] [--seed S]
+//       a tqz_reports table of report-like values, the data of bench_pass;
+//       with --min-size each value's length is drawn from [min-size, size]
 //   bench_baseline compress|decompress FILE [--transaction]
 //       one pass; prints "rows N rewritten M seconds S"
 //   bench_baseline odbc-compress|odbc-decompress --server HOST[,PORT]
@@ -68,14 +69,15 @@ void Exec(sqlite3* db, const char* sql) {
   if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(db, sql);
 }
 
-int Make(const std::string& file, int rows, size_t size, uint64_t seed) {
+int Make(const std::string& file, int rows, size_t size, size_t min_size, uint64_t seed) {
   Db db = Open(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   Exec(db.get(), "create table tqz_reports(acReport varchar(20) primary key, acReportData blob); begin");
   Stmt insert = Prepare(db.get(), "insert into tqz_reports values (?, ?)");
   tersify::bench::ReportGenerator generator(seed);
   for (int i = 1; i <= rows; ++i) {
     const std::string key = tersify::bench::RowKey(i);
-    const std::string value = tersify::bench::RowValue(generator, i, size);
+    const size_t length = min_size > 0 && min_size < size ? generator.Between(min_size, size) : size;
+    const std::string value = tersify::bench::RowValue(generator, i, length);
     sqlite3_bind_text(insert.get(), 1, key.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_blob64(insert.get(), 2, value.data(), value.size(), SQLITE_TRANSIENT);
     if (sqlite3_step(insert.get()) != SQLITE_DONE) Fail(db.get(), "insert");
@@ -142,7 +144,7 @@ int Codec(const std::string& file) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: bench_baseline make FILE [--rows N] [--size BYTES] [--seed S]\n"
+               "usage: bench_baseline make FILE [--rows N] [--size BYTES] [--min-size BYTES] [--seed S]\n"
                "       bench_baseline compress|decompress FILE [--transaction]\n"
                "       bench_baseline odbc-compress|odbc-decompress --server HOST[,PORT] --database D\n"
                "                      --user U --password P [--transaction]\n"
@@ -160,6 +162,7 @@ int main(int argc, char** argv) {
   const std::string file = odbc ? std::string() : argv[2];
   int rows = 2000;
   size_t size = 40 * 1024;
+  size_t min_size = 0;
   uint64_t seed = 1;
   bool transaction = false;
   tersify::bench::OdbcTarget target;
@@ -173,6 +176,7 @@ int main(int argc, char** argv) {
       if (arg == "--transaction") transaction = true;
       else if (!odbc && arg == "--rows") rows = std::stoi(value());
       else if (!odbc && arg == "--size") size = std::stoul(value());
+      else if (!odbc && arg == "--min-size") min_size = std::stoul(value());
       else if (!odbc && arg == "--seed") seed = std::stoull(value());
       else if (odbc && arg == "--server") target.server = value();
       else if (odbc && arg == "--database") target.database = value();
@@ -185,7 +189,7 @@ int main(int argc, char** argv) {
       tersify::bench::OdbcPass(target, command == "odbc-compress", transaction);
       return 0;
     }
-    if (command == "make") return Make(file, rows, size, seed);
+    if (command == "make") return Make(file, rows, size, min_size, seed);
     if (command == "compress" || command == "decompress")
       return Pass(file, command == "compress", transaction);
     if (command == "zlib") return Codec(file);

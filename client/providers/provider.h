@@ -82,6 +82,13 @@ class Cursor {
  public:
   // Rows written by a statement that returns no rows; -1 when unknown.
   virtual int64_t RowsAffected() const = 0;
+
+  // For a text run by ExecuteEach: moves on to the next result, which
+  // Columns, Next and RowsAffected then tell of; false when none is left.
+  // Raises the error of the statement that failed before giving that result
+  // (the results before it have been read by then). Other cursors have one
+  // result only.
+  virtual bool NextResult() { return false; }
 };
 
 enum class ParamDirection { Input, Output, InputOutput, Result };
@@ -114,6 +121,14 @@ class Provider {
   // must be read to its end or destroyed before the next statement runs.
   virtual std::unique_ptr<Cursor> Execute(const std::string& sql,
                                           const std::vector<Variant>& params) = 0;
+  // Runs a text of several statements as one request and hands back their
+  // results one by one, in order (Cursor::NextResult), the cursor at the
+  // first. Every result with columns is handed back; a statement without
+  // rows may give a result of its own with its row count, or none (ODBC
+  // drivers skip those without a count, as under SET NOCOUNT ON). An error
+  // raised by the first statement is raised here.
+  virtual std::unique_ptr<Cursor> ExecuteEach(const std::string& sql,
+                                              const std::vector<Variant>& params) = 0;
 
   virtual void StartTransaction() = 0;
   virtual void Commit() = 0;

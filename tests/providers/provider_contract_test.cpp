@@ -567,6 +567,71 @@ TEST_P(ProviderContract, TheSameWriteRunAgainFollowsTheSchema) {
   EXPECT_EQ(db_->StoredBytes("select b from t where a = 1"), "again");
 }
 
+// The results of a text of several statements, walked one by one: the
+// results with columns in order, each its own statement's (counts read back
+// through @@ROWCOUNT; NOCOUNT may leave the statements without rows silent).
+using IntRows = std::vector<std::vector<int64_t>>;
+std::vector<IntRows> EachRowResult(Cursor& cursor) {
+  std::vector<IntRows> results;
+  do {
+    if (cursor.Columns().empty()) continue;
+    IntRows rows;
+    while (cursor.Next()) {
+      std::vector<int64_t> row;
+      for (size_t i = 0; i < cursor.Columns().size(); ++i) row.push_back(cursor.Value(static_cast<int>(i)).AsInt64());
+      rows.push_back(std::move(row));
+    }
+    results.push_back(std::move(rows));
+  } while (cursor.NextResult());
+  return results;
+}
+
+TEST_P(ProviderContract, SeveralStatementsInOneRequestAnswerEachInOrderWithItsOwnCount) {
+  db_->ExecDirect("create table t(a int primary key, b int); insert into t values(1, 0), (2, 0), (3, 0)");
+  // A trigger's own writes must not count for the statement that fired it.
+  db_->ExecDirect("create table log(n int)");
+  db_->ExecDirect("create trigger t_written after update on t begin insert into log values(1); "
+                  "insert into log values(2); end");
+  const std::string one = "update t set b = ? where a = ?; select @@ROWCOUNT;";
+  auto cursor = provider_->ExecuteEach(
+      "set nocount on; " + one + " " + one + " update t set b = ? where a > ?; select @@ROWCOUNT; " +
+          "select a, b from t where a >= ? order by a",
+      {7, 2, 8, 9, 5, 1, 2});
+  const auto results = EachRowResult(*cursor);
+  ASSERT_EQ(results.size(), 4u);
+  EXPECT_EQ(results[0], (IntRows{{1}})) << "one row written";
+  EXPECT_EQ(results[1], (IntRows{{0}})) << "no row 9";
+  EXPECT_EQ(results[2], (IntRows{{2}})) << "rows 2 and 3";
+  EXPECT_EQ(results[3], (IntRows{{2, 5}, {3, 5}}));
+  EXPECT_FALSE(cursor->NextResult());
+  EXPECT_EQ(Scalar("select count(*) from log").AsInt64(), 6) << "the trigger ran for each write";
+  // The connection is free for the next statement.
+  EXPECT_EQ(Scalar("select b from t where a = ?", {1}).AsInt64(), 0);
+}
+
+// The first statement that fails ends the text: the results before it are
+// handed back, then its error; in autocommit what ran before it stays.
+TEST_P(ProviderContract, AFailingStatementOfSeveralComesAfterTheResultsBeforeIt) {
+  db_->ExecDirect("create table t(a int primary key, b int not null); insert into t values(1, 0), (2, 0)");
+  const std::string one = "update t set b = ? where a = ?; select @@ROWCOUNT;";
+  auto cursor = provider_->ExecuteEach("set nocount on; set xact_abort on; " + one +
+                                           " update t set b = ? where a = ?; select @@ROWCOUNT; " + one,
+                                       {5, 1, Variant(), 2, 6, 2});
+  while (cursor->Columns().empty()) ASSERT_TRUE(cursor->NextResult());
+  ASSERT_TRUE(cursor->Next());
+  EXPECT_EQ(cursor->Value(0).AsInt64(), 1);
+  try {
+    while (cursor->NextResult()) EXPECT_TRUE(cursor->Columns().empty()) << "a result after the failure";
+    ADD_FAILURE() << "the failing statement raised nothing";
+  } catch (const EMSError& e) {
+    EXPECT_THAT(e.Message(), HasSubstr("NOT NULL constraint failed"));
+  }
+  cursor.reset();
+  EXPECT_FALSE(provider_->InTransaction());
+  EXPECT_EQ(Scalar("select b from t where a = 1").AsInt64(), 5) << "the statement before the failure stays";
+  EXPECT_EQ(Scalar("select b from t where a = 2").AsInt64(), 0) << "the statement after it did not run";
+}
+
 INSTANTIATE_TEST_SUITE_P(Providers, ProviderContract, ::testing::ValuesIn(AvailableProviders()),
                          ProviderName());
 

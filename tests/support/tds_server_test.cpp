@@ -3,6 +3,10 @@
 // conversions (parameter names, data types) where a fault would be hard to see
 // through the driver.
 
+#include <unistd.h>
+
+#include <cstdio>
+
 #include <sql.h>
 #include <sqlext.h>
 
@@ -342,6 +346,84 @@ TEST_F(TdsServerTest, ProviderErrorReachesDiagnosticsAndConnectionGoesOn) {
   EXPECT_NE(statement.Errors().find("no such table: missing_table"), std::string::npos)
       << statement.Errors();
   EXPECT_EQ(statement.Scalar("select 40 + 2"), "42");
+}
+
+// A batch of several statements is answered statement by statement, as SQL
+// Server answers it: each count in a result of its own, in order; under SET
+// NOCOUNT ON the statements without rows give none, and the counts are read
+// back with @@ROWCOUNT instead.
+TEST_F(TdsServerTest, SeveralStatementsAnswerEachWithItsOwnCount) {
+  file_.ExecDirect("create table t(id int primary key, name varchar(20));"
+                   "insert into t values (1,'a'),(2,'b'),(3,'c');");
+  Connection connection(env_);
+  ASSERT_EQ(Connect(connection), "");
+  {
+    Statement statement(connection);
+    ASSERT_TRUE(SQL_SUCCEEDED(statement.ExecDirect(
+        "update t set name = 'x' where id = 1; update t set name = 'y' where id >= 2; "
+        "delete from t where id = 9")));
+    std::vector<SQLLEN> counts{statement.RowCount()};
+    while (SQL_SUCCEEDED(SQLMoreResults(statement.Get()))) counts.push_back(statement.RowCount());
+    EXPECT_EQ(counts, (std::vector<SQLLEN>{1, 2, 0}));
+  }
+  Statement statement(connection);
+  ASSERT_TRUE(SQL_SUCCEEDED(statement.ExecDirect(
+      "set nocount on; update t set name = 'p' where id >= 2; select @@ROWCOUNT; "
+      "update t set name = 'q' where id = 7; select @@ROWCOUNT")));
+  std::vector<std::string> read;
+  do {
+    SQLSMALLINT columns = 0;
+    SQLNumResultCols(statement.Get(), &columns);
+    if (columns == 0) {
+      EXPECT_EQ(statement.RowCount(), -1) << "a count under NOCOUNT";
+      continue;
+    }
+    while (SQL_SUCCEEDED(SQLFetch(statement.Get()))) read.push_back(statement.Column(1).value_or("NULL"));
+  } while (SQL_SUCCEEDED(SQLMoreResults(statement.Get())));
+  EXPECT_EQ(read, (std::vector<std::string>{"2", "0"}));
+}
+
+// The same answers as another client reads them: FreeTDS's tsql runs the
+// writer's pattern (each update followed by its own count) and prints every
+// statement's result in order.
+TEST_F(TdsServerTest, TsqlReadsEachStatementsResultInOrder) {
+  if (access("/usr/bin/tsql", X_OK) != 0) GTEST_SKIP() << "tsql (freetds-bin) is not installed";
+  file_.ExecDirect("create table t(id int primary key, name varchar(20));"
+                   "insert into t values (1,'a'),(2,'b'),(3,'c');");
+  TestDatabase scratch("sqlite");
+  const std::string input = scratch.FilePath() + ".sql";
+  {
+    std::FILE* f = std::fopen(input.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("set nocount on;\nupdate t set name = 'x' where id = 1;\nselect @@ROWCOUNT;\n"
+               "update t set name = 'y' where id >= 2;\nselect @@ROWCOUNT;\n"
+               "update t set name = 'z' where id = 9;\nselect @@ROWCOUNT;\n"
+               "select id, name from t order by id;\ngo\nexit\n",
+               f);
+    std::fclose(f);
+  }
+  const std::string command = "TDSVER=7.4 /usr/bin/tsql -H 127.0.0.1 -p " + std::to_string(server_.Port()) +
+                              " -U " + kUser + " -P '" + kPassword + "' -D " + kDatabase + " < " + input + " 2>&1";
+  std::string output;
+  std::FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+  pclose(pipe);
+  std::remove(input.c_str());
+  // Each count is a one-column result of its own: a blank heading, the value.
+  const size_t first = output.find("\n1\n");
+  const size_t second = output.find("\n2\n", first + 1);
+  const size_t third = output.find("\n0\n", second + 1);
+  const size_t rows = output.find("id\tname\n1\tx\n2\ty\n3\ty\n");
+  ASSERT_NE(first, std::string::npos) << output;
+  ASSERT_NE(second, std::string::npos) << output;
+  ASSERT_NE(third, std::string::npos) << output;
+  ASSERT_NE(rows, std::string::npos) << output;
+  EXPECT_LT(first, second) << output;
+  EXPECT_LT(second, third) << output;
+  EXPECT_LT(third, rows) << output;
 }
 
 // A batch longer than one packet arrives whole.

@@ -4,11 +4,13 @@
 
 #include <iostream>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "client/ms_connection.h"
 #include "framework/data/field.h"
 #include "tool/pass/cancel.h"
+#include "tool/pass/read_ahead.h"
 #include "tool/pass/reader.h"
 #include "tool/pass/rewrite_pool.h"
 #include "tool/pass/rewriter.h"
@@ -35,6 +37,13 @@ struct TBatchCounts {
   int32_t processed = 0;
 };
 
+// A row handled whose counters and events wait for the rows queued before it.
+struct TPendingRow {
+  int64_t plain_size = 0;
+  bool queued = false;   // its update waits in the writer's group
+  std::string key_text;  // for the report, should the key single out no row
+};
+
 }  // namespace
 
 void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& skipped,
@@ -45,7 +54,6 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   const TPassTarget target = ResolvePassTarget(request.table, request.field, request.key);
   TMSConnection& connection = *target.connection;
   ReturnLargeBlocksAtOnce();
-  providers::Provider& provider = connection.GetProvider();
   const TPassKey& key = target.key;
   const TPassStatements& statements = target.statements;
   const bool compress = request.command == 1;
@@ -67,24 +75,79 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
     if (request.on_progress) request.on_progress(nullptr);
   }
 
-  TPassReader reader(provider, statements, budget);
-  TPassWriter writer(connection, statements, request.options.batch_rows);
+  TPassPages pages(connection, statements, budget, target.provider_name != "sqlite");
+  TPassWriter writer(connection, statements, request.options.batch_rows, budget);
   TBatchCounts batch;
+  // Rows handled and not yet told, in key order: a row queued for a group is
+  // told once the group was written, and the rows after it wait their turn.
+  std::vector<TPendingRow> pending;
+
+  // One row told: counters, observer and progress event.
+  auto tell = [&](const TPendingRow& row, bool written) {
+    if (written) {
+      ++processed;
+      // A written row of the open batch is taken back should the batch be.
+      if (writer.Uncommitted() > 0) ++batch.processed;
+    } else {
+      ++skipped;
+    }
+    if (request.observer) request.observer->RowHandled(row.plain_size, written);
+    if (request.on_progress) request.on_progress(written ? &progress_field : nullptr);
+  };
+  // Writes the queued group and tells every pending row; the error that
+  // stopped the group is raised once the rows before it were told.
+  auto flush = [&] {
+    TGroupOutcome group = writer.WriteQueued();
+    size_t next = 0;
+    size_t told = 0;
+    for (; told < pending.size(); ++told) {
+      const TPendingRow& row = pending[told];
+      if (!row.queued) {
+        tell(row, false);
+        continue;
+      }
+      if (next >= group.outcomes.size()) break;
+      switch (group.outcomes[next++]) {
+        case TWriteOutcome::Written: tell(row, true); continue;
+        case TWriteOutcome::Changed: ++report.changed_rows; break;
+        case TWriteOutcome::Deleted: ++report.deleted_rows; break;
+        case TWriteOutcome::Unidentified: report.unidentified_keys.push_back(row.key_text); break;
+      }
+      tell(row, false);
+    }
+    pending.clear();
+    if (group.error) std::rethrow_exception(group.error);
+  };
+  // Ends the pass on a cancel request: rows queued and not yet sent are left
+  // as they are, the open batch is rolled back.
+  auto cancel = [&] {
+    pending.clear();
+    writer.Rollback();
+    processed -= batch.processed;
+    report.end = TPassEnd::Cancelled;
+    report.cancel_signal = PassCancelSignal();
+  };
+  // Once every row handled has been told, the open batch may be due; not
+  // after a cancel request, which rolls it back.
+  auto commit_if_due = [&] {
+    if (!pending.empty() || PassCancelRequested()) return;
+    if (writer.CommitIfDue()) batch.processed = 0;
+    if (writer.Uncommitted() == 0) batch.processed = 0;
+  };
+
   try {
     while (true) {
-      std::vector<TPassRow> page = reader.NextPage();
+      std::vector<TPassRow> page = pages.NextPage();
       if (page.empty()) break;
       TRewritePool pool(page, compress, statements.Guard(), threads, budget);
       for (size_t i = 0; i < page.size(); ++i) {
-        if (PassCancelRequested()) {
-          writer.Rollback();
-          processed -= batch.processed;
-          report.end = TPassEnd::Cancelled;
-          report.cancel_signal = PassCancelSignal();
-          return;
-        }
+        if (PassCancelRequested()) return cancel();
         TRewrittenRow row = pool.Take(i);
-        if (row.error) std::rethrow_exception(row.error);
+        if (row.error) {
+          // The rows before this one are written and told first.
+          flush();
+          std::rethrow_exception(row.error);
+        }
         if (!row.damage.empty()) {
           ++report.damaged_values;
           const std::string line = "Warning: the value of key " + KeyText(page[i].key) +
@@ -95,28 +158,24 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
           else
             Warn(line);
         }
-        bool written = false;
-        if (row.rewrite) {
-          if (request.options.before_write) request.options.before_write(page[i].key);
-          const TWriteOutcome outcome = writer.Write(page[i].key, std::move(row.new_stored), std::move(row.guard));
-          switch (outcome) {
-            case TWriteOutcome::Written: written = true; break;
-            case TWriteOutcome::Changed: ++report.changed_rows; break;
-            case TWriteOutcome::Deleted: ++report.deleted_rows; break;
-            case TWriteOutcome::Unidentified: report.unidentified_keys.push_back(KeyText(page[i].key)); break;
-          }
-        }
-        if (written) {
-          ++processed;
-          ++batch.processed;
+        TPendingRow handled{row.plain_size, row.rewrite, std::string()};
+        if (!row.rewrite) {
+          if (pending.empty()) tell(handled, false);
+          else pending.push_back(std::move(handled));
         } else {
-          ++skipped;
+          if (request.options.before_write) request.options.before_write(page[i].key);
+          handled.key_text = KeyText(page[i].key);
+          pending.push_back(std::move(handled));
+          writer.Queue(page[i].key, std::move(row.new_stored), std::move(row.guard));
+          if (writer.GroupDue()) flush();
         }
-        if (request.observer) request.observer->RowHandled(row.plain_size, written);
-        if (request.on_progress) request.on_progress(written ? &progress_field : nullptr);
-        if (writer.CommitIfDue()) batch.processed = 0;
-        if (writer.Uncommitted() == 0) batch.processed = 0;
+        commit_if_due();
       }
+      // The page's last group goes before the next page is read. A cancel
+      // asked for while its rows were told takes effect now.
+      flush();
+      if (PassCancelRequested()) return cancel();
+      commit_if_due();
     }
     writer.Commit();
     batch.processed = 0;

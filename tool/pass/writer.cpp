@@ -1,17 +1,60 @@
 #include "tool/pass/writer.h"
 
+#include <algorithm>
+#include <memory>
 #include <utility>
-#include <vector>
 
 #include "framework/rtl/exception.h"
 
-namespace tersify {
+// How a group travels. Across a network every request waits for its answer,
+// so the updates of a group of rows go as one text, executed at once:
+//
+//   set nocount on; set xact_abort on;
+//   <update of row 1>; select @@ROWCOUNT; <update of row 2>; select @@ROWCOUNT; ...
+//
+// Each update is the very statement a row on its own gets (held to the value
+// read and to one row), with its own four parameters, so every guarantee of a
+// single row holds for each row of the group; in the default mode each
+// statement commits on its own as it ends. The count each statement reports
+// comes back as a result of its own, read in order: the i-th result with
+// columns is the i-th row's, so outcomes cannot slip between rows. Counts come
+// from @@ROWCOUNT rather than from the DONE tokens: those the server sends for
+// a trigger's statements would slip in between, and a server-wide NOCOUNT
+// leaves none (NOCOUNT ON here silences both). XACT_ABORT ON makes the first
+// failing statement end the text: the rows before it have their outcome, the
+// rows after it were not run, and nothing is left half known.
+//
+// A staging table with one set-based update was the other way: it needs a
+// table created per connection, a second statement to learn which rows were
+// written, and the per-row guard expressed as a join; the batch keeps the
+// statement that is already tested for a single row.
+//
+// A group is bounded by SQL Server's 2,100 parameters a request (kMostGroupRows
+// rows of four), by kMostGroupBytes and a quarter of the pass's budget of
+// bytes (a larger value goes alone), and by the room left in the open batch,
+// so that a batch still commits every so many rows.
 
-TPassWriter::TPassWriter(TMSConnection& connection, const TPassStatements& statements, int batch_rows)
+namespace tersify {
+namespace {
+
+constexpr size_t kParamsPerRow = 4;
+constexpr size_t kMostParams = 2100;
+static_assert(TPassWriter::kMostGroupRows * kParamsPerRow <= kMostParams);
+
+int64_t HeldBytes(const std::string& new_stored, const TGuardValue& guard) {
+  return static_cast<int64_t>(new_stored.size() + guard.value.RawString().size());
+}
+
+}  // namespace
+
+TPassWriter::TPassWriter(TMSConnection& connection, const TPassStatements& statements, int batch_rows,
+                         int64_t budget_bytes)
     : connection_(connection),
       statements_(statements),
       update_sql_(statements.Update()),
       count_sql_(statements.CountKey()),
+      grouped_(connection.GetProvider().Name() != "sqlite"),
+      group_bytes_(std::min(kMostGroupBytes, std::max<int64_t>(budget_bytes / 4, 0))),
       batch_rows_(batch_rows < 1 ? 1 : batch_rows) {}
 
 TPassWriter::~TPassWriter() {
@@ -30,34 +73,62 @@ const std::string& TPassWriter::UpdateFor(const TGuardValue& guard) {
 }
 
 TWriteOutcome TPassWriter::Write(const Variant& key, std::string new_stored, TGuardValue guard) {
-  if (batch_rows_ > 1 && !in_batch_) {
-    connection_.StartTransaction();
-    in_batch_ = true;
-    batch_written_ = 0;
-    batch_bytes_ = 0;
-    batch_started_ = std::chrono::steady_clock::now();
+  Queue(key, std::move(new_stored), std::move(guard));
+  TGroupOutcome result = WriteQueued();
+  if (result.error) std::rethrow_exception(result.error);
+  return result.outcomes.back();
+}
+
+void TPassWriter::Queue(const Variant& key, std::string new_stored, TGuardValue guard) {
+  queued_bytes_ += HeldBytes(new_stored, guard);
+  const int64_t stored_bytes = static_cast<int64_t>(new_stored.size());
+  queue_.push_back({key, std::move(new_stored), std::move(guard), stored_bytes});
+}
+
+bool TPassWriter::GroupDue() const {
+  if (queue_.empty()) return false;
+  if (!grouped_ || queue_.size() >= kMostGroupRows || queued_bytes_ >= group_bytes_) return true;
+  return batch_rows_ > 1 && static_cast<int64_t>(batch_written_) + static_cast<int64_t>(queue_.size()) >= batch_rows_;
+}
+
+void TPassWriter::StartBatchIfNeeded() {
+  if (batch_rows_ <= 1 || in_batch_) return;
+  connection_.StartTransaction();
+  in_batch_ = true;
+  batch_written_ = 0;
+  batch_bytes_ = 0;
+  batch_started_ = std::chrono::steady_clock::now();
+}
+
+TGroupOutcome TPassWriter::WriteQueued() {
+  TGroupOutcome result;
+  if (queue_.empty()) return result;
+  result.outcomes.reserve(queue_.size());
+  try {
+    StartBatchIfNeeded();
+    if (grouped_ && queue_.size() > 1)
+      WriteTogether(result);
+    else
+      WriteEach(0, result);
+  } catch (...) {
+    result.error = std::current_exception();
   }
-  const int64_t bytes = static_cast<int64_t>(new_stored.size());
-  int64_t rows = 0;
-  {
-    std::vector<Variant> params;
-    params.reserve(4);
-    params.emplace_back(TBytes{std::move(new_stored)});
-    params.push_back(key);
-    params.push_back(std::move(guard.value));
-    params.push_back(key);
-    rows = connection_.GetProvider().Execute(UpdateFor(guard), params)->RowsAffected();
-  }
+  queue_.clear();
+  queued_bytes_ = 0;
+  return result;
+}
+
+TWriteOutcome TPassWriter::OutcomeOf(int64_t rows, const TQueuedRow& row) {
   if (rows > 1) throw Exception(Format("Update failed. Found %d records", static_cast<int>(rows)));
   if (rows == 1) {
     if (in_batch_) {
       ++batch_written_;
-      batch_bytes_ += bytes;
+      batch_bytes_ += row.stored_bytes;
     }
     return TWriteOutcome::Written;
   }
   // Nothing written: the rare path asks once what became of the row.
-  auto cursor = connection_.GetProvider().Execute(count_sql_, {key});
+  auto cursor = connection_.GetProvider().Execute(count_sql_, {row.key});
   int64_t found = 0;
   if (cursor->Next()) found = cursor->Value(0).AsInt64();
   while (cursor->Next()) {
@@ -65,6 +136,79 @@ TWriteOutcome TPassWriter::Write(const Variant& key, std::string new_stored, TGu
   if (found == 0) return TWriteOutcome::Deleted;
   if (found == 1) return TWriteOutcome::Changed;
   return TWriteOutcome::Unidentified;
+}
+
+void TPassWriter::WriteEach(size_t first, TGroupOutcome& result) {
+  for (size_t i = first; i < queue_.size(); ++i) {
+    TQueuedRow& row = queue_[i];
+    int64_t rows = 0;
+    {
+      std::vector<Variant> params;
+      params.reserve(kParamsPerRow);
+      params.emplace_back(TBytes{std::move(row.new_stored)});
+      params.push_back(row.key);
+      params.push_back(std::move(row.guard.value));
+      params.push_back(row.key);
+      rows = connection_.GetProvider().Execute(UpdateFor(row.guard), params)->RowsAffected();
+    }
+    result.outcomes.push_back(OutcomeOf(rows, row));
+  }
+}
+
+const std::string& TPassWriter::GroupSql(size_t n) {
+  if (group_sql_rows_ == n) return group_sql_;
+  group_sql_ = "set nocount on; set xact_abort on;";
+  for (size_t i = 0; i < n; ++i) group_sql_ += " " + update_sql_ + "; select @@ROWCOUNT;";
+  group_sql_rows_ = n;
+  return group_sql_;
+}
+
+void TPassWriter::WriteTogether(TGroupOutcome& result) {
+  std::vector<int64_t> counts;
+  counts.reserve(queue_.size());
+  std::exception_ptr error;
+  try {
+    std::vector<Variant> params;
+    params.reserve(queue_.size() * kParamsPerRow);
+    for (TQueuedRow& row : queue_) {
+      params.emplace_back(TBytes{std::move(row.new_stored)});
+      params.push_back(row.key);
+      params.push_back(std::move(row.guard.value));
+      params.push_back(row.key);
+    }
+    std::unique_ptr<providers::Cursor> cursor =
+        connection_.GetProvider().ExecuteEach(GroupSql(queue_.size()), params);
+    // The values have been sent.
+    params.clear();
+    params.shrink_to_fit();
+    // The i-th result with columns is the count of the i-th update.
+    do {
+      if (cursor->Columns().empty()) continue;
+      if (counts.size() >= queue_.size())
+        throw Exception("The server answered more row counts than the group has rows");
+      if (!cursor->Next()) throw Exception("The server answered a row count without a value");
+      counts.push_back(cursor->Value(0).AsInt64());
+      while (cursor->Next()) {
+      }
+    } while (cursor->NextResult());
+    if (counts.size() != queue_.size())
+      throw Exception(Format("The server answered %d row counts for a group of %d rows",
+                             static_cast<int>(counts.size()), static_cast<int>(queue_.size())));
+  } catch (...) {
+    error = std::current_exception();
+  }
+  // Rows answered before a failure keep their outcome, in order. Should
+  // telling a row that wrote nothing fail as well (the connection may be
+  // gone), the rows after it stay untold: the first error is the one raised.
+  for (size_t i = 0; i < counts.size(); ++i) {
+    try {
+      result.outcomes.push_back(OutcomeOf(counts[i], queue_[i]));
+    } catch (...) {
+      if (!error) error = std::current_exception();
+      break;
+    }
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 bool TPassWriter::CommitIfDue() {
@@ -85,6 +229,8 @@ void TPassWriter::Commit() {
 }
 
 void TPassWriter::Rollback() {
+  queue_.clear();
+  queued_bytes_ = 0;
   if (!in_batch_) return;
   in_batch_ = false;
   batch_written_ = 0;

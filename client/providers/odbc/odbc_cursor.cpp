@@ -279,8 +279,13 @@ void DrainResults(const StmtHandle& stmt, int64_t& rows_affected) {
   }
 }
 
-OdbcCursor::OdbcCursor(std::shared_ptr<OdbcConnection> connection, std::shared_ptr<StmtHandle> stmt)
-    : connection_(std::move(connection)), stmt_(std::move(stmt)) {
+OdbcCursor::OdbcCursor(std::shared_ptr<OdbcConnection> connection, std::shared_ptr<StmtHandle> stmt,
+                       bool each_result)
+    : connection_(std::move(connection)), stmt_(std::move(stmt)), each_result_(each_result) {
+  if (each_result_) {
+    DescribeResult();
+    return;
+  }
   if (!SkipToRowResult(*stmt_, rows_affected_)) {
     Finish();
     return;
@@ -295,6 +300,35 @@ OdbcCursor::~OdbcCursor() {
   // left), then free the statement.
   if (stmt_ && *stmt_) TraceOdbc("SQLFreeStmt(SQL_CLOSE)", SQLFreeStmt(stmt_->get(), SQL_CLOSE));
   stmt_.reset();
+}
+
+void OdbcCursor::DescribeResult() {
+  const StmtHandle& stmt = Statement();
+  result_columns_ = DescribeResultColumns(stmt);
+  columns_.clear();
+  for (const ResultColumn& c : result_columns_) columns_.push_back(c.info);
+  rows_affected_ = -1;
+  rows_done_ = result_columns_.empty();
+  on_row_ = false;
+  if (result_columns_.empty()) {
+    SQLLEN rows = -1;
+    stmt.Check(SQLRowCount(stmt.get(), &rows), "SQLRowCount");
+    rows_affected_ = rows;
+  }
+}
+
+bool OdbcCursor::NextResult() {
+  if (!each_result_ || finished_) return false;
+  const StmtHandle& stmt = Statement();
+  on_row_ = false;
+  if (stmt.Check(SQLMoreResults(stmt.get()), "SQLMoreResults") == SQL_NO_DATA) {
+    finished_ = true;
+    stmt.Check(SQLFreeStmt(stmt.get(), SQL_CLOSE), "SQLFreeStmt(SQL_CLOSE)");
+    stmt_.reset();
+    return false;
+  }
+  DescribeResult();
+  return true;
 }
 
 const StmtHandle& OdbcCursor::Statement() const {
@@ -314,12 +348,15 @@ void OdbcCursor::Finish() {
 }
 
 bool OdbcCursor::Next() {
-  if (finished_) return false;
+  if (finished_ || rows_done_) return false;
   const StmtHandle& stmt = Statement();
   values_.assign(result_columns_.size(), std::nullopt);
   next_unread_ = 0;
   if (stmt.Check(SQLFetch(stmt.get()), "SQLFetch") == SQL_NO_DATA) {
-    Finish();
+    on_row_ = false;
+    // Results of the statement may follow; the last one releases it.
+    if (each_result_) rows_done_ = true;
+    else Finish();
     return false;
   }
   on_row_ = true;

@@ -49,10 +49,14 @@ void DrainResults(const StmtHandle& stmt, int64_t& rows_affected);
 
 // A forward cursor over an executed statement. The statement is released when
 // the last row has been read or the cursor is destroyed; the connection closes
-// it first if it goes away while the cursor still lives.
+// it first if it goes away while the cursor still lives. By default the cursor
+// is at the first result with columns (the counts before it added up); with
+// each_result it stands at every result in turn (NextResult), the statement
+// released after the last.
 class OdbcCursor : public Cursor {
  public:
-  OdbcCursor(std::shared_ptr<OdbcConnection> connection, std::shared_ptr<StmtHandle> stmt);
+  OdbcCursor(std::shared_ptr<OdbcConnection> connection, std::shared_ptr<StmtHandle> stmt,
+             bool each_result = false);
   ~OdbcCursor() override;
 
   const std::vector<ColumnInfo>& Columns() const override { return columns_; }
@@ -64,9 +68,12 @@ class OdbcCursor : public Cursor {
   // a cancel it keeps it until the next statement's answer.
   void Close() override { Finish(); }
   int64_t RowsAffected() const override { return rows_affected_; }
+  bool NextResult() override;
 
  private:
   void Finish();
+  // Columns or row count of the result the statement stands at.
+  void DescribeResult();
   // The value of the column, read (with the columns before it) when not yet read.
   Variant& Cell(int column);
   const StmtHandle& Statement() const;
@@ -79,6 +86,8 @@ class OdbcCursor : public Cursor {
   size_t next_unread_ = 0;  // columns before it have been read for this row
   bool on_row_ = false;
   bool finished_ = false;
+  const bool each_result_;
+  bool rows_done_ = false;  // each_result: the current result's rows have been read
   int64_t rows_affected_ = -1;
   std::vector<char> buffer_;
 };

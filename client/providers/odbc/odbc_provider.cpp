@@ -72,26 +72,12 @@ class OdbcProvider : public Provider {
 
   std::unique_ptr<Cursor> Execute(const std::string& sql,
                                   const std::vector<Variant>& params) override {
-    OdbcConnection& c = Connection();
-    for (ParameterBuffers::NullAs null_as : {ParameterBuffers::NullAs::Text, ParameterBuffers::NullAs::Binary}) {
-      std::shared_ptr<StmtHandle> stmt = c.NewStatement();
-      ParameterBuffers buffers(c.Traits(), null_as);
-      for (const Variant& p : params) buffers.AddInput(p);
-      buffers.Bind(*stmt);
-      SQLRETURN rc;
-      try {
-        rc = ExecDirect(*stmt, sql, buffers);
-      } catch (const EMSError& e) {
-        if (null_as == ParameterBuffers::NullAs::Text && buffers.HasNull() && IsNullTypeClash(e))
-          continue;
-        throw;
-      }
-      // The parameters have been sent; the buffers may go.
-      if (rc == SQL_NO_DATA) return std::make_unique<MemoryCursor>(std::vector<ColumnInfo>{},
-                                                                   std::vector<std::vector<Variant>>{}, 0);
-      return std::make_unique<OdbcCursor>(connection_, std::move(stmt));
-    }
-    throw EMSError("Statement could not be executed");  // not reached
+    return Run(sql, params, false);
+  }
+
+  std::unique_ptr<Cursor> ExecuteEach(const std::string& sql,
+                                      const std::vector<Variant>& params) override {
+    return Run(sql, params, true);
   }
 
   void StartTransaction() override {
@@ -166,6 +152,33 @@ class OdbcProvider : public Provider {
   }
 
  private:
+  // Runs the text; the cursor stands at its first result with columns, or
+  // (each_result) at every result in turn.
+  std::unique_ptr<Cursor> Run(const std::string& sql, const std::vector<Variant>& params, bool each_result) {
+    OdbcConnection& c = Connection();
+    for (ParameterBuffers::NullAs null_as : {ParameterBuffers::NullAs::Text, ParameterBuffers::NullAs::Binary}) {
+      std::shared_ptr<StmtHandle> stmt = c.NewStatement();
+      ParameterBuffers buffers(c.Traits(), null_as);
+      for (const Variant& p : params) buffers.AddInput(p);
+      buffers.Bind(*stmt);
+      SQLRETURN rc;
+      try {
+        rc = ExecDirect(*stmt, sql, buffers);
+      } catch (const EMSError& e) {
+        if (null_as == ParameterBuffers::NullAs::Text && buffers.HasNull() && IsNullTypeClash(e))
+          continue;
+        throw;
+      }
+      // The parameters have been sent; the buffers may go.
+      // A first statement that wrote no row may answer "no data" while the
+      // results of those after it are still to come.
+      if (rc == SQL_NO_DATA && !each_result) return std::make_unique<MemoryCursor>(std::vector<ColumnInfo>{},
+                                                                   std::vector<std::vector<Variant>>{}, 0);
+      return std::make_unique<OdbcCursor>(connection_, std::move(stmt), each_result);
+    }
+    throw EMSError("Statement could not be executed");  // not reached
+  }
+
   OdbcConnection& Connection() {
     if (!connection_ || !connection_->Connected()) throw EMSError("The connection is closed");
     return *connection_;

@@ -1,6 +1,7 @@
 #include "client/providers/sqlite/sqlite_cursor.h"
 
 #include <string>
+#include <utility>
 
 #include "client/errors.h"
 #include "client/providers/sqlite/sqlite_column_types.h"
@@ -99,6 +100,25 @@ Variant& BufferedCursor::Cell(int column) {
     NoSuchColumn(column, columns_.size());
   if (!current_) NoCurrentRow();
   return (*current_)[static_cast<size_t>(column)];
+}
+
+Cursor& ResultSequence::Current() const {
+  if (current_ >= results_.size()) NoCurrentRow();
+  return *results_[current_];
+}
+
+bool ResultSequence::NextResult() {
+  if (current_ >= results_.size()) return false;
+  results_[current_]->Close();
+  if (++current_ < results_.size()) return true;
+  if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+  return false;
+}
+
+void ResultSequence::Close() {
+  for (; current_ < results_.size(); ++current_) results_[current_]->Close();
+  // The statement that failed is not passed over unseen.
+  if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
 }
 
 }  // namespace tersify::providers

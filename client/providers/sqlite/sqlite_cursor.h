@@ -2,6 +2,7 @@
 // The cursors the sqlite provider hands out.
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <vector>
 
@@ -57,6 +58,29 @@ class BufferedCursor final : public Cursor {
   size_t next_ = 0;
   std::vector<Variant>* current_ = nullptr;
   int64_t rows_affected_ = -1;
+};
+
+// The results of a text's statements in turn (ExecuteEach), perhaps ended by
+// the error of the statement that failed.
+class ResultSequence final : public Cursor {
+ public:
+  void Add(std::unique_ptr<Cursor> result) { results_.push_back(std::move(result)); }
+  void Fail(std::exception_ptr error) { error_ = std::move(error); }
+  bool Empty() const { return results_.empty(); }
+
+  const std::vector<ColumnInfo>& Columns() const override { return Current().Columns(); }
+  bool Next() override { return Current().Next(); }
+  Variant Value(int column) override { return Current().Value(column); }
+  Variant TakeValue(int column) override { return Current().TakeValue(column); }
+  void Close() override;
+  int64_t RowsAffected() const override { return Current().RowsAffected(); }
+  bool NextResult() override;
+
+ private:
+  Cursor& Current() const;
+  std::vector<std::unique_ptr<Cursor>> results_;
+  size_t current_ = 0;
+  std::exception_ptr error_;
 };
 
 }  // namespace tersify::providers

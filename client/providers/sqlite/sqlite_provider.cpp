@@ -167,19 +167,52 @@ std::unique_ptr<Cursor> SqliteProvider::Execute(const std::string& sql,
   const uint64_t function_generation = ScalarFunctionGeneration();
   sqlite3* db = Db();
   statements_.Follow(function_generation);
-  size_t param_index = 0;
   int64_t rows_affected = -1;
 
   // A text run before as one statement without rows: its statement again,
   // without reading the text once more.
   if (SqliteStatementCache::Lease cached = statements_.Take(sql)) {
+    size_t param_index = 0;
     if (auto cursor = RunStatement(db, cached, params, param_index, true, rows_affected))
       return cursor;
     return std::make_unique<BufferedCursor>(rows_affected);
   }
 
+  std::unique_ptr<Cursor> rows;  // the last result with rows so far
+  ForEachStatement(sql, params, [&](std::unique_ptr<Cursor> result, int64_t written, bool last) {
+    if (written >= 0) rows_affected = written;
+    if (!result) return;
+    // Only the text's last statement may hand its rows over unread.
+    rows = last ? std::move(result) : BufferedCursor::ReadAll(*result);
+  });
+  if (rows) return rows;
+  return std::make_unique<BufferedCursor>(rows_affected);
+}
+
+std::unique_ptr<Cursor> SqliteProvider::ExecuteEach(const std::string& sql,
+                                                    const std::vector<Variant>& params) {
+  statements_.Follow(ScalarFunctionGeneration());
+  auto results = std::make_unique<ResultSequence>();
+  try {
+    ForEachStatement(sql, params, [&](std::unique_ptr<Cursor> result, int64_t written, bool last) {
+      if (!result) result = std::make_unique<BufferedCursor>(written);
+      else if (!last) result = BufferedCursor::ReadAll(*result);
+      results->Add(std::move(result));
+    });
+  } catch (...) {
+    // As a server would: the results before the failed statement first, then its error.
+    if (results->Empty()) throw;
+    results->Fail(std::current_exception());
+  }
+  if (results->Empty()) results->Add(std::make_unique<BufferedCursor>(-1));
+  return results;
+}
+
+void SqliteProvider::ForEachStatement(const std::string& sql, const std::vector<Variant>& params,
+                                      const StatementResult& on_result) {
+  sqlite3* db = Db();
+  size_t param_index = 0;
   const std::string_view text(sql);
-  std::unique_ptr<Cursor> rows;  // the last result with rows so far, read into memory
   auto has_function = [](const std::string& name) { return FindScalarFunction(name) != nullptr; };
 
   size_t pos = SkipFiller(text, 0);
@@ -191,6 +224,7 @@ std::unique_ptr<Cursor> SqliteProvider::Execute(const std::string& sql,
 
     if (rewrite.kind == TsqlRewrite::Kind::Ignored) {
       pos = SkipFiller(text, end);
+      on_result(nullptr, -1, pos >= text.size());
       continue;
     }
 
@@ -223,10 +257,9 @@ std::unique_ptr<Cursor> SqliteProvider::Execute(const std::string& sql,
       pos = SkipFiller(text, end);
       std::unique_ptr<Cursor> result = ExecuteProcedure(rewrite.procedure, args);
       db = Db();
-      if (!result->Columns().empty()) {
-        if (pos >= text.size()) return result;
-        rows = BufferedCursor::ReadAll(*result);
-      }
+      const bool last = pos >= text.size();
+      if (result->Columns().empty()) result.reset();
+      on_result(std::move(result), -1, last);
       continue;
     }
 
@@ -254,15 +287,11 @@ std::unique_ptr<Cursor> SqliteProvider::Execute(const std::string& sql,
     const bool keep = first_statement && last && sqlite3_column_count(prepared.get()) == 0;
     SqliteStatementCache::Lease stmt = keep ? statements_.Keep(sql, std::move(prepared))
                                             : SqliteStatementCache::Once(std::move(prepared));
-    auto cursor = RunStatement(db, stmt, params, param_index, last, rows_affected);
-    if (cursor) {
-      if (last) return cursor;
-      rows = BufferedCursor::ReadAll(*cursor);
-    }
+    int64_t written = -1;
+    std::unique_ptr<Cursor> cursor = RunStatement(db, stmt, params, param_index, last, written);
+    on_result(std::move(cursor), written, last);
   }
   if (param_index != params.size()) ParameterCountMismatch(param_index, params.size());
-  if (rows) return rows;
-  return std::make_unique<BufferedCursor>(rows_affected);
 }
 
 void SqliteProvider::StartTransaction() {

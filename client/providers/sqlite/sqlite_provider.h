@@ -4,6 +4,7 @@
 // layer (tsql_rewrites.h) and the stored procedures and scalar functions of
 // the process-wide registry (sqlite_registry.h).
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +42,11 @@ class SqliteProvider final : public Provider {
   // execution (sqlite_statement_cache.h).
   std::unique_ptr<Cursor> Execute(const std::string& sql,
                                   const std::vector<Variant>& params) override;
+  // The same text, one result per statement (a statement without rows gives
+  // its count, -1 for one that writes no rows); the last result is read as
+  // it is stepped, those before it are read into memory as they come.
+  std::unique_ptr<Cursor> ExecuteEach(const std::string& sql,
+                                      const std::vector<Variant>& params) override;
 
   void StartTransaction() override;
   void Commit() override;
@@ -63,6 +69,11 @@ class SqliteProvider final : public Provider {
  private:
   sqlite3* Db();
   void Run(const char* sql);  // a fixed statement without rows
+  // Each statement's rows (null for one without), the rows it wrote (-1 for
+  // none) and whether it is the text's last, in the text's order.
+  using StatementResult = std::function<void(std::unique_ptr<Cursor> rows, int64_t written, bool last)>;
+  void ForEachStatement(const std::string& sql, const std::vector<Variant>& params,
+                        const StatementResult& on_result);
 
   SqliteConnection db_;
   // Statements of db_ kept for reuse, keyed by the text executed.

@@ -19,6 +19,7 @@ struct RewriteRule {
 constexpr RewriteRule kRewriteTable[] = {
     {"select @@spid", "select tersify_spid()", nullptr},
     {"select @@trancount", "select tersify_trancount()", nullptr},
+    {"select @@rowcount", "select changes()", nullptr},
     {"if object_id('dbo.fqz_usergetcurrentuserid') is not null select "
      "dbo.fqz_usergetcurrentuserid() else select 0",
      "select fQZ_UserGetCurrentUserID()", "fQZ_UserGetCurrentUserID"},

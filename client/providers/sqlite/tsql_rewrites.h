@@ -8,6 +8,8 @@
 //
 //   select @@SPID                   -> select tersify_spid()        the connection's id
 //   select @@TRANCOUNT              -> select tersify_trancount()   1 inside a transaction, else 0
+//   select @@ROWCOUNT               -> select changes()   the rows the last insert, update or
+//                                      delete wrote (not those of its triggers)
 //   if object_id('dbo.fQZ_UserGetCurrentUserID') is not null SELECT
 //      dbo.fQZ_UserGetCurrentUserID() else SELECT 0
 //                                   -> select fQZ_UserGetCurrentUserID()  when that scalar

@@ -8,6 +8,7 @@
 #include "tests/support/tds_server/catalog.h"
 #include "tests/support/tds_server/packet_io.h"
 #include "tests/support/tds_server/result_streaming.h"
+#include "tests/support/tds_server/statement_batch.h"
 
 namespace tersify::testing::tds {
 namespace {
@@ -110,9 +111,8 @@ void RequestDispatcher::Batch(const std::string& payload) {
   Answer(false, [&] {
     std::string sql = DecodeBatch(payload);
     Log("batch: " + Excerpt(sql));
-    std::unique_ptr<providers::Cursor> cursor = provider_.Execute(sql, {});
-    StreamedResult result = StreamCursor(*cursor, out_);
-    out_.Done(CountStatus(result), CountRows(result));
+    const LastDone last = AnswerStatements(provider_, out_, sql, {}, false, nocount_);
+    out_.Done(last.status, last.rows);
   });
 }
 
@@ -134,10 +134,9 @@ void RequestDispatcher::Run(const Prepared& statement, RpcRequest& request, size
                             const RpcParam* handle, int32_t handle_value) {
   std::vector<Variant> values =
       BindValues(statement.statement, DeclaredValues(request, first, statement.declarations));
-  std::unique_ptr<providers::Cursor> cursor = provider_.Execute(statement.statement.sql, values);
-  StreamedResult result = StreamCursor(*cursor, out_);
-  cursor.reset();
-  out_.DoneInProc(kDoneMore | CountStatus(result), CountRows(result));
+  // A SET inside the procedure's text holds until it returns.
+  bool nocount = nocount_;
+  AnswerStatements(provider_, out_, statement.statement.sql, values, true, nocount);
   out_.ReturnStatus(0);
   if (handle) out_.ReturnValue(0, handle->name, IntType(4), Variant(handle_value));
   out_.DoneProc(kDoneFinal);

@@ -64,6 +64,7 @@ class RequestDispatcher {
   int32_t next_handle_ = 1;
   uint64_t transactions_ = 0;
   std::string descriptor_;  // of the open transaction
+  bool nocount_ = false;    // SET NOCOUNT ON was run by a SQL batch of the session
 };
 
 }  // namespace tersify::testing::tds
