@@ -14,6 +14,7 @@
 #include "framework/rtl/application.h"
 #include "framework/rtl/exception.h"
 #include "tool/console/command_line.h"
+#include "tool/console/program_info.h"
 #include "tool/startup.h"
 #include "tool/user_interface.h"
 #ifdef TERSIFY_QT_GUI
@@ -66,6 +67,9 @@ int main(int argc, char** argv) {
   StartDatabaseLayer();
   std::atexit(ShutdownDatabaseLayer);
   SetLoginPromptHook(PromptForLogin);
+#ifdef TERSIFY_QT_GUI
+  SetWindowLibraryVersion(gui::QtLibraryVersion());
+#endif
   try {
 #ifdef TERSIFY_QT_GUI
     // In interactive mode, and with a display, the user is talked to through

@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "framework/rtl/exception.h"
 #include "tool/pass/cancel.h"
 #include "tool/pass/engine.h"
 #include "tool/user_interface.h"
@@ -14,6 +15,13 @@ void ReportPassError(bool Interactive, const std::string& Message) {
   } else {
     std::cout << "Critical error occured:\n" << Message << '\n' << std::flush;
   }
+}
+
+void ReportPassError(bool Interactive, const std::exception& Error) {
+  ReportPassError(Interactive, Error.what());
+  // The detail goes beside the fixed message, on standard error.
+  if (const auto* error = dynamic_cast<const Exception*>(&Error); error && !error->Detail().empty())
+    std::cerr << error->Detail() << '\n' << std::flush;
 }
 
 void TRecompressObserver::PassWarning(const std::string& line) { std::cerr << line << '\n' << std::flush; }
@@ -43,7 +51,7 @@ bool RecompressTable(bool Interactive, int32_t Command, const std::string& Table
     report.end = TPassEnd::Failed;
     // The observer finishes first, so that the report starts on a line of its own.
     if (Observer) Observer->PassEnded();
-    ReportPassError(Interactive, e.what());
+    ReportPassError(Interactive, e);
     return false;
   }
 }

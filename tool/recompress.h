@@ -7,6 +7,7 @@
 // counters show how far the pass got.
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "framework/data/field.h"
@@ -55,5 +56,7 @@ bool RecompressTable(bool Interactive, int32_t Command, const std::string& Table
 // Reports an error that ended a pass: a message dialog when Interactive, else
 // two lines on standard output, "Critical error occured:" and the message.
 void ReportPassError(bool Interactive, const std::string& Message);
+// The same for an error, and its detail (Exception::Detail) on standard error.
+void ReportPassError(bool Interactive, const std::exception& Error);
 
 }  // namespace tersify

@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "client/ms_connection.h"
 #include "db/database.h"
@@ -15,6 +17,9 @@
 #include "tool/console/cancel_signals.h"
 #include "tool/console/command_line.h"
 #include "tool/console/console_checks.h"
+#include "tool/console/console_ui.h"
+#include "tool/console/password.h"
+#include "tool/console/program_info.h"
 #include "tool/pass/options.h"
 #include "tool/console/progress_line.h"
 #include "tool/recompress.h"
@@ -82,6 +87,26 @@ void RunFromCommandLine() {
     }
   });
 
+  // Help and the version are answered at once, without connecting.
+  if (settings.help) {
+    std::cout << HelpText();
+    Halt(0);
+  }
+  if (settings.version) {
+    std::cout << VersionText();
+    Halt(0);
+  }
+
+  // A misspelt switch or two commands end the run before any statement: run
+  // on, the typo would rewrite another table or the wrong way. Without a
+  // command standard output keeps its "Missing command" and the usage text.
+  if (const std::vector<std::string> errors = ArgumentErrors(settings); !errors.empty()) {
+    for (const std::string& line : errors) std::cerr << line << '\n';
+    std::cerr << std::flush;
+    if (settings.command == cmdNone && !settings.interactive) ShowUsageAndHalt(false, "Missing command");
+    Halt(1);
+  }
+
   // The pass's own switches: a bad value ends the run before anything else,
   // on standard error, so that standard output keeps its contract.
   TRecompressOptions options;
@@ -99,6 +124,17 @@ void RunFromCommandLine() {
   }
 
   if (settings.command == cmdNone && !settings.interactive) ShowUsageAndHalt(false, "Missing command");
+
+  // A password kept off the command line. Only the console asks on the
+  // terminal; the window has its own login dialog.
+  try {
+    const bool console = dynamic_cast<ConsoleUserInterface*>(&CurrentUserInterface()) != nullptr;
+    if (std::optional<std::string> password = ResolvePassword(settings, ProcessPasswordSources(console)))
+      database->SetPassword(*password);
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << std::endl;
+    Halt(1);
+  }
 
   // Console mode makes one attempt; interactive mode may try once more through
   // the client's login prompt.
@@ -160,7 +196,8 @@ void RunFromCommandLine() {
       Halt(CancelExitCode(report.cancel_signal));
     }
     if (!completed) {
-      std::cerr << processed << " records processed, " << skipped << " records skipped before the error"
+      std::cerr << CountOf(processed, "record") << " processed, " << CountOf(skipped, "record")
+                << " skipped before the error"
                 << std::endl;
       Halt(1);
     }

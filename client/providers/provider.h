@@ -151,4 +151,9 @@ class Provider {
 // letter case, odbc otherwise. Not yet open.
 std::unique_ptr<Provider> CreateProvider(const ConnectionSettings& settings);
 
+// The libraries behind the providers of this build, one "name version" each
+// ("SQLite 3.40.1", "ODBC driver manager 2.3 (ODBC 3.52)"); a library that
+// cannot say is named with the reason.
+std::vector<std::string> ProviderLibraryVersions();
+
 }  // namespace tersify::providers

@@ -16,8 +16,14 @@ class Exception : public TObject, public std::exception {
   void SetMessage(std::string message) { message_ = std::move(message); }
   const char* what() const noexcept override { return message_.c_str(); }
 
+  // Why, beyond the message: a fixed message text stays exact, and whoever
+  // reports the error shows the detail apart from it. Empty when there is none.
+  const std::string& Detail() const { return detail_; }
+  void SetDetail(std::string detail) { detail_ = std::move(detail); }
+
  private:
   std::string message_;
+  std::string detail_;
 };
 
 // A silent exception: it ends an operation without an error report.

@@ -237,7 +237,12 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceCase{"CommandWithTableAndField", {"-d", "/TABLE=t", "/FIELD=f"}, true},
         ChoiceCase{"CommandWithTableOnly", {"/c", "/TABLE=t"}, true},
         ChoiceCase{"GuiOneKeepsInteractive", {"/GUI=0", "/GUI=1"}, true},
-        ChoiceCase{"LaterGuiZeroWins", {"/GUI=1", "/c", "-gui=0"}, false}),
+        ChoiceCase{"LaterGuiZeroWins", {"/GUI=1", "/c", "-gui=0"}, false},
+        // Help, the version and refused arguments are answered on the console alone.
+        ChoiceCase{"Help", {"--help"}, false},
+        ChoiceCase{"Version", {"/IP=sqlite", "--version"}, false},
+        ChoiceCase{"UnknownArgument", {"/c", "/TABEL=t"}, false},
+        ChoiceCase{"TwoCommands", {"/c", "/d"}, false}),
     [](const ::testing::TestParamInfo<ChoiceCase>& info) { return std::string(info.param.name); });
 
 // While the Qt interface is installed, error rows of the diagnostic log name

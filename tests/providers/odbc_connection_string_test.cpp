@@ -419,6 +419,29 @@ TEST(DataSourceTest, ValuesNotGivenAreLeftToTheDataSource) {
   EXPECT_EQ(ValueOf(BuildConnectionString(s, o), "PWD", DriverKind::FreeTDS), "p;w");
 }
 
+// Drivers read neither UID nor PWD from odbc.ini: the data source's own are
+// sent for what the command line leaves out.
+TEST(DataSourceTest, AUserAndPasswordLeftOutAreTheDataSourcesOwn) {
+  const ConnectionStringOptions o =
+      WithDataSource({{"Driver", "FreeTDS"}, {"UID", "dsn_user"}, {"PWD", "dsn;pw"}});
+  ConnectionSettings s;
+  s.server = "dsn:Accounts";
+  std::string cs = BuildConnectionString(s, o);
+  EXPECT_EQ(ValueOf(cs, "UID", DriverKind::FreeTDS), "dsn_user") << cs;
+  EXPECT_EQ(ValueOf(cs, "PWD", DriverKind::FreeTDS), "dsn;pw") << cs;
+  // A password given alone goes with the data source's user.
+  s.password = "given";
+  cs = BuildConnectionString(s, o);
+  EXPECT_EQ(ValueOf(cs, "UID", DriverKind::FreeTDS), "dsn_user") << cs;
+  EXPECT_EQ(ValueOf(cs, "PWD", DriverKind::FreeTDS), "given") << cs;
+  // Another user never gets the data source's password.
+  s.username = "other";
+  s.password.clear();
+  cs = BuildConnectionString(s, o);
+  EXPECT_EQ(ValueOf(cs, "UID", DriverKind::FreeTDS), "other") << cs;
+  EXPECT_EQ(ValueOf(cs, "PWD", DriverKind::FreeTDS), "") << cs;
+}
+
 TEST(DataSourceTest, AnotherDriversDataSourceGetsNoFreeTdsKeywords) {
   const ConnectionStringOptions o = WithDataSource({{"Driver", "ODBC Driver 18 for SQL Server"}});
   const std::string cs = BuildConnectionString(Settings("dsn:Accounts"), o);

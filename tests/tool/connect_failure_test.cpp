@@ -187,6 +187,13 @@ TEST_F(OdbcConnectFailure, NothingListeningIsNamedWithHostAndPort) {
                       "nothing listens on 127.0.0.1:" + std::to_string(port));
 }
 
+// FreeTDS says "Unknown host machine name." without naming it (.invalid never resolves).
+TEST_F(OdbcConnectFailure, AnUnknownHostIsNamed) {
+  ExpectFailedConnect(RunTersifyWithEnv(Args("/IP=no-such-host.invalid,1433", "sa", kSecret, "db"),
+                                        {"TERSIFY_LOGIN_TIMEOUT=3"}),
+                      "the host 'no-such-host.invalid' is not known");
+}
+
 TEST_F(OdbcConnectFailure, AServerThatNeverAnswersTimesOutAfterTheLoginTimeout) {
   SilentListener silent;
   const RunResult r = RunTersifyWithEnv(Args(Address(silent.Port()), "sa", kSecret, "db"), {"TERSIFY_LOGIN_TIMEOUT=2"});

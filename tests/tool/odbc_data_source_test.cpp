@@ -36,14 +36,19 @@ class OdbcDataSource : public ::testing::Test {
   void TearDown() override {
     if (!odbc_ini_.empty()) std::filesystem::remove(odbc_ini_);
   }
-  // A data source "TersifyTest" for the test server, on the given port.
-  void WriteDataSource(int port) const {
+  // A data source "TersifyTest" for the test server, on the given port, with
+  // the given lines besides.
+  void WriteDataSource(int port, const std::string& more = "") const {
     std::ofstream(odbc_ini_) << "[TersifyTest]\n"
                              << "Driver = FreeTDS\n"
                              << "Server = 127.0.0.1\n"
                              << "Port = " << port << "\n"
                              << "Database = " << db_->Settings().database << "\n"
-                             << "TDS_Version = 7.4\n";
+                             << "TDS_Version = 7.4\n"
+                             << more;
+  }
+  std::string Credentials(const std::string& password) const {
+    return "UID = " + db_->Settings().username + "\nPWD = " + password + "\n";
   }
   RunResult Run(std::vector<std::string> args, std::vector<std::string> env = {}) const {
     env.push_back("ODBCINI=" + odbc_ini_);
@@ -63,6 +68,24 @@ TEST_F(OdbcDataSource, ServerPortAndDatabaseComeFromTheDataSource) {
   EXPECT_EQ(r.out, kSummary + "1 records processed, 1 records skipped\n");
   EXPECT_EQ(db_->StoredBytes("select substr(acReportData, 1, 8) from tqz_reports where acReport = 'R1'"),
             "PKZ#900Z");
+}
+
+// The driver reads neither UID nor PWD from odbc.ini; left out of the command
+// line, the data source's own are used.
+TEST_F(OdbcDataSource, AUserAndPasswordLeftOutComeFromTheDataSource) {
+  WriteDataSource(db_->Settings().port, Credentials("wrong" + db_->Settings().password));
+  const RunResult refused = Run({"/GUI=0", "/c", "/IP=dsn:TersifyTest"});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_THAT(refused.err, HasSubstr("login failed for user '" + db_->Settings().username + "'"));
+  // A password given on the command line wins over the data source's.
+  const RunResult given = Run({"/GUI=0", "/c", "/IP=dsn:TersifyTest", Password()});
+  EXPECT_EQ(given.exit_code, 0) << given.err;
+
+  WriteDataSource(db_->Settings().port, Credentials(db_->Settings().password));
+  const RunResult r = Run({"/GUI=0", "/d", "/IP=dsn:TersifyTest"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, kSummary + "1 records processed, 1 records skipped\n");
+  EXPECT_EQ(db_->StoredBytes("select length(acReportData) from tqz_reports where acReport = 'R1'"), "5000");
 }
 
 TEST_F(OdbcDataSource, AGivenDatabaseWinsOverTheDataSourcesOwn) {

@@ -231,8 +231,8 @@ std::optional<PassCounts> ParseCounts(const std::string& text, const std::string
 
 int ChangedByAnotherSession(const std::string& text) {
   static const std::regex line(
-      "(^|\n)([0-9]+) rows were changed by another session during the pass and left as they are; "
-      "run the pass again to include them\r?\n");
+      "(^|\n)([0-9]+) (rows were|row was) changed by another session during the pass and left as "
+      "(they are|it is); run the pass again to include (them|it)\r?\n");
   std::smatch match;
   return std::regex_search(text, match, line) ? std::stoi(match[2]) : 0;
 }
@@ -285,7 +285,7 @@ std::unique_ptr<ChildProcess> PassChildDatabase::StartPass(const std::string& co
 
 std::optional<PassCounts> CountsBeforeTheError(const std::string& text) {
   static const std::regex line(
-      "(^|\n)([0-9]+) records processed, ([0-9]+) records skipped before the error\r?(\n|$)");
+      "(^|\n)([0-9]+) records? processed, ([0-9]+) records? skipped before the error\r?(\n|$)");
   std::smatch match;
   if (!std::regex_search(text, match, line)) return std::nullopt;
   return PassCounts{std::stoi(match[2]), std::stoi(match[3])};

@@ -1,6 +1,8 @@
 #include "tests/tool/program_runner.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <pty.h>
 #include <spawn.h>
 #include <sqlite3.h>
@@ -37,15 +39,22 @@ struct SpawnActions {
 }  // namespace
 
 RunResult RunProgram(const char* exe, const std::vector<std::string>& args, Terminal terminal,
-                     const std::vector<std::string>& env) {
+                     const std::vector<std::string>& env, const ProgramInput& input) {
   const bool stderr_on_terminal = terminal != Terminal::None;
+  const bool typing = terminal == Terminal::Both && !input.after.empty();
   TempDir dir;
-  const std::string out = dir.File("out"), err = dir.File("err");
+  const std::string out = dir.File("out"), err = dir.File("err"), in = dir.File("in");
   SpawnActions spawn;
-  posix_spawn_file_actions_addopen(&spawn.actions, 0, "/dev/null", O_RDONLY, 0);
+  if (!input.text.empty()) {
+    std::ofstream(in, std::ios::binary) << input.text;
+    posix_spawn_file_actions_addopen(&spawn.actions, 0, in.c_str(), O_RDONLY, 0);
+  } else if (!typing) {
+    posix_spawn_file_actions_addopen(&spawn.actions, 0, "/dev/null", O_RDONLY, 0);
+  }
   int master = -1, slave = -1;
   if (stderr_on_terminal) {
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) throw std::runtime_error("openpty failed");
+    if (typing) posix_spawn_file_actions_adddup2(&spawn.actions, slave, 0);
     if (terminal == Terminal::Both) posix_spawn_file_actions_adddup2(&spawn.actions, slave, 1);
     else posix_spawn_file_actions_addopen(&spawn.actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_adddup2(&spawn.actions, slave, 2);
@@ -83,10 +92,22 @@ RunResult RunProgram(const char* exe, const std::vector<std::string>& args, Term
     if (rc == 0) {
       // Read until the child's end closes the terminal (EIO on Linux).
       char buffer[4096];
+      bool typed = false;
       while (true) {
+        // A child that waits for typing that never comes is ended, not waited for.
+        pollfd ready{master, POLLIN, 0};
+        if (typing && poll(&ready, 1, 60000) == 0) {
+          kill(pid, SIGKILL);
+          break;
+        }
         const ssize_t n = read(master, buffer, sizeof buffer);
         if (n > 0) {
           r.err.append(buffer, static_cast<size_t>(n));
+          if (typing && !typed && r.err.find(input.after) != std::string::npos) {
+            typed = true;
+            if (write(master, input.typed.data(), input.typed.size()) != static_cast<ssize_t>(input.typed.size()))
+              throw std::runtime_error("cannot type on the terminal");
+          }
         } else if (n < 0 && errno == EINTR) {
           continue;
         } else {
@@ -124,6 +145,11 @@ RunResult RunTersify(const std::vector<std::string>& args, Terminal terminal) {
 
 RunResult RunTersifyWithEnv(const std::vector<std::string>& args, const std::vector<std::string>& env) {
   return RunProgram(TERSIFY_EXE, args, Terminal::None, env);
+}
+
+RunResult RunTersifyWithInput(const std::vector<std::string>& args, const ProgramInput& input, Terminal terminal,
+                              const std::vector<std::string>& env) {
+  return RunProgram(TERSIFY_EXE, args, terminal, env, input);
 }
 
 std::map<std::string, std::string> AllValues(const std::string& file, const std::string& sql) {

@@ -50,11 +50,21 @@ enum class Terminal {
   Both,    // both to one pseudo-terminal (out then holds everything, err is empty)
 };
 
-// Runs exe with args, standard input from /dev/null, its output as terminal
-// says, with extra NAME=value environment entries (replacing inherited ones of
-// the same name). No display is offered to the child.
+// What the child reads on standard input.
+struct ProgramInput {
+  // The bytes of a file; none (/dev/null) when empty.
+  std::string text;
+  // With Terminal::Both: standard input is the terminal too, and typed is
+  // written to it once the child's output holds after.
+  std::string after;
+  std::string typed;
+};
+
+// Runs exe with args, standard input as input says (/dev/null by default),
+// its output as terminal says, with extra NAME=value environment entries
+// (replacing inherited ones of the same name). No display is offered to the child.
 RunResult RunProgram(const char* exe, const std::vector<std::string>& args, Terminal terminal = Terminal::None,
-                     const std::vector<std::string>& env = {});
+                     const std::vector<std::string>& env = {}, const ProgramInput& input = {});
 
 // Whether this machine can open a pseudo-terminal (some containers cannot).
 bool PseudoTerminalAvailable();
@@ -63,6 +73,9 @@ bool PseudoTerminalAvailable();
 RunResult RunTersify(const std::vector<std::string>& args, Terminal terminal = Terminal::None);
 // The same, with extra NAME=value environment entries.
 RunResult RunTersifyWithEnv(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+// The same with standard input as input says.
+RunResult RunTersifyWithInput(const std::vector<std::string>& args, const ProgramInput& input,
+                              Terminal terminal = Terminal::None, const std::vector<std::string>& env = {});
 
 // Every (key, value) of a two-column query, read straight from the SQLite file.
 std::map<std::string, std::string> AllValues(const std::string& file, const std::string& sql);

@@ -414,7 +414,7 @@ TEST_P(RecompressTest, AKeyWithDuplicatesOrNullsIsRefusedWithNoRowTouched) {
   };
   const Case cases[] = {
       {"duplicate", "update tqz_reports set acTitle = 'Title R01' where acReport = 'R07'", "is not unique"},
-      {"null", "update tqz_reports set acTitle = null where acReport = 'R07'", "is NULL in 1 rows"},
+      {"null", "update tqz_reports set acTitle = null where acReport = 'R07'", "is NULL in 1 row;"},
   };
   for (int i = 1; i <= 8; ++i) Insert(Key(i), ReportText(Key(i), 400));
   Connect();
@@ -836,11 +836,11 @@ TEST_P(RecompressTest, RowsChangedOrDeletedDuringThePassAreSkipped) {
   EXPECT_EQ(RawValue(Db(), "select count(*) from tqz_reports where acReport = 'R05'"), RawValue(Db(), "select 0"));
   for (const char* key : {"R01", "R03", "R04", "R06"}) EXPECT_TRUE(DecodeEnvelope(Stored(key)).envelope) << key;
   const std::string notes = PassNotes(report);
-  EXPECT_NE(notes.find("1 rows were changed by another session during the pass and left as they are; run the "
-                       "pass again to include them\n"),
+  EXPECT_NE(notes.find("1 row was changed by another session during the pass and left as it is; run the "
+                       "pass again to include it\n"),
             std::string::npos)
       << notes;
-  EXPECT_NE(notes.find("1 rows were deleted by another session"), std::string::npos) << notes;
+  EXPECT_NE(notes.find("1 row was deleted by another session during the pass; it is counted as skipped\n"), std::string::npos) << notes;
 }
 
 // Values of a megabyte and more are held by their digest on SQLite (the pass

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tool/console/command_line.h"
+#include "tool/console/program_info.h"
 
 namespace tersify {
 namespace {
@@ -73,28 +74,71 @@ struct BinaryCase {
   const char* title;
   std::vector<std::string> args;
   const char* lang;
+  const char* err;  // standard error: the arguments named
 };
 
 void PrintTo(const BinaryCase& c, std::ostream* os) { *os << c.title; }
 
 class MissingCommand : public ::testing::TestWithParam<BinaryCase> {};
 
+// Standard output keeps its text; unknown arguments are named on standard error too.
 TEST_P(MissingCommand, PrintsMessageAndUsageAndExitsWithOne) {
   const RunResult r = RunTersify(GetParam().args, GetParam().lang);
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, "Missing command\r\n\r\n" + UsageText + "\n");
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, GetParam().err);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Console, MissingCommand,
-    ::testing::Values(BinaryCase{"GuiZero", {"/GUI=0"}, nullptr},
+    ::testing::Values(BinaryCase{"GuiZero", {"/GUI=0"}, nullptr, ""},
                       // Neither switch matches: /comp is no whole switch, --c has two dashes.
-                      BinaryCase{"NoSwitchMatches", {"-gui=0", "/comp", "--c"}, nullptr},
-                      BinaryCase{"UnknownWordsIgnored", {"hello", "/GUI=0", "/x=1"}, nullptr},
-                      BinaryCase{"CLocale", {"/gui=0", "/COMP"}, "C"},
-                      BinaryCase{"Utf8Locale", {"/gui=0", "/COMP"}, "C.UTF-8"}),
+                      BinaryCase{"NoSwitchMatches", {"-gui=0", "/comp", "--c"}, nullptr,
+                                 "Unknown argument '/comp' (did you mean /compress?)\n"
+                                 "Unknown argument '--c' (did you mean /c?)\n"},
+                      BinaryCase{"UnknownWordsNamed", {"hello", "/GUI=0", "/x=1"}, nullptr,
+                                 "Unknown argument 'hello'\nUnknown argument '/x=1'\n"},
+                      BinaryCase{"CLocale", {"/gui=0", "/COMP"}, "C",
+                                 "Unknown argument '/COMP' (did you mean /compress?)\n"},
+                      BinaryCase{"Utf8Locale", {"/gui=0", "/COMP"}, "C.UTF-8",
+                                 "Unknown argument '/COMP' (did you mean /compress?)\n"}),
     [](const auto& info) { return std::string(info.param.title); });
+
+// Help and the version are answered without connecting: the connection
+// arguments here would fail, and a command beside them does not run.
+TEST(TersifyBinary, HelpPrintsUsageAndEverySwitchAndExitsWithZero) {
+  for (const char* help : {"--help", "-h", "/?", "/HELP"}) {
+    SCOPED_TRACE(help);
+    const RunResult r = RunTersify({help, "/c", "/IP=sqlite", "/DB=/nonexistent/db"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, HelpText());
+    EXPECT_EQ(r.err, "");
+  }
+  const RunResult interactive = RunTersify({"-h"});
+  EXPECT_EQ(interactive.exitCode, 0);
+  EXPECT_EQ(interactive.out, HelpText());
+}
+
+TEST(TersifyBinary, VersionNamesTheLibrariesAndExitsWithZero) {
+  const RunResult r = RunTersify({"--version", "/GUI=0", "/d"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out.rfind(std::string("tersify ") + TERSIFY_PROJECT_VERSION + "\n", 0), 0u) << r.out;
+  for (const char* library : {"\nzlib ", "\nSQLite ", "\nODBC"})
+    EXPECT_NE(r.out.find(library), std::string::npos) << library << " in " << r.out;
+#ifdef TERSIFY_TEST_WINDOW
+  EXPECT_NE(r.out.find("\nQt 6."), std::string::npos) << r.out;
+#endif
+  EXPECT_EQ(r.err, "");
+}
+
+// Interactive mode without a command would open the window after connecting:
+// an unknown argument is refused before either.
+TEST(TersifyBinary, AnUnknownArgumentInInteractiveModeIsRefusedBeforeConnecting) {
+  const RunResult r = RunTersify({"/TABEL=x"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Unknown argument '/TABEL=x' (did you mean /TABLE=?)\n");
+}
 
 // Interactive mode without connection values: the connection fails, the
 // console's login prompt counts as cancelled, and the message box text goes to

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -182,6 +183,35 @@ TEST_F(TlsConnection, TheCertificateIsCheckedAgainstTheCaFileOfTheDataSource) {
   ExpectFailedConnect(untrusted, "the TLS handshake with 127.0.0.1:" + std::to_string(server.Port()) +
                                      " failed: the server's certificate is not trusted by the ca file '" + dir +
                                      "/untrusted.pem'");
+}
+
+// A certificate the CA file trusts but that is issued for another name than
+// the host the connection uses is named as such, not as an untrusted one.
+TEST_F(TlsConnection, ACertificateForAnotherNameIsNamed) {
+  TestDatabase db("sqlite");
+  const std::string dir = db.FilePath() + ".tls";
+  std::filesystem::create_directories(dir);
+  struct RemoveDir {
+    std::string path;
+    ~RemoveDir() { std::filesystem::remove_all(path); }
+  } remove_dir{dir};
+  const std::string certificate = dir + "/other.pem", key = dir + "/other.key";
+  const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=other.example"
+                           " -addext subjectAltName=DNS:other.example -keyout " + key + " -out " + certificate +
+                           " >/dev/null 2>&1";
+  if (std::system(make.c_str()) != 0) GTEST_SKIP() << "the openssl program cannot make a certificate";
+  TdsTlsOptions tls;
+  tls.encryption = tds::Encryption::Required;
+  tls.certificate_file = certificate;
+  tls.key_file = key;
+  TdsTestServer server(db.FilePath(), "tls_db", "tls_user", "Tls;pw}1", 0, nullptr, tls);
+  std::ofstream(dir + "/freetds.conf") << "[other]\n\thost = 127.0.0.1\n\tport = " << server.Port()
+                                       << "\n\ttds version = 7.4\n\tca file = " << certificate << "\n";
+  std::ofstream(dir + "/odbc.ini") << "[Other]\nDriver = FreeTDS\nServername = other\nDatabase = tls_db\n";
+  const RunResult r = RunTersifyWithEnv({"/GUI=0", "/c", "/IP=dsn:Other", "/U=tls_user", "/P=Tls;pw}1"},
+                                        {"FREETDSCONF=" + dir + "/freetds.conf", "ODBCINI=" + dir + "/odbc.ini"});
+  ExpectFailedConnect(r, "the TLS handshake with 127.0.0.1:" + std::to_string(server.Port()) +
+                             " failed: the server's certificate is issued for other.example, not for '127.0.0.1'");
 }
 
 // A peer that offers encryption in its PRELOGIN answer and then hangs up

@@ -136,12 +136,12 @@ TEST_P(ReadOnlyCommands, TheProgressLineGoesToATerminalAndStandardOutputKeepsIts
                                       Terminal::Stderr);
   EXPECT_EQ(verify.exit_code, 0);
   EXPECT_EQ(verify.out, "Verified 7 records: 0 compressed, 7 plain, 0 damaged\n");
-  EXPECT_NE(verify.err.find("7 of 7 rows, "), std::string::npos) << verify.err;
+  EXPECT_NE(verify.err.find("7 of 7 rows (100 %), "), std::string::npos) << verify.err;
   const RunResult estimate = RunTersify(target + ConnectionArgs(*db_) + std::vector<std::string>{"/estimate"},
                                         Terminal::Stderr);
   EXPECT_EQ(estimate.exit_code, 0);
   EXPECT_EQ(estimate.out.rfind("Estimate: 7 records, ", 0), 0u) << estimate.out;
-  EXPECT_NE(estimate.err.find("7 of 7 rows, "), std::string::npos) << estimate.err;
+  EXPECT_NE(estimate.err.find("7 of 7 rows (100 %), "), std::string::npos) << estimate.err;
 
   // Both on one terminal: a damaged value's line starts a line of its own.
   Insert(*db_, Key(7), Envelope('P', 5000, "payload"));
@@ -232,6 +232,8 @@ TEST_P(ReadOnlyCommands, VerifyRefusesWhatAPassRefusesAndChangesNothing) {
   const RunResult text = Run(*db_, {"/verify", "/FIELD=acTitle"});
   EXPECT_EQ(text.exit_code, 1);
   EXPECT_EQ(text.out, "Critical error occured:\nField acTitle from table tqz_reports can't be compressed\n");
+  // Why, on standard error: the column's type.
+  EXPECT_NE(text.err.find("The column acTitle has the type "), std::string::npos) << text.err;
   const RunResult unsafe = Run(*db_, {"/verify", "/KEY=acReport;--"});
   EXPECT_EQ(unsafe.exit_code, 1);
   EXPECT_EQ(unsafe.out, "Critical error occured:\nInvalid key field name: acReport;--\n");

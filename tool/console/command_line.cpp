@@ -1,7 +1,9 @@
 #include "tool/console/command_line.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
+#include <sstream>
 
 #include "framework/rtl/platform.h"
 #include "framework/rtl/strings.h"
@@ -53,47 +55,203 @@ bool CheckParamValue(std::string& Arg, const std::string& Name) {
   return true;
 }
 
+namespace {
+
+using ApplyValue = void (*)(ToolSettings&, const std::string& value);
+
+// One known switch. Its spellings as the help shows them, separated by blanks;
+// one ending in '=' takes a value (matched by CheckParamValue), the others are
+// whole switches (CheckParamSwitch). A command switch sets its command, a
+// connection value goes to the sink as well, every other switch applies its value.
+struct KnownSwitch {
+  const char* spellings;
+  const char* value;  // what follows the '=' in the help: "<table>"
+  const char* help;
+  int32_t command = cmdNone;
+  std::optional<ConnectionValue> connection;
+  ApplyValue apply = nullptr;
+  bool double_dash = false;  // "--help" matches as well as "/help"
+};
+
+KnownSwitch Command(const char* spellings, const char* help, int32_t command) {
+  return KnownSwitch{spellings, "", help, command, std::nullopt, nullptr, false};
+}
+KnownSwitch Value(const char* spellings, const char* value, const char* help, ApplyValue apply) {
+  return KnownSwitch{spellings, value, help, cmdNone, std::nullopt, apply, false};
+}
+KnownSwitch Connection(const char* spellings, const char* value, const char* help, ConnectionValue which,
+                       ApplyValue apply) {
+  return KnownSwitch{spellings, value, help, cmdNone, which, apply, false};
+}
+// Also with two dashes, as GNU programs take it ("--help").
+KnownSwitch Information(const char* spellings, const char* help, ApplyValue apply) {
+  return KnownSwitch{spellings, "", help, cmdNone, std::nullopt, apply, true};
+}
+
+// Every switch the program knows, in the order the help lists them. The loop,
+// the nearest-switch suggestion and the help all read this one table.
+const std::vector<KnownSwitch>& KnownSwitches() {
+  using S = ToolSettings&;
+  using V = const std::string&;
+  static const std::vector<KnownSwitch> table = {
+      Command("/c /compress", "compress the field's plain values", cmdCompress),
+      Command("/d /decompress", "decompress the field's compressed values", cmdDecompress),
+      Command("/verify", "read every value and check it; writes nothing", cmdVerify),
+      Command("/estimate", "estimate what /c would save; writes nothing", cmdEstimate),
+      Connection("/IP=", "<server>", "host, host,port, host\\instance, dsn:<name> or sqlite", ConnectionValue::Server,
+                 [](S s, V v) { s.server = v; }),
+      Connection("/DB=", "<database>", "database name (the file for sqlite)", ConnectionValue::DatabaseName,
+                 [](S s, V v) { s.database = v; }),
+      Connection("/U=", "<user>", "login name", ConnectionValue::Username, [](S s, V v) { s.user = v; }),
+      Connection("/P=", "<password>", "password; /P=- reads it from standard input", ConnectionValue::Password,
+                 [](S s, V v) { s.password = v, s.password_given = true; }),
+      Value("/TABLE=", "<table>", "the table (default tqz_reports)", [](S s, V v) { s.table = v; }),
+      Value("/FIELD=", "<field>", "the blob column (default acReportData)", [](S s, V v) { s.field = v; }),
+      Value("/KEY=", "<field>", "the key column (default the primary key)", [](S s, V v) { s.key = v; }),
+      Value("/GUI=", "0|1", "1 (default): the window and its dialogs; anything else: the console",
+            [](S s, V v) { s.interactive = v == "1"; }),
+      Value("/THREADS=", "<n>", "threads that rewrite values (default the cores, at most 8)",
+            [](S s, V v) { s.threads = v; }),
+      Value("/BATCH=", "<n>", "rows committed together (default 1)", [](S s, V v) { s.batch = v; }),
+      Value("/TIMEOUT=", "<seconds>", "longest wait of one statement, 0 for ever (default 30)",
+            [](S s, V v) { s.timeout = v; }),
+      Value("/SAMPLE=", "<percent>", "share of the rows /estimate reads (default 100)", [](S s, V v) { s.sample = v; }),
+      Information("/help -h /?", "this text", [](S s, V) { s.help = true; }),
+      Information("/version", "the versions of tersify and its libraries", [](S s, V) { s.version = true; }),
+  };
+  return table;
+}
+
+std::vector<std::string> SpellingsOf(const KnownSwitch& known) {
+  std::vector<std::string> words;
+  std::istringstream in(known.spellings);
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+// The name a matcher compares with: "TABLE=" for "/TABLE=", "C" for "/c".
+std::string MatchName(const std::string& spelling) { return UpperCase(WithoutSwitchChar(spelling)); }
+
+bool TakesValue(const std::string& spelling) { return !spelling.empty() && spelling.back() == '='; }
+
+// Whether word is one of the switch's spellings; value then holds its value.
+bool Matches(const KnownSwitch& known, const std::string& word, std::string& value) {
+  for (const std::string& spelling : SpellingsOf(known)) {
+    const std::string name = MatchName(spelling);
+    value = word;
+    if (TakesValue(spelling) ? CheckParamValue(value, name) : CheckParamSwitch(word, name)) return true;
+    if (known.double_dash && word.size() > 2 && word.compare(0, 2, "--") == 0 &&
+        CheckParamSwitch(word.substr(1), name))
+      return true;
+  }
+  return false;
+}
+
+// Edits (insert, delete, replace, swap two neighbours) that turn a into b.
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    for (size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+const char* CommandName(int32_t command) {
+  switch (command) {
+    case cmdCompress: return "compress";
+    case cmdDecompress: return "decompress";
+    case cmdVerify: return "verify";
+    case cmdEstimate: return "estimate";
+    default: return "none";
+  }
+}
+
+}  // namespace
+
 void ReadArguments(const std::vector<std::string>& Args, ToolSettings& Settings,
                    const ConnectionValueSink& Sink) {
-  auto connection = [&](ConnectionValue which, std::string& field, const std::string& value) {
-    field = value;
-    if (Sink) Sink(which, value);
-  };
   for (const std::string& word : Args) {
-    std::string value = word;
-    if (CheckParamSwitch(word, "C") || CheckParamSwitch(word, "COMPRESS"))
-      Settings.command = cmdCompress;
-    else if (CheckParamSwitch(word, "D") || CheckParamSwitch(word, "DECOMPRESS"))
-      Settings.command = cmdDecompress;
-    else if (CheckParamValue(value, "U="))
-      connection(ConnectionValue::Username, Settings.user, value);
-    else if (CheckParamValue(value, "P="))
-      connection(ConnectionValue::Password, Settings.password, value);
-    else if (CheckParamValue(value, "IP="))
-      connection(ConnectionValue::Server, Settings.server, value);
-    else if (CheckParamValue(value, "DB="))
-      connection(ConnectionValue::DatabaseName, Settings.database, value);
-    else if (CheckParamValue(value, "TABLE="))
-      Settings.table = value;
-    else if (CheckParamValue(value, "FIELD="))
-      Settings.field = value;
-    else if (CheckParamValue(value, "KEY="))
-      Settings.key = value;
-    else if (CheckParamValue(value, "GUI="))
-      Settings.interactive = value == "1";
-    else if (CheckParamValue(value, "THREADS="))
-      Settings.threads = value;
-    else if (CheckParamValue(value, "BATCH="))
-      Settings.batch = value;
-    else if (CheckParamValue(value, "TIMEOUT="))
-      Settings.timeout = value;
-    else if (CheckParamSwitch(word, "VERIFY"))
-      Settings.command = cmdVerify;
-    else if (CheckParamSwitch(word, "ESTIMATE"))
-      Settings.command = cmdEstimate;
-    else if (CheckParamValue(value, "SAMPLE="))
-      Settings.sample = value;
+    std::string value;
+    const auto known = std::find_if(KnownSwitches().begin(), KnownSwitches().end(),
+                                    [&](const KnownSwitch& k) { return Matches(k, word, value); });
+    if (known == KnownSwitches().end()) {
+      Settings.unknown_arguments.push_back(word);
+      continue;
+    }
+    if (known->command != cmdNone) {
+      Settings.command = known->command;
+      Settings.command_arguments.emplace_back(known->command, word);
+      continue;
+    }
+    known->apply(Settings, value);
+    if (known->connection && Sink) Sink(*known->connection, value);
   }
+}
+
+std::string NearestKnownSwitch(const std::string& Arg) {
+  // Any number of leading dashes and slashes, and the letter case, do not count.
+  std::string word = UpperCase(Arg.substr(std::min(Arg.find_first_not_of("-/"), Arg.size())));
+  const size_t equals = word.find('=');
+  if (equals != std::string::npos) word.resize(equals + 1);
+  if (word.empty() || word == "=") return {};
+  std::string nearest;
+  size_t best = std::string::npos;
+  for (const KnownSwitch& known : KnownSwitches()) {
+    for (const std::string& spelling : SpellingsOf(known)) {
+      const std::string name = MatchName(spelling);
+      size_t distance = EditDistance(word, name);
+      // The start of a long name ("/comp", "/decomp") is as close as one edit.
+      if (word.size() >= 3 && name.size() > word.size() && name.compare(0, word.size(), word) == 0) distance = 1;
+      // A value switch written without its '=' ("/U", "/TABLE") is the switch.
+      if (name == word + "=") distance = 0;
+      // One letter off a short name is another name ("/x" is no "/c").
+      const size_t allowed = name.size() <= 2 ? 0 : name.size() <= 4 ? 1 : 2;
+      if (distance <= allowed && distance < best) {
+        best = distance;
+        nearest = spelling;
+      }
+    }
+  }
+  return nearest;
+}
+
+std::vector<std::string> ArgumentErrors(const ToolSettings& Settings) {
+  std::vector<std::string> errors;
+  for (const std::string& word : Settings.unknown_arguments) {
+    std::string line = "Unknown argument '" + word + "'";
+    if (const std::string nearest = NearestKnownSwitch(word); !nearest.empty())
+      line += " (did you mean " + nearest + "?)";
+    errors.push_back(line);
+  }
+  const auto& commands = Settings.command_arguments;
+  for (size_t i = 1; i < commands.size(); ++i) {
+    if (commands[i].first == commands[0].first) continue;
+    errors.push_back("Conflicting commands '" + commands[0].second + "' (" + CommandName(commands[0].first) +
+                     ") and '" + commands[i].second + "' (" + CommandName(commands[i].first) +
+                     "): give only one of /c, /d, /verify and /estimate");
+    break;
+  }
+  return errors;
+}
+
+std::string SwitchListText() {
+  std::string text;
+  for (const KnownSwitch& known : KnownSwitches()) {
+    std::string left;
+    for (const std::string& spelling : SpellingsOf(known)) {
+      if (!left.empty()) left += ", ";
+      left += spelling + known.value;
+    }
+    if (known.double_dash) left.replace(0, 1, "--");
+    left.resize(std::max<size_t>(left.size() + 2, 22), ' ');
+    text += "  " + left + known.help + "\n";
+  }
+  return text;
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tersify {
@@ -41,6 +42,16 @@ struct ToolSettings {
   std::optional<std::string> timeout;
   // The /SAMPLE= value as given; empty when not given.
   std::optional<std::string> sample;
+  // Whether a /P= argument was given at all (an empty one included): a
+  // password left out may come from TERSIFY_PASSWORD or a prompt.
+  bool password_given = false;
+  // --help, -h, /? and --version: the run prints and ends without connecting.
+  bool help = false;
+  bool version = false;
+  // Arguments that matched no switch, as written.
+  std::vector<std::string> unknown_arguments;
+  // Every command argument (/c, /d, /verify, /estimate) as written, with its command.
+  std::vector<std::pair<int32_t, std::string>> command_arguments;
 };
 
 struct TRecompressOptions;
@@ -68,12 +79,25 @@ bool CheckParamSwitch(const std::string& Arg, const std::string& Name);
 bool CheckParamValue(std::string& Arg, const std::string& Name);
 
 // Reads the arguments (the process's words after the program name) in order
-// into settings; the first test that matches an argument decides, an argument
-// that matches none is ignored. After the twelve tests of the usage text come
-// THREADS=, BATCH= and TIMEOUT=, with the same prefix matcher. Settings keep their values where no argument
-// sets them. sink may be empty.
+// into settings, through the table of known switches (command_line.cpp): the
+// first switch that matches an argument decides, and of a switch given twice
+// the later value wins. An argument that matches none is kept in
+// unknown_arguments; every command argument in command_arguments. Settings
+// keep their values where no argument sets them. sink may be empty.
 void ReadArguments(const std::vector<std::string>& Args, ToolSettings& Settings,
                    const ConnectionValueSink& Sink = {});
+
+// Why the arguments read into Settings cannot run, one line each for standard
+// error: every unknown argument (with the nearest known switch when one is
+// close), and two different commands. Empty when nothing is wrong.
+std::vector<std::string> ArgumentErrors(const ToolSettings& Settings);
+
+// The known switch nearest to Arg ("/TABLE=" for "/TABEL=x", "/compress" for
+// "/comp"), as the help spells it; empty when none is close.
+std::string NearestKnownSwitch(const std::string& Arg);
+
+// The short list of every switch, one line each, for --help.
+std::string SwitchListText();
 
 // The process's words after the program name, as given to SetProcessArguments.
 void SetProcessArguments(int argc, const char* const* argv);

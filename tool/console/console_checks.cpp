@@ -46,7 +46,7 @@ int RunVerifyCommand(bool Interactive, const std::string& Table, const std::stri
         },
         progress.get());
   } catch (const std::exception& e) {
-    ReportPassError(Interactive, e.what());
+    ReportPassError(Interactive, e);
     return 1;
   }
   progress.reset();
@@ -65,7 +65,7 @@ int RunEstimateCommand(bool Interactive, const std::string& Table, const std::st
   try {
     EstimateTable(Table, Field, Key, Options, SamplePercent, result, progress.get());
   } catch (const std::exception& e) {
-    ReportPassError(Interactive, e.what());
+    ReportPassError(Interactive, e);
     return 1;
   }
   progress.reset();

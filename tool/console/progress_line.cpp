@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -37,16 +38,41 @@ void TProgressLine::RowHandled(int64_t plain_bytes, bool /*rewritten*/) {
   Draw(rows_done_ == rows_total_);
 }
 
+namespace {
+
+// m:ss below an hour, h:mm:ss from there on.
+std::string ClockText(long seconds) {
+  char text[32];
+  if (seconds >= 3600)
+    std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", seconds / 3600, seconds / 60 % 60, seconds % 60);
+  else
+    std::snprintf(text, sizeof text, "%ld:%02ld", seconds / 60, seconds % 60);
+  return text;
+}
+
+}  // namespace
+
 std::string TProgressLine::Format(int64_t rows_done, int64_t rows_total, int64_t bytes,
                                   double elapsed_seconds) {
   const double mb = static_cast<double>(bytes) / (1024.0 * 1024.0);
   const double rate = elapsed_seconds > 0 ? mb / elapsed_seconds : 0.0;
-  const long total_seconds = static_cast<long>(elapsed_seconds);
-  char text[160];
-  std::snprintf(text, sizeof text, "%lld of %lld rows, %.1f MB/s, %ld:%02ld elapsed",
-                static_cast<long long>(rows_done), static_cast<long long>(rows_total), rate,
-                total_seconds / 60, total_seconds % 60);
-  return text;
+  char text[200];
+  std::snprintf(text, sizeof text, "%lld of %lld %s", static_cast<long long>(rows_done),
+                static_cast<long long>(rows_total), rows_total == 1 ? "row" : "rows");
+  std::string line = text;
+  // Whole percents, rounded down: 100 % only once every row is done.
+  if (rows_total > 0) {
+    const long long percent = static_cast<long long>(static_cast<double>(rows_done) * 100.0 / static_cast<double>(rows_total));
+    line += " (" + std::to_string(std::min(percent, 100LL)) + " %)";
+  }
+  std::snprintf(text, sizeof text, ", %.1f MB/s, ", rate);
+  line += text + ClockText(static_cast<long>(elapsed_seconds)) + " elapsed";
+  // The rest at the rate so far, once a second has passed and a row is done.
+  if (elapsed_seconds >= kSecondsBeforeEstimate && rows_done > 0 && rows_done < rows_total) {
+    const double left = elapsed_seconds * static_cast<double>(rows_total - rows_done) / static_cast<double>(rows_done);
+    line += ", " + ClockText(static_cast<long>(left + 0.5)) + " left";
+  }
+  return line;
 }
 
 void TProgressLine::Draw(bool force) {

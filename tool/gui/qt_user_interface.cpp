@@ -44,6 +44,8 @@ std::string ObjectNameOnGuiThread(QWidget* (*find)()) {
 
 }  // namespace
 
+std::string QtLibraryVersion() { return std::string("Qt ") + qVersion(); }
+
 QtUserInterface::QtUserInterface() {
   if (QApplication::instance() == nullptr) app_ = std::make_unique<QApplication>(qt_argc, qt_argv);
   // Error rows of the diagnostic log name the active window and the control

@@ -14,6 +14,9 @@ namespace tersify::gui {
 
 class TTersifyMain;
 
+// The Qt library the program runs with ("Qt 6.4.2"), for its version text.
+std::string QtLibraryVersion();
+
 class QtUserInterface : public UserInterface {
  public:
   // Uses the process's QApplication, making one when there is none yet.

@@ -33,7 +33,8 @@ struct Socket {
 bool RunIsInteractive(const std::vector<std::string>& Args) {
   ToolSettings settings;
   ReadArguments(Args, settings);
-  return settings.interactive;
+  // Help, version and refused arguments are answered on the console alone.
+  return settings.interactive && !settings.help && !settings.version && ArgumentErrors(settings).empty();
 }
 
 bool XDisplayReachable(const std::string& display) {

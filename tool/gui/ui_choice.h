@@ -10,7 +10,8 @@
 
 namespace tersify::gui {
 
-// True when the command line leaves interactive mode on.
+// True when the command line leaves interactive mode on, asks for neither
+// help nor the version, and holds no argument the run refuses.
 bool RunIsInteractive(const std::vector<std::string>& Args);
 
 // True when QT_QPA_PLATFORM names a platform, WAYLAND_DISPLAY is set, or

@@ -2,6 +2,7 @@
 
 #include "framework/rtl/exception.h"
 #include "framework/rtl/platform.h"
+#include "tool/pass/options.h"
 #include "tool/identifier_check.h"
 
 namespace tersify {
@@ -54,12 +55,13 @@ TPassKey ResolvePassKey(providers::Provider& provider, const std::vector<std::st
   const int64_t nulls = counts.at(0) - counts.at(1);
   const int64_t duplicates = counts.at(1) - counts.at(2);
   if (duplicates > 0)
-    throw Exception(Format("Key field %s of table %s is not unique: %lld rows share their key with another "
-                           "row; no row was changed",
-                           key.c_str(), table.c_str(), static_cast<long long>(duplicates)));
+    throw Exception(Format("Key field %s of table %s is not unique: %s with another row; no row was changed",
+                           key.c_str(), table.c_str(),
+                           (CountOf(duplicates, "row") + (duplicates == 1 ? " shares its key" : " share their key"))
+                               .c_str()));
   if (nulls > 0)
-    throw Exception(Format("Key field %s of table %s is NULL in %lld rows; no row was changed", key.c_str(),
-                           table.c_str(), static_cast<long long>(nulls)));
+    throw Exception(Format("Key field %s of table %s is NULL in %s; no row was changed", key.c_str(),
+                           table.c_str(), CountOf(nulls, "row").c_str()));
   return result;
 }
 

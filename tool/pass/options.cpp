@@ -15,23 +15,29 @@ std::string KeyText(const Variant& key) {
   return text;
 }
 
+std::string CountOf(int64_t n, const std::string& noun) {
+  return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
 std::string PassNotes(const TRecompressReport& report) {
   std::string notes;
-  if (report.changed_rows > 0)
-    notes += Format("%d rows were changed by another session during the pass and left as they are; "
-                    "run the pass again to include them\n",
-                    report.changed_rows);
-  if (report.deleted_rows > 0)
-    notes += Format("%d rows were deleted by another session during the pass; they are counted as "
-                    "skipped\n",
-                    report.deleted_rows);
+  // The singular or the plural form, after a count n.
+  auto form = [](int32_t n, const char* one, const char* more) { return std::string(n == 1 ? one : more); };
+  if (const int32_t n = report.changed_rows; n > 0)
+    notes += CountOf(n, "row") + form(n, " was", " were") +
+             " changed by another session during the pass and left as " + form(n, "it is", "they are") +
+             "; run the pass again to include " + form(n, "it", "them") + "\n";
+  if (const int32_t n = report.deleted_rows; n > 0)
+    notes += CountOf(n, "row") + form(n, " was", " were") + " deleted by another session during the pass; " +
+             form(n, "it is", "they are") + " counted as skipped\n";
   for (const std::string& key : report.unidentified_keys)
     notes += "The row with key '" + key +
              "' was left as it is: its key does not single out one row on this server; it is counted "
              "as skipped\n";
-  if (report.null_key_rows > 0)
-    notes += Format("%d rows have a NULL key and were left as they are; they are counted as skipped\n",
-                    report.null_key_rows);
+  if (const int32_t n = report.null_key_rows; n > 0)
+    notes += CountOf(n, "row") + form(n, " has", " have") + " a NULL key and " + form(n, "was", "were") +
+             " left as " + form(n, "it is", "they are") + "; " + form(n, "it is", "they are") +
+             " counted as skipped\n";
   return notes;
 }
 

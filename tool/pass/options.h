@@ -61,4 +61,7 @@ std::string PassNotes(const TRecompressReport& report);
 // A key as text for messages: text and numbers as they read, bytes in hex.
 std::string KeyText(const Variant& key);
 
+// n and the noun, singular for exactly one: "1 row", "0 rows", "2 records".
+std::string CountOf(int64_t n, const std::string& noun);
+
 }  // namespace tersify

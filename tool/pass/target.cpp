@@ -48,6 +48,14 @@ bool StoredAsBlob(providers::Provider& provider, const std::string& table, const
   return blob;
 }
 
+// Why a column cannot hold compressed values: its type.
+std::string NotCompressibleReason(const providers::ColumnInfo& column) {
+  const std::string type = column.declared_type.empty() ? "no declared type and values that are not binary"
+                                                        : "the type " + column.declared_type;
+  return "The column " + column.name + " has " + type +
+         "; only a binary large object column (varbinary(max), image, blob) can hold compressed values";
+}
+
 }  // namespace
 
 TMSConnection& PassConnection() {
@@ -71,8 +79,11 @@ TPassTarget ResolvePassTarget(const std::string& table, const std::string& field
 
   const std::vector<providers::ColumnInfo> columns = TableColumns(provider, table);
   const providers::ColumnInfo& column = ColumnNamed(columns, field);
-  if (!CompressibleColumn(column) && !StoredAsBlob(provider, table, field))
-    throw Exception(Format("Field %s from table %s can't be compressed", field.c_str(), table.c_str()));
+  if (!CompressibleColumn(column) && !StoredAsBlob(provider, table, field)) {
+    Exception error(Format("Field %s from table %s can't be compressed", field.c_str(), table.c_str()));
+    error.SetDetail(NotCompressibleReason(column));
+    throw error;
+  }
   if (!key.empty()) ColumnNamed(columns, key);
   const std::vector<std::string> primary_key = connection.PrimaryKeyOf(table);
   TPassKey pass_key = ResolvePassKey(provider, primary_key, table, key, provider_name);

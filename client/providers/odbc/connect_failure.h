@@ -36,6 +36,20 @@ struct PreloginProbe {
 };
 PreloginProbe ProbePrelogin(const std::string& host, int port, int timeout_seconds);
 
+// What the certificate of a server that takes a TLS handshake inside its
+// PRELOGIN packets shows, checked against a CA file and the host name the
+// connection used, as FreeTDS checks it.
+struct CertificateProbe {
+  enum Outcome {
+    NoCertificate,  // no handshake got as far as the certificate
+    Untrusted,      // the CA file does not vouch for it
+    OtherName,      // trusted, but issued for other names
+    Trusted,        // trusted and issued for the host
+  } outcome = NoCertificate;
+  std::string names;  // the names it is issued for: "other.example, 10.0.0.7"
+};
+CertificateProbe ProbeCertificate(const std::string& host, int port, int timeout_seconds, const std::string& ca_file);
+
 // What a plain TCP connect to an address finds.
 enum class TcpProbe { UnknownHost, Refused, Accepted, NoAnswer };
 TcpProbe ProbeTcp(const std::string& host, int port, int timeout_seconds);

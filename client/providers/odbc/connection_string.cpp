@@ -257,17 +257,29 @@ EncryptionDemand ConnectionEncryption(const ConnectionSettings& settings,
 
 namespace {
 
-// The credentials of the settings; with a data source only those given, so
-// that the data source's own fill the rest.
-void SetCredentials(KeywordList& k, const ConnectionSettings& settings, DriverKind kind, bool from_data_source) {
+// The credentials of the settings. With a data source, what is left out comes
+// from the data source's own UID and PWD entries, read here because drivers
+// (FreeTDS among them) take neither from odbc.ini themselves.
+void SetCredentials(KeywordList& k, const ConnectionSettings& settings, DriverKind kind, const std::string& dsn,
+                    const DataSourceLookup& lookup) {
   if (settings.windows_authentication) {
     // FreeTDS takes an empty user as "use Kerberos"; Microsoft's driver wants it said.
     if (kind != DriverKind::FreeTDS) k.Set("Trusted_Connection", "yes");
     return;
   }
-  if (!from_data_source || !settings.username.empty()) k.Set("UID", settings.username);
-  if (!from_data_source || !settings.username.empty() || !settings.password.empty())
+  if (dsn.empty()) {
+    k.Set("UID", settings.username);
     k.Set("PWD", settings.password);
+    return;
+  }
+  // A user given on its own does not borrow the data source's password, which
+  // belongs to the data source's user.
+  const bool own_user = settings.username.empty();
+  const std::string user = own_user && lookup ? lookup(dsn, "UID") : settings.username;
+  std::string password = settings.password;
+  if (password.empty() && own_user && lookup) password = lookup(dsn, "PWD");
+  if (!user.empty()) k.Set("UID", user);
+  if (!user.empty() || !password.empty()) k.Set("PWD", password);
 }
 
 // Keywords FreeTDS needs so that no value is cut and text arrives as UTF-8;
@@ -305,7 +317,7 @@ void BuildServerKeywords(KeywordList& k, const ConnectionSettings& settings,
       k.Set("SERVER", address.host);
   }
   if (!settings.database.empty()) k.Set("DATABASE", settings.database);
-  SetCredentials(k, settings, kind, /*from_data_source=*/false);
+  SetCredentials(k, settings, kind, {}, nullptr);
   if (kind == DriverKind::FreeTDS) SetFreeTdsDefaults(k, {}, nullptr);
 }
 
@@ -319,7 +331,7 @@ std::string BuildConnectionString(const ConnectionSettings& settings,
   if (!dsn.empty()) {
     k.Set("DSN", dsn);
     if (!settings.database.empty()) k.Set("DATABASE", settings.database);
-    SetCredentials(k, settings, kind, /*from_data_source=*/true);
+    SetCredentials(k, settings, kind, dsn, options.data_source);
     if (kind == DriverKind::FreeTDS) SetFreeTdsDefaults(k, dsn, options.data_source);
   } else {
     BuildServerKeywords(k, settings, options, kind);

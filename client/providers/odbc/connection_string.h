@@ -80,7 +80,8 @@ EncryptionDemand ConnectionEncryption(const ConnectionSettings& settings,
 // The full connection string. Raises EMSError for a malformed Server value,
 // an unknown encryption setting or a specific option that is not name=value.
 // For "dsn:<name>" the data source gives server, port, driver and its options;
-// a database, user and password that are given still win over its own.
+// a database, user and password that are given still win over its own, and a
+// user and password left out are the data source's UID and PWD entries.
 std::string BuildConnectionString(const ConnectionSettings& settings,
                                   const ConnectionStringOptions& options);
 

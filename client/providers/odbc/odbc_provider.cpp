@@ -1,6 +1,7 @@
 #include "client/providers/odbc/odbc_provider.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 
 #include "client/errors.h"
@@ -212,5 +213,22 @@ class OdbcProvider : public Provider {
 }  // namespace
 
 std::unique_ptr<Provider> CreateOdbcProvider() { return std::make_unique<OdbcProvider>(); }
+
+std::string OdbcDriverManagerVersion() {
+  // SQL_DM_VER is the driver manager's own answer: a connection handle is
+  // enough, no driver is loaded.
+  const EnvHandle env = EnvHandle::AllocateEnvironment();
+  const DbcHandle dbc = DbcHandle::Allocate(env);
+  SQLCHAR text[64] = {};
+  SQLSMALLINT length = 0;
+  dbc.Check(SQLGetInfo(dbc.get(), SQL_DM_VER, text, sizeof text, &length), "SQLGetInfo(SQL_DM_VER)");
+  // "##.##.####.####": the ODBC version, then the driver manager's major and minor.
+  const std::string version(reinterpret_cast<const char*>(text));
+  int odbc_major = 0, odbc_minor = 0, dm_major = 0, dm_minor = 0;
+  if (std::sscanf(version.c_str(), "%d.%d.%d.%d", &odbc_major, &odbc_minor, &dm_major, &dm_minor) != 4)
+    return "ODBC driver manager " + version;
+  return "ODBC driver manager " + std::to_string(dm_major) + "." + std::to_string(dm_minor) + " (ODBC " +
+         std::to_string(odbc_major) + "." + (odbc_minor < 10 ? "0" : "") + std::to_string(odbc_minor) + ")";
+}
 
 }  // namespace tersify::providers

@@ -11,11 +11,17 @@
 // ("TrustServerCertificate=yes", "Encrypt=no", "APP=tersify").
 
 #include <memory>
+#include <string>
 
 #include "client/providers/provider.h"
 
 namespace tersify::providers {
 
 std::unique_ptr<Provider> CreateOdbcProvider();
+
+// The driver manager's version as it reports it without a connection
+// ("ODBC driver manager 2.3 (ODBC 3.52)" for unixODBC 2.3.x); raises EMSError
+// when no handle can be had.
+std::string OdbcDriverManagerVersion();
 
 }  // namespace tersify::providers

@@ -93,7 +93,18 @@ ToolSettings Settings(int32_t command, bool interactive, std::string table = "",
                       std::string field = "", std::string key = "", std::string user = "",
                       std::string password = "", std::string server = "", std::string database = "",
                       std::optional<std::string> sample = std::nullopt) {
-  return ToolSettings{command, interactive, table, field, key, user, password, server, database, {}, {}, {}, sample};
+  ToolSettings s;
+  s.command = command;
+  s.interactive = interactive;
+  s.table = table;
+  s.field = field;
+  s.key = key;
+  s.user = user;
+  s.password = password;
+  s.server = server;
+  s.database = database;
+  s.sample = sample;
+  return s;
 }
 
 ToolSettings Sampled(int32_t command, std::optional<std::string> sample) {
@@ -159,6 +170,109 @@ INSTANTIATE_TEST_SUITE_P(
         LoopCase{"LastSampleWins", {"/SAMPLE=x", "/SAMPLE=10"}, Sampled(cmdNone, "10")},
         LoopCase{"SampleWithoutEqualsIgnored", {"/SAMPLE", "/SAMPLES=3"}, Settings(cmdNone, true)}),
     [](const auto& info) { return std::string(info.param.title); });
+
+// ---- Refused arguments -------------------------------------------------------
+
+struct RefusalCase {
+  const char* title;
+  std::vector<std::string> args;
+  std::vector<std::string> errors;  // the lines for standard error, in order
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.title; }
+
+class RefusedArguments : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(RefusedArguments, AreNamedWithTheNearestSwitch) {
+  ToolSettings s;
+  ReadArguments(GetParam().args, s);
+  EXPECT_EQ(ArgumentErrors(s), GetParam().errors);
+}
+
+const char kOnlyOne[] = ": give only one of /c, /d, /verify and /estimate";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RefusedArguments,
+    ::testing::Values(
+        RefusalCase{"KnownOnesPass", {"/c", "/TABLE=t", "/FIELD=f", "-key=k", "/GUI=0", "/THREADS=2"}, {}},
+        RefusalCase{"SameCommandTwice", {"/c", "-compress", "C"}, {}},
+        RefusalCase{"SwappedLetters",
+                    {"/c", "/TABEL=tqz_documents", "/FEILD=acContent"},
+                    {"Unknown argument '/TABEL=tqz_documents' (did you mean /TABLE=?)",
+                     "Unknown argument '/FEILD=acContent' (did you mean /FIELD=?)"}},
+        RefusalCase{"ValueSwitchWithoutEquals", {"/TABLE", "/gui"},
+                    {"Unknown argument '/TABLE' (did you mean /TABLE=?)",
+                     "Unknown argument '/gui' (did you mean /GUI=?)"}},
+        RefusalCase{"OneLetterTooMany", {"/TABLES=x", "/IPP=host"},
+                    {"Unknown argument '/TABLES=x' (did you mean /TABLE=?)",
+                     "Unknown argument '/IPP=host' (did you mean /IP=?)"}},
+        RefusalCase{"StartOfALongName", {"/comp", "/decomp", "/estim"},
+                    {"Unknown argument '/comp' (did you mean /compress?)",
+                     "Unknown argument '/decomp' (did you mean /decompress?)",
+                     "Unknown argument '/estim' (did you mean /estimate?)"}},
+        RefusalCase{"TwoDashes", {"--c", "--TABLE=t"},
+                    {"Unknown argument '--c' (did you mean /c?)",
+                     "Unknown argument '--TABLE=t' (did you mean /TABLE=?)"}},
+        // Short names are suggested only when written exactly: /x is no /c.
+        RefusalCase{"NothingClose", {"hello", "/x", "/x=1", "/USER=sa", "/"},
+                    {"Unknown argument 'hello'", "Unknown argument '/x'", "Unknown argument '/x=1'",
+                     "Unknown argument '/USER=sa'", "Unknown argument '/'"}},
+        RefusalCase{"CompressAndDecompress", {"/c", "/d"},
+                    {std::string("Conflicting commands '/c' (compress) and '/d' (decompress)") + kOnlyOne}},
+        RefusalCase{"EstimateAndDecompress", {"/estimate", "/TABLE=t", "-D"},
+                    {std::string("Conflicting commands '/estimate' (estimate) and '-D' (decompress)") + kOnlyOne}},
+        RefusalCase{"VerifyAndCompress", {"/verify", "/verify", "compress"},
+                    {std::string("Conflicting commands '/verify' (verify) and 'compress' (compress)") + kOnlyOne}},
+        RefusalCase{"UnknownAndConflicting", {"/c", "/TABEL=x", "/verify"},
+                    {"Unknown argument '/TABEL=x' (did you mean /TABLE=?)",
+                     std::string("Conflicting commands '/c' (compress) and '/verify' (verify)") + kOnlyOne}}),
+    [](const auto& info) { return std::string(info.param.title); });
+
+struct InformationCase {
+  const char* arg;
+  bool help, version;
+};
+
+class InformationSwitches : public ::testing::TestWithParam<InformationCase> {};
+
+TEST_P(InformationSwitches, AskForHelpOrTheVersion) {
+  ToolSettings s;
+  ReadArguments({GetParam().arg}, s);
+  EXPECT_EQ(s.help, GetParam().help) << GetParam().arg;
+  EXPECT_EQ(s.version, GetParam().version) << GetParam().arg;
+  EXPECT_EQ(s.unknown_arguments.empty(), GetParam().help || GetParam().version) << GetParam().arg;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, InformationSwitches,
+                         ::testing::Values(InformationCase{"--help", true, false}, InformationCase{"-h", true, false},
+                                           InformationCase{"/?", true, false}, InformationCase{"/HELP", true, false},
+                                           InformationCase{"--version", false, true},
+                                           InformationCase{"/Version", false, true},
+                                           InformationCase{"---help", false, false},
+                                           InformationCase{"--h=1", false, false},
+                                           InformationCase{"/helpme", false, false}));
+
+// Every spelling the switch list shows is one the loop takes, with a value
+// where it shows one.
+TEST(SwitchList, ShowsOnlySpellingsTheLoopTakes) {
+  std::istringstream lines(SwitchListText());
+  int listed = 0;
+  for (std::string line; std::getline(lines, line);) {
+    ASSERT_EQ(line.rfind("  ", 0), 0u) << line;
+    const std::string spellings = line.substr(2, line.find("  ", 2) - 2);
+    std::istringstream words(spellings);
+    for (std::string word; words >> word;) {
+      if (word.back() == ',') word.pop_back();
+      // "/IP=<server>": the value as a user writes one.
+      if (const size_t equals = word.find('='); equals != std::string::npos) word = word.substr(0, equals + 1) + "x";
+      ToolSettings s;
+      ReadArguments({word}, s);
+      EXPECT_TRUE(s.unknown_arguments.empty()) << word;
+      ++listed;
+    }
+  }
+  EXPECT_GE(listed, 21);
+}
 
 // ---- The pass's own switches ----------------------------------------------
 

@@ -25,7 +25,7 @@ void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.title; }
 
 class ProgressFormat : public ::testing::TestWithParam<FormatCase> {};
 
-TEST_P(ProgressFormat, GivesRowsRateAndElapsedTime) {
+TEST_P(ProgressFormat, GivesRowsPercentRateElapsedAndTimeLeft) {
   const FormatCase& c = GetParam();
   EXPECT_EQ(TProgressLine::Format(c.done, c.total, c.bytes, c.seconds), c.text);
 }
@@ -36,14 +36,20 @@ INSTANTIATE_TEST_SUITE_P(
     Table, ProgressFormat,
     ::testing::Values(
         FormatCase{"Start", 0, 0, 0, 0.0, "0 of 0 rows, 0.0 MB/s, 0:00 elapsed"},
-        FormatCase{"NoTimeYet", 3, 10, 5 * MB, 0.0, "3 of 10 rows, 0.0 MB/s, 0:00 elapsed"},
-        FormatCase{"Rate", 12, 300, 10 * MB, 2.0, "12 of 300 rows, 5.0 MB/s, 0:02 elapsed"},
-        FormatCase{"RateRounds", 1, 2, MB / 4, 1.0, "1 of 2 rows, 0.2 MB/s, 0:01 elapsed"},
-        FormatCase{"MinutesAndSeconds", 300, 300, 3 * MB, 125.9, "300 of 300 rows, 0.0 MB/s, 2:05 elapsed"},
-        FormatCase{"AnHour", 5, 9, 7200 * MB, 3600.0, "5 of 9 rows, 2.0 MB/s, 60:00 elapsed"},
-        FormatCase{"FastShortRun", 1, 1, 1000 * MB, 0.5, "1 of 1 rows, 2000.0 MB/s, 0:00 elapsed"},
+        FormatCase{"NoTimeYet", 3, 10, 5 * MB, 0.0, "3 of 10 rows (30 %), 0.0 MB/s, 0:00 elapsed"},
+        FormatCase{"TooEarlyToEstimate", 3, 10, 5 * MB, 0.9, "3 of 10 rows (30 %), 5.6 MB/s, 0:00 elapsed"},
+        FormatCase{"Rate", 12, 300, 10 * MB, 2.0, "12 of 300 rows (4 %), 5.0 MB/s, 0:02 elapsed, 0:48 left"},
+        FormatCase{"RateRounds", 1, 2, MB / 4, 1.0, "1 of 2 rows (50 %), 0.2 MB/s, 0:01 elapsed, 0:01 left"},
+        FormatCase{"PercentRoundsDown", 299, 300, 3 * MB, 299.0,
+                   "299 of 300 rows (99 %), 0.0 MB/s, 4:59 elapsed, 0:01 left"},
+        FormatCase{"DoneLeavesNothingLeft", 300, 300, 3 * MB, 125.9,
+                   "300 of 300 rows (100 %), 0.0 MB/s, 2:05 elapsed"},
+        FormatCase{"NoRowDoneYet", 0, 300, 0, 30.0, "0 of 300 rows (0 %), 0.0 MB/s, 0:30 elapsed"},
+        FormatCase{"AnHour", 5, 9, 7200 * MB, 3600.0, "5 of 9 rows (55 %), 2.0 MB/s, 1:00:00 elapsed, 48:00 left"},
+        FormatCase{"HoursLeft", 1, 100, 0, 100.0, "1 of 100 rows (1 %), 0.0 MB/s, 1:40 elapsed, 2:45:00 left"},
+        FormatCase{"OneRow", 1, 1, 1000 * MB, 0.5, "1 of 1 row (100 %), 2000.0 MB/s, 0:00 elapsed"},
         FormatCase{"BeyondThirtyTwoBits", 3000000000LL, 4000000000LL, 0, 59.99,
-                   "3000000000 of 4000000000 rows, 0.0 MB/s, 0:59 elapsed"}),
+                   "3000000000 of 4000000000 rows (75 %), 0.0 MB/s, 0:59 elapsed, 0:20 left"}),
     [](const auto& info) { return std::string(info.param.title); });
 
 // The lines drawn so far: the texts between carriage returns, control sequences removed.
@@ -71,8 +77,8 @@ TEST(ProgressLine, DrawsFromTheStartAndEndsOnTheLastRowWithALineEnd) {
   const std::string text = out.str();
   const std::vector<std::string> lines = Drawn(text);
   ASSERT_GE(lines.size(), 2u) << text;
-  EXPECT_EQ(lines.front().rfind("0 of 4 rows, ", 0), 0u) << lines.front();
-  EXPECT_EQ(lines.back().rfind("4 of 4 rows, ", 0), 0u) << lines.back();
+  EXPECT_EQ(lines.front().rfind("0 of 4 rows (0 %), ", 0), 0u) << lines.front();
+  EXPECT_EQ(lines.back().rfind("4 of 4 rows (100 %), ", 0), 0u) << lines.back();
   EXPECT_EQ(text.back(), '\n');
   EXPECT_EQ(text.find('\n'), text.size() - 1) << "one line end, at the end";
   for (const std::string& l : lines) EXPECT_NE(l.find(" elapsed"), std::string::npos) << l;
@@ -88,7 +94,7 @@ TEST(ProgressLine, EndsItsLineOnceWhenThePassEnds) {
     const std::string ended = out.str();
     ASSERT_FALSE(ended.empty());
     EXPECT_EQ(ended.back(), '\n');
-    EXPECT_EQ(Drawn(ended).back().rfind("1 of 3 rows, ", 0), 0u) << ended;
+    EXPECT_EQ(Drawn(ended).back().rfind("1 of 3 rows (33 %), ", 0), 0u) << ended;
     // Whatever comes after (an error report on the same terminal) keeps its line.
     line.RowHandled(500, true);
     line.PassEnded();
@@ -110,7 +116,7 @@ TEST(ProgressLine, AWarningGetsALineOfItsOwn) {
     const std::string text = out.str();
     const size_t warning = text.find("\r\x1b[KWarning: a value\n");
     ASSERT_NE(warning, std::string::npos) << text;
-    EXPECT_EQ(Drawn(text.substr(warning + 20)).back().rfind("1 of 2 rows, ", 0), 0u) << text;
+    EXPECT_EQ(Drawn(text.substr(warning + 20)).back().rfind("1 of 2 rows (50 %), ", 0), 0u) << text;
     line.PassEnded();
     // After the end a warning is a plain line.
     line.PassWarning("Warning: later");
