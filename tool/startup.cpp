@@ -156,6 +156,9 @@ void RunFromCommandLine() {
     if (!completed) {
       std::cerr << processed << " records processed, " << skipped << " records skipped before the error"
                 << std::endl;
+      if (report.uncertain_batch_rows > 0)
+        std::cerr << "The last batch of " << report.uncertain_batch_rows
+                  << " rows may or may not have been written; run /verify" << std::endl;
       Halt(1);
     }
     std::cout << "Command completed successfully, " << processed << " records processed, "

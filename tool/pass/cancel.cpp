@@ -2,12 +2,18 @@
 
 #include <atomic>
 
+#include "client/providers/request_cancel.h"
+
 namespace tersify {
 namespace {
 
 // Lock-free, so that a signal handler may touch it.
 std::atomic<int> pending_signal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
+
+// A request that waits on a server or a lock ends on a cancel too, not only
+// the next row.
+const bool requests_honour_cancel = (providers::SetRequestCancelProbe(&PassCancelRequested), true);
 
 }  // namespace
 

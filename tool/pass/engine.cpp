@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "client/errors.h"
 #include "client/ms_connection.h"
 #include "framework/data/field.h"
 #include "tool/pass/cancel.h"
@@ -122,12 +123,26 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
     batch.processed = 0;
   } catch (...) {
     try {
+      throw;
+    } catch (const ECommittedThenLost&) {
+      batch.processed = 0;  // the server confirmed the batch before the connection went
+    } catch (const EBatchOutcomeUnknown& e) {
+      report.uncertain_batch_rows = e.Rows();
+    } catch (...) {
+    }
+    try {
       writer.Rollback();
     } catch (const std::exception&) {
       // The error that ended the pass is the one to report; a lost connection
       // has rolled the batch back by itself.
     }
     processed -= batch.processed;
+    // A cancel that had to cut a request short ends the pass as a cancel.
+    if (PassCancelRequested()) {
+      report.end = TPassEnd::Cancelled;
+      report.cancel_signal = PassCancelSignal();
+      return;
+    }
     report.end = TPassEnd::Failed;
     throw;
   }

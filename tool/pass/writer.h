@@ -9,6 +9,7 @@
 #include <string>
 
 #include "client/ms_connection.h"
+#include "framework/rtl/exception.h"
 #include "framework/rtl/variant.h"
 #include "tool/pass/statements.h"
 
@@ -19,6 +20,17 @@ enum class TWriteOutcome {
   Changed,       // the row's value is no longer the one read
   Deleted,       // the row is gone
   Unidentified,  // the key singles out more or fewer rows than one
+};
+
+// The commit of a batch got no answer (the connection was lost or timed out
+// under it): the rows may or may not have been written.
+class EBatchOutcomeUnknown : public Exception {
+ public:
+  EBatchOutcomeUnknown(const std::string& message, int32_t rows) : Exception(message), rows_(rows) {}
+  int32_t Rows() const { return rows_; }
+
+ private:
+  int32_t rows_;
 };
 
 class TPassWriter {
@@ -36,7 +48,10 @@ class TPassWriter {
 
   // Commits the open batch when it is full, large or old enough; true when it did.
   bool CommitIfDue();
-  // Commits the open batch, if any.
+  // Commits the open batch, if any. Once the server has confirmed the commit
+  // the batch is closed, whatever fails after it (ECommittedThenLost). A
+  // commit that got no answer raises EBatchOutcomeUnknown; one the server
+  // refused leaves the batch rolled back.
   void Commit();
   // Rolls the open batch back, if any.
   void Rollback();
@@ -47,6 +62,7 @@ class TPassWriter {
   static constexpr std::chrono::milliseconds kBatchAge{2000};
 
  private:
+  void RollbackAfterFailedCommit() noexcept;
   // The update for a row's guard; the connection's own is built once.
   const std::string& UpdateFor(const TGuardValue& guard);
 
