@@ -139,7 +139,8 @@ void OdbcConnection::RaiseFailure(const EMSError& error, const RequestWatchdog::
                              ? EMSError("the request was cancelled; the connection to the server was closed", "HY008")
                              : EMSError("the server did not answer within " + std::to_string(command_timeout_) + " s",
                                         "HYT00");
-    MarkLost(cut);
+    // The requests after it learn that the connection is gone, and why.
+    MarkLost(EMSError("the connection to the server was lost: " + std::string(cut.what()), "08S01"));
     throw cut;
   }
   if (error.SQLState() == "08S01" || error.SQLState() == "08003" || error.SQLState() == "08007") MarkLost(error);
