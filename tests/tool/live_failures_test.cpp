@@ -218,6 +218,38 @@ TEST_F(ServerFailure, ACancelEndsAPassWaitingForAServerThatStopsAnswering) {
   ExpectEveryRowHoldsItsValue(db_->Table(), values_);
 }
 
+TEST_F(ServerFailure, AVerifyWaitingForAServerThatStopsAnsweringEndsAfterTheTimeLimit) {
+  pass_ = StartPassOver(server_->ConnectionArguments(), "/verify", {"/TIMEOUT=3"});
+  ASSERT_TRUE(PollUntil([&] { return server_->Log().find("tm begin") != std::string::npos || !pass_->Running(); },
+                        kChildLimit));
+  server_->Freeze();
+  const auto frozen_at = std::chrono::steady_clock::now();
+  ASSERT_TRUE(pass_->Running()) << "the verification ended before the server froze: " << pass_->Out();
+  const bool ended = pass_->WaitFor(std::chrono::seconds(30));
+  const auto waited = std::chrono::steady_clock::now() - frozen_at;
+  server_->Kill();
+  if (!ended) pass_->Signal(SIGKILL);
+  ASSERT_TRUE(ended) << "the verification waited without end";
+  EXPECT_LT(waited, std::chrono::seconds(3 + 1 + 3));
+  EXPECT_EQ(pass_->ExitCode(), 1) << pass_->EndDescription() << "\n" << pass_->Out() << pass_->Err();
+  EXPECT_NE(pass_->Out().find("did not answer within 3 s"), std::string::npos) << pass_->Out();
+}
+
+// In a deadlock with the application, SQL Server is to pick the pass.
+TEST_F(ServerFailure, ThePassAsksToBeTheDeadlockVictimBeforeItsFirstWrite) {
+  pass_ = StartPassOver(server_->ConnectionArguments(), "/c", {"/TIMEOUT=30"});
+  ASSERT_TRUE(pass_->WaitFor(kChildLimit)) << "the pass did not end";
+  EXPECT_EQ(pass_->ExitCode(), 0) << pass_->Out() << pass_->Err();
+  const std::string log = server_->Log();
+  const size_t lowered = log.find("SET DEADLOCK_PRIORITY LOW");
+  const size_t first_write = log.find("update ");
+  ASSERT_NE(lowered, std::string::npos) << log.substr(0, 4000);
+  ASSERT_NE(first_write, std::string::npos);
+  EXPECT_LT(lowered, first_write);
+  EXPECT_NE(log.find("SET DEADLOCK_PRIORITY NORMAL", first_write), std::string::npos)
+      << "the connection keeps the low priority after the pass";
+}
+
 // ---- A server that freezes between the requests of a batch -----------------
 
 int Occurrences(const std::string& text, const std::string& part) {

@@ -45,6 +45,7 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   const TPassTimeLimit time_limit(PassConnection(), request.options.timeout_seconds);
   const TPassTarget target = ResolvePassTarget(request.table, request.field, request.key);
   TMSConnection& connection = *target.connection;
+  const TPassDeadlockPriority deadlock_priority(target);
   ReturnLargeBlocksAtOnce();
   providers::Provider& provider = connection.GetProvider();
   const TPassKey& key = target.key;
