@@ -96,7 +96,9 @@ TEST_P(TimeLimitTest, DatasetLimitWinsOverTheConnectionsAndLeavesItUnchanged) {
   EXPECT_EQ(Connection().CommandTimeout(), 0);
   // A server that never answered has had its connection cut (it counts as
   // closed); a connection still open has its own limit back.
-  if (Connection().Connected()) EXPECT_EQ(Connection().GetProvider().CommandTimeout(), 0);
+  if (Connection().Connected()) {
+    EXPECT_EQ(Connection().GetProvider().CommandTimeout(), 0);
+  }
 }
 
 TEST_P(TimeLimitTest, LimitSetOnAnOpenConnectionAppliesToItsNextStatement) {
