@@ -11,10 +11,6 @@ namespace {
 std::atomic<int> pending_signal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-// A request that waits on a server or a lock ends on a cancel too, not only
-// the next row.
-const bool requests_honour_cancel = (providers::SetRequestCancelProbe(&PassCancelRequested), true);
-
 }  // namespace
 
 void RequestPassCancel(int signal_number) noexcept {
@@ -25,5 +21,11 @@ void RequestPassCancel(int signal_number) noexcept {
 int PassCancelSignal() noexcept { return pending_signal.load(); }
 
 void ResetPassCancel() noexcept { pending_signal.store(0); }
+
+TPassCancelReachesRequests::TPassCancelReachesRequests() noexcept {
+  providers::SetRequestCancelProbe(&PassCancelRequested);
+}
+
+TPassCancelReachesRequests::~TPassCancelReachesRequests() { providers::SetRequestCancelProbe(nullptr); }
 
 }  // namespace tersify

@@ -42,6 +42,7 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
                    TRecompressReport& report) {
   // Every statement of the pass runs within the time limit asked for; the
   // connection gets its own back afterwards.
+  const TPassCancelReachesRequests cancel_reaches_requests;
   const TPassTimeLimit time_limit(PassConnection(), request.options.timeout_seconds);
   const TPassTarget target = ResolvePassTarget(request.table, request.field, request.key);
   TMSConnection& connection = *target.connection;
