@@ -44,4 +44,12 @@ class EMSError : public EDAError {
   std::string sql_state_;
 };
 
+// The server confirmed a commit, and the connection was lost right after it
+// (switching back to autocommit): the transaction's rows are written, and the
+// connection is closed.
+class ECommittedThenLost : public EMSError {
+ public:
+  explicit ECommittedThenLost(const EMSError& lost) : EMSError(lost) {}
+};
+
 }  // namespace tersify

@@ -199,6 +199,9 @@ void RunFromCommandLine() {
       std::cerr << CountOf(processed, "record") << " processed, " << CountOf(skipped, "record")
                 << " skipped before the error"
                 << std::endl;
+      if (report.uncertain_batch_rows > 0)
+        std::cerr << "The last batch of " << report.uncertain_batch_rows
+                  << " rows may or may not have been written; run /verify" << std::endl;
       Halt(1);
     }
     std::cout << "Command completed successfully, " << processed << " records processed, "

@@ -23,6 +23,10 @@ class TdsServerProcess {
   // tersify's connection arguments for this server.
   std::vector<std::string> ConnectionArguments() const;
 
+  // What the server has logged so far, one line per request ("tm commit
+  // and begin", ...).
+  std::string Log() const { return process_->Err(); }
+
   void Freeze();
   void Thaw();
   void Kill();

@@ -4,6 +4,7 @@
 // a full disk. The pass ends with a message and its counts, never waits without
 // end, and never leaves a row half-written or written into another.
 
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -182,6 +184,124 @@ TEST_F(ServerFailure, AServerThatStopsAnsweringEndsThePassAfterTheTimeLimit) {
 TEST_F(ServerFailure, ALostConnectionEndsThePassWithItsCounts) {
   PassUntilTheServerFails(&TdsServerProcess::Kill);
   ExpectFailedPassWithCounts("connection to the server was lost");
+}
+
+TEST_F(ServerFailure, GivingUpOnAServerThatStopsAnsweringTakesTheTimeLimitAndASecond) {
+  // The driver alone cancels at the limit and then waits as long again for
+  // the cancel's answer.
+  pass_ = StartPassOver(server_->ConnectionArguments(), "/c", {"/TIMEOUT=6"});
+  ASSERT_TRUE(WaitForRowsBelow(db_->Table(), *pass_, 2, kEnvelopeBelow)) << pass_->Out() << pass_->Err();
+  const auto frozen_at = std::chrono::steady_clock::now();
+  server_->Freeze();
+  const bool ended = pass_->WaitFor(kChildLimit);
+  const auto waited = std::chrono::steady_clock::now() - frozen_at;
+  server_->Kill();
+  ASSERT_TRUE(ended) << "the pass waited without end";
+  EXPECT_LT(waited, std::chrono::seconds(6 + 1 + 2)) << "gave up after twice the time limit";
+  ExpectFailedPassWithCounts("did not answer within 6 s");
+}
+
+TEST_F(ServerFailure, ACancelEndsAPassWaitingForAServerThatStopsAnswering) {
+  pass_ = StartPassOver(server_->ConnectionArguments(), "/c", {"/TIMEOUT=0"});
+  ASSERT_TRUE(WaitForRowsBelow(db_->Table(), *pass_, 2, kEnvelopeBelow)) << pass_->Out() << pass_->Err();
+  server_->Freeze();
+  // The pass is now inside a request that nothing else would ever end.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  pass_->Signal(SIGINT);
+  const bool ended = pass_->WaitFor(std::chrono::seconds(15));
+  server_->Kill();
+  if (!ended) pass_->Signal(SIGKILL);
+  ASSERT_TRUE(ended) << "a cancel did not end a pass waiting for the server";
+  EXPECT_EQ(pass_->ExitCode(), 128 + SIGINT) << pass_->EndDescription() << "\n" << pass_->Out() << pass_->Err();
+  const std::optional<PassCounts> counts = ParseCounts(pass_->Out(), "Cancelled, ", "\n");
+  ASSERT_TRUE(counts) << pass_->Out();
+  const int envelopes = db_->Table().CountShorterThan(kEnvelopeBelow);
+  EXPECT_GE(envelopes, counts->processed);
+  EXPECT_LE(envelopes, counts->processed + 1);
+  ExpectEveryRowHoldsItsValue(db_->Table(), values_);
+}
+
+TEST_F(ServerFailure, AVerifyWaitingForAServerThatStopsAnsweringEndsAfterTheTimeLimit) {
+  pass_ = StartPassOver(server_->ConnectionArguments(), "/verify", {"/TIMEOUT=3"});
+  ASSERT_TRUE(PollUntil([&] { return server_->Log().find("tm begin") != std::string::npos || !pass_->Running(); },
+                        kChildLimit));
+  server_->Freeze();
+  const auto frozen_at = std::chrono::steady_clock::now();
+  ASSERT_TRUE(pass_->Running()) << "the verification ended before the server froze: " << pass_->Out();
+  const bool ended = pass_->WaitFor(std::chrono::seconds(30));
+  const auto waited = std::chrono::steady_clock::now() - frozen_at;
+  server_->Kill();
+  if (!ended) pass_->Signal(SIGKILL);
+  ASSERT_TRUE(ended) << "the verification waited without end";
+  EXPECT_LT(waited, std::chrono::seconds(3 + 1 + 3));
+  EXPECT_EQ(pass_->ExitCode(), 1) << pass_->EndDescription() << "\n" << pass_->Out() << pass_->Err();
+  EXPECT_NE(pass_->Out().find("did not answer within 3 s"), std::string::npos) << pass_->Out();
+}
+
+// In a deadlock with the application, SQL Server is to pick the pass.
+TEST_F(ServerFailure, ThePassAsksToBeTheDeadlockVictimBeforeItsFirstWrite) {
+  pass_ = StartPassOver(server_->ConnectionArguments(), "/c", {"/TIMEOUT=30"});
+  ASSERT_TRUE(pass_->WaitFor(kChildLimit)) << "the pass did not end";
+  EXPECT_EQ(pass_->ExitCode(), 0) << pass_->Out() << pass_->Err();
+  const std::string log = server_->Log();
+  const size_t lowered = log.find("SET DEADLOCK_PRIORITY LOW");
+  const size_t first_write = log.find("update ");
+  ASSERT_NE(lowered, std::string::npos) << log.substr(0, 4000);
+  ASSERT_NE(first_write, std::string::npos);
+  EXPECT_LT(lowered, first_write);
+  EXPECT_NE(log.find("SET DEADLOCK_PRIORITY NORMAL", first_write), std::string::npos)
+      << "the connection keeps the low priority after the pass";
+}
+
+// ---- A server that freezes between the requests of a batch -----------------
+
+int Occurrences(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+  return n;
+}
+
+// Begin, commit and the switch back to autocommit are requests of their own:
+// a server that stops answering there ends the pass within its time limit too.
+TEST(FrozenBatch, AServerFrozenAtACommitEndsTheBatchedPassWithinTheTimeLimit) {
+  const std::vector<std::string> providers = AvailableProviders();
+  if (std::find(providers.begin(), providers.end(), "odbc") == providers.end())
+    GTEST_SKIP() << "FreeTDS's ODBC driver is not installed";
+  PreferMemoryBackedTemp();
+  constexpr int kBatch = 200;
+  PassChildDatabase db("sqlite");
+  const std::map<std::string, std::string> values = db.Fill(5 * kBatch, 3000);
+  TdsServerProcess server(db.File());
+  const std::unique_ptr<ChildProcess> pass =
+      StartPassOver(server.ConnectionArguments(), "/c", {"/BATCH=" + std::to_string(kBatch), "/TIMEOUT=5"});
+  ASSERT_TRUE(PollUntil([&] { return Occurrences(server.Log(), "tm commit") >= 3 || !pass->Running(); },
+                        kChildLimit));
+  server.Freeze();
+  const auto frozen_at = std::chrono::steady_clock::now();
+  ASSERT_TRUE(pass->Running()) << "the pass ended before the server froze: " << pass->Out() << pass->Err();
+  const bool ended = pass->WaitFor(std::chrono::seconds(30));
+  const auto waited = std::chrono::steady_clock::now() - frozen_at;
+  server.Kill();  // its open transaction rolls back with the file's journal
+  if (!ended) pass->Signal(SIGKILL);
+  ASSERT_TRUE(ended) << "the pass waited without end for a frozen server";
+  EXPECT_LT(waited, std::chrono::seconds(5 + 1 + 3));
+  EXPECT_EQ(pass->ExitCode(), 1) << pass->EndDescription();
+  EXPECT_TRUE(StartsWith(pass->Out(), kCriticalError)) << pass->Out();
+  EXPECT_NE(pass->Out().find("did not answer within 5 s"), std::string::npos) << pass->Out();
+  const std::optional<PassCounts> counts = CountsBeforeTheError(pass->Err());
+  ASSERT_TRUE(counts) << pass->Err();
+  db.CloseTable();
+  LiveTable table(db.File());
+  const int envelopes = table.CountShorterThan(2000);
+  if (pass->Err().find(" rows may or may not have been written; run /verify") != std::string::npos) {
+    // The commit itself got no answer: those rows are not counted either way.
+    EXPECT_GE(envelopes, counts->processed);
+    EXPECT_LE(envelopes, counts->processed + kBatch);
+  } else {
+    EXPECT_EQ(envelopes, counts->processed) << pass->Err();
+  }
+  EXPECT_GT(counts->processed, 0) << "the batches committed before are not counted";
+  ExpectEveryRowHoldsItsValue(table, values);
 }
 
 // ---- A SQLite file locked by another process -------------------------------

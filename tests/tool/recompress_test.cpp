@@ -583,6 +583,10 @@ TEST_P(UnsafeNameTest, RefusedBeforeAnyStatementRuns) {
       {"BlankInKey", "tqz_reports", "acReportData", "acReport a", "Invalid key field name: acReport a"},
       {"TrailingDot", "tqz_reports.", "acReportData", "", "Invalid table name: tqz_reports."},
       {"EmptyField", "tqz_reports", "", "acReport", "Invalid field name: "},
+      {"KeyIsTheField", "tqz_reports", "acReportData", "ACREPORTDATA",
+       "Key field ACREPORTDATA is the field to rewrite; name another key"},
+      {"BracketedKeyIsTheField", "tqz_reports", "acReportData", "[acReportData]",
+       "Key field [acReportData] is the field to rewrite; name another key"},
   };
   Db().ExecDirect("create table victim (id integer primary key); insert into victim values (1)");
   const std::string value = ReportText("R01", 500);

@@ -256,18 +256,20 @@ std::string SwitchListText() {
 
 namespace {
 
-// A whole decimal number of at least `least`; false for anything else.
-bool ReadCount(const std::string& text, int least, int& out) {
+// A whole decimal number from `least` to `most`; false for anything else.
+bool ReadCount(const std::string& text, int least, int most, int& out) {
   if (text.empty() || text.size() > 9) return false;
   int value = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
     value = value * 10 + (c - '0');
   }
-  if (value < least) return false;
+  if (value < least || value > most) return false;
   out = value;
   return true;
 }
+
+constexpr int kMostCount = 999999999;
 
 }  // namespace
 
@@ -276,19 +278,21 @@ bool PassOptionsFrom(const ToolSettings& Settings, TRecompressOptions& Options, 
     const std::optional<std::string>& text;
     const char* name;
     int least;
+    int most;
     int& target;
-    const char* wanted;
+    std::string wanted;
   };
   Options.timeout_seconds = kDefaultTimeoutSeconds;
   const Switch switches[] = {
-      {Settings.threads, "/THREADS=", 1, Options.threads, "a whole number of threads, 1 or more"},
-      {Settings.batch, "/BATCH=", 1, Options.batch_rows, "a whole number of rows, 1 or more"},
-      {Settings.timeout, "/TIMEOUT=", 0, Options.timeout_seconds,
+      {Settings.threads, "/THREADS=", 1, kMostAskedPassThreads, Options.threads,
+       "a whole number of threads, 1 to " + std::to_string(kMostAskedPassThreads)},
+      {Settings.batch, "/BATCH=", 1, kMostCount, Options.batch_rows, "a whole number of rows, 1 or more"},
+      {Settings.timeout, "/TIMEOUT=", 0, kMostCount, Options.timeout_seconds,
        "a whole number of seconds, 0 to wait for ever"},
   };
   for (const Switch& s : switches) {
     if (!s.text) continue;
-    if (!ReadCount(*s.text, s.least, s.target)) {
+    if (!ReadCount(*s.text, s.least, s.most, s.target)) {
       Error = std::string("Invalid value for ") + s.name + ": '" + *s.text + "' (" + s.wanted + ")";
       return false;
     }

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "client/providers/request_cancel.h"
+
 namespace tersify {
 namespace {
 
@@ -19,5 +21,11 @@ void RequestPassCancel(int signal_number) noexcept {
 int PassCancelSignal() noexcept { return pending_signal.load(); }
 
 void ResetPassCancel() noexcept { pending_signal.store(0); }
+
+TPassCancelReachesRequests::TPassCancelReachesRequests() noexcept {
+  providers::SetRequestCancelProbe(&PassCancelRequested);
+}
+
+TPassCancelReachesRequests::~TPassCancelReachesRequests() { providers::SetRequestCancelProbe(nullptr); }
 
 }  // namespace tersify

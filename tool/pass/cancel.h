@@ -18,4 +18,15 @@ inline bool PassCancelRequested() noexcept { return PassCancelSignal() != 0; }
 // Forgets a request, before a new pass starts.
 void ResetPassCancel() noexcept;
 
+// For its lifetime a request that waits on a server or a lock ends on a cancel
+// too, not only the next row. Only while a pass runs: a request pending from
+// an earlier pass must not cut the window's own queries short.
+class TPassCancelReachesRequests {
+ public:
+  TPassCancelReachesRequests() noexcept;
+  ~TPassCancelReachesRequests();
+  TPassCancelReachesRequests(const TPassCancelReachesRequests&) = delete;
+  TPassCancelReachesRequests& operator=(const TPassCancelReachesRequests&) = delete;
+};
+
 }  // namespace tersify

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "client/errors.h"
 #include "client/ms_connection.h"
 #include "framework/data/field.h"
 #include "tool/pass/cancel.h"
@@ -50,9 +51,11 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
                    TRecompressReport& report) {
   // Every statement of the pass runs within the time limit asked for; the
   // connection gets its own back afterwards.
+  const TPassCancelReachesRequests cancel_reaches_requests;
   const TPassTimeLimit time_limit(PassConnection(), request.options.timeout_seconds);
   const TPassTarget target = ResolvePassTarget(request.table, request.field, request.key);
   TMSConnection& connection = *target.connection;
+  const TPassDeadlockPriority deadlock_priority(target);
   ReturnLargeBlocksAtOnce();
   const TPassKey& key = target.key;
   const TPassStatements& statements = target.statements;
@@ -181,12 +184,26 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
     batch.processed = 0;
   } catch (...) {
     try {
+      throw;
+    } catch (const ECommittedThenLost&) {
+      batch.processed = 0;  // the server confirmed the batch before the connection went
+    } catch (const EBatchOutcomeUnknown& e) {
+      report.uncertain_batch_rows = e.Rows();
+    } catch (...) {
+    }
+    try {
       writer.Rollback();
     } catch (const std::exception&) {
       // The error that ended the pass is the one to report; a lost connection
       // has rolled the batch back by itself.
     }
     processed -= batch.processed;
+    // A cancel that had to cut a request short ends the pass as a cancel.
+    if (PassCancelRequested()) {
+      report.end = TPassEnd::Cancelled;
+      report.cancel_signal = PassCancelSignal();
+      return;
+    }
     report.end = TPassEnd::Failed;
     throw;
   }

@@ -107,6 +107,7 @@ void EstimateTable(const std::string& Table, const std::string& Field, const std
   ResetPassCancel();
   const double share = SamplePercent / 100;
   // The time limit holds from the first statement on.
+  const TPassCancelReachesRequests cancel_reaches_requests;
   const TPassTimeLimit time_limit(PassConnection(), Options.timeout_seconds);
   const TPassTarget target = ResolvePassTarget(Table, Field, Key);
   providers::Provider& provider = target.connection->GetProvider();

@@ -13,8 +13,10 @@ namespace tersify {
 
 // In-flight bytes of a pass by default: values read and not yet written.
 inline constexpr int64_t kDefaultPassBudgetBytes = int64_t{32} << 20;
-// At most this many rewriting threads, whatever the machine has.
+// At most this many rewriting threads by default, whatever the machine has.
 inline constexpr int kMostPassThreads = 8;
+// At most this many when asked for (/THREADS=): a page never keeps more busy.
+inline constexpr int kMostAskedPassThreads = 64;
 
 struct TRecompressOptions {
   // Threads that build the new stored forms; 0 takes the number of cores (at
@@ -52,6 +54,9 @@ struct TRecompressReport {
   std::vector<std::string> unidentified_keys;
   // Values that carry an envelope header but cannot be read, one line each.
   int32_t damaged_values = 0;
+  // Rows of the batch whose commit got no answer (Failed only): they may or
+  // may not have been written, and are not counted as processed.
+  int32_t uncertain_batch_rows = 0;
 };
 
 // The lines for standard error that tell about the rows of the report left

@@ -45,7 +45,9 @@ TWriteGuard GuardForValue(TWriteGuard connection_guard, int64_t stored_bytes) {
 std::string TPassStatements::Update(TWriteGuard kind, bool of_text) const {
   std::string guard;
   switch (kind) {
-    case TWriteGuard::StoredValue: guard = field_ + " = ?"; break;
+    // Byte for byte, whatever collation the column declares (NOCASE, RTRIM):
+    // a change of case or of trailing blanks is a change.
+    case TWriteGuard::StoredValue: guard = field_ + " = ? collate binary"; break;
     case TWriteGuard::StoredDigest:
       guard = std::string("typeof(") + field_ + ") = '" + (of_text ? "text" : "blob") +
               "' and hashbytes('SHA2_256', " + field_ + ") = ?";

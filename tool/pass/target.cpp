@@ -72,6 +72,10 @@ TPassTarget ResolvePassTarget(const std::string& table, const std::string& field
   CheckSqlName("table", table);
   CheckSqlName("field", field);
   if (!key.empty()) CheckSqlName("key field", key);
+  // A key that is the field itself changes under the pass: every row would be
+  // looked for by the value it is about to lose.
+  if (!key.empty() && SameText(BareSqlName(key), BareSqlName(field)))
+    throw Exception(Format("Key field %s is the field to rewrite; name another key", key.c_str()));
 
   TMSConnection& connection = PassConnection();
   providers::Provider& provider = connection.GetProvider();
@@ -88,6 +92,9 @@ TPassTarget ResolvePassTarget(const std::string& table, const std::string& field
   const std::vector<std::string> primary_key = connection.PrimaryKeyOf(table);
   TPassKey pass_key = ResolvePassKey(provider, primary_key, table, key, provider_name);
   ColumnNamed(columns, pass_key.name);
+  if (SameText(BareSqlName(pass_key.name), column.name))
+    throw Exception(Format("Key field %s is the field to rewrite; name another key",
+                           pass_key.name.c_str()));
 
   const int server_major = provider_name == "sqlite" ? 0 : MajorVersion(provider.ServerVersion());
   TPassStatements statements(provider_name, server_major, table, field, pass_key.name);
@@ -107,6 +114,21 @@ TPassTimeLimit::~TPassTimeLimit() {
     connection_.SetCommandTimeout(restore_);
   } catch (...) {
     // A connection that cannot take its limit back is lost; it gets it when it reopens.
+  }
+}
+
+TPassDeadlockPriority::TPassDeadlockPriority(const TPassTarget& target) {
+  if (target.provider_name != "odbc") return;
+  target.connection->GetProvider().Execute("SET DEADLOCK_PRIORITY LOW", {});
+  lowered_ = target.connection;
+}
+
+TPassDeadlockPriority::~TPassDeadlockPriority() {
+  if (!lowered_ || !lowered_->Connected()) return;
+  try {
+    lowered_->GetProvider().Execute("SET DEADLOCK_PRIORITY NORMAL", {});
+  } catch (...) {
+    // A connection that cannot take it back is lost; it starts NORMAL when it reopens.
   }
 }
 

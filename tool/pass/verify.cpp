@@ -91,6 +91,7 @@ void RunVerification(const std::string& table, const std::string& field, const s
                      const std::function<void(const TDamagedValue&)>& on_damaged,
                      TRecompressObserver* observer) {
   // The time limit holds from the first statement on.
+  const TPassCancelReachesRequests cancel_reaches_requests;
   const TPassTimeLimit time_limit(PassConnection(), options.timeout_seconds);
   const TPassTarget target = ResolvePassTarget(table, field, key);
   TMSConnection& connection = *target.connection;

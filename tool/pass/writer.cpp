@@ -4,6 +4,7 @@
 #include <memory>
 #include <utility>
 
+#include "client/errors.h"
 #include "framework/rtl/exception.h"
 
 // How a group travels. Across a network every request waits for its answer,
@@ -222,10 +223,30 @@ bool TPassWriter::CommitIfDue() {
 
 void TPassWriter::Commit() {
   if (!in_batch_) return;
-  // Should the commit fail, the batch still counts as open, and so uncommitted.
-  connection_.Commit();
+  const int32_t rows = batch_written_;
   in_batch_ = false;
   batch_written_ = 0;
+  try {
+    connection_.Commit();
+  } catch (const ECommittedThenLost&) {
+    throw;  // written: the batch is closed
+  } catch (const EMSError& e) {
+    // Still in the transaction: the commit was refused (SQLite's locked file)
+    // and nothing was written; out of it after a lost answer, nobody knows.
+    const bool cut_off = e.IsTimeoutOrLostConnection() || e.SQLState() == "HY008";
+    if (cut_off && !connection_.InTransaction()) throw EBatchOutcomeUnknown(e.what(), rows);
+    if (connection_.InTransaction()) RollbackAfterFailedCommit();
+    throw;
+  }
+}
+
+void TPassWriter::RollbackAfterFailedCommit() noexcept {
+  try {
+    connection_.Rollback();
+  } catch (const std::exception&) {
+    // The commit's error is the one reported; a connection that cannot roll
+    // back either is closed by its provider, which rolls back with it.
+  }
 }
 
 void TPassWriter::Rollback() {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "client/ms_connection.h"
+#include "framework/rtl/exception.h"
 #include "framework/rtl/variant.h"
 #include "tool/pass/options.h"
 #include "tool/pass/statements.h"
@@ -36,6 +37,17 @@ enum class TWriteOutcome {
 struct TGroupOutcome {
   std::vector<TWriteOutcome> outcomes;
   std::exception_ptr error;
+};
+
+// The commit of a batch got no answer (the connection was lost or timed out
+// under it): the rows may or may not have been written.
+class EBatchOutcomeUnknown : public Exception {
+ public:
+  EBatchOutcomeUnknown(const std::string& message, int32_t rows) : Exception(message), rows_(rows) {}
+  int32_t Rows() const { return rows_; }
+
+ private:
+  int32_t rows_;
 };
 
 class TPassWriter {
@@ -68,7 +80,10 @@ class TPassWriter {
 
   // Commits the open batch when it is full, large or old enough; true when it did.
   bool CommitIfDue();
-  // Commits the open batch, if any.
+  // Commits the open batch, if any. Once the server has confirmed the commit
+  // the batch is closed, whatever fails after it (ECommittedThenLost). A
+  // commit that got no answer raises EBatchOutcomeUnknown; one the server
+  // refused leaves the batch rolled back.
   void Commit();
   // Rolls the open batch back, if any; rows still queued are dropped.
   void Rollback();
@@ -90,6 +105,7 @@ class TPassWriter {
     int64_t stored_bytes;    // of new_stored, for the batch's bytes
   };
 
+  void RollbackAfterFailedCommit() noexcept;
   // The update for a row's guard; the connection's own is built once.
   const std::string& UpdateFor(const TGuardValue& guard);
   void StartBatchIfNeeded();

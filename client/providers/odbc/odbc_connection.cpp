@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 
 #include "client/errors.h"
 #include "client/providers/odbc/connect_failure.h"
@@ -69,6 +70,8 @@ std::shared_ptr<OdbcConnection> OdbcConnection::Connect(const ConnectionSettings
                     "SQLSetConnectAttr(SQL_ATTR_CONNECTION_TIMEOUT)");
     }
   }
+  // The driver's socket is what appears while it connects.
+  const std::set<int> sockets_before = OutgoingTcpSockets();
   SQLCHAR completed[1024];
   SQLSMALLINT completed_length = 0;
   try {
@@ -88,6 +91,7 @@ std::shared_ptr<OdbcConnection> OdbcConnection::Connect(const ConnectionSettings
     throw ExplainConnectFailure(e, target);
   }
   c->connected_ = true;
+  c->watchdog_ = std::make_unique<RequestWatchdog>(NewOutgoingSocket(sockets_before, OutgoingTcpSockets()));
   c->command_timeout_ = std::max(settings.command_timeout_seconds, 0);
   c->traits_ = ProbeDriverTraits(c->dbc_, kind);
   if (OdbcTraceEnabled())
@@ -113,13 +117,38 @@ void OdbcConnection::Disconnect(bool rollback_first) {
     if (std::shared_ptr<StmtHandle> s = w.lock()) s->Free();
   statements_.clear();
   if (!connected_) return;
+  const bool lost = lost_;
   connected_ = false;
-  if (rollback_first)
+  // A lost connection has nothing to roll back: the server did when it went.
+  if (rollback_first && !lost) {
+    RequestWatchdog::Watch watch(*watchdog_, command_timeout_);
     TraceOdbc("SQLEndTran(SQL_ROLLBACK)", SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK));
-  dbc_.Check(SQLDisconnect(dbc_.get()), "SQLDisconnect");
+  }
+  const SQLRETURN rc = SQLDisconnect(dbc_.get());
+  if (!lost) dbc_.Check(rc, "SQLDisconnect");
+}
+
+void OdbcConnection::MarkLost(const EMSError& error) {
+  lost_ = true;
+  if (!lost_error_) lost_error_ = error;
+}
+
+void OdbcConnection::RaiseFailure(const EMSError& error, const RequestWatchdog::Watch& watch) {
+  if (watch.Severed()) {
+    const EMSError cut = watch.Cancelled()
+                             ? EMSError("the request was cancelled; the connection to the server was closed", "HY008")
+                             : EMSError("the server did not answer within " + std::to_string(command_timeout_) + " s",
+                                        "HYT00");
+    // The requests after it learn that the connection is gone, and why.
+    MarkLost(EMSError("the connection to the server was lost: " + std::string(cut.what()), "08S01"));
+    throw cut;
+  }
+  if (error.SQLState() == "08S01" || error.SQLState() == "08003" || error.SQLState() == "08007") MarkLost(error);
+  throw error;
 }
 
 std::shared_ptr<StmtHandle> OdbcConnection::NewStatement() {
+  if (lost_error_) throw *lost_error_;
   if (!connected_) throw EMSError("The connection is closed");
   // Forget statements already gone.
   std::erase_if(statements_, [](const std::weak_ptr<StmtHandle>& w) { return w.expired(); });
@@ -134,6 +163,10 @@ std::shared_ptr<StmtHandle> OdbcConnection::NewStatement() {
 }
 
 void OdbcConnection::ExecuteSimple(const std::string& sql) {
+  Bounded([&] { ExecuteSimpleUnbounded(sql); });
+}
+
+void OdbcConnection::ExecuteSimpleUnbounded(const std::string& sql) {
   std::shared_ptr<StmtHandle> stmt = NewStatement();
   stmt->Check(SQLExecDirect(stmt->get(), reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())),
                             SQL_NTS),

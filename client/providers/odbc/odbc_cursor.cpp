@@ -297,8 +297,14 @@ OdbcCursor::OdbcCursor(std::shared_ptr<OdbcConnection> connection, std::shared_p
 
 OdbcCursor::~OdbcCursor() {
   // Destroyed before its end: close the cursor (the driver cancels what is
-  // left), then free the statement.
-  if (stmt_ && *stmt_) TraceOdbc("SQLFreeStmt(SQL_CLOSE)", SQLFreeStmt(stmt_->get(), SQL_CLOSE));
+  // left and waits for the server to confirm), then free the statement.
+  if (stmt_ && *stmt_) {
+    try {
+      connection_->Bounded([&] { TraceOdbc("SQLFreeStmt(SQL_CLOSE)", SQLFreeStmt(stmt_->get(), SQL_CLOSE)); });
+    } catch (const EMSError&) {
+      // Cut off: the connection now counts as lost and says so at its next request.
+    }
+  }
   stmt_.reset();
 }
 
@@ -321,13 +327,14 @@ bool OdbcCursor::NextResult() {
   if (!each_result_ || finished_) return false;
   const StmtHandle& stmt = Statement();
   on_row_ = false;
-  if (stmt.Check(SQLMoreResults(stmt.get()), "SQLMoreResults") == SQL_NO_DATA) {
+  if (connection_->Bounded([&] { return stmt.Check(SQLMoreResults(stmt.get()), "SQLMoreResults"); }) ==
+      SQL_NO_DATA) {
     finished_ = true;
-    stmt.Check(SQLFreeStmt(stmt.get(), SQL_CLOSE), "SQLFreeStmt(SQL_CLOSE)");
+    connection_->Bounded([&] { stmt.Check(SQLFreeStmt(stmt.get(), SQL_CLOSE), "SQLFreeStmt(SQL_CLOSE)"); });
     stmt_.reset();
     return false;
   }
-  DescribeResult();
+  connection_->Bounded([&] { DescribeResult(); });
   return true;
 }
 
@@ -341,8 +348,10 @@ void OdbcCursor::Finish() {
   finished_ = true;
   on_row_ = false;
   if (stmt_ && *stmt_) {
-    DrainResults(*stmt_, rows_affected_);
-    stmt_->Check(SQLFreeStmt(stmt_->get(), SQL_CLOSE), "SQLFreeStmt(SQL_CLOSE)");
+    connection_->Bounded([&] {
+      DrainResults(*stmt_, rows_affected_);
+      stmt_->Check(SQLFreeStmt(stmt_->get(), SQL_CLOSE), "SQLFreeStmt(SQL_CLOSE)");
+    });
   }
   stmt_.reset();
 }
@@ -352,7 +361,7 @@ bool OdbcCursor::Next() {
   const StmtHandle& stmt = Statement();
   values_.assign(result_columns_.size(), std::nullopt);
   next_unread_ = 0;
-  if (stmt.Check(SQLFetch(stmt.get()), "SQLFetch") == SQL_NO_DATA) {
+  if (connection_->Bounded([&] { return stmt.Check(SQLFetch(stmt.get()), "SQLFetch"); }) == SQL_NO_DATA) {
     on_row_ = false;
     // Results of the statement may follow; the last one releases it.
     if (each_result_) rows_done_ = true;
@@ -374,8 +383,10 @@ Variant& OdbcCursor::Cell(int column) {
   const size_t index = static_cast<size_t>(column);
   // Drivers may demand columns in increasing order: read the ones before as well.
   while (next_unread_ <= index) {
-    values_[next_unread_] = ReadColumnValue(Statement(), static_cast<SQLUSMALLINT>(next_unread_ + 1),
-                                            result_columns_[next_unread_], buffer_);
+    values_[next_unread_] = connection_->Bounded([&] {
+      return ReadColumnValue(Statement(), static_cast<SQLUSMALLINT>(next_unread_ + 1), result_columns_[next_unread_],
+                             buffer_);
+    });
     ++next_unread_;
   }
   return *values_[index];

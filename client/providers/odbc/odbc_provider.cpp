@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <optional>
 
 #include "client/errors.h"
 #include "client/providers/odbc/connection_string.h"
@@ -84,9 +85,7 @@ class OdbcProvider : public Provider {
   void StartTransaction() override {
     OdbcConnection& c = Connection();
     if (in_transaction_) throw EMSError("A transaction is already active");
-    c.Dbc().Check(SQLSetConnectAttr(c.Dbc().get(), SQL_ATTR_AUTOCOMMIT,
-                                    reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(SQL_AUTOCOMMIT_OFF)), 0),
-                  "SQLSetConnectAttr(SQL_AUTOCOMMIT_OFF)");
+    c.Bounded([&] { SetAutocommit(c, false); });
     in_transaction_ = true;
   }
 
@@ -95,11 +94,13 @@ class OdbcProvider : public Provider {
   bool InTransaction() const override { return in_transaction_; }
 
   std::string ServerVersion() override {
-    return GetInfoText(Connection().Dbc(), SQL_DBMS_VER, "SQLGetInfo(SQL_DBMS_VER)");
+    OdbcConnection& c = Connection();
+    return c.Bounded([&] { return GetInfoText(c.Dbc(), SQL_DBMS_VER, "SQLGetInfo(SQL_DBMS_VER)"); });
   }
 
   std::vector<std::string> PrimaryKey(const std::string& table) override {
-    return PrimaryKeyColumns(Connection(), table);
+    OdbcConnection& c = Connection();
+    return c.Bounded([&] { return PrimaryKeyColumns(c, table); });
   }
 
   std::vector<ProcParamInfo> ProcedureParams(const std::string& procedure) override {
@@ -114,7 +115,12 @@ class OdbcProvider : public Provider {
     if (procedure.find_first_of("{}();\r\n") != std::string::npos)
       throw EMSError("Invalid procedure name '" + procedure + "'");
     const std::vector<ProcParamDetail>& details = Details(procedure);
+    return c.Bounded([&] { return RunProcedure(c, procedure, details, params); });
+  }
 
+ private:
+  std::unique_ptr<Cursor> RunProcedure(OdbcConnection& c, const std::string& procedure,
+                                       const std::vector<ProcParamDetail>& details, std::vector<Variant>& params) {
     std::string sql = "{call " + procedure + "(";
     for (size_t i = 0; i < params.size(); ++i) sql += i ? ",?" : "?";
     sql += ")}";
@@ -157,30 +163,33 @@ class OdbcProvider : public Provider {
   // (each_result) at every result in turn.
   std::unique_ptr<Cursor> Run(const std::string& sql, const std::vector<Variant>& params, bool each_result) {
     OdbcConnection& c = Connection();
-    for (ParameterBuffers::NullAs null_as : {ParameterBuffers::NullAs::Text, ParameterBuffers::NullAs::Binary}) {
-      std::shared_ptr<StmtHandle> stmt = c.NewStatement();
-      ParameterBuffers buffers(c.Traits(), null_as);
-      for (const Variant& p : params) buffers.AddInput(p);
-      buffers.Bind(*stmt);
-      SQLRETURN rc;
-      try {
-        rc = ExecDirect(*stmt, sql, buffers);
-      } catch (const EMSError& e) {
-        if (null_as == ParameterBuffers::NullAs::Text && buffers.HasNull() && IsNullTypeClash(e))
-          continue;
-        throw;
+    return c.Bounded([&]() -> std::unique_ptr<Cursor> {
+      for (ParameterBuffers::NullAs null_as : {ParameterBuffers::NullAs::Text, ParameterBuffers::NullAs::Binary}) {
+        std::shared_ptr<StmtHandle> stmt = c.NewStatement();
+        ParameterBuffers buffers(c.Traits(), null_as);
+        for (const Variant& p : params) buffers.AddInput(p);
+        buffers.Bind(*stmt);
+        SQLRETURN rc;
+        try {
+          rc = ExecDirect(*stmt, sql, buffers);
+        } catch (const EMSError& e) {
+          if (null_as == ParameterBuffers::NullAs::Text && buffers.HasNull() && IsNullTypeClash(e))
+            continue;
+          throw;
+        }
+        // The parameters have been sent; the buffers may go.
+        // A first statement that wrote no row may answer "no data" while the
+        // results of those after it are still to come.
+        if (rc == SQL_NO_DATA && !each_result) return std::make_unique<MemoryCursor>(std::vector<ColumnInfo>{},
+                                                                     std::vector<std::vector<Variant>>{}, 0);
+        return std::make_unique<OdbcCursor>(connection_, std::move(stmt), each_result);
       }
-      // The parameters have been sent; the buffers may go.
-      // A first statement that wrote no row may answer "no data" while the
-      // results of those after it are still to come.
-      if (rc == SQL_NO_DATA && !each_result) return std::make_unique<MemoryCursor>(std::vector<ColumnInfo>{},
-                                                                   std::vector<std::vector<Variant>>{}, 0);
-      return std::make_unique<OdbcCursor>(connection_, std::move(stmt), each_result);
-    }
-    throw EMSError("Statement could not be executed");  // not reached
+      throw EMSError("Statement could not be executed");  // not reached
+    });
   }
 
   OdbcConnection& Connection() {
+    if (connection_ && connection_->LostError()) throw *connection_->LostError();
     if (!connection_ || !connection_->Connected()) throw EMSError("The connection is closed");
     return *connection_;
   }
@@ -188,20 +197,48 @@ class OdbcProvider : public Provider {
   const std::vector<ProcParamDetail>& Details(const std::string& procedure) {
     OdbcConnection& c = Connection();
     auto it = procedures_.find(procedure);
-    if (it == procedures_.end()) it = procedures_.emplace(procedure, ProcedureParamDetails(c, procedure)).first;
+    if (it == procedures_.end())
+      it = procedures_.emplace(procedure, c.Bounded([&] { return ProcedureParamDetails(c, procedure); })).first;
     return it->second;
   }
 
+  static void SetAutocommit(OdbcConnection& c, bool on) {
+    const uintptr_t value = on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
+    c.Dbc().Check(SQLSetConnectAttr(c.Dbc().get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(value), 0),
+                  on ? "SQLSetConnectAttr(SQL_AUTOCOMMIT_ON)" : "SQLSetConnectAttr(SQL_AUTOCOMMIT_OFF)");
+  }
+
+  // Ends the transaction whatever happens: afterwards the provider is out of
+  // it, with autocommit back on, or its connection counts as closed. A commit
+  // the server confirmed stays done when the switch back to autocommit fails
+  // (ECommittedThenLost says so).
   void EndTransaction(SQLSMALLINT completion) {
     OdbcConnection& c = Connection();
     if (!in_transaction_) throw EMSError("No transaction is active");
     const char* call = completion == SQL_COMMIT ? "SQLEndTran(SQL_COMMIT)" : "SQLEndTran(SQL_ROLLBACK)";
-    // Commit first, then autocommit on: switching it on alone would roll back (FreeTDS).
-    c.Dbc().Check(SQLEndTran(SQL_HANDLE_DBC, c.Dbc().get(), completion), call);
     in_transaction_ = false;
-    c.Dbc().Check(SQLSetConnectAttr(c.Dbc().get(), SQL_ATTR_AUTOCOMMIT,
-                                    reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(SQL_AUTOCOMMIT_ON)), 0),
-                  "SQLSetConnectAttr(SQL_AUTOCOMMIT_ON)");
+    // Commit first, then autocommit on: switching it on alone would roll back (FreeTDS).
+    try {
+      c.Bounded([&] { c.Dbc().Check(SQLEndTran(SQL_HANDLE_DBC, c.Dbc().get(), completion), call); });
+    } catch (const EMSError& e) {
+      // The server refused (a deadlock victim, a full log): what is left of
+      // the transaction is rolled back on the way back to autocommit.
+      if (c.Connected()) {
+        try {
+          c.Bounded([&] { SetAutocommit(c, true); });
+        } catch (const EMSError&) {
+          c.MarkLost(e);  // out of the transaction only by giving the connection up
+        }
+      }
+      throw;
+    }
+    try {
+      c.Bounded([&] { SetAutocommit(c, true); });
+    } catch (const EMSError& e) {
+      c.MarkLost(e);
+      if (completion == SQL_COMMIT) throw ECommittedThenLost(e);
+      throw;
+    }
   }
 
   std::shared_ptr<OdbcConnection> connection_;

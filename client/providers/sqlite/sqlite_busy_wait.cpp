@@ -7,6 +7,8 @@
 #include <mutex>
 #include <thread>
 
+#include "client/providers/request_cancel.h"
+
 namespace tersify::providers {
 namespace {
 
@@ -15,6 +17,8 @@ using Clock = std::chrono::steady_clock;
 struct BusyWait {
   int seconds = 0;  // 0: forever
   Clock::time_point started;
+  // A new request has begun and not waited yet: its first wait starts the clock.
+  bool fresh = true;
   bool gave_up = false;  // the last wait ended at the limit (not yet reported)
 };
 
@@ -27,12 +31,19 @@ std::map<sqlite3*, std::unique_ptr<BusyWait>>& Registry() {
 }
 
 // Called by SQLite each time the file is found locked; attempt counts from 0
-// for one statement. Sleeps a little longer each time (SQLite's own steps), never past the limit.
+// for each lock it waits for. One request (a statement, a commit) may wait for
+// several (a cache spill in the middle of an update, then its commit): the
+// limit is for all of them together. Sleeps a little longer each time
+// (SQLite's own steps), never past the limit; a cancel ends the wait.
 int WaitForLock(void* context, int attempt) {
   static constexpr int kSleepsMs[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
   auto* wait = static_cast<BusyWait*>(context);
   const Clock::time_point now = Clock::now();
-  if (attempt == 0) wait->started = now;
+  if (RequestCancelAsked()) return 0;
+  if (attempt == 0 && wait->fresh) {
+    wait->started = now;
+    wait->fresh = false;
+  }
   auto sleep = std::chrono::milliseconds(
       kSleepsMs[std::min<size_t>(static_cast<size_t>(attempt), std::size(kSleepsMs) - 1)]);
   if (wait->seconds > 0) {
@@ -58,6 +69,12 @@ void SetBusyWait(sqlite3* db, int seconds) {
     sqlite3_busy_handler(db, WaitForLock, wait.get());
   }
   wait->seconds = std::max(seconds, 0);
+}
+
+void StartBusyRequest(sqlite3* db) {
+  std::lock_guard<std::mutex> lock(registry_mutex);
+  auto it = Registry().find(db);
+  if (it != Registry().end()) it->second->fresh = true;
 }
 
 int BusyWaitSeconds(sqlite3* db) {

@@ -13,6 +13,8 @@ namespace tersify::providers {
 // again changes the limit.
 void SetBusyWait(sqlite3* db, int seconds);
 int BusyWaitSeconds(sqlite3* db);
+// A new request begins on db: the waits from here on count against one limit.
+void StartBusyRequest(sqlite3* db);
 // Forgets db (called as its connection closes).
 void ForgetBusyWait(sqlite3* db) noexcept;
 

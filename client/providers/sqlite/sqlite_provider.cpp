@@ -156,6 +156,7 @@ sqlite3* SqliteProvider::Db() {
 
 void SqliteProvider::Run(const char* sql) {
   sqlite3* db = Db();
+  StartBusyRequest(db);
   const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) RaiseSqliteError(db, rc);
 }
@@ -166,6 +167,7 @@ std::unique_ptr<Cursor> SqliteProvider::Execute(const std::string& sql,
   // makes the next call forget what this one keeps.
   const uint64_t function_generation = ScalarFunctionGeneration();
   sqlite3* db = Db();
+  StartBusyRequest(db);
   statements_.Follow(function_generation);
   int64_t rows_affected = -1;
 

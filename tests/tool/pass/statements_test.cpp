@@ -124,6 +124,40 @@ TEST_P(PassStatementsTest, PagesFollowTheLastKeyRead) {
   EXPECT_EQ(keys, (std::vector<std::string>{"a", "b", "c"}));
 }
 
+// SQLite compares text by the column's collation unless told otherwise: the
+// guard must see a change of case or of trailing blanks as the change it is.
+TEST(SqliteGuard, AChangeOfCaseOrTrailingBlanksUnderACollationIsNotOverwritten) {
+  TestDatabase db("sqlite");
+  db.ExecDirect("create table n (k varchar(20) primary key, f text collate nocase, g text collate rtrim)");
+  const std::string read(150, 'a');
+  struct Change {
+    const char* field;
+    std::string stored;  // what another session wrote after the pass read `read`
+  };
+  const Change changes[] = {{"f", std::string(150, 'A')}, {"g", read + "   "}};
+  for (const Change& change : changes) {
+    SCOPED_TRACE(change.field);
+    db.ExecDirect(std::string("delete from n; insert into n (k, ") + change.field + ") values ('r', '" +
+                  change.stored + "')");
+    const TPassStatements sql("sqlite", 0, "n", change.field, "k");
+    std::unique_ptr<providers::Provider> provider = providers::CreateProvider(db.Settings());
+    provider->Open(db.Settings());
+    const int64_t rows = provider
+                             ->Execute(sql.Update(TWriteGuard::StoredValue, true),
+                                       {Variant(TBytes{"new"}), Variant("r"), Variant(read), Variant("r")})
+                             ->RowsAffected();
+    EXPECT_EQ(rows, 0);
+    EXPECT_EQ(db.StoredBytes(std::string("select ") + change.field + " from n"), change.stored);
+    // The value read itself still passes the guard.
+    db.ExecDirect(std::string("update n set ") + change.field + " = '" + read + "'");
+    EXPECT_EQ(provider
+                  ->Execute(sql.Update(TWriteGuard::StoredValue, true),
+                            {Variant(TBytes{"new"}), Variant("r"), Variant(read), Variant("r")})
+                  ->RowsAffected(),
+              1);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Providers, PassStatementsTest, ::testing::ValuesIn(AvailableProviders()), ProviderName());
 
 TEST(MajorVersion, IsTheLeadingNumber) {
