@@ -8,31 +8,13 @@
 #include "tests/support/tds_server/catalog.h"
 #include "tests/support/tds_server/packet_io.h"
 #include "tests/support/tds_server/result_streaming.h"
+#include "tests/support/tds_server/server_errors.h"
 
 namespace tersify::testing::tds {
 namespace {
 
 constexpr int32_t kUserError = 50000;
-constexpr uint8_t kErrorSeverity = 16;
 constexpr size_t kMaxPrepared = 65536;
-
-// Things a client can do wrong, answered with SQL Server's own numbers.
-class ServerError : public std::runtime_error {
- public:
-  ServerError(int32_t number, const std::string& message)
-      : std::runtime_error(message), number_(number) {}
-  int32_t Number() const { return number_; }
-
- private:
-  int32_t number_;
-};
-
-int32_t ErrorNumber(const std::exception& error) {
-  if (auto* server = dynamic_cast<const ServerError*>(&error)) return server->Number();
-  if (auto* database = dynamic_cast<const EDAError*>(&error))
-    if (database->NativeError() != 0) return database->NativeError();
-  return kUserError;
-}
 
 bool Is(const std::string& name, const char* wanted) {
   return strcasecmp(name.c_str(), wanted) == 0;
@@ -98,8 +80,34 @@ void RequestDispatcher::Answer(bool procedure, const std::function<void()>& body
   } catch (const ConnectionClosed&) {
     throw;
   } catch (const std::exception& error) {
+    if (control_ && control_->AttentionArrived()) {
+      // The client cancelled: the statement stopped (SQLite undid its work)
+      // and the reply is the attention's acknowledgement.
+      Log("  stopped by attention");
+      out_.Done(kDoneAttention);
+      out_.EndMessage();
+      ++attentions_answered_;
+      return;
+    }
     Log(std::string("  error: ") + error.what());
-    out_.Error(ErrorNumber(error), kErrorSeverity, error.what());
+    ErrorContext context;
+    context.lock_timed_out = control_ && control_->LockTimedOut();
+    context.database = rules_.database;
+    context.spid = rules_.spid;
+    context.sql = statement_;
+    context.primary_key = [this](const std::string& table) { return provider_.PrimaryKey(table); };
+    SqlServerError answer = ToSqlServerError(error, context);
+    out_.Error(answer.number, answer.severity, answer.message, answer.state);
+    if (answer.terminates_statement) out_.Info(kStatementTerminated, "The statement has been terminated.", 0);
+    if (answer.ends_transaction && provider_.InTransaction()) {
+      try {
+        provider_.Rollback();
+        out_.EnvChangeBytes(kEnvRollbackTransaction, "", descriptor_);
+        descriptor_.clear();
+      } catch (const std::exception& rollback) {
+        Log(std::string("  rollback failed: ") + rollback.what());
+      }
+    }
     if (procedure) out_.DoneProc(kDoneError);
     else out_.Done(kDoneError);
   }
@@ -110,9 +118,10 @@ void RequestDispatcher::Batch(const std::string& payload) {
   Answer(false, [&] {
     std::string sql = DecodeBatch(payload);
     Log("batch: " + Excerpt(sql));
-    std::unique_ptr<providers::Cursor> cursor = provider_.Execute(sql, {});
+    CheckReadFailure(sql);
+    std::unique_ptr<providers::Cursor> cursor = provider_.Execute(ServerStatement(sql), {});
     StreamedResult result = StreamCursor(*cursor, out_);
-    out_.Done(CountStatus(result), CountRows(result));
+    out_.Done(Counted(CountStatus(result)), CountRows(result));
   });
 }
 
@@ -132,12 +141,13 @@ void RequestDispatcher::Rpc(const std::string& payload) {
 
 void RequestDispatcher::Run(const Prepared& statement, RpcRequest& request, size_t first,
                             const RpcParam* handle, int32_t handle_value) {
+  CheckReadFailure(statement.statement.sql);
   std::vector<Variant> values =
       BindValues(statement.statement, DeclaredValues(request, first, statement.declarations));
   std::unique_ptr<providers::Cursor> cursor = provider_.Execute(statement.statement.sql, values);
   StreamedResult result = StreamCursor(*cursor, out_);
   cursor.reset();
-  out_.DoneInProc(kDoneMore | CountStatus(result), CountRows(result));
+  out_.DoneInProc(kDoneMore | Counted(CountStatus(result)), CountRows(result));
   out_.ReturnStatus(0);
   if (handle) out_.ReturnValue(0, handle->name, IntType(4), Variant(handle_value));
   out_.DoneProc(kDoneFinal);
@@ -147,7 +157,7 @@ void RequestDispatcher::ExecuteSql(RpcRequest& request) {
   std::string sql = ParamText(request, 0);
   std::string declarations = request.params.size() > 1 ? request.params[1].value.AsString() : "";
   Log("rpc sp_executesql: " + Excerpt(sql));
-  Run({ToPositional(sql, declarations), declarations}, request, 2, nullptr, 0);
+  Run({ServerStatement(sql, declarations), declarations}, request, 2, nullptr, 0);
 }
 
 void RequestDispatcher::PrepExec(RpcRequest& request) {
@@ -156,7 +166,7 @@ void RequestDispatcher::PrepExec(RpcRequest& request) {
   Log("rpc sp_prepexec: " + Excerpt(sql));
   if (prepared_.size() >= kMaxPrepared) throw ServerError(kUserError, "too many prepared statements");
   int32_t handle = next_handle_++;
-  Prepared& statement = prepared_[handle] = {ToPositional(sql, declarations), declarations};
+  Prepared& statement = prepared_[handle] = {ServerStatement(sql, declarations), declarations};
   try {
     Run(statement, request, 3, &request.params[0], handle);
   } catch (...) {
@@ -181,7 +191,7 @@ void RequestDispatcher::Prepare(const RpcRequest& request) {
   std::string sql = ParamText(request, 2);
   Log("rpc sp_prepare: " + Excerpt(sql));
   if (prepared_.size() >= kMaxPrepared) throw ServerError(kUserError, "too many prepared statements");
-  Prepared statement{ToPositional(sql, declarations), declarations};
+  Prepared statement{ServerStatement(sql, declarations), declarations};
   // The columns of a query are described without fetching: it runs with null
   // values and only its description is sent. Other statements are not run.
   if (ReturnsRows(statement.statement.sql)) {
@@ -209,7 +219,7 @@ void RequestDispatcher::Catalog(const RpcRequest& request) {
   std::string line = "rpc " + request.procedure;
   for (const RpcParam& param : request.params) line += " " + param.name + "=" + param.value.AsString();
   Log(line);
-  int64_t rows = SendCatalog(provider_, request, database_, out_);
+  int64_t rows = SendCatalog(provider_, request, rules_.database, out_);
   out_.DoneInProc(kDoneMore | kDoneCount, static_cast<uint64_t>(rows));
   out_.ReturnStatus(0);
   out_.DoneProc(kDoneFinal);
@@ -235,6 +245,33 @@ void RequestDispatcher::Procedure(const RpcRequest& request) {
                        i < values.size() ? values[i] : Variant());
   }
   out_.DoneProc(kDoneFinal);
+}
+
+uint16_t RequestDispatcher::Counted(uint16_t status) const {
+  return nocount_ ? static_cast<uint16_t>(status & ~kDoneCount) : status;
+}
+
+void RequestDispatcher::CheckReadFailure(const std::string& sql) const {
+  if (state_ && ReturnsRows(sql) && state_->TakeReadFailure(sql))
+    throw ServerError(601, "Could not continue scan with NOLOCK due to data movement.", 12, 3);
+}
+
+std::string RequestDispatcher::ServerStatement(const std::string& sql) {
+  statement_ = sql;
+  SessionOptions options;
+  std::string text = TakeSetStatements(sql, options);
+  if (options.lock_timeout_ms && control_) control_->SetLockTimeout(*options.lock_timeout_ms);
+  if (options.nocount) nocount_ = *options.nocount;
+  return ServerSql(TransactionStatements(text, savepoints_), rules_);
+}
+
+PositionalStatement RequestDispatcher::ServerStatement(const std::string& sql,
+                                                       const std::string& declarations) {
+  PositionalStatement statement =
+      ToPositional(sql, declarations, IsExec(sql) ? "" : rules_.collation.ColumnCollation(true));
+  statement.sql = ServerStatement(statement.sql);
+  statement_ = sql;
+  return statement;
 }
 
 std::string RequestDispatcher::NewDescriptor() {
@@ -285,6 +322,11 @@ void RequestDispatcher::Transaction(const std::string& payload) {
 }
 
 void RequestDispatcher::Attention() {
+  if (attentions_answered_ > 0) {
+    --attentions_answered_;
+    Log("attention (answered: it stopped a statement)");
+    return;
+  }
   Log("attention");
   out_.Done(kDoneAttention);
   out_.EndMessage();

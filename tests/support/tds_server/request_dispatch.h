@@ -10,9 +10,13 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "client/providers/provider.h"
 #include "tests/support/tds_server/requests.h"
+#include "tests/support/tds_server/server_sql.h"
+#include "tests/support/tds_server/server_state.h"
+#include "tests/support/tds_server/statement_control.h"
 #include "tests/support/tds_server/sql_parameters.h"
 #include "tests/support/tds_server/token_writer.h"
 
@@ -22,9 +26,11 @@ using RequestLog = std::function<void(const std::string&)>;
 
 class RequestDispatcher {
  public:
-  RequestDispatcher(providers::Provider& provider, TokenWriter& out, std::string database,
-                    RequestLog log)
-      : provider_(provider), out_(out), database_(std::move(database)), log_(std::move(log)) {}
+  // control: the session's lock waits and attention (may be null: none).
+  RequestDispatcher(providers::Provider& provider, TokenWriter& out, SqlRules rules, RequestLog log,
+                    StatementControl* control = nullptr, ServerState* state = nullptr)
+      : provider_(provider), out_(out), rules_(std::move(rules)), log_(std::move(log)), control_(control),
+        state_(state) {}
 
   void Batch(const std::string& payload);
   void Rpc(const std::string& payload);
@@ -54,12 +60,30 @@ class RequestDispatcher {
   void Run(const Prepared& statement, RpcRequest& request, size_t first,
            const RpcParam* handle, int32_t handle_value);
   std::string NewDescriptor();
+  // A client's statement as SQLite runs it (server_sql.h); a SET LOCK_TIMEOUT
+  // in it changes how long the session's statements wait for a lock.
+  std::string ServerStatement(const std::string& sql);
+  // A DONE status without its count while SET NOCOUNT is on.
+  uint16_t Counted(uint16_t status) const;
+  // Raises the 601 the server was told to raise for this query, if any.
+  void CheckReadFailure(const std::string& sql) const;
+  // A parameterised statement as SQLite runs it: nvarchar values compare
+  // under the Unicode collation, as SQL Server converts a varchar column to
+  // compare it with an nvarchar value.
+  PositionalStatement ServerStatement(const std::string& sql, const std::string& declarations);
   void Log(const std::string& line) const;
 
   providers::Provider& provider_;
   TokenWriter& out_;
-  std::string database_;
+  SqlRules rules_;
   RequestLog log_;
+  std::string statement_;  // the text of the statement running, for error messages
+  StatementControl* control_;
+  ServerState* state_;
+  bool nocount_ = false;                 // SET NOCOUNT
+  std::vector<std::string> savepoints_;  // SAVE TRANSACTION names of the open transaction
+  // Attentions already answered by the reply of the statement they stopped.
+  int attentions_answered_ = 0;
   std::map<int32_t, Prepared> prepared_;
   int32_t next_handle_ = 1;
   uint64_t transactions_ = 0;
