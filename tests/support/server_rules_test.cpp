@@ -293,6 +293,24 @@ TEST_F(ServerRules, NamedTransactionsAndSavepointsCommitAndRollBack) {
   EXPECT_EQ(db.StoredBytes("select n from b where id = 1"), "5");
 }
 
+// A trigger's writes are counted as SQL Server counts them (a DONEINPROC of
+// their own before the statement's), unless NOCOUNT is on; the row count of a
+// parameterised statement (as the pass writes rows) is still its own.
+TEST_F(ServerRules, TriggerRowCountsDoNotCountAsTheStatementsOwn) {
+  TestDatabase db("odbc");
+  db.ExecDirect("create table t(id int primary key, n int); create table audit(id int, n int);"
+                "insert into t values (1, 0), (2, 0);"
+                "create trigger t_audit after update on t begin "
+                "insert into audit values (new.id, new.n); insert into audit values (new.id, -new.n); end;");
+  auto provider = Connect(db);
+  EXPECT_EQ(provider->Execute("update t set n = 1 where id = ?", {Variant(1)})->RowsAffected(), 1);
+  EXPECT_EQ(provider->Execute("update t set n = ? where id = 2", {Variant(2)})->RowsAffected(), 1);
+  EXPECT_EQ(db.StoredBytes("select count(*) from audit"), "4");
+  provider->Execute("set nocount on", {});
+  provider->Execute("update t set n = 3 where id = 1", {});
+  EXPECT_EQ(db.StoredBytes("select count(*) from audit"), "6");
+}
+
 // ---- lock waits --------------------------------------------------------------
 
 // A statement waits for a lock as long as it is held, unless SET LOCK_TIMEOUT

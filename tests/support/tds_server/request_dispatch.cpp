@@ -119,8 +119,10 @@ void RequestDispatcher::Batch(const std::string& payload) {
     std::string sql = DecodeBatch(payload);
     Log("batch: " + Excerpt(sql));
     CheckReadFailure(sql);
+    const int64_t changes_before = TotalChanges();
     std::unique_ptr<providers::Cursor> cursor = provider_.Execute(ServerStatement(sql), {});
     StreamedResult result = StreamCursor(*cursor, out_);
+    SendTriggerCounts(sql, changes_before, result);
     out_.Done(Counted(CountStatus(result)), CountRows(result));
   });
 }
@@ -144,9 +146,11 @@ void RequestDispatcher::Run(const Prepared& statement, RpcRequest& request, size
   CheckReadFailure(statement.statement.sql);
   std::vector<Variant> values =
       BindValues(statement.statement, DeclaredValues(request, first, statement.declarations));
+  const int64_t changes_before = TotalChanges();
   std::unique_ptr<providers::Cursor> cursor = provider_.Execute(statement.statement.sql, values);
   StreamedResult result = StreamCursor(*cursor, out_);
   cursor.reset();
+  SendTriggerCounts(statement.statement.sql, changes_before, result);
   out_.DoneInProc(kDoneMore | Counted(CountStatus(result)), CountRows(result));
   out_.ReturnStatus(0);
   if (handle) out_.ReturnValue(0, handle->name, IntType(4), Variant(handle_value));
@@ -245,6 +249,13 @@ void RequestDispatcher::Procedure(const RpcRequest& request) {
                        i < values.size() ? values[i] : Variant());
   }
   out_.DoneProc(kDoneFinal);
+}
+
+void RequestDispatcher::SendTriggerCounts(const std::string& sql, int64_t changes_before,
+                                          const StreamedResult& result) {
+  if (nocount_ || result.has_columns || result.rows < 0 || !IsSingleStatement(sql)) return;
+  const int64_t by_triggers = TotalChanges() - changes_before - result.rows;
+  if (by_triggers > 0) out_.DoneInProc(kDoneMore | kDoneCount, static_cast<uint64_t>(by_triggers));
 }
 
 uint16_t RequestDispatcher::Counted(uint16_t status) const {

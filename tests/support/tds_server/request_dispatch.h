@@ -14,6 +14,7 @@
 
 #include "client/providers/provider.h"
 #include "tests/support/tds_server/requests.h"
+#include "tests/support/tds_server/result_streaming.h"
 #include "tests/support/tds_server/server_sql.h"
 #include "tests/support/tds_server/server_state.h"
 #include "tests/support/tds_server/statement_control.h"
@@ -63,6 +64,12 @@ class RequestDispatcher {
   // A client's statement as SQLite runs it (server_sql.h); a SET LOCK_TIMEOUT
   // in it changes how long the session's statements wait for a lock.
   std::string ServerStatement(const std::string& sql);
+  // Rows written since, as control_ counts them (0 without control_).
+  int64_t TotalChanges() const { return control_ ? control_->TotalChanges() : 0; }
+  // The counts of the rows a statement's triggers wrote, as SQL Server sends
+  // them before the statement's own: DONEINPROC, unless NOCOUNT is on.
+  // Only a text of one statement is told apart from its triggers.
+  void SendTriggerCounts(const std::string& sql, int64_t changes_before, const StreamedResult& result);
   // A DONE status without its count while SET NOCOUNT is on.
   uint16_t Counted(uint16_t status) const;
   // Raises the 601 the server was told to raise for this query, if any.

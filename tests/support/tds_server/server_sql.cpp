@@ -468,6 +468,13 @@ std::string TransactionStatements(const std::string& sql, std::vector<std::strin
   return edits.Empty() ? sql : edits.Apply(sql);
 }
 
+bool IsSingleStatement(const std::string& sql) {
+  Statement s(sql);
+  for (size_t i = 0; i + 1 < s.Size(); ++i)
+    if (s.Is(i, ";") && !s.Is(i + 1, ";")) return false;
+  return true;
+}
+
 bool IsExec(const std::string& sql) {
   Statement s(sql);
   return s.Is(0, "exec") || s.Is(0, "execute");

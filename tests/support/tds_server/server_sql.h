@@ -58,6 +58,9 @@ std::string TakeSetStatements(const std::string& sql, SessionOptions& options);
 // of `savepoints`, which SAVE TRANSACTION adds to).
 std::string TransactionStatements(const std::string& sql, std::vector<std::string>& savepoints);
 
+// Whether the text is one statement (nothing follows a ';' but blanks and comments).
+bool IsSingleStatement(const std::string& sql);
+
 // Whether the text is an EXEC of a procedure (its arguments are the
 // provider's to read, so they are left exactly as sent).
 bool IsExec(const std::string& sql);

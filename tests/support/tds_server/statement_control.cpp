@@ -5,9 +5,8 @@
 namespace tersify::testing::tds {
 namespace {
 
-constexpr auto kWaitStep = std::chrono::milliseconds(5);
-constexpr int kWatchStepMs = 10;
-// Virtual-machine steps between two looks at the attention flag.
+constexpr int kWaitStepMs = 5;
+// Virtual-machine steps between two looks at the socket.
 constexpr int kProgressSteps = 1000;
 
 }  // namespace
@@ -22,14 +21,17 @@ StatementControl::~StatementControl() {
   sqlite3_progress_handler(db_, 0, nullptr, nullptr);
 }
 
-void StatementControl::Begin() {
-  attention_ = false;
-  lock_timed_out_ = false;
+bool StatementControl::ClientSpoke(int milliseconds) {
+  if (attention_) return true;
+  if (fd_ < 0) return false;
+  pollfd watched{fd_, POLLIN, 0};
+  // Readable: an attention, or the end of the connection; either ends the statement.
+  attention_ = ::poll(&watched, 1, milliseconds) > 0;
+  return attention_;
 }
 
 int StatementControl::Busy(void* self, int attempts) {
   auto* control = static_cast<StatementControl*>(self);
-  if (control->attention_) return 0;
   const auto now = std::chrono::steady_clock::now();
   if (attempts == 0) control->wait_started_ = now;
   const int timeout = control->lock_timeout_ms_;
@@ -37,32 +39,21 @@ int StatementControl::Busy(void* self, int attempts) {
     control->lock_timed_out_ = true;
     return 0;
   }
-  std::this_thread::sleep_for(kWaitStep);
-  return control->attention_ ? 0 : 1;
+  if (control->fd_ >= 0) return control->ClientSpoke(kWaitStepMs) ? 0 : 1;
+  ::poll(nullptr, 0, kWaitStepMs);  // between requests (never, in practice): just wait
+  return 1;
 }
 
 int StatementControl::Progress(void* self) {
-  return static_cast<StatementControl*>(self)->attention_ ? 1 : 0;
+  return static_cast<StatementControl*>(self)->ClientSpoke(0) ? 1 : 0;
 }
 
 StatementControl::Watch::Watch(StatementControl& control, int fd) : control_(control) {
-  control_.Begin();
-  thread_ = std::thread([this, fd] {
-    while (!done_) {
-      pollfd watched{fd, POLLIN, 0};
-      const int ready = ::poll(&watched, 1, kWatchStepMs);
-      if (ready > 0 && !done_) {
-        // Anything on the socket now is an attention (or the end of the connection).
-        control_.attention_ = true;
-        return;
-      }
-    }
-  });
+  control_.fd_ = fd;
+  control_.attention_ = false;
+  control_.lock_timed_out_ = false;
 }
 
-StatementControl::Watch::~Watch() {
-  done_ = true;
-  thread_.join();
-}
+StatementControl::Watch::~Watch() { control_.fd_ = -1; }
 
 }  // namespace tersify::testing::tds

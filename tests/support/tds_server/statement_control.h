@@ -4,14 +4,14 @@
 // (then the statement fails with 1222), and an attention from the client
 // stops the statement at once, also while it waits for a lock.
 //
-// The session watches its socket while a request runs: the client sends
-// nothing else then, so anything that arrives is an attention.
+// While a request runs, SQLite's progress and busy handlers look at the
+// session's socket: the client sends nothing else then, so anything that
+// arrives is an attention.
 
 #include <sqlite3.h>
 
-#include <atomic>
 #include <chrono>
-#include <thread>
+#include <cstdint>
 
 namespace tersify::testing::tds {
 
@@ -36,9 +36,11 @@ class StatementControl {
 
    private:
     StatementControl& control_;
-    std::atomic<bool> done_{false};
-    std::thread thread_;
   };
+
+  // Rows written on the connection since it opened, by statements and the
+  // triggers they fired (sqlite3_total_changes).
+  int64_t TotalChanges() const { return sqlite3_total_changes64(db_); }
 
   // Whether an attention arrived while the current request ran.
   bool AttentionArrived() const { return attention_; }
@@ -49,11 +51,13 @@ class StatementControl {
  private:
   static int Busy(void* self, int attempts);
   static int Progress(void* self);
-  void Begin();
+  // Whether the client has sent something, waiting at most milliseconds.
+  bool ClientSpoke(int milliseconds);
 
   sqlite3* db_;
-  std::atomic<int> lock_timeout_ms_{-1};
-  std::atomic<bool> attention_{false};
+  int fd_ = -1;  // the socket watched, -1 between requests
+  int lock_timeout_ms_ = -1;
+  bool attention_ = false;
   bool lock_timed_out_ = false;
   std::chrono::steady_clock::time_point wait_started_;
 };
