@@ -397,7 +397,9 @@ TEST_P(ProviderContract, VersionProbeGivesTheMajorOfAFourPartVersionElseNull) {
   const Variant major = Scalar(
       "select convert(tinyint, parsename(cast(serverproperty('ProductVersion') as varchar(30)), 4))");
   const auto parts = std::count(version.begin(), version.end(), '.') + 1;
-  if (parts == 4)
+  // SQL Server's ProductVersion always has four parts, whatever the driver
+  // makes of the version at login ("16.00.1000" from FreeTDS).
+  if (parts == 4 || GetParam() != "sqlite")
     EXPECT_EQ(major.AsInt64(), std::stoll(version.substr(0, version.find('.'))));
   else
     EXPECT_TRUE(major.IsNull()) << major.AsString();
