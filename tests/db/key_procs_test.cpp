@@ -7,8 +7,11 @@
 //
 // The sqlite provider answers the version probe from sqlite_version(), which a
 // test replaces by a registered function to play a server of another version;
+// the TDS test server answers with the product version it is started with.
 // fQZ_GetPksFieldsAndProc is a table (acTableName, acFieldName, acProcName).
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -57,13 +60,16 @@ class KeyProcFixture : public ::testing::Test {
 
   void SetUp() override {
     StartDatabaseLayer();
-    test_db_ = std::make_unique<TestDatabase>(ProviderParam());
+    CreateDatabase(TdsServerRules());
+    RegisterProcedures();
+  }
+  void CreateDatabase(const TdsServerRules& rules) {
+    test_db_ = std::make_unique<TestDatabase>(ProviderParam(), rules);
     test_db_->ExecDirect(
         "create table K (acCode varchar(10) primary key, acOther varchar(10), b int);"
         "insert into K values ('A1', 'O1', 1);"
         "create table S (acSubject varchar(10) primary key, acWorker varchar(10), acCost varchar(10));"
         "insert into S values ('S1', 'W1', 'C1')");
-    RegisterProcedures();
   }
   void TearDown() override {
     datasets_.clear();
@@ -73,10 +79,17 @@ class KeyProcFixture : public ::testing::Test {
     test_db_.reset();
   }
 
-  // The version string the probe reads ("16.0.1000.6": four parts).
+  // The version string the probe reads ("16.0.1000.6": four parts): SQLite's
+  // for "sqlite", the product version the TDS test server claims for "odbc"
+  // (a fresh database, before anything else is set up).
   void PlayServerVersion(const std::string& version) {
     version_ = RegisterScalarFunction("sqlite_version",
                                       [version](const std::vector<Variant>&) { return Variant(version); });
+    if (ProviderParam() != "sqlite") {
+      TdsServerRules rules;
+      rules.product_version = version;
+      CreateDatabase(rules);
+    }
   }
   void CreateKeyFunction(const std::string& rows) {
     test_db_->ExecDirect(
@@ -210,6 +223,8 @@ class ProbeTest : public KeyProcFixture,
 
 TEST_P(ProbeTest, ProbeRunsOncePerDatabaseAndAsksForTheFunctionOnlyFromVersionNine) {
   const ProbeCase& c = std::get<1>(GetParam());
+  if (ProviderParam() != "sqlite" && std::count(c.version, c.version + std::strlen(c.version), '.') != 3)
+    GTEST_SKIP() << "SQL Server's ProductVersion has four parts";
   PlayServerVersion(c.version);
   if (c.function_exists) CreateKeyFunction("insert into fQZ_GetPksFieldsAndProc values ('K', 'acCode', 'pKey_Code')");
   Connect();
@@ -246,6 +261,7 @@ TEST_P(KeyProcTest, FailedProbeFailsThatPostAndIsNotRetried) {
   version_ = RegisterScalarFunction("sqlite_version", [](const std::vector<Variant>&) -> Variant {
     throw std::runtime_error("version unavailable");
   });
+  if (ProviderParam() != "sqlite") test_db_->FailNextServerRead("serverproperty");
   CreateKeyFunction("insert into fQZ_GetPksFieldsAndProc values ('K', 'acCode', 'pKey_Code')");
   Connect();
   StartTrace();

@@ -397,7 +397,9 @@ TEST_P(ProviderContract, VersionProbeGivesTheMajorOfAFourPartVersionElseNull) {
   const Variant major = Scalar(
       "select convert(tinyint, parsename(cast(serverproperty('ProductVersion') as varchar(30)), 4))");
   const auto parts = std::count(version.begin(), version.end(), '.') + 1;
-  if (parts == 4)
+  // SQL Server's ProductVersion always has four parts, whatever the driver
+  // makes of the version at login ("16.00.1000" from FreeTDS).
+  if (parts == 4 || GetParam() != "sqlite")
     EXPECT_EQ(major.AsInt64(), std::stoll(version.substr(0, version.find('.'))));
   else
     EXPECT_TRUE(major.IsNull()) << major.AsString();
@@ -467,7 +469,9 @@ TEST_P(ProviderContract, TheDatabaseMessageSurfacesInTheError) {
     provider_->Execute("select * from tqz_no_such_table", {});
     FAIL() << "no error";
   } catch (const EMSError& e) {
-    EXPECT_THAT(e.Message(), HasSubstr("no such table: tqz_no_such_table"));
+    // Each database in its own words: SQL Server's error 208 through the server.
+    EXPECT_THAT(e.Message(), HasSubstr(GetParam() == "sqlite" ? "no such table: tqz_no_such_table"
+                                                              : "Invalid object name 'tqz_no_such_table'."));
   }
   db_->ExecDirect("create table t(id int primary key)");
   provider_->Execute("insert into t values(1)", {});
@@ -475,7 +479,8 @@ TEST_P(ProviderContract, TheDatabaseMessageSurfacesInTheError) {
     provider_->Execute("insert into t values(?)", {1});
     FAIL() << "no error";
   } catch (const EMSError& e) {
-    EXPECT_THAT(e.Message(), HasSubstr("UNIQUE constraint failed: t.id"));
+    EXPECT_THAT(e.Message(), HasSubstr(GetParam() == "sqlite" ? "UNIQUE constraint failed: t.id"
+                                                              : "Violation of PRIMARY KEY constraint"));
   }
   // The connection is still usable after an error.
   EXPECT_EQ(Count("t"), 1);
@@ -522,7 +527,8 @@ TEST_P(ProviderContract, TheSameFailingWriteRunAgainLeavesNothingBehind) {
         << "another connection could not write after run " << run;
   }
   ASSERT_EQ(errors.size(), 3u);
-  EXPECT_THAT(errors[0], HasSubstr("UNIQUE constraint failed: t.a"));
+  EXPECT_THAT(errors[0], HasSubstr(GetParam() == "sqlite" ? "UNIQUE constraint failed: t.a"
+                                                          : "Violation of PRIMARY KEY constraint 'PK_t'"));
   EXPECT_EQ(errors[1], errors[0]);
   EXPECT_EQ(errors[2], errors[0]);
   db_->ExecDirect("pragma busy_timeout = 0; insert into t values(20, 0)");
@@ -558,7 +564,8 @@ TEST_P(ProviderContract, TheSameWriteRunAgainFollowsTheSchema) {
     provider_->Execute(update, {"gone", 1});
     FAIL() << "wrote to a dropped table";
   } catch (const EMSError& e) {
-    EXPECT_THAT(e.Message(), HasSubstr("no such table: t"));
+    EXPECT_THAT(e.Message(),
+                HasSubstr(GetParam() == "sqlite" ? "no such table: t" : "Invalid object name 't'."));
   }
   EXPECT_FALSE(provider_->InTransaction());
   db_->ExecDirect(

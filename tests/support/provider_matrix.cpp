@@ -13,6 +13,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "tests/support/tds_server/served_file.h"
+#include "tests/support/tds_server/server_sql.h"
 #include "tests/support/tds_server/tds_test_server.h"
 
 namespace tersify::testing {
@@ -53,8 +55,11 @@ bool OdbcDriverRegistered(const std::string& driver) {
 
 // The TDS test server serving the file, for "odbc" and "odbc-tls".
 struct TestDatabase::Server {
-  Server(const std::string& file, tds::Encryption encryption, bool record_wire)
-      : server(file, kOdbcDatabase, kOdbcUser, kOdbcPassword, 0, nullptr, Tls(encryption, record_wire)) {}
+  Server(const std::string& file, tds::Encryption encryption, bool record_wire,
+         const TdsServerRules& rules)
+      : server(file, kOdbcDatabase, kOdbcUser, kOdbcPassword, 0, nullptr, Tls(encryption, record_wire),
+               rules),
+        collation(tds::DatabaseCollation::Parse(rules.collation)) {}
   TdsTlsOptions Tls(tds::Encryption encryption, bool record_wire) {
     TdsTlsOptions tls;
     tls.encryption = encryption;
@@ -69,6 +74,7 @@ struct TestDatabase::Server {
   std::mutex mutex;
   std::string wire;  // guarded by mutex
   TdsTestServer server;
+  tds::DatabaseCollation collation;
 };
 
 std::vector<std::string> AvailableProviders() {
@@ -87,6 +93,16 @@ std::vector<std::string> AvailableProvidersWithTls() {
 }
 
 TestDatabase::TestDatabase(const std::string& provider, bool record_wire) : provider_(provider) {
+  Start(record_wire, TdsServerRules());
+}
+
+TestDatabase::TestDatabase(const std::string& provider, const TdsServerRules& rules, bool record_wire)
+    : provider_(provider) {
+  Start(record_wire, rules);
+}
+
+void TestDatabase::Start(bool record_wire, const TdsServerRules& rules) {
+  const std::string& provider = provider_;
   const char* tmp = std::getenv("TMPDIR");
   std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tersify-test-XXXXXX";
   int fd = mkstemp(pattern.data());
@@ -99,7 +115,8 @@ TestDatabase::TestDatabase(const std::string& provider, bool record_wire) : prov
   } else if (provider == "odbc" || provider == "odbc-tls") {
     try {
       server_ = std::make_unique<Server>(
-          file_path_, provider == "odbc-tls" ? tds::Encryption::Required : tds::Encryption::Off, record_wire);
+          file_path_, provider == "odbc-tls" ? tds::Encryption::Required : tds::Encryption::Off, record_wire,
+          rules);
     } catch (...) {
       unlink(file_path_.c_str());
       throw;
@@ -133,6 +150,11 @@ void TestDatabase::StopServer() {
   server_.reset();
 }
 
+void TestDatabase::FailNextServerRead(const std::string& containing) {
+  if (!server_) NoServer(provider_);
+  server_->server.FailNextRead(containing);
+}
+
 tds::RequestCounts TestDatabase::ServerRequests() const {
   if (!server_) NoServer(provider_);
   return server_->server.Requests();
@@ -158,8 +180,10 @@ void TestDatabase::ExecDirect(const std::string& sql) const {
     throw std::runtime_error(message);
   }
   sqlite3_busy_timeout(db, 5000);  // a served connection may hold the file for a moment
+  tds::PrepareServedConnection(db);
+  const std::string run = server_ ? tds::DeclareColumnRules(sql, server_->collation) : sql;
   char* error = nullptr;
-  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+  int rc = sqlite3_exec(db, run.c_str(), nullptr, nullptr, &error);
   std::string message = error ? error : "";
   sqlite3_free(error);
   sqlite3_close(db);
@@ -174,6 +198,7 @@ std::string ReadStoredBytes(const std::string& file, const std::string& sql) {
   }
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> guard(db, sqlite3_close);
   sqlite3_busy_timeout(db, 5000);
+  tds::PrepareServedConnection(db);
   sqlite3_stmt* raw = nullptr;
   if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
     throw std::runtime_error(std::string("cannot prepare: ") + sqlite3_errmsg(db));

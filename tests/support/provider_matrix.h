@@ -13,6 +13,7 @@
 
 #include "client/providers/provider.h"
 #include "tests/support/tds_server/server_state.h"
+#include "tests/support/tds_server/tds_test_server.h"
 
 namespace tersify::testing {
 
@@ -34,6 +35,9 @@ class TestDatabase {
   // record_wire keeps every byte the test server reads from its clients'
   // sockets, before any decryption ("odbc", "odbc-tls").
   explicit TestDatabase(const std::string& provider, bool record_wire = false);
+  // "odbc" and "odbc-tls" serve the file under these rules (collation,
+  // product version); "sqlite" ignores them.
+  TestDatabase(const std::string& provider, const TdsServerRules& rules, bool record_wire = false);
   ~TestDatabase();
   TestDatabase(const TestDatabase&) = delete;
   TestDatabase& operator=(const TestDatabase&) = delete;
@@ -44,7 +48,8 @@ class TestDatabase {
   // The SQLite file behind the database.
   const std::string& FilePath() const { return file_path_; }
   // Runs set-up statements (several, separated by ';') straight on the SQLite
-  // file, outside the connection under test.
+  // file, outside the connection under test. A served file's tables are
+  // created as the server creates them (its collations, its size checks).
   void ExecDirect(const std::string& sql) const;
   // The first column of the first row of sql, as SQLite stores it, read past
   // the connection under test; raises when there is no row.
@@ -58,11 +63,15 @@ class TestDatabase {
   // "odbc" only: the server goes away as a killed one would, closing every
   // connection; nothing answers on its port afterwards.
   void StopServer();
+  // "odbc" only: the next query whose text holds `containing` fails with
+  // SQL Server's error 601, once.
+  void FailNextServerRead(const std::string& containing);
   // "odbc" only: the requests the server has received so far.
   tds::RequestCounts ServerRequests() const;
 
  private:
   struct Server;
+  void Start(bool record_wire, const TdsServerRules& rules);
   std::string provider_;
   std::string file_path_;
   providers::ConnectionSettings settings_;

@@ -25,11 +25,12 @@ int ListeningPort(const std::string& log) {
 
 }  // namespace
 
-TdsServerProcess::TdsServerProcess(const std::string& database_file) {
-  process_ = std::make_unique<ChildProcess>(
-      TDS_TEST_SERVER_EXE,
-      std::vector<std::string>{"--port", "0", "--database-file", database_file, "--database",
-                               kDatabase, "--user", kUser, "--password", kPassword});
+TdsServerProcess::TdsServerProcess(const std::string& database_file,
+                                   const std::vector<std::string>& extra_arguments) {
+  std::vector<std::string> arguments = {"--port", "0", "--database-file", database_file, "--database",
+                                        kDatabase, "--user", kUser, "--password", kPassword};
+  arguments.insert(arguments.end(), extra_arguments.begin(), extra_arguments.end());
+  process_ = std::make_unique<ChildProcess>(TDS_TEST_SERVER_EXE, arguments);
   PollUntil([this] { return ListeningPort(process_->Err()) != 0 || !process_->Running(); },
             std::chrono::seconds(20));
   port_ = ListeningPort(process_->Err());

@@ -16,7 +16,9 @@ class TdsServerProcess {
  public:
   // Starts the server on a free port of 127.0.0.1 and waits (bounded) until it
   // listens; raises std::runtime_error when it does not.
-  explicit TdsServerProcess(const std::string& database_file);
+  // extra_arguments go to the program as they are ("--product-version", "11.0.2100.60").
+  explicit TdsServerProcess(const std::string& database_file,
+                            const std::vector<std::string>& extra_arguments = {});
   ~TdsServerProcess();
 
   int Port() const { return port_; }

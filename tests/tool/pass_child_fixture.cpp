@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/support/tds_server/served_file.h"
+
 namespace tersify::testing {
 
 // ---- Values ---------------------------------------------------------------
@@ -117,6 +119,9 @@ LiveTable::LiveTable(const std::string& file) : db_(std::make_unique<Handle>()) 
     db_->Fail("cannot open " + file);
   // The program holds the file for the length of one row's write at most.
   sqlite3_busy_timeout(db_->db, 60000);
+  // The file may be served by the TDS test server, whose tables compare
+  // their strings under its collations.
+  tds::PrepareServedConnection(db_->db);
 }
 
 LiveTable::~LiveTable() = default;

@@ -2,7 +2,16 @@
 
 #include <algorithm>
 
+#include "client/errors.h"
+
 namespace tersify {
+namespace {
+
+// "Could not continue scan with NOLOCK due to data movement."
+constexpr int kDataMovementError = 601;
+constexpr int kReadAttempts = 3;
+
+}  // namespace
 
 TPassReader::TPassReader(providers::Provider& provider, const TPassStatements& statements,
                          int64_t budget_bytes)
@@ -20,13 +29,25 @@ TPassRow ReadPassRow(providers::Cursor& cursor, const TPassStatements& statement
 }
 
 std::vector<TPassRow> TPassReader::NextPage() {
+  for (int attempt = 1;; ++attempt) {
+    try {
+      return ReadPage();
+    } catch (const EDAError& error) {
+      // Reading uncommitted data, SQL Server may lose its place in the index
+      // when a page splits under the scan (601): read the page again from the
+      // last key. Nothing of the failed page has been handed out.
+      if (error.NativeError() != kDataMovementError || attempt >= kReadAttempts) throw;
+    }
+  }
+}
+
+std::vector<TPassRow> TPassReader::ReadPage() {
   std::vector<TPassRow> page;
   if (done_) return page;
   const int asked = rows_per_page_;
   std::vector<Variant> params;
   if (!first_) params.push_back(last_key_);
   std::unique_ptr<providers::Cursor> cursor = provider_.Execute(statements_.Page(first_, asked), params);
-  first_ = false;
   int64_t bytes = 0;
   bool over_budget = false;
   while (cursor->Next()) {
@@ -43,6 +64,7 @@ std::vector<TPassRow> TPassReader::NextPage() {
   // (perhaps very long) value it read.
   cursor->Close();
   cursor.reset();
+  first_ = false;
   if (page.empty()) {
     done_ = true;
     return page;

@@ -30,7 +30,9 @@ class TPassReader {
  public:
   TPassReader(providers::Provider& provider, const TPassStatements& statements, int64_t budget_bytes);
 
-  // The next rows in key order; empty once every row was read.
+  // The next rows in key order; empty once every row was read. A page that
+  // fails with SQL Server's error 601 (a dirty read lost its place) is read
+  // again from the last key, twice at most.
   std::vector<TPassRow> NextPage();
 
   // Rows a page asks for at most, and at first.
@@ -38,6 +40,8 @@ class TPassReader {
   static constexpr int kFirstRowsPerPage = 100;
 
  private:
+  std::vector<TPassRow> ReadPage();
+
   providers::Provider& provider_;
   const TPassStatements& statements_;
   int64_t budget_bytes_;

@@ -32,6 +32,36 @@ bool IsWideSqlType(SQLSMALLINT t) {
   return t == SQL_WCHAR || t == SQL_WVARCHAR || t == SQL_WLONGVARCHAR;
 }
 
+// Whether every character of UTF-8 text has a place in Windows-1252, the code
+// page of SQL Server's default (Latin1_General) collations: text that does can
+// travel as varchar and reach a varchar column unchanged.
+bool FitsWindows1252(const std::string& text) {
+  // The characters Windows-1252 puts at 0x80..0x9F.
+  static constexpr char32_t kHigh[] = {0x20AC, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x017D, 0x2018,
+                                       0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC,
+                                       0x2122, 0x0161, 0x203A, 0x0153, 0x017E, 0x0178};
+  for (size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    const int extra = (b >> 5) == 0x6 ? 1 : (b >> 4) == 0xE ? 2 : (b >> 3) == 0x1E ? 3 : -1;
+    if (extra < 0 || i + static_cast<size_t>(extra) >= text.size()) return false;
+    char32_t c = b & (0x3F >> extra);
+    for (int k = 1; k <= extra; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
+      if ((next & 0xC0) != 0x80) return false;
+      c = (c << 6) | (next & 0x3F);
+    }
+    i += static_cast<size_t>(extra) + 1;
+    if (c >= 0xA0 && c <= 0xFF) continue;
+    if (std::find(std::begin(kHigh), std::end(kHigh), c) == std::end(kHigh)) return false;
+  }
+  return true;
+}
+
 // Whether long values go at execution: as the driver's traits say, unless
 // TERSIFY_ODBC_AT_EXECUTION is 1 or 0 (to compare the two ways).
 // Read at each long value, which is rare enough.
@@ -135,13 +165,15 @@ void ParameterBuffers::AddInput(const Variant& value) {
     case TVarType::String: {
       const std::string& text = value.RawString();
       s.c_type = SQL_C_CHAR;
-      // ASCII goes as varchar, which compares with varchar columns without a
-      // conversion. Other text goes as nvarchar: as varchar the driver would
-      // recode it into the server's code page and lose every character
-      // outside it, even on its way into an nvarchar column.
-      const bool ascii = std::all_of(text.begin(), text.end(),
-                                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-      if (ascii)
+      // Text the server's code page can hold goes as varchar. A varchar
+      // column is then compared with it as varchar: bound as nvarchar, the
+      // server would convert the column instead, scan rather than seek its
+      // index, and compare in Unicode order, which is not the order of
+      // ORDER BY on that column (a key page could skip rows). An nvarchar
+      // column converts the value, which costs nothing. Only text beyond
+      // the code page, which no varchar column holds, goes as nvarchar: as
+      // varchar the driver would lose every character outside it.
+      if (FitsWindows1252(text))
         s.sql_type = text.size() <= kMaxInlineBytes ? SQL_VARCHAR : SQL_LONGVARCHAR;
       else
         s.sql_type = text.size() <= kMaxInlineBytes / 2 ? SQL_WVARCHAR : SQL_WLONGVARCHAR;

@@ -65,6 +65,9 @@ class SqliteProvider final : public Provider {
   int Spid() const { return spid_; }
   // How many prepared statements are kept for texts executed again.
   size_t KeptStatements() const { return statements_.Size(); }
+  // The SQLite connection itself, for a host that registers collations or
+  // its own busy handling on it (the TDS test server); null while closed.
+  sqlite3* NativeHandle() const { return db_.get(); }
 
  private:
   sqlite3* Db();

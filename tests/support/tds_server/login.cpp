@@ -55,7 +55,7 @@ uint8_t ClientEncryption(const std::string& payload) {
   throw ProtocolError("PRELOGIN option list without its terminator");
 }
 
-std::string PreloginReply(uint8_t encryption) {
+std::string PreloginReply(uint8_t encryption, uint32_t version) {
   ByteWriter reply;
   const uint16_t header = 2 * 5 + 1;
   reply.U8(kVersion);
@@ -65,7 +65,7 @@ std::string PreloginReply(uint8_t encryption) {
   reply.U16BE(header + 6);
   reply.U16BE(1);
   reply.U8(kTerminator);
-  reply.U32BE(kProgramVersion);
+  reply.U32BE(version);
   reply.U16BE(0);  // sub-build
   reply.U8(encryption);
   return reply.Take();

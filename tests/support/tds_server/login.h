@@ -19,8 +19,13 @@ enum PreloginEncryption : uint8_t {
 // option is missing. Raises ProtocolError when the payload is malformed.
 uint8_t ClientEncryption(const std::string& payload);
 
-// The reply to a client's PRELOGIN: version 16.0.1000 and the encryption answer.
-std::string PreloginReply(uint8_t encryption = kEncryptNotSupported);
+// The server's program version as LOGINACK carries it: 16.0.1000 (SQL Server 2022).
+constexpr uint32_t kProgramVersion = (16u << 24) | (0u << 16) | 1000u;
+
+// The reply to a client's PRELOGIN: the server's version (major, minor and
+// build, big-endian) and the encryption answer.
+std::string PreloginReply(uint8_t encryption = kEncryptNotSupported,
+                          uint32_t version = kProgramVersion);
 
 struct LoginRequest {
   uint32_t tds_version = 0;  // as sent, e.g. 0x74000004 for 7.4
@@ -34,8 +39,5 @@ struct LoginRequest {
 
 // Raises ProtocolError when the record is malformed.
 LoginRequest DecodeLogin7(const std::string& payload);
-
-// The server's program version as LOGINACK carries it: 16.0.1000 (SQL Server 2022).
-constexpr uint32_t kProgramVersion = (16u << 24) | (0u << 16) | 1000u;
 
 }  // namespace tersify::testing::tds

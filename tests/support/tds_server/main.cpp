@@ -1,6 +1,6 @@
 // tds-test-server --port N --database-file FILE --database NAME --user U --password P
 //                 [--encrypt off|on|required] [--tls-cert FILE --tls-key FILE]
-//                 [--stats-file STATS]
+//                 [--stats-file STATS] [--collation NAME] [--product-version V]
 //
 // Serves the SQLite file FILE as database NAME over TDS on 127.0.0.1:N until
 // it receives SIGINT or SIGTERM, logging one line per request to standard error.
@@ -23,7 +23,7 @@ namespace {
 const char kUsage[] =
     "usage: tds-test-server --port N --database-file FILE --database NAME "
     "--user U --password P [--encrypt off|on|required] [--tls-cert FILE --tls-key FILE]\n"
-    "       [--stats-file STATS]\n";
+    "       [--stats-file STATS] [--collation NAME] [--product-version V]\n";
 
 const char kHelp[] =
     "\n"
@@ -44,6 +44,13 @@ const char kHelp[] =
     "                        transaction_manager N  begin, commit, rollback\n"
     "                        attention N            cancels (not requests)\n"
     "                      The file is replaced whole (written aside, then renamed).\n"
+    "  --collation NAME    the database's collation, given to the string columns of\n"
+    "                      the tables it serves: SQL_Latin1_General_CP1_CI_AS (the\n"
+    "                      default), SQL_Latin1_General_CP1_CS_AS, Latin1_General_CI_AS,\n"
+    "                      Latin1_General_CS_AS or Latin1_General_BIN2\n"
+    "  --product-version V the SQL Server version claimed at login, in @@VERSION and\n"
+    "                      SERVERPROPERTY('ProductVersion'): four numbers such as\n"
+    "                      11.0.2100.60 (default 16.0.1000.6)\n"
     "\n"
     "SIGSTOP freezes the server (sockets stay open, nothing is answered);\n"
     "SIGCONT thaws it.\n";
@@ -93,6 +100,9 @@ int main(int argc, char** argv) {
   tls.certificate_file = options["tls-cert"];
   tls.key_file = options["tls-key"];
   const std::string stats_file = options.count("stats-file") ? options["stats-file"] : "";
+  tersify::testing::TdsTestServer::Rules rules;
+  if (options.count("collation")) rules.collation = options["collation"];
+  if (options.count("product-version")) rules.product_version = options["product-version"];
 
   // The signals are waited for here, so no other thread may take them.
   sigset_t wanted;
@@ -105,7 +115,7 @@ int main(int argc, char** argv) {
   try {
     tersify::testing::TdsTestServer server(
         options["database-file"], options["database"], options["user"], options["password"],
-        port, [](const std::string& line) { std::cerr << line << std::endl; }, tls);
+        port, [](const std::string& line) { std::cerr << line << std::endl; }, tls, rules);
     std::cerr << "listening on 127.0.0.1:" << server.Port() << std::endl;
     if (tls.encryption != tersify::testing::tds::Encryption::Off && tls.certificate_file.empty())
       std::cerr << "certificate (self-signed, made at start-up):\n" << server.CertificatePem() << std::flush;

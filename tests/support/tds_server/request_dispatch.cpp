@@ -8,32 +8,14 @@
 #include "tests/support/tds_server/catalog.h"
 #include "tests/support/tds_server/packet_io.h"
 #include "tests/support/tds_server/result_streaming.h"
+#include "tests/support/tds_server/server_errors.h"
 #include "tests/support/tds_server/statement_batch.h"
 
 namespace tersify::testing::tds {
 namespace {
 
 constexpr int32_t kUserError = 50000;
-constexpr uint8_t kErrorSeverity = 16;
 constexpr size_t kMaxPrepared = 65536;
-
-// Things a client can do wrong, answered with SQL Server's own numbers.
-class ServerError : public std::runtime_error {
- public:
-  ServerError(int32_t number, const std::string& message)
-      : std::runtime_error(message), number_(number) {}
-  int32_t Number() const { return number_; }
-
- private:
-  int32_t number_;
-};
-
-int32_t ErrorNumber(const std::exception& error) {
-  if (auto* server = dynamic_cast<const ServerError*>(&error)) return server->Number();
-  if (auto* database = dynamic_cast<const EDAError*>(&error))
-    if (database->NativeError() != 0) return database->NativeError();
-  return kUserError;
-}
 
 bool Is(const std::string& name, const char* wanted) {
   return strcasecmp(name.c_str(), wanted) == 0;
@@ -99,8 +81,34 @@ void RequestDispatcher::Answer(bool procedure, const std::function<void()>& body
   } catch (const ConnectionClosed&) {
     throw;
   } catch (const std::exception& error) {
+    if (control_ && control_->AttentionArrived()) {
+      // The client cancelled: the statement stopped (SQLite undid its work)
+      // and the reply is the attention's acknowledgement.
+      Log("  stopped by attention");
+      out_.Done(kDoneAttention);
+      out_.EndMessage();
+      ++attentions_answered_;
+      return;
+    }
     Log(std::string("  error: ") + error.what());
-    out_.Error(ErrorNumber(error), kErrorSeverity, error.what());
+    ErrorContext context;
+    context.lock_timed_out = control_ && control_->LockTimedOut();
+    context.database = rules_.database;
+    context.spid = rules_.spid;
+    context.sql = statement_;
+    context.primary_key = [this](const std::string& table) { return provider_.PrimaryKey(table); };
+    SqlServerError answer = ToSqlServerError(error, context);
+    out_.Error(answer.number, answer.severity, answer.message, answer.state);
+    if (answer.terminates_statement) out_.Info(kStatementTerminated, "The statement has been terminated.", 0);
+    if (answer.ends_transaction && provider_.InTransaction()) {
+      try {
+        provider_.Rollback();
+        out_.EnvChangeBytes(kEnvRollbackTransaction, "", descriptor_);
+        descriptor_.clear();
+      } catch (const std::exception& rollback) {
+        Log(std::string("  rollback failed: ") + rollback.what());
+      }
+    }
     if (procedure) out_.DoneProc(kDoneError);
     else out_.Done(kDoneError);
   }
@@ -111,8 +119,19 @@ void RequestDispatcher::Batch(const std::string& payload) {
   Answer(false, [&] {
     std::string sql = DecodeBatch(payload);
     Log("batch: " + Excerpt(sql));
-    const LastDone last = AnswerStatements(provider_, out_, sql, {}, false, nocount_);
-    out_.Done(last.status, last.rows);
+    CheckReadFailure(sql);
+    const std::string text = ServerStatement(sql);
+    if (IsSingleStatement(text)) {
+      const int64_t changes_before = TotalChanges();
+      std::unique_ptr<providers::Cursor> cursor = provider_.Execute(text, {});
+      StreamedResult result = StreamCursor(*cursor, out_);
+      cursor.reset();
+      SendTriggerCounts(text, changes_before, result);
+      out_.Done(Counted(CountStatus(result)), CountRows(result));
+    } else {
+      const LastDone last = AnswerStatements(provider_, out_, text, {}, false, nocount_);
+      out_.Done(last.status, last.rows);
+    }
   });
 }
 
@@ -132,11 +151,28 @@ void RequestDispatcher::Rpc(const std::string& payload) {
 
 void RequestDispatcher::Run(const Prepared& statement, RpcRequest& request, size_t first,
                             const RpcParam* handle, int32_t handle_value) {
+  CheckReadFailure(statement.statement.sql);
   std::vector<Variant> values =
       BindValues(statement.statement, DeclaredValues(request, first, statement.declarations));
-  // A SET inside the procedure's text holds until it returns.
-  bool nocount = nocount_;
-  AnswerStatements(provider_, out_, statement.statement.sql, values, true, nocount);
+  // A SET NOCOUNT inside the procedure's text holds until it returns.
+  const bool session_nocount = nocount_;
+  nocount_ = statement.nocount.value_or(nocount_);
+  struct RestoreNocount {
+    bool& setting;
+    bool value;
+    ~RestoreNocount() { setting = value; }
+  } restore{nocount_, session_nocount};
+  if (IsSingleStatement(statement.statement.sql)) {
+    const int64_t changes_before = TotalChanges();
+    std::unique_ptr<providers::Cursor> cursor = provider_.Execute(statement.statement.sql, values);
+    StreamedResult result = StreamCursor(*cursor, out_);
+    cursor.reset();
+    SendTriggerCounts(statement.statement.sql, changes_before, result);
+    out_.DoneInProc(kDoneMore | Counted(CountStatus(result)), CountRows(result));
+  } else {
+    bool nocount = nocount_;
+    AnswerStatements(provider_, out_, statement.statement.sql, values, true, nocount);
+  }
   out_.ReturnStatus(0);
   if (handle) out_.ReturnValue(0, handle->name, IntType(4), Variant(handle_value));
   out_.DoneProc(kDoneFinal);
@@ -146,7 +182,7 @@ void RequestDispatcher::ExecuteSql(RpcRequest& request) {
   std::string sql = ParamText(request, 0);
   std::string declarations = request.params.size() > 1 ? request.params[1].value.AsString() : "";
   Log("rpc sp_executesql: " + Excerpt(sql));
-  Run({ToPositional(sql, declarations), declarations}, request, 2, nullptr, 0);
+  Run(ServerProcedure(sql, declarations), request, 2, nullptr, 0);
 }
 
 void RequestDispatcher::PrepExec(RpcRequest& request) {
@@ -155,7 +191,7 @@ void RequestDispatcher::PrepExec(RpcRequest& request) {
   Log("rpc sp_prepexec: " + Excerpt(sql));
   if (prepared_.size() >= kMaxPrepared) throw ServerError(kUserError, "too many prepared statements");
   int32_t handle = next_handle_++;
-  Prepared& statement = prepared_[handle] = {ToPositional(sql, declarations), declarations};
+  Prepared& statement = prepared_[handle] = ServerProcedure(sql, declarations);
   try {
     Run(statement, request, 3, &request.params[0], handle);
   } catch (...) {
@@ -180,7 +216,7 @@ void RequestDispatcher::Prepare(const RpcRequest& request) {
   std::string sql = ParamText(request, 2);
   Log("rpc sp_prepare: " + Excerpt(sql));
   if (prepared_.size() >= kMaxPrepared) throw ServerError(kUserError, "too many prepared statements");
-  Prepared statement{ToPositional(sql, declarations), declarations};
+  Prepared statement = ServerProcedure(sql, declarations);
   // The columns of a query are described without fetching: it runs with null
   // values and only its description is sent. Other statements are not run.
   if (ReturnsRows(statement.statement.sql)) {
@@ -208,7 +244,7 @@ void RequestDispatcher::Catalog(const RpcRequest& request) {
   std::string line = "rpc " + request.procedure;
   for (const RpcParam& param : request.params) line += " " + param.name + "=" + param.value.AsString();
   Log(line);
-  int64_t rows = SendCatalog(provider_, request, database_, out_);
+  int64_t rows = SendCatalog(provider_, request, rules_.database, out_);
   out_.DoneInProc(kDoneMore | kDoneCount, static_cast<uint64_t>(rows));
   out_.ReturnStatus(0);
   out_.DoneProc(kDoneFinal);
@@ -234,6 +270,48 @@ void RequestDispatcher::Procedure(const RpcRequest& request) {
                        i < values.size() ? values[i] : Variant());
   }
   out_.DoneProc(kDoneFinal);
+}
+
+void RequestDispatcher::SendTriggerCounts(const std::string& sql, int64_t changes_before,
+                                          const StreamedResult& result) {
+  if (nocount_ || result.has_columns || result.rows < 0 || !IsSingleStatement(sql)) return;
+  const int64_t by_triggers = TotalChanges() - changes_before - result.rows;
+  if (by_triggers > 0) out_.DoneInProc(kDoneMore | kDoneCount, static_cast<uint64_t>(by_triggers));
+}
+
+uint16_t RequestDispatcher::Counted(uint16_t status) const {
+  return nocount_ ? static_cast<uint16_t>(status & ~kDoneCount) : status;
+}
+
+void RequestDispatcher::CheckReadFailure(const std::string& sql) const {
+  if (state_ && ReturnsRows(sql) && state_->TakeReadFailure(sql))
+    throw ServerError(601, "Could not continue scan with NOLOCK due to data movement.", 12, 3);
+}
+
+std::string RequestDispatcher::ServerStatement(const std::string& sql) {
+  SessionOptions options;
+  std::string text = ServerText(sql, options);
+  if (options.nocount) nocount_ = *options.nocount;
+  return text;
+}
+
+std::string RequestDispatcher::ServerText(const std::string& sql, SessionOptions& options) {
+  statement_ = sql;
+  std::string text = TakeSetStatements(sql, options);
+  if (options.lock_timeout_ms && control_) control_->SetLockTimeout(*options.lock_timeout_ms);
+  return ServerSql(TransactionStatements(text, savepoints_), rules_);
+}
+
+RequestDispatcher::Prepared RequestDispatcher::ServerProcedure(const std::string& sql,
+                                                              const std::string& declarations) {
+  Prepared prepared{ToPositional(sql, declarations, IsExec(sql) ? "" : rules_.collation.ColumnCollation(true)),
+                    declarations, std::nullopt};
+  // A SET NOCOUNT in the text is the procedure's own, not the session's.
+  SessionOptions options;
+  prepared.statement.sql = ServerText(prepared.statement.sql, options);
+  prepared.nocount = options.nocount;
+  statement_ = sql;
+  return prepared;
 }
 
 std::string RequestDispatcher::NewDescriptor() {
@@ -284,6 +362,11 @@ void RequestDispatcher::Transaction(const std::string& payload) {
 }
 
 void RequestDispatcher::Attention() {
+  if (attentions_answered_ > 0) {
+    --attentions_answered_;
+    Log("attention (answered: it stopped a statement)");
+    return;
+  }
   Log("attention");
   out_.Done(kDoneAttention);
   out_.EndMessage();

@@ -9,10 +9,16 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "client/providers/provider.h"
 #include "tests/support/tds_server/requests.h"
+#include "tests/support/tds_server/result_streaming.h"
+#include "tests/support/tds_server/server_sql.h"
+#include "tests/support/tds_server/server_state.h"
+#include "tests/support/tds_server/statement_control.h"
 #include "tests/support/tds_server/sql_parameters.h"
 #include "tests/support/tds_server/token_writer.h"
 
@@ -22,9 +28,11 @@ using RequestLog = std::function<void(const std::string&)>;
 
 class RequestDispatcher {
  public:
-  RequestDispatcher(providers::Provider& provider, TokenWriter& out, std::string database,
-                    RequestLog log)
-      : provider_(provider), out_(out), database_(std::move(database)), log_(std::move(log)) {}
+  // control: the session's lock waits and attention (may be null: none).
+  RequestDispatcher(providers::Provider& provider, TokenWriter& out, SqlRules rules, RequestLog log,
+                    StatementControl* control = nullptr, ServerState* state = nullptr)
+      : provider_(provider), out_(out), rules_(std::move(rules)), log_(std::move(log)), control_(control),
+        state_(state) {}
 
   void Batch(const std::string& payload);
   void Rpc(const std::string& payload);
@@ -37,6 +45,7 @@ class RequestDispatcher {
   struct Prepared {
     PositionalStatement statement;
     std::string declarations;
+    std::optional<bool> nocount;  // set by a SET NOCOUNT in the text, until the call returns
   };
 
   // Runs `body`; an error it raises becomes ERROR + a final DONE (or DONEPROC) with the error bit.
@@ -54,17 +63,42 @@ class RequestDispatcher {
   void Run(const Prepared& statement, RpcRequest& request, size_t first,
            const RpcParam* handle, int32_t handle_value);
   std::string NewDescriptor();
+  // A client's statement as SQLite runs it (server_sql.h); a SET LOCK_TIMEOUT
+  // in it changes how long the session's statements wait for a lock.
+  std::string ServerStatement(const std::string& sql);
+  // Rows written since, as control_ counts them (0 without control_).
+  int64_t TotalChanges() const { return control_ ? control_->TotalChanges() : 0; }
+  // The counts of the rows a statement's triggers wrote, as SQL Server sends
+  // them before the statement's own: DONEINPROC, unless NOCOUNT is on.
+  // Only a text of one statement is told apart from its triggers.
+  void SendTriggerCounts(const std::string& sql, int64_t changes_before, const StreamedResult& result);
+  // A DONE status without its count while SET NOCOUNT is on.
+  uint16_t Counted(uint16_t status) const;
+  // Raises the 601 the server was told to raise for this query, if any.
+  void CheckReadFailure(const std::string& sql) const;
+  // A parameterised statement as SQLite runs it: nvarchar values compare
+  // under the Unicode collation, as SQL Server converts a varchar column to
+  // compare it with an nvarchar value.
+  Prepared ServerProcedure(const std::string& sql, const std::string& declarations);
+  // ServerStatement's text, with the session options the text sets left in `options`.
+  std::string ServerText(const std::string& sql, SessionOptions& options);
   void Log(const std::string& line) const;
 
   providers::Provider& provider_;
   TokenWriter& out_;
-  std::string database_;
+  SqlRules rules_;
   RequestLog log_;
+  std::string statement_;  // the text of the statement running, for error messages
+  StatementControl* control_;
+  ServerState* state_;
+  bool nocount_ = false;                 // SET NOCOUNT
+  std::vector<std::string> savepoints_;  // SAVE TRANSACTION names of the open transaction
+  // Attentions already answered by the reply of the statement they stopped.
+  int attentions_answered_ = 0;
   std::map<int32_t, Prepared> prepared_;
   int32_t next_handle_ = 1;
   uint64_t transactions_ = 0;
   std::string descriptor_;  // of the open transaction
-  bool nocount_ = false;    // SET NOCOUNT ON was run by a SQL batch of the session
 };
 
 }  // namespace tersify::testing::tds

@@ -41,6 +41,18 @@ void ServerState::CountRequest(uint8_t packet_type) {
   }
 }
 
+void ServerState::FailNextRead(const std::string& containing) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  fail_read_ = containing;
+}
+
+bool ServerState::TakeReadFailure(const std::string& sql) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!fail_read_ || sql.find(*fail_read_) == std::string::npos) return false;
+  fail_read_.reset();
+  return true;
+}
+
 RequestCounts ServerState::Counts() const {
   RequestCounts counts;
   counts.sql_batch = sql_batch_.load();

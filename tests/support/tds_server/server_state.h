@@ -7,6 +7,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
+#include <string>
 
 namespace tersify::testing::tds {
 
@@ -34,7 +36,14 @@ class ServerState {
   void CountRequest(uint8_t packet_type);
   RequestCounts Counts() const;
 
+  // The next query whose text holds `containing` (any session) fails with
+  // SQL Server's error 601, as a dirty read that lost its place in the index does.
+  void FailNextRead(const std::string& containing);
+  // True once for the query that is to fail.
+  bool TakeReadFailure(const std::string& sql);
+
  private:
+  std::optional<std::string> fail_read_;  // guarded by mutex_
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   bool frozen_ = false;

@@ -5,6 +5,7 @@
 #include "client/providers/sqlite/sqlite_provider.h"
 #include "tests/support/tds_server/login.h"
 #include "tests/support/tds_server/packet_io.h"
+#include "tests/support/tds_server/served_file.h"
 #include "tests/support/tds_server/token_writer.h"
 
 namespace tersify::testing::tds {
@@ -16,7 +17,6 @@ constexpr size_t kDefaultPacketSize = 4096;
 constexpr size_t kMinPacketSize = 512;
 constexpr size_t kMaxPacketSize = 32767;
 const char kServerName[] = "tds-test-server";
-constexpr int kLockWaitSeconds = 10;
 
 const char* EncryptionName(uint8_t value) {
   switch (value) {
@@ -78,7 +78,7 @@ void Session::Serve() {
     const uint8_t asked = ClientEncryption(message.payload);
     const uint8_t answer = EncryptionAnswer(settings_.encryption, asked);
     Log(std::string("prelogin, encryption asked ") + EncryptionName(asked) + ", answered " + EncryptionName(answer));
-    writer.Write(PreloginReply(answer));
+    writer.Write(PreloginReply(answer, settings_.version.WireVersion()));
     writer.EndMessage();
     if (answer != kEncryptNotSupported) {
       if (asked == kEncryptNotSupported) {
@@ -121,10 +121,13 @@ void Session::Serve() {
     providers::ConnectionSettings connection;
     connection.server = "sqlite";
     connection.database = settings_.database_file;
-    // A file locked elsewhere is waited for a while, as a server would; the
-    // client's own time limit usually ends the wait sooner.
-    connection.command_timeout_seconds = kLockWaitSeconds;
+    // A lock is waited for as long as it is held (SET LOCK_TIMEOUT aside):
+    // the client's own time limit decides, as with SQL Server.
+    connection.command_timeout_seconds = 0;
     provider.Open(connection);
+    PrepareServedConnection(provider.NativeHandle());
+    for (const std::string& refused : AdoptTables(provider.NativeHandle(), settings_.collation))
+      Log("table keeps SQLite's rules: " + refused);
   } catch (const std::exception& error) {
     tokens.Error(kCannotOpenDatabase, 11, error.what());
     tokens.Done(kDoneError);
@@ -141,13 +144,19 @@ void Session::Serve() {
   tokens.EnvChange(kEnvDatabase, settings_.database, "master");
   tokens.EnvChangeBytes(kEnvCollation, std::string(kCollation, 5), "");
   tokens.EnvChange(kEnvLanguage, "us_english", "");
-  tokens.LoginAck(login.tds_version, "Microsoft SQL Server", kProgramVersion);
+  tokens.LoginAck(login.tds_version, "Microsoft SQL Server", settings_.version.WireVersion());
   tokens.EnvChange(kEnvPacketSize, std::to_string(packet_size), std::to_string(packet_size));
   tokens.Done(kDoneFinal);
   tokens.EndMessage();
 
-  RequestDispatcher dispatcher(provider, tokens, settings_.database,
-                               [this](const std::string& line) { Log(line); });
+  SqlRules rules;
+  rules.database = settings_.database;
+  rules.collation = settings_.collation;
+  rules.version = settings_.version;
+  rules.spid = provider.Spid();
+  StatementControl control(provider.NativeHandle());
+  RequestDispatcher dispatcher(provider, tokens, rules,
+                               [this](const std::string& line) { Log(line); }, &control, &state_);
   struct RollbackOnExit {
     RequestDispatcher& dispatcher;
     ~RollbackOnExit() { dispatcher.Disconnected(); }
@@ -155,9 +164,21 @@ void Session::Serve() {
 
   while (NextMessage(reader, message)) {
     switch (message.type) {
-      case kSqlBatch: dispatcher.Batch(message.payload); break;
-      case kRpc: dispatcher.Rpc(message.payload); break;
-      case kTransactionManager: dispatcher.Transaction(message.payload); break;
+      case kSqlBatch: {
+        StatementControl::Watch watch(control, fd_);
+        dispatcher.Batch(message.payload);
+        break;
+      }
+      case kRpc: {
+        StatementControl::Watch watch(control, fd_);
+        dispatcher.Rpc(message.payload);
+        break;
+      }
+      case kTransactionManager: {
+        StatementControl::Watch watch(control, fd_);
+        dispatcher.Transaction(message.payload);
+        break;
+      }
       case kAttention: dispatcher.Attention(); break;
       default:
         throw ProtocolError("unexpected message type " + std::to_string(message.type));

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "tests/support/tds_server/channel.h"
+#include "tests/support/tds_server/collation.h"
 #include "tests/support/tds_server/packet_io.h"
+#include "tests/support/tds_server/product_version.h"
 #include "tests/support/tds_server/request_dispatch.h"
 #include "tests/support/tds_server/server_state.h"
 #include "tests/support/tds_server/tls.h"
@@ -21,6 +23,8 @@ struct ServerSettings {
   Encryption encryption = Encryption::Off;
   std::shared_ptr<const TlsCredentials> credentials;  // set unless encryption is Off
   WireTap wire_tap;                                   // optional
+  DatabaseCollation collation;  // of the string columns of tables it creates
+  ProductVersion version;       // the SQL Server version it claims to be
 };
 
 // The server's ENCRYPTION answer to a client's, for the server's setting.

@@ -48,8 +48,41 @@ std::vector<std::string> DeclaredNames(const std::string& declarations) {
   return names;
 }
 
-PositionalStatement ToPositional(const std::string& sql, const std::string& declarations) {
+std::vector<std::string> DeclaredTypes(const std::string& declarations) {
+  std::vector<std::string> types;
+  int depth = 0;
+  bool in_type = false;
+  for (size_t i = 0; i < declarations.size(); ++i) {
+    char c = declarations[i];
+    if (c == '@' && depth == 0 && !in_type) {
+      while (i + 1 < declarations.size() && NameChar(declarations[i + 1])) ++i;
+      types.emplace_back();
+      in_type = true;
+      continue;
+    }
+    if (c == '(') ++depth;
+    else if (c == ')') --depth;
+    else if (c == ',' && depth == 0) {
+      in_type = false;
+      continue;
+    }
+    if (in_type && !(types.back().empty() && std::isspace(static_cast<unsigned char>(c))))
+      types.back() += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return types;
+}
+
+PositionalStatement ToPositional(const std::string& sql, const std::string& declarations,
+                                 const std::string& wide_collation) {
   std::vector<std::string> names = DeclaredNames(declarations);
+  std::vector<std::string> types = DeclaredTypes(declarations);
+  auto mark = [&](size_t k) -> std::string {
+    const bool wide = k < types.size() && (types[k].rfind("nvarchar", 0) == 0 ||
+                                           types[k].rfind("nchar", 0) == 0 ||
+                                           types[k].rfind("ntext", 0) == 0);
+    if (wide_collation.empty() || !wide) return "?";
+    return "(? COLLATE " + wide_collation + ")";
+  };
   PositionalStatement out;
   out.sql.reserve(sql.size());
   for (size_t i = 0; i < sql.size();) {
@@ -71,7 +104,7 @@ PositionalStatement ToPositional(const std::string& sql, const std::string& decl
         std::string name = sql.substr(i, end - i);
         for (size_t k = 0; k < names.size(); ++k) {
           if (strcasecmp(names[k].c_str(), name.c_str()) == 0) {
-            out.sql += '?';
+            out.sql += mark(k);
             out.value_index.push_back(k);
             i = end;
             break;

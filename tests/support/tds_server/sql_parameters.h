@@ -19,9 +19,16 @@ struct PositionalStatement {
 // The parameter names of a declaration list, in order, with their '@'.
 std::vector<std::string> DeclaredNames(const std::string& declarations);
 
+// The declared types of a declaration list, in order, lower case ("nvarchar(4000)").
+std::vector<std::string> DeclaredTypes(const std::string& declarations);
+
 // Replaces every use of a declared parameter by '?' (quoted text, quoted
 // names and comments are left alone). A parameter used twice is bound twice.
-PositionalStatement ToPositional(const std::string& sql, const std::string& declarations);
+// With wide_collation, a parameter declared nchar/nvarchar/ntext becomes
+// "(? COLLATE <wide_collation>)": it then compares under that collation, also
+// with a varchar column.
+PositionalStatement ToPositional(const std::string& sql, const std::string& declarations,
+                                 const std::string& wide_collation = "");
 
 // The values for the statement's marks, taken from the declared values (moved
 // out at their last use, so a large value is not copied).

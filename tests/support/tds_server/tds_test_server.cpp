@@ -12,6 +12,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "tests/support/tds_server/served_file.h"
 #include "tests/support/tds_server/session.h"
 
 namespace tersify::testing {
@@ -121,8 +122,11 @@ void TdsTestServer::Impl::Stop() {
 }
 
 TdsTestServer::TdsTestServer(std::string database_file, std::string database, std::string user,
-                             std::string password, int port, LogSink log, TlsOptions tls)
+                             std::string password, int port, LogSink log, TlsOptions tls,
+                             Rules rules)
     : impl_(std::make_unique<Impl>()) {
+  impl_->settings.collation = tds::DatabaseCollation::Parse(rules.collation);
+  impl_->settings.version = tds::ProductVersion::Parse(rules.product_version);
   impl_->settings.database_file = std::move(database_file);
   impl_->settings.database = std::move(database);
   impl_->settings.user = std::move(user);
@@ -133,6 +137,8 @@ TdsTestServer::TdsTestServer(std::string database_file, std::string database, st
     impl_->settings.credentials = tds::TlsCredentials::FromFiles(tls.certificate_file, tls.key_file);
   else if (tls.encryption != tds::Encryption::Off)
     impl_->settings.credentials = tds::TlsCredentials::Generate();
+  for (const std::string& refused : tds::AdoptTables(impl_->settings.database_file, impl_->settings.collation))
+    if (log) log("table keeps SQLite's rules: " + refused);
   if (log) {
     impl_->sink = std::move(log);
     impl_->log = [impl = impl_.get()](const std::string& line) {
@@ -170,6 +176,8 @@ std::string TdsTestServer::CertificatePem() const {
 }
 
 void TdsTestServer::SetFrozen(bool frozen) { impl_->state.SetFrozen(frozen); }
+
+void TdsTestServer::FailNextRead(const std::string& containing) { impl_->state.FailNextRead(containing); }
 
 tds::RequestCounts TdsTestServer::Requests() const { return impl_->state.Counts(); }
 

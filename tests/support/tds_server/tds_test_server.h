@@ -28,6 +28,13 @@ struct TdsTlsOptions {
   tds::WireTap wire_tap;
 };
 
+// The SQL Server the server stands in for: the database's collation
+// (collation.h) and the product version it claims.
+struct TdsServerRules {
+  std::string collation = "SQL_Latin1_General_CP1_CI_AS";
+  std::string product_version = "16.0.1000.6";
+};
+
 class TdsTestServer {
  public:
   // Receives one line per request (and per login, disconnect, error); called
@@ -35,12 +42,16 @@ class TdsTestServer {
   using LogSink = std::function<void(const std::string&)>;
 
   using TlsOptions = TdsTlsOptions;
+  using Rules = TdsServerRules;
 
   // Starts listening at once on 127.0.0.1:`port` (0: a free port chosen by the
   // system). Raises std::runtime_error when the port cannot be bound or the
-  // certificate cannot be used.
+  // certificate cannot be used, std::invalid_argument for rules it does not know.
+  // Tables already in the file are given the server's column rules at once
+  // (served_file.h).
   TdsTestServer(std::string database_file, std::string database, std::string user,
-                std::string password, int port = 0, LogSink log = nullptr, TlsOptions tls = {});
+                std::string password, int port = 0, LogSink log = nullptr, TlsOptions tls = {},
+                Rules rules = {});
   // Stops: closes the listener and every connection and joins all threads.
   ~TdsTestServer();
   TdsTestServer(const TdsTestServer&) = delete;
@@ -54,6 +65,9 @@ class TdsTestServer {
   // (attention included) waits, sockets stay open and new clients are
   // accepted but not logged in. Thawing answers what waited, in order.
   void SetFrozen(bool frozen);
+  // The next query whose text holds `containing` fails with error 601 ("Could
+  // not continue scan with NOLOCK due to data movement"), once.
+  void FailNextRead(const std::string& containing);
   // The requests (SQL batches, RPCs, transaction-manager messages) clients
   // have sent since the server started, over all connections.
   tds::RequestCounts Requests() const;

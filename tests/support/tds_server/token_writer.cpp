@@ -88,8 +88,8 @@ void TokenWriter::Error(int32_t number, uint8_t severity, const std::string& mes
   Message(kError, number, state, severity, message);
 }
 
-void TokenWriter::Info(int32_t number, const std::string& message) {
-  Message(kInfo, number, 1, 0, message);
+void TokenWriter::Info(int32_t number, const std::string& message, uint8_t state) {
+  Message(kInfo, number, state, 0, message);
 }
 
 void TokenWriter::ColMetadata(const std::vector<ResultColumn>& columns) {

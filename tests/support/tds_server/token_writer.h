@@ -50,7 +50,7 @@ class TokenWriter {
   void EnvChangeBytes(EnvChangeType type, const std::string& new_value,
                       const std::string& old_value);
   void Error(int32_t number, uint8_t severity, const std::string& message, uint8_t state = 1);
-  void Info(int32_t number, const std::string& message);
+  void Info(int32_t number, const std::string& message, uint8_t state = 1);
 
   void ColMetadata(const std::vector<ResultColumn>& columns);
   void Row(const std::vector<ResultColumn>& columns, const std::vector<Variant>& values);
