@@ -30,10 +30,17 @@ void ReturnLargeBlocksAtOnce() {
 void Warn(const std::string& line) { std::cerr << line << '\n' << std::flush; }
 
 // Counts of the rows handled since the last commit, taken back when the batch
-// is rolled back.
+// is rolled back: its rows keep the bytes they had.
 struct TBatchCounts {
   int32_t processed = 0;
+  int64_t bytes_changed = 0;  // new stored bytes less the old, over the rows written
 };
+
+void TakeBack(TBatchCounts& batch, int32_t& processed, TRecompressReport& report) {
+  processed -= batch.processed;
+  report.stored_bytes_left -= batch.bytes_changed;
+  batch = TBatchCounts();
+}
 
 }  // namespace
 
@@ -78,7 +85,7 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
       for (size_t i = 0; i < page.size(); ++i) {
         if (PassCancelRequested()) {
           writer.Rollback();
-          processed -= batch.processed;
+          TakeBack(batch, processed, report);
           report.end = TPassEnd::Cancelled;
           report.cancel_signal = PassCancelSignal();
           return;
@@ -96,30 +103,37 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
             Warn(line);
         }
         bool written = false;
+        report.stored_bytes_read += row.stored_size;
+        int64_t bytes_left = row.stored_size;
         if (row.rewrite) {
           if (request.options.before_write) request.options.before_write(page[i].key);
+          const int64_t new_size = static_cast<int64_t>(row.new_stored.size());
           const TWriteOutcome outcome = writer.Write(page[i].key, std::move(row.new_stored), std::move(row.guard));
           switch (outcome) {
-            case TWriteOutcome::Written: written = true; break;
+            case TWriteOutcome::Written:
+              written = true;
+              bytes_left = new_size;
+              break;
             case TWriteOutcome::Changed: ++report.changed_rows; break;
             case TWriteOutcome::Deleted: ++report.deleted_rows; break;
             case TWriteOutcome::Unidentified: report.unidentified_keys.push_back(KeyText(page[i].key)); break;
           }
         }
+        report.stored_bytes_left += bytes_left;
         if (written) {
           ++processed;
           ++batch.processed;
+          batch.bytes_changed += bytes_left - row.stored_size;
         } else {
           ++skipped;
         }
         if (request.observer) request.observer->RowHandled(row.plain_size, written);
         if (request.on_progress) request.on_progress(written ? &progress_field : nullptr);
-        if (writer.CommitIfDue()) batch.processed = 0;
-        if (writer.Uncommitted() == 0) batch.processed = 0;
+        if (writer.CommitIfDue() || writer.Uncommitted() == 0) batch = TBatchCounts();
       }
     }
     writer.Commit();
-    batch.processed = 0;
+    batch = TBatchCounts();
   } catch (...) {
     try {
       writer.Rollback();
@@ -127,7 +141,7 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
       // The error that ended the pass is the one to report; a lost connection
       // has rolled the batch back by itself.
     }
-    processed -= batch.processed;
+    TakeBack(batch, processed, report);
     report.end = TPassEnd::Failed;
     throw;
   }

@@ -52,6 +52,10 @@ struct TRecompressReport {
   std::vector<std::string> unidentified_keys;
   // Values that carry an envelope header but cannot be read, one line each.
   int32_t damaged_values = 0;
+  // Stored bytes of the values read, and of the same values once the pass is
+  // done: a row left alone (or whose write was rolled back) keeps its bytes.
+  int64_t stored_bytes_read = 0;
+  int64_t stored_bytes_left = 0;
 };
 
 // The lines for standard error that tell about the rows of the report left
