@@ -103,7 +103,6 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
             Warn(line);
         }
         bool written = false;
-        report.stored_bytes_read += row.stored_size;
         int64_t bytes_left = row.stored_size;
         if (row.rewrite) {
           if (request.options.before_write) request.options.before_write(page[i].key);
@@ -119,6 +118,7 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
             case TWriteOutcome::Unidentified: report.unidentified_keys.push_back(KeyText(page[i].key)); break;
           }
         }
+        report.stored_bytes_read += row.stored_size;
         report.stored_bytes_left += bytes_left;
         if (written) {
           ++processed;

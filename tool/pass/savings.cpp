@@ -65,7 +65,8 @@ std::string StoredSizeText(int64_t bytes) {
   static const char* const kUnits[] = {"KB", "MB", "GB", "TB"};
   double size = static_cast<double>(bytes) / 1024;
   size_t unit = 0;
-  while (std::fabs(size) >= 1024 && unit + 1 < std::size(kUnits)) {
+  // A size that would print as 1024.00 of a unit is 1.00 of the next.
+  while (std::fabs(size) >= 1023.995 && unit + 1 < std::size(kUnits)) {
     size /= 1024;
     ++unit;
   }
