@@ -11,7 +11,7 @@ packages=(
   zlib1g-dev libdeflate-dev libsqlite3-dev
   unixodbc unixodbc-dev tdsodbc freetds-bin
   libssl-dev openssl
-  dpkg-dev file
+  dpkg-dev file lintian
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-qpa-plugins
   xvfb xauth xdotool

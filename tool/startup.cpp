@@ -21,6 +21,7 @@
 #include "tool/console/password.h"
 #include "tool/console/program_info.h"
 #include "tool/pass/options.h"
+#include "tool/pass/savings.h"
 #include "tool/console/progress_line.h"
 #include "tool/recompress.h"
 #include "tool/user_interface.h"
@@ -206,7 +207,7 @@ void RunFromCommandLine() {
     }
     std::cout << "Command completed successfully, " << processed << " records processed, "
               << skipped << " records skipped" << std::endl;
-    std::cerr << PassNotes(report) << std::flush;
+    std::cerr << PassSavingsLines(table, field, report) << PassNotes(report) << std::flush;
     Halt(0);
   }
 

@@ -108,9 +108,11 @@ class VirtualDisplay {
   // A key pressed while window has the focus.
   void PressKey(const std::string& window, const std::string& key) const {
     const std::string display = "DISPLAY=" + name_ + " ";
-    std::system((display + "xdotool windowfocus " + window + " >/dev/null 2>&1").c_str());
+    // A focus or a key that does not arrive shows in what the window does next.
+    [[maybe_unused]] const int focused =
+        std::system((display + "xdotool windowfocus " + window + " >/dev/null 2>&1").c_str());
     std::this_thread::sleep_for(300ms);  // the focus reaches the dialog
-    std::system((display + "xdotool key " + key + " >/dev/null 2>&1").c_str());
+    [[maybe_unused]] const int pressed = std::system((display + "xdotool key " + key + " >/dev/null 2>&1").c_str());
   }
 
  private:

@@ -33,16 +33,25 @@ void ReturnLargeBlocksAtOnce() {
 void Warn(const std::string& line) { std::cerr << line << '\n' << std::flush; }
 
 // Counts of the rows handled since the last commit, taken back when the batch
-// is rolled back.
+// is rolled back: its rows keep the bytes they had.
 struct TBatchCounts {
   int32_t processed = 0;
+  int64_t bytes_changed = 0;  // new stored bytes less the old, over the rows written
 };
+
+void TakeBack(TBatchCounts& batch, int32_t& processed, TRecompressReport& report) {
+  processed -= batch.processed;
+  report.stored_bytes_left -= batch.bytes_changed;
+  batch = TBatchCounts();
+}
 
 // A row handled whose counters and events wait for the rows queued before it.
 struct TPendingRow {
   int64_t plain_size = 0;
   bool queued = false;   // its update waits in the writer's group
   std::string key_text;  // for the report, should the key single out no row
+  int64_t stored_size = 0;  // of the value read
+  int64_t new_size = 0;     // of the new stored form, once written
 };
 
 }  // namespace
@@ -87,10 +96,16 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
 
   // One row told: counters, observer and progress event.
   auto tell = [&](const TPendingRow& row, bool written) {
+    const int64_t bytes_left = written ? row.new_size : row.stored_size;
+    report.stored_bytes_read += row.stored_size;
+    report.stored_bytes_left += bytes_left;
     if (written) {
       ++processed;
       // A written row of the open batch is taken back should the batch be.
-      if (writer.Uncommitted() > 0) ++batch.processed;
+      if (writer.Uncommitted() > 0) {
+        ++batch.processed;
+        batch.bytes_changed += bytes_left - row.stored_size;
+      }
     } else {
       ++skipped;
     }
@@ -126,7 +141,7 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   auto cancel = [&] {
     pending.clear();
     writer.Rollback();
-    processed -= batch.processed;
+    TakeBack(batch, processed, report);
     report.end = TPassEnd::Cancelled;
     report.cancel_signal = PassCancelSignal();
   };
@@ -134,8 +149,7 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   // after a cancel request, which rolls it back.
   auto commit_if_due = [&] {
     if (!pending.empty() || PassCancelRequested()) return;
-    if (writer.CommitIfDue()) batch.processed = 0;
-    if (writer.Uncommitted() == 0) batch.processed = 0;
+    if (writer.CommitIfDue() || writer.Uncommitted() == 0) batch = TBatchCounts();
   };
 
   try {
@@ -161,7 +175,8 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
           else
             Warn(line);
         }
-        TPendingRow handled{row.plain_size, row.rewrite, std::string()};
+        TPendingRow handled{row.plain_size, row.rewrite, std::string(), row.stored_size,
+                            static_cast<int64_t>(row.new_stored.size())};
         if (!row.rewrite) {
           if (pending.empty()) tell(handled, false);
           else pending.push_back(std::move(handled));
@@ -181,12 +196,12 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
       commit_if_due();
     }
     writer.Commit();
-    batch.processed = 0;
+    batch = TBatchCounts();
   } catch (...) {
     try {
       throw;
     } catch (const ECommittedThenLost&) {
-      batch.processed = 0;  // the server confirmed the batch before the connection went
+      batch = TBatchCounts();  // the server confirmed the batch before the connection went
     } catch (const EBatchOutcomeUnknown& e) {
       report.uncertain_batch_rows = e.Rows();
     } catch (...) {
@@ -197,7 +212,7 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
       // The error that ended the pass is the one to report; a lost connection
       // has rolled the batch back by itself.
     }
-    processed -= batch.processed;
+    TakeBack(batch, processed, report);
     // A cancel that had to cut a request short ends the pass as a cancel.
     if (PassCancelRequested()) {
       report.end = TPassEnd::Cancelled;

@@ -57,6 +57,10 @@ struct TRecompressReport {
   // Rows of the batch whose commit got no answer (Failed only): they may or
   // may not have been written, and are not counted as processed.
   int32_t uncertain_batch_rows = 0;
+  // Stored bytes of the values read, and of the same values once the pass is
+  // done: a row left alone (or whose write was rolled back) keeps its bytes.
+  int64_t stored_bytes_read = 0;
+  int64_t stored_bytes_left = 0;
 };
 
 // The lines for standard error that tell about the rows of the report left

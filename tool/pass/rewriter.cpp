@@ -70,6 +70,7 @@ TRewrittenRow RewriteRow(TPassRow& row, bool compress, TWriteGuard guard) {
   TRewrittenRow out;
   if (row.value_is_null) return out;
   try {
+    out.stored_size = static_cast<int64_t>(row.stored.size());
     TMemoryStream source(std::move(row.stored));
     row.stored.clear();
     std::string plain_taken;  // the plain bytes of a decoded envelope
@@ -95,6 +96,12 @@ TRewrittenRow RewriteRow(TPassRow& row, bool compress, TWriteGuard guard) {
       out.new_stored = CompressedForm(stored);
     else
       out.new_stored = std::move(plain_taken);  // stored plainly, as read
+    // Writing the very bytes stored would change nothing.
+    if (out.new_stored == stored) {
+      out.rewrite = false;
+      out.new_stored = std::string();
+      return out;
+    }
     out.guard = WriteGuardValue(std::move(stored), row.stored_as_text, guard);
   } catch (...) {
     out = TRewrittenRow();

@@ -2,8 +2,11 @@
 // Building the new stored form of one value, the way the dataset's blob
 // binding would store it: read through the envelope stream (an envelope that
 // cannot be read counts as plain), and written through it with compression
-// wanted or not. Values of kRecompressThreshold bytes or fewer, and values
-// already in the wanted state, are left alone. Safe to run on several threads
+// wanted or not. Values of kRecompressThreshold bytes or fewer, values
+// already in the wanted state, and values whose new stored form would be the
+// very bytes stored (a plain value that does not shrink) are left alone: their
+// write would change nothing and still be logged, locked and seen by
+// triggers. Safe to run on several threads
 // at once, one value each.
 
 #include <cstdint>
@@ -19,6 +22,7 @@ namespace tersify {
 struct TRewrittenRow {
   bool rewrite = false;      // the row is written
   int64_t plain_size = 0;    // the plain length, as the envelope stream reports it
+  int64_t stored_size = 0;   // the length of the value as stored
   bool stored_compressed = false;  // the stored value is an envelope that reads back
   std::string new_stored;    // the form to store (when rewrite)
   TGuardValue guard;         // what the update is held to (when rewrite)
