@@ -43,10 +43,10 @@ std::string TcString::GetToken(const std::string& S, int Index, char Delimiter, 
   return S.substr(open, close - open - 1);
 }
 
-std::string TcShell::GetTempDir() { return GetTempPath(); }
+std::string TcShell::GetTempDir() { return TempDirectoryPath(); }
 
 std::string TcShell::CreateTempFileName(const std::string& Prefix, const std::string& Dir) {
-  return GetTempFileName(Dir.empty() ? GetTempDir() : Dir, Prefix);
+  return CreateUniqueFile(Dir.empty() ? GetTempDir() : Dir, Prefix);
 }
 
 bool TcShell::DeleteFileForced(const std::string& FileName) {
@@ -54,12 +54,12 @@ bool TcShell::DeleteFileForced(const std::string& FileName) {
   // changed, and a dangling link goes too.
   struct stat link {};
   if (lstat(FileName.c_str(), &link) != 0) return true;
-  if (S_ISLNK(link.st_mode)) return DeleteFile(FileName);
-  const uint32_t attributes = GetFileAttributes(FileName);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-  SetFileAttributes(FileName, 0);  // read-only, hidden or system files can go too
-  if (!DeleteFile(FileName)) {
-    SetFileAttributes(FileName, attributes);
+  if (S_ISLNK(link.st_mode)) return RemoveFile(FileName);
+  const uint32_t attributes = ReadFileAttributes(FileName);
+  if (attributes == kInvalidFileAttributes) return true;
+  WriteFileAttributes(FileName, 0);  // read-only, hidden or system files can go too
+  if (!RemoveFile(FileName)) {
+    WriteFileAttributes(FileName, attributes);
     return false;
   }
   return true;

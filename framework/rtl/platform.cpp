@@ -120,14 +120,14 @@ int GetUserDefaultLCID() {
   return 1033;
 }
 
-std::string GetTempPath() {
+std::string TempDirectoryPath() {
   const char* dir = std::getenv("TMPDIR");
   std::string path = (dir && *dir) ? dir : "/tmp";
   if (path.back() != '/') path += '/';
   return path;
 }
 
-std::string GetTempFileName(const std::string& dir, const std::string& prefix) {
+std::string CreateUniqueFile(const std::string& dir, const std::string& prefix) {
   if (dir.empty()) return {};
   std::string path = dir;
   if (path.back() != '/') path += '/';
@@ -138,21 +138,21 @@ std::string GetTempFileName(const std::string& dir, const std::string& prefix) {
   return path;
 }
 
-uint32_t GetFileAttributes(const std::string& name) {
+uint32_t ReadFileAttributes(const std::string& name) {
   struct stat st {};
-  if (stat(name.c_str(), &st) != 0) return INVALID_FILE_ATTRIBUTES;
+  if (stat(name.c_str(), &st) != 0) return kInvalidFileAttributes;
   uint32_t attributes = (st.st_mode & 07777) << 8;
-  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
-  return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= kFileAttributeReadOnly;
+  return attributes == 0 ? kFileAttributeNormal : attributes;
 }
 
-bool SetFileAttributes(const std::string& name, uint32_t attributes) {
+bool WriteFileAttributes(const std::string& name, uint32_t attributes) {
   mode_t mode = (attributes >> 8) & 07777;
-  if (attributes == 0 || attributes == FILE_ATTRIBUTE_NORMAL) mode = S_IRUSR | S_IWUSR;
+  if (attributes == 0 || attributes == kFileAttributeNormal) mode = S_IRUSR | S_IWUSR;
   return chmod(name.c_str(), mode) == 0;
 }
 
-bool DeleteFile(const std::string& name) { return unlink(name.c_str()) == 0; }
+bool RemoveFile(const std::string& name) { return unlink(name.c_str()) == 0; }
 
 bool FileExists(const std::string& name) {
   struct stat st {};

@@ -20,7 +20,7 @@ namespace tersify::testing {
 class ScratchDir {
  public:
   ScratchDir() {
-    std::string pattern = GetTempPath() + "logtest.XXXXXX";
+    std::string pattern = TempDirectoryPath() + "logtest.XXXXXX";
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
   }

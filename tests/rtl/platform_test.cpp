@@ -36,8 +36,8 @@ TEST(Platform, TempFilesAndAttributes) {
   char pattern[] = "/tmp/rtl-test-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
   const std::string dir = pattern;
-  EXPECT_EQ(GetTempFileName("", "abc"), "");
-  const std::string name = GetTempFileName(dir, "abcdef");
+  EXPECT_EQ(CreateUniqueFile("", "abc"), "");
+  const std::string name = CreateUniqueFile(dir, "abcdef");
   ASSERT_FALSE(name.empty());
   EXPECT_EQ(name.rfind(dir + "/abc", 0), 0u);
   EXPECT_TRUE(FileExists(name));
@@ -45,16 +45,16 @@ TEST(Platform, TempFilesAndAttributes) {
   EXPECT_TRUE(DirectoryExists(dir));
 
   ASSERT_EQ(chmod(name.c_str(), 0444), 0);
-  const uint32_t readOnly = GetFileAttributes(name);
-  EXPECT_TRUE(readOnly & FILE_ATTRIBUTE_READONLY);
-  EXPECT_TRUE(SetFileAttributes(name, 0));
-  EXPECT_FALSE(GetFileAttributes(name) & FILE_ATTRIBUTE_READONLY);
-  EXPECT_TRUE(SetFileAttributes(name, readOnly));  // put back exactly
-  EXPECT_EQ(GetFileAttributes(name), readOnly);
+  const uint32_t readOnly = ReadFileAttributes(name);
+  EXPECT_TRUE(readOnly & kFileAttributeReadOnly);
+  EXPECT_TRUE(WriteFileAttributes(name, 0));
+  EXPECT_FALSE(ReadFileAttributes(name) & kFileAttributeReadOnly);
+  EXPECT_TRUE(WriteFileAttributes(name, readOnly));  // put back exactly
+  EXPECT_EQ(ReadFileAttributes(name), readOnly);
 
-  EXPECT_TRUE(DeleteFile(name));
-  EXPECT_EQ(GetFileAttributes(name), INVALID_FILE_ATTRIBUTES);
-  EXPECT_FALSE(DeleteFile(name));
+  EXPECT_TRUE(RemoveFile(name));
+  EXPECT_EQ(ReadFileAttributes(name), kInvalidFileAttributes);
+  EXPECT_FALSE(RemoveFile(name));
   rmdir(dir.c_str());
 }
 
