@@ -1,8 +1,5 @@
 #include "common/vr_common.h"
 
-#include <dlfcn.h>
-#include <sys/stat.h>
-
 #include <memory>
 
 #include "framework/rtl/platform.h"
@@ -52,9 +49,7 @@ std::string TcShell::CreateTempFileName(const std::string& Prefix, const std::st
 bool TcShell::DeleteFileForced(const std::string& FileName) {
   // A symbolic link is deleted as itself: its target's permissions are never
   // changed, and a dangling link goes too.
-  struct stat link {};
-  if (lstat(FileName.c_str(), &link) != 0) return true;
-  if (S_ISLNK(link.st_mode)) return RemoveFile(FileName);
+  if (IsSymbolicLink(FileName)) return RemoveFile(FileName);
   const uint32_t attributes = ReadFileAttributes(FileName);
   if (attributes == kInvalidFileAttributes) return true;
   WriteFileAttributes(FileName, 0);  // read-only, hidden or system files can go too
@@ -82,7 +77,7 @@ void ShutdownCommonUnit() {
   if (!list) return;
   for (int i = 0; i < list->Count(); ++i) {
     if (void* handle = LibraryHandle(list->Objects(i))) {
-      dlclose(handle);
+      ReleaseLibrary(handle);
       list->SetObjects(i, nullptr);
     }
   }

@@ -1,9 +1,11 @@
 #pragma once
-// The platform services the system uses. Where a service stands for a Windows
+// The platform services the system uses; platform.cpp holds what every
+// platform shares, platform_posix.cpp and platform_windows.cpp the rest. Where a service stands for a Windows
 // call (GetTempPathA, GetTempFileNameA, GetFileAttributesA, ...) it is named
 // apart from it: windows.h turns those names into macros.
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace tersify {
@@ -51,5 +53,24 @@ bool WriteFileAttributes(const std::string& name, uint32_t attributes);
 bool RemoveFile(const std::string& name);
 bool FileExists(const std::string& name);
 bool DirectoryExists(const std::string& name);
+// True for a symbolic link (on Windows any reparse point), whatever it points at.
+bool IsSymbolicLink(const std::string& name);
+
+// Releases a module loaded at run time (dlclose, FreeLibrary).
+void ReleaseLibrary(void* handle);
+
+// Makes the allocator give a large block back to the system as soon as it is
+// freed, instead of keeping it for the next one (glibc: a fixed mmap
+// threshold; the Windows heap does so by itself for blocks past 512 KiB).
+void ReturnLargeBlocksAtOnce();
+
+// The local calendar time of a moment, safe on any thread.
+std::tm LocalTimeOf(std::time_t moment);
+
+namespace platform_detail {
+// The user's locale's separator, '\0' when it has none that is one ASCII character.
+char UserDecimalSeparator();
+char UserThousandSeparator();
+}  // namespace platform_detail
 
 }  // namespace tersify

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ostream>
 
+#include "framework/rtl/console.h"  // IsTerminal
 #include "tool/recompress.h"
 
 namespace tersify {
@@ -43,8 +44,5 @@ class TProgressLine : public TRecompressObserver {
   bool drawn_ = false;
   bool ended_ = false;
 };
-
-// True when file descriptor fd is a terminal.
-bool IsTerminal(int fd);
 
 }  // namespace tersify
