@@ -1,17 +1,13 @@
 #include "client/providers/odbc/connect_failure.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+
+#include "framework/rtl/tcp_socket.h"
 
 namespace tersify::providers::odbc {
 namespace {
@@ -43,29 +39,6 @@ std::string Address(const ConnectTarget& t) {
   if (t.port == 0 && !t.instance.empty()) return t.host + "\\" + t.instance;
   return t.host + ":" + std::to_string(t.port != 0 ? t.port : kDefaultPort);
 }
-
-struct AddrInfoDeleter {
-  void operator()(addrinfo* a) const { freeaddrinfo(a); }
-};
-
-class Socket {
- public:
-  explicit Socket(int fd) : fd_(fd) {}
-  ~Socket() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  int get() const { return fd_; }
-  int Release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
 
 std::string DidNotAnswer(const ConnectTarget& t) {
   return "the server did not answer within " + std::to_string(t.timeout_seconds) + " s (" + Address(t) + ")";
@@ -141,62 +114,22 @@ std::string Reason(const EMSError& e, const ConnectTarget& t) {
   return {};
 }
 
-// Reads exactly n bytes before the deadline; false on end, error or time-out.
-bool ReceiveExact(int fd, char* data, size_t n, int timeout_ms) {
-  size_t done = 0;
-  while (done < n) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, timeout_ms) <= 0) return false;
-    const ssize_t got = ::recv(fd, data + done, n - done, 0);
-    if (got <= 0) return false;
-    done += static_cast<size_t>(got);
-  }
-  return true;
-}
-
-// A non-blocking socket connected to the first address that accepts; -1 when none does.
-int ConnectTo(const std::string& host, int port, int timeout_seconds, bool* refused) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* raw = nullptr;
-  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &raw) != 0 || !raw) return -2;
-  std::unique_ptr<addrinfo, AddrInfoDeleter> addresses(raw);
-  for (addrinfo* a = raw; a; a = a->ai_next) {
-    const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-    if (fd < 0) continue;
-    Socket guard(fd);
-    int rc = ::connect(fd, a->ai_addr, a->ai_addrlen);
-    if (rc != 0 && errno == EINPROGRESS) {
-      pollfd p{fd, POLLOUT, 0};
-      if (::poll(&p, 1, timeout_seconds * 1000) <= 0) continue;
-      int error = 0;
-      socklen_t length = sizeof error;
-      ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
-      rc = error == 0 ? 0 : -1;
-      errno = error;
-    }
-    if (rc == 0) return guard.Release();
-    if (errno == ECONNREFUSED && refused) *refused = true;
-  }
-  return -1;
-}
-
 }  // namespace
 
 TcpProbe ProbeTcp(const std::string& host, int port, int timeout_seconds) {
-  bool refused = false;
-  const int fd = ConnectTo(host, port, timeout_seconds, &refused);
-  if (fd == -2) return TcpProbe::UnknownHost;
-  if (fd < 0) return refused ? TcpProbe::Refused : TcpProbe::NoAnswer;
-  Socket connected(fd);
-  return TcpProbe::Accepted;
+  const TTcpSocket socket(host, port, timeout_seconds);
+  switch (socket.Result()) {
+    case TTcpSocket::Outcome::Connected: return TcpProbe::Accepted;
+    case TTcpSocket::Outcome::UnknownHost: return TcpProbe::UnknownHost;
+    case TTcpSocket::Outcome::Refused: return TcpProbe::Refused;
+    case TTcpSocket::Outcome::NoAnswer: break;
+  }
+  return TcpProbe::NoAnswer;
 }
 
 PreloginProbe ProbePrelogin(const std::string& host, int port, int timeout_seconds) {
-  const int fd = ConnectTo(host, port, timeout_seconds, nullptr);
-  if (fd < 0) return {};
-  Socket s(fd);
+  TTcpSocket socket(host, port, timeout_seconds);
+  if (!socket.Connected()) return {};
   // VERSION and ENCRYPTION (off: "the login only, if you can"), then the terminator.
   static const unsigned char kPrelogin[] = {
       0x12, 0x01, 0x00, 0x1A, 0x00, 0x00, 0x01, 0x00,  // header: PRELOGIN, end of message, 26 bytes
@@ -205,20 +138,18 @@ PreloginProbe ProbePrelogin(const std::string& host, int port, int timeout_secon
       0xFF,                                            // terminator
       0x00, 0x00, 0x00, 0x00, 0x00, 0x00,              // version 0.0.0
       0x00};                                           // ENCRYPT_OFF
-  if (::send(fd, kPrelogin, sizeof kPrelogin, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof kPrelogin))
-    return {};
+  if (!socket.Send(kPrelogin, sizeof kPrelogin)) return {};
   PreloginProbe probe;
   char header[8];
-  if (!ReceiveExact(fd, header, sizeof header, timeout_seconds * 1000)) {
-    pollfd p{fd, POLLIN, 0};
-    probe.outcome = ::poll(&p, 1, 0) > 0 ? PreloginProbe::NotTds : PreloginProbe::NoAnswer;
+  if (!socket.ReceiveExact(header, sizeof header, timeout_seconds * 1000)) {
+    probe.outcome = socket.Readable(0) ? PreloginProbe::NotTds : PreloginProbe::NoAnswer;
     return probe;
   }
   const size_t length = (static_cast<unsigned char>(header[2]) << 8) | static_cast<unsigned char>(header[3]);
   probe.outcome = PreloginProbe::NotTds;
   if (header[0] != 0x04 || length < 8 + 6 || length > 4096) return probe;
   std::string payload(length - 8, '\0');
-  if (!ReceiveExact(fd, payload.data(), payload.size(), timeout_seconds * 1000)) return probe;
+  if (!socket.ReceiveExact(payload.data(), payload.size(), timeout_seconds * 1000)) return probe;
   for (size_t at = 0; at + 5 <= payload.size() && static_cast<unsigned char>(payload[at]) != 0xFF; at += 5) {
     const size_t offset = (static_cast<unsigned char>(payload[at + 1]) << 8) | static_cast<unsigned char>(payload[at + 2]);
     const size_t size = (static_cast<unsigned char>(payload[at + 3]) << 8) | static_cast<unsigned char>(payload[at + 4]);
@@ -235,7 +166,7 @@ std::string FreeTdsConfEntry(const std::string& section, const std::string& key)
   std::string path;
   if (const char* file = std::getenv("FREETDSCONF"); file && *file) {
     path = file;
-  } else if (const char* home = std::getenv("HOME"); home && *home && ::access((std::string(home) + "/.freetds.conf").c_str(), R_OK) == 0) {
+  } else if (const char* home = std::getenv("HOME"); home && *home && std::ifstream(std::string(home) + "/.freetds.conf").is_open()) {
     path = std::string(home) + "/.freetds.conf";
   } else {
     path = "/etc/freetds/freetds.conf";

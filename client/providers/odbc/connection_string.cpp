@@ -8,6 +8,8 @@
 #include <optional>
 #include <utility>
 
+#include "client/providers/odbc/odbc_api.h"  // before odbcinst.h
+
 #include <odbcinst.h>
 
 #include "client/errors.h"
@@ -227,7 +229,7 @@ DriverKind ConnectionDriverKind(const ConnectionSettings& settings,
                                 const ConnectionStringOptions& options) {
   const std::string dsn = DataSourceName(settings.server);
   if (!dsn.empty()) return options.data_source ? DriverKindOf(options.data_source(dsn, "Driver")) : DriverKind::Other;
-  return DriverKindOf(options.driver.empty() ? kDefaultDriver : options.driver);
+  return DriverKindOf(options.driver.empty() ? DefaultDriver() : options.driver);
 }
 
 EncryptionDemand ConnectionEncryption(const ConnectionSettings& settings,
@@ -260,7 +262,10 @@ namespace {
 // The credentials of the settings; with a data source only those given, so
 // that the data source's own fill the rest.
 void SetCredentials(KeywordList& k, const ConnectionSettings& settings, DriverKind kind, bool from_data_source) {
-  if (settings.windows_authentication) {
+  const bool own_account =
+      settings.windows_authentication ||
+      (!from_data_source && settings.username.empty() && EmptyUserMeansWindowsLogin());
+  if (own_account) {
     // FreeTDS takes an empty user as "use Kerberos"; Microsoft's driver wants it said.
     if (kind != DriverKind::FreeTDS) k.Set("Trusted_Connection", "yes");
     return;
@@ -282,7 +287,7 @@ void SetFreeTdsDefaults(KeywordList& k, const std::string& dsn, const DataSource
 // Driver, server and port, database and credentials of a server address.
 void BuildServerKeywords(KeywordList& k, const ConnectionSettings& settings,
                          const ConnectionStringOptions& options, DriverKind kind) {
-  const std::string driver = BareDriverName(options.driver.empty() ? kDefaultDriver : options.driver);
+  const std::string driver = BareDriverName(options.driver.empty() ? DefaultDriver() : options.driver);
   const ServerAddress address = ParseServer(settings.server, settings.port);
   k.Set("DRIVER", driver);
   if (kind == DriverKind::FreeTDS) {
