@@ -77,10 +77,12 @@ TEST(Platform, TempFilesAndAttributes) {
   EXPECT_TRUE(WriteFileAttributes(name, readOnly));  // put back exactly
   EXPECT_EQ(ReadFileAttributes(name), readOnly);
 
+  ASSERT_TRUE(WriteFileAttributes(name, 0));  // Windows deletes no read-only file
   EXPECT_TRUE(RemoveFile(name));
   EXPECT_EQ(ReadFileAttributes(name), kInvalidFileAttributes);
   EXPECT_FALSE(RemoveFile(name));
-  fs::remove(dir);
+  std::error_code ignored;
+  fs::remove(dir, ignored);
 }
 
 // A read-only file goes once its attributes are cleared (Windows refuses to
@@ -96,7 +98,8 @@ TEST(Platform, ReadOnlyFileIsRemovedAfterItsAttributesAreCleared) {
   EXPECT_TRUE(RemoveFile(name));
   EXPECT_FALSE(FileExists(name));
   EXPECT_FALSE(IsSymbolicLink(name));
-  fs::remove(dir);
+  std::error_code ignored;
+  fs::remove(dir, ignored);
 }
 
 }  // namespace
