@@ -8,6 +8,8 @@
 #include <limits>
 #include <memory>
 
+#include "framework/rtl/thread_slot.h"
+
 namespace tersify {
 namespace {
 
@@ -57,19 +59,28 @@ struct DecompressorFree {
   void operator()(libdeflate_decompressor* d) const noexcept { libdeflate_free_decompressor(d); }
 };
 
-// One compressor per level and thread, made on first use (they are not shared
-// between threads, and making one costs more than a small value's compression).
+// One compressor per level and one decompressor per thread, made on first use
+// (they are not shared between threads, and making one costs more than a small
+// value's compression), freed when the thread ends.
+struct TCoders {
+  std::array<std::unique_ptr<libdeflate_compressor, CompressorFree>, kLibdeflateHighest + 1> compressors;
+  std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor;
+};
+
+TCoders& ThreadCoders() {
+  static TThreadSlot<TCoders> slot;
+  return slot.Get([] { return std::make_unique<TCoders>(); });
+}
+
 libdeflate_compressor* Compressor(int level) {
-  thread_local std::array<std::unique_ptr<libdeflate_compressor, CompressorFree>,
-                          kLibdeflateHighest + 1> compressors;
-  auto& slot = compressors[static_cast<size_t>(level)];
-  if (!slot) slot.reset(libdeflate_alloc_compressor(level));
-  if (!slot) throw std::bad_alloc();
-  return slot.get();
+  auto& compressor = ThreadCoders().compressors[static_cast<size_t>(level)];
+  if (!compressor) compressor.reset(libdeflate_alloc_compressor(level));
+  if (!compressor) throw std::bad_alloc();
+  return compressor.get();
 }
 
 libdeflate_decompressor* Decompressor() {
-  thread_local std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor;
+  auto& decompressor = ThreadCoders().decompressor;
   if (!decompressor) decompressor.reset(libdeflate_alloc_decompressor());
   if (!decompressor) throw std::bad_alloc();
   return decompressor.get();

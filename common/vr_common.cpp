@@ -1,8 +1,5 @@
 #include "common/vr_common.h"
 
-#include <dlfcn.h>
-#include <sys/stat.h>
-
 #include <memory>
 
 #include "framework/rtl/platform.h"
@@ -43,23 +40,21 @@ std::string TcString::GetToken(const std::string& S, int Index, char Delimiter, 
   return S.substr(open, close - open - 1);
 }
 
-std::string TcShell::GetTempDir() { return GetTempPath(); }
+std::string TcShell::GetTempDir() { return TempDirectoryPath(); }
 
 std::string TcShell::CreateTempFileName(const std::string& Prefix, const std::string& Dir) {
-  return GetTempFileName(Dir.empty() ? GetTempDir() : Dir, Prefix);
+  return CreateUniqueFile(Dir.empty() ? GetTempDir() : Dir, Prefix);
 }
 
 bool TcShell::DeleteFileForced(const std::string& FileName) {
   // A symbolic link is deleted as itself: its target's permissions are never
   // changed, and a dangling link goes too.
-  struct stat link {};
-  if (lstat(FileName.c_str(), &link) != 0) return true;
-  if (S_ISLNK(link.st_mode)) return DeleteFile(FileName);
-  const uint32_t attributes = GetFileAttributes(FileName);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-  SetFileAttributes(FileName, 0);  // read-only, hidden or system files can go too
-  if (!DeleteFile(FileName)) {
-    SetFileAttributes(FileName, attributes);
+  if (IsSymbolicLink(FileName)) return RemoveFile(FileName);
+  const uint32_t attributes = ReadFileAttributes(FileName);
+  if (attributes == kInvalidFileAttributes) return true;
+  WriteFileAttributes(FileName, 0);  // read-only, hidden or system files can go too
+  if (!RemoveFile(FileName)) {
+    WriteFileAttributes(FileName, attributes);
     return false;
   }
   return true;
@@ -82,7 +77,7 @@ void ShutdownCommonUnit() {
   if (!list) return;
   for (int i = 0; i < list->Count(); ++i) {
     if (void* handle = LibraryHandle(list->Objects(i))) {
-      dlclose(handle);
+      ReleaseLibrary(handle);
       list->SetObjects(i, nullptr);
     }
   }

@@ -1,6 +1,5 @@
 #include "tool/startup.h"
 
-#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
@@ -13,6 +12,7 @@
 #include "db/database.h"
 #include "db/registries.h"
 #include "framework/rtl/application.h"
+#include "framework/rtl/console.h"
 #include "framework/rtl/exception.h"
 #include "tool/console/cancel_signals.h"
 #include "tool/console/command_line.h"
@@ -63,10 +63,10 @@ std::string Connect(TvrDatabase& database) {
 
 int CancelExitCode(int signal_number) {
   // A request that came from no signal ends like an interrupt.
-  if (signal_number == SIGINT || signal_number == SIGTERM || signal_number == SIGHUP ||
-      signal_number == SIGQUIT)
+  if (signal_number == kInterruptSignal || signal_number == kTerminateSignal ||
+      signal_number == kHangupSignal || signal_number == kQuitSignal)
     return 128 + signal_number;
-  return 128 + SIGINT;
+  return 128 + kInterruptSignal;
 }
 
 void RunFromCommandLine() {

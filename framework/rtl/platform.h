@@ -1,7 +1,11 @@
 #pragma once
-// The platform services the system uses, in their Linux form.
+// The platform services the system uses; platform.cpp holds what every
+// platform shares, platform_posix.cpp and platform_windows.cpp the rest. Where a service stands for a Windows
+// call (GetTempPathA, GetTempFileNameA, GetFileAttributesA, ...) it is named
+// apart from it: windows.h turns those names into macros.
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace tersify {
@@ -31,23 +35,42 @@ uint32_t GetTickCount();
 int GetUserDefaultLCID();
 
 // The temporary-files directory ($TMPDIR or /tmp), with a trailing '/'.
-std::string GetTempPath();
+std::string TempDirectoryPath();
 // Creates a new, empty, uniquely named file in dir whose name starts with the
 // first three characters of prefix; returns its full name, or "" on failure.
-std::string GetTempFileName(const std::string& dir, const std::string& prefix);
+std::string CreateUniqueFile(const std::string& dir, const std::string& prefix);
 
 // File attributes. On Linux the read-only attribute is a file without any write
 // permission; "normal" gives the owner read and write permission.
-inline constexpr uint32_t FILE_ATTRIBUTE_READONLY = 0x1;
-inline constexpr uint32_t FILE_ATTRIBUTE_NORMAL = 0x80;
-inline constexpr uint32_t INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+inline constexpr uint32_t kFileAttributeReadOnly = 0x1;
+inline constexpr uint32_t kFileAttributeNormal = 0x80;
+inline constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 // The file's attributes: its permission bits shifted past the attribute flags,
-// with FILE_ATTRIBUTE_READONLY when nobody may write it; INVALID_FILE_ATTRIBUTES when missing.
-uint32_t GetFileAttributes(const std::string& name);
-// Restores attributes read with GetFileAttributes; 0 makes the file normal.
-bool SetFileAttributes(const std::string& name, uint32_t attributes);
-bool DeleteFile(const std::string& name);
+// with kFileAttributeReadOnly when nobody may write it; kInvalidFileAttributes when missing.
+uint32_t ReadFileAttributes(const std::string& name);
+// Restores attributes read with ReadFileAttributes; 0 makes the file normal.
+bool WriteFileAttributes(const std::string& name, uint32_t attributes);
+bool RemoveFile(const std::string& name);
 bool FileExists(const std::string& name);
 bool DirectoryExists(const std::string& name);
+// True for a symbolic link (on Windows any reparse point), whatever it points at.
+bool IsSymbolicLink(const std::string& name);
+
+// Releases a module loaded at run time (dlclose, FreeLibrary).
+void ReleaseLibrary(void* handle);
+
+// Makes the allocator give a large block back to the system as soon as it is
+// freed, instead of keeping it for the next one (glibc: a fixed mmap
+// threshold; the Windows heap does so by itself for blocks past 512 KiB).
+void ReturnLargeBlocksAtOnce();
+
+// The local calendar time of a moment, safe on any thread.
+std::tm LocalTimeOf(std::time_t moment);
+
+namespace platform_detail {
+// The user's locale's separator, '\0' when it has none that is one ASCII character.
+char UserDecimalSeparator();
+char UserThousandSeparator();
+}  // namespace platform_detail
 
 }  // namespace tersify

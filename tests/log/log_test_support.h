@@ -3,11 +3,11 @@
 // Log back with SQLite directly, and holding another connection's lock.
 
 #include <sqlite3.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -20,9 +20,12 @@ namespace tersify::testing {
 class ScratchDir {
  public:
   ScratchDir() {
-    std::string pattern = GetTempPath() + "logtest.XXXXXX";
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const std::string candidate = TempDirectoryPath() + "logtest." + std::to_string(random());
+      if (std::filesystem::create_directory(candidate)) path_ = candidate;
+    }
+    if (path_.empty()) throw std::runtime_error("no scratch directory could be made");
   }
   ~ScratchDir() {
     std::error_code ignored;

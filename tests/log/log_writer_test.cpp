@@ -383,7 +383,7 @@ TEST_F(LogWriterTest, ALogThatCannotBeOpenedFailsTheEntryAndIsTriedAgain) {
   std::ofstream(path_) << std::string(4096, 'x');
   EXPECT_THROW(LogError(nullptr, nullptr, "first", ""), ESQLiteError);
   EXPECT_THROW(GetLog(), ESQLiteError);
-  ASSERT_TRUE(DeleteFile(path_));
+  ASSERT_TRUE(RemoveFile(path_));
   LogError(nullptr, nullptr, "second", "");
   auto rows = FlushAndRead();
   ASSERT_EQ(rows.size(), 1u);

@@ -1,10 +1,12 @@
 #include "framework/rtl/platform.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <random>
+#include <thread>
 
 namespace tersify {
 namespace {
@@ -27,35 +29,77 @@ TEST(Platform, AsciiCaseAndTrim) {
 
 TEST(Platform, TickCountMovesForward) {
   const uint32_t a = GetTickCount();
-  usleep(20000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
   const uint32_t b = GetTickCount();
   EXPECT_GE(static_cast<uint32_t>(b - a), 15u);
 }
 
+namespace fs = std::filesystem;
+
+// A new empty directory in the temporary-files directory.
+std::string MakeScratchDirectory() {
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string candidate = TempDirectoryPath() + "rtl-test-" + std::to_string(random());
+    if (fs::create_directory(candidate)) return candidate;
+  }
+  return {};
+}
+
+void MakeReadOnly(const std::string& name) {
+  fs::permissions(name, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+}
+
+TEST(Platform, TempDirectoryPathEndsInASeparatorAndExists) {
+  const std::string dir = TempDirectoryPath();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_TRUE(dir.back() == '/' || dir.back() == '\\') << dir;
+  EXPECT_TRUE(DirectoryExists(dir));
+}
+
 TEST(Platform, TempFilesAndAttributes) {
-  char pattern[] = "/tmp/rtl-test-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string dir = pattern;
-  EXPECT_EQ(GetTempFileName("", "abc"), "");
-  const std::string name = GetTempFileName(dir, "abcdef");
+  const std::string dir = MakeScratchDirectory();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_EQ(CreateUniqueFile("", "abc"), "");
+  const std::string name = CreateUniqueFile(dir, "abcdef");
   ASSERT_FALSE(name.empty());
-  EXPECT_EQ(name.rfind(dir + "/abc", 0), 0u);
+  EXPECT_EQ(name.rfind(dir, 0), 0u);
+  EXPECT_EQ(fs::path(name).filename().string().rfind("abc", 0), 0u) << name;
   EXPECT_TRUE(FileExists(name));
   EXPECT_FALSE(FileExists(dir));
   EXPECT_TRUE(DirectoryExists(dir));
 
-  ASSERT_EQ(chmod(name.c_str(), 0444), 0);
-  const uint32_t readOnly = GetFileAttributes(name);
-  EXPECT_TRUE(readOnly & FILE_ATTRIBUTE_READONLY);
-  EXPECT_TRUE(SetFileAttributes(name, 0));
-  EXPECT_FALSE(GetFileAttributes(name) & FILE_ATTRIBUTE_READONLY);
-  EXPECT_TRUE(SetFileAttributes(name, readOnly));  // put back exactly
-  EXPECT_EQ(GetFileAttributes(name), readOnly);
+  MakeReadOnly(name);
+  const uint32_t readOnly = ReadFileAttributes(name);
+  EXPECT_TRUE(readOnly & kFileAttributeReadOnly);
+  EXPECT_TRUE(WriteFileAttributes(name, 0));
+  EXPECT_FALSE(ReadFileAttributes(name) & kFileAttributeReadOnly);
+  EXPECT_TRUE(WriteFileAttributes(name, readOnly));  // put back exactly
+  EXPECT_EQ(ReadFileAttributes(name), readOnly);
 
-  EXPECT_TRUE(DeleteFile(name));
-  EXPECT_EQ(GetFileAttributes(name), INVALID_FILE_ATTRIBUTES);
-  EXPECT_FALSE(DeleteFile(name));
-  rmdir(dir.c_str());
+  ASSERT_TRUE(WriteFileAttributes(name, 0));  // Windows deletes no read-only file
+  EXPECT_TRUE(RemoveFile(name));
+  EXPECT_EQ(ReadFileAttributes(name), kInvalidFileAttributes);
+  EXPECT_FALSE(RemoveFile(name));
+  std::error_code ignored;
+  fs::remove(dir, ignored);
+}
+
+// A read-only file goes once its attributes are cleared (Windows refuses to
+// delete it before).
+TEST(Platform, ReadOnlyFileIsRemovedAfterItsAttributesAreCleared) {
+  const std::string dir = MakeScratchDirectory();
+  ASSERT_FALSE(dir.empty());
+  const std::string name = CreateUniqueFile(dir, "ro");
+  ASSERT_FALSE(name.empty());
+  MakeReadOnly(name);
+  ASSERT_TRUE(ReadFileAttributes(name) & kFileAttributeReadOnly);
+  ASSERT_TRUE(WriteFileAttributes(name, 0));
+  EXPECT_TRUE(RemoveFile(name));
+  EXPECT_FALSE(FileExists(name));
+  EXPECT_FALSE(IsSymbolicLink(name));
+  std::error_code ignored;
+  fs::remove(dir, ignored);
 }
 
 }  // namespace

@@ -1,15 +1,15 @@
 #pragma once
-// SIGINT and SIGTERM ask the running pass to stop between two rows, for as
-// long as a PassCancelSignals object lives; the handlers that were in place
-// before come back when it goes.
+// SIGINT and SIGTERM (on Windows the console's Ctrl+C, Ctrl+Break and close
+// events) ask the running pass to stop between two rows, for as long as a
+// PassCancelSignals object lives; the handling from before comes back when it
+// goes.
 //
-// The first signal only asks (RequestPassCancel) and puts both signals back to
-// their default action, so that a second SIGINT or SIGTERM while the pass is
-// still stopping ends the process at once. Nothing is left half-written then
-// either: a row's write is one transaction, which the database rolls back
-// when the process dies inside it.
+// The first event only asks (RequestPassCancel); a second one while the pass
+// is still stopping ends the process at once. Nothing is left half-written
+// then either: a row's write is one transaction, which the database rolls
+// back when the process dies inside it.
 
-#include <signal.h>
+#include "framework/rtl/console.h"
 
 namespace tersify {
 
@@ -17,13 +17,9 @@ class PassCancelSignals {
  public:
   // Raises std::system_error when a handler cannot be installed.
   PassCancelSignals();
-  ~PassCancelSignals();
-  PassCancelSignals(const PassCancelSignals&) = delete;
-  PassCancelSignals& operator=(const PassCancelSignals&) = delete;
 
  private:
-  struct sigaction previous_interrupt_{};
-  struct sigaction previous_terminate_{};
+  TConsoleStopEvents events_;
 };
 
 }  // namespace tersify

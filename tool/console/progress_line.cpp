@@ -1,14 +1,10 @@
 #include "tool/console/progress_line.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <string>
 
 namespace tersify {
-
-bool IsTerminal(int fd) { return isatty(fd) == 1; }
 
 TProgressLine::~TProgressLine() { PassEnded(); }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <ostream>
 
+#include "framework/rtl/console.h"  // IsTerminal
 #include "tool/recompress.h"
 
 namespace tersify {
@@ -48,8 +49,5 @@ class TProgressLine : public TRecompressObserver {
   bool drawn_ = false;
   bool ended_ = false;
 };
-
-// True when file descriptor fd is a terminal.
-bool IsTerminal(int fd);
 
 }  // namespace tersify

@@ -1,7 +1,5 @@
 #include "tool/pass/engine.h"
 
-#include <malloc.h>
-
 #include <iostream>
 #include <memory>
 #include <string>
@@ -10,6 +8,7 @@
 #include "client/errors.h"
 #include "client/ms_connection.h"
 #include "framework/data/field.h"
+#include "framework/rtl/platform.h"
 #include "tool/pass/cancel.h"
 #include "tool/pass/read_ahead.h"
 #include "tool/pass/reader.h"
@@ -25,11 +24,6 @@ namespace {
 // above which the allocator maps memory of its own (instead of letting it grow
 // with the largest block freed) gives each large value back to the system as
 // soon as it is released, so that the peak stays near two copies of it.
-void ReturnLargeBlocksAtOnce() {
-  static const bool tuned = [] { return mallopt(M_MMAP_THRESHOLD, 4 << 20) == 1; }();
-  (void)tuned;
-}
-
 void Warn(const std::string& line) { std::cerr << line << '\n' << std::flush; }
 
 // Counts of the rows handled since the last commit, taken back when the batch
@@ -65,6 +59,8 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   const TPassTarget target = ResolvePassTarget(request.table, request.field, request.key);
   TMSConnection& connection = *target.connection;
   const TPassDeadlockPriority deadlock_priority(target);
+  // Each large value goes back to the system as soon as it is released, so
+  // that the peak stays near two copies of the largest.
   ReturnLargeBlocksAtOnce();
   const TPassKey& key = target.key;
   const TPassStatements& statements = target.statements;

@@ -1,12 +1,11 @@
 #include "tool/pass/rewriter.h"
 
-#include <openssl/evp.h>
-
 #include <cstring>
 #include <memory>
 
 #include "blob/cblob_stream.h"
 #include "blob/envelope_check.h"
+#include "framework/rtl/digest.h"
 #include "framework/rtl/exception.h"
 #include "tool/recompress.h"
 
@@ -50,13 +49,7 @@ TGuardValue WriteGuardValue(std::string stored, bool stored_as_text, TWriteGuard
   return guard;
 }
 
-std::string Sha256(const std::string& bytes) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr) != 1)
-    throw Exception("The SHA-256 digest of a value could not be computed");
-  return std::string(reinterpret_cast<const char*>(digest), size);
-}
+std::string Sha256(const std::string& bytes) { return ComputeDigest(TDigestAlgorithm::Sha256, bytes); }
 
 int64_t ExpectedRewriteBytes(const TPassRow& row, bool compress) {
   const int64_t stored = static_cast<int64_t>(row.stored.size());

@@ -1,23 +1,13 @@
 #include "client/providers/odbc/connect_failure.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <openssl/bio.h>
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+
+#include "framework/rtl/tcp_socket.h"
 
 namespace tersify::providers::odbc {
 namespace {
@@ -50,29 +40,6 @@ std::string Address(const ConnectTarget& t) {
   if (t.port == 0 && !t.instance.empty()) return t.host + "\\" + t.instance;
   return t.host + ":" + std::to_string(t.port != 0 ? t.port : kDefaultPort);
 }
-
-struct AddrInfoDeleter {
-  void operator()(addrinfo* a) const { freeaddrinfo(a); }
-};
-
-class Socket {
- public:
-  explicit Socket(int fd) : fd_(fd) {}
-  ~Socket() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  int get() const { return fd_; }
-  int Release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
 
 std::string DidNotAnswer(const ConnectTarget& t) {
   return "the server did not answer within " + std::to_string(t.timeout_seconds) + " s (" + Address(t) + ")";
@@ -165,62 +132,22 @@ std::string Reason(const EMSError& e, const ConnectTarget& t) {
   return {};
 }
 
-// Reads exactly n bytes before the deadline; false on end, error or time-out.
-bool ReceiveExact(int fd, char* data, size_t n, int timeout_ms) {
-  size_t done = 0;
-  while (done < n) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, timeout_ms) <= 0) return false;
-    const ssize_t got = ::recv(fd, data + done, n - done, 0);
-    if (got <= 0) return false;
-    done += static_cast<size_t>(got);
-  }
-  return true;
-}
-
-// A non-blocking socket connected to the first address that accepts; -1 when none does.
-int ConnectTo(const std::string& host, int port, int timeout_seconds, bool* refused) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* raw = nullptr;
-  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &raw) != 0 || !raw) return -2;
-  std::unique_ptr<addrinfo, AddrInfoDeleter> addresses(raw);
-  for (addrinfo* a = raw; a; a = a->ai_next) {
-    const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-    if (fd < 0) continue;
-    Socket guard(fd);
-    int rc = ::connect(fd, a->ai_addr, a->ai_addrlen);
-    if (rc != 0 && errno == EINPROGRESS) {
-      pollfd p{fd, POLLOUT, 0};
-      if (::poll(&p, 1, timeout_seconds * 1000) <= 0) continue;
-      int error = 0;
-      socklen_t length = sizeof error;
-      ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
-      rc = error == 0 ? 0 : -1;
-      errno = error;
-    }
-    if (rc == 0) return guard.Release();
-    if (errno == ECONNREFUSED && refused) *refused = true;
-  }
-  return -1;
-}
-
 }  // namespace
 
 TcpProbe ProbeTcp(const std::string& host, int port, int timeout_seconds) {
-  bool refused = false;
-  const int fd = ConnectTo(host, port, timeout_seconds, &refused);
-  if (fd == -2) return TcpProbe::UnknownHost;
-  if (fd < 0) return refused ? TcpProbe::Refused : TcpProbe::NoAnswer;
-  Socket connected(fd);
-  return TcpProbe::Accepted;
+  const TTcpSocket socket(host, port, timeout_seconds);
+  switch (socket.Result()) {
+    case TTcpSocket::Outcome::Connected: return TcpProbe::Accepted;
+    case TTcpSocket::Outcome::UnknownHost: return TcpProbe::UnknownHost;
+    case TTcpSocket::Outcome::Refused: return TcpProbe::Refused;
+    case TTcpSocket::Outcome::NoAnswer: break;
+  }
+  return TcpProbe::NoAnswer;
 }
 
 PreloginProbe ProbePrelogin(const std::string& host, int port, int timeout_seconds) {
-  const int fd = ConnectTo(host, port, timeout_seconds, nullptr);
-  if (fd < 0) return {};
-  Socket s(fd);
+  TTcpSocket socket(host, port, timeout_seconds);
+  if (!socket.Connected()) return {};
   // VERSION and ENCRYPTION (off: "the login only, if you can"), then the terminator.
   static const unsigned char kPrelogin[] = {
       0x12, 0x01, 0x00, 0x1A, 0x00, 0x00, 0x01, 0x00,  // header: PRELOGIN, end of message, 26 bytes
@@ -229,20 +156,18 @@ PreloginProbe ProbePrelogin(const std::string& host, int port, int timeout_secon
       0xFF,                                            // terminator
       0x00, 0x00, 0x00, 0x00, 0x00, 0x00,              // version 0.0.0
       0x00};                                           // ENCRYPT_OFF
-  if (::send(fd, kPrelogin, sizeof kPrelogin, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof kPrelogin))
-    return {};
+  if (!socket.Send(kPrelogin, sizeof kPrelogin)) return {};
   PreloginProbe probe;
   char header[8];
-  if (!ReceiveExact(fd, header, sizeof header, timeout_seconds * 1000)) {
-    pollfd p{fd, POLLIN, 0};
-    probe.outcome = ::poll(&p, 1, 0) > 0 ? PreloginProbe::NotTds : PreloginProbe::NoAnswer;
+  if (!socket.ReceiveExact(header, sizeof header, timeout_seconds * 1000)) {
+    probe.outcome = socket.Readable(0) ? PreloginProbe::NotTds : PreloginProbe::NoAnswer;
     return probe;
   }
   const size_t length = (static_cast<unsigned char>(header[2]) << 8) | static_cast<unsigned char>(header[3]);
   probe.outcome = PreloginProbe::NotTds;
   if (header[0] != 0x04 || length < 8 + 6 || length > 4096) return probe;
   std::string payload(length - 8, '\0');
-  if (!ReceiveExact(fd, payload.data(), payload.size(), timeout_seconds * 1000)) return probe;
+  if (!socket.ReceiveExact(payload.data(), payload.size(), timeout_seconds * 1000)) return probe;
   for (size_t at = 0; at + 5 <= payload.size() && static_cast<unsigned char>(payload[at]) != 0xFF; at += 5) {
     const size_t offset = (static_cast<unsigned char>(payload[at + 1]) << 8) | static_cast<unsigned char>(payload[at + 2]);
     const size_t size = (static_cast<unsigned char>(payload[at + 3]) << 8) | static_cast<unsigned char>(payload[at + 4]);
@@ -255,140 +180,11 @@ PreloginProbe ProbePrelogin(const std::string& host, int port, int timeout_secon
   return probe;
 }
 
-namespace {
-
-template <typename T, void (*Free)(T*)>
-struct OpenSslFree {
-  void operator()(T* p) const { Free(p); }
-};
-using SslContext = std::unique_ptr<SSL_CTX, OpenSslFree<SSL_CTX, SSL_CTX_free>>;
-using SslSession = std::unique_ptr<SSL, OpenSslFree<SSL, SSL_free>>;
-using CertificateStore = std::unique_ptr<X509_STORE, OpenSslFree<X509_STORE, X509_STORE_free>>;
-using StoreCheck = std::unique_ptr<X509_STORE_CTX, OpenSslFree<X509_STORE_CTX, X509_STORE_CTX_free>>;
-
-void FreeGeneralNames(GENERAL_NAMES* names) { GENERAL_NAMES_free(names); }
-using GeneralNames = std::unique_ptr<GENERAL_NAMES, OpenSslFree<GENERAL_NAMES, FreeGeneralNames>>;
-
-constexpr size_t kTdsHeader = 8;
-constexpr size_t kPreloginPacketPayload = 4096 - kTdsHeader;
-
-// Bytes as PRELOGIN packets, the last one marked as the end of the message.
-bool SendPrelogin(int fd, const std::string& bytes) {
-  for (size_t at = 0; at < bytes.size(); at += kPreloginPacketPayload) {
-    const size_t n = std::min(kPreloginPacketPayload, bytes.size() - at);
-    const size_t length = n + kTdsHeader;
-    std::string packet = {0x12, static_cast<char>(at + n == bytes.size() ? 0x01 : 0x00),
-                          static_cast<char>(length >> 8), static_cast<char>(length & 0xFF), 0, 0, 1, 0};
-    packet.append(bytes, at, n);
-    if (::send(fd, packet.data(), packet.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(packet.size())) return false;
-  }
-  return true;
-}
-
-// The payload of the next TDS packet; false on end, error, time-out or a packet of no sense.
-bool ReceivePacket(int fd, std::string& payload, int timeout_ms) {
-  char header[kTdsHeader];
-  if (!ReceiveExact(fd, header, sizeof header, timeout_ms)) return false;
-  const size_t length = (static_cast<unsigned char>(header[2]) << 8) | static_cast<unsigned char>(header[3]);
-  if (length < kTdsHeader) return false;
-  payload.assign(length - kTdsHeader, '\0');
-  return ReceiveExact(fd, payload.data(), payload.size(), timeout_ms);
-}
-
-// The DNS names and addresses a certificate is issued for (its common name when it lists none).
-std::string CertificateNames(X509* certificate) {
-  std::string names;
-  auto add = [&names](const std::string& name) { names += (names.empty() ? "" : ", ") + name; };
-  const GeneralNames alternatives(
-      static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr)));
-  for (int i = 0; alternatives && i < sk_GENERAL_NAME_num(alternatives.get()); ++i) {
-    const GENERAL_NAME* name = sk_GENERAL_NAME_value(alternatives.get(), i);
-    if (name->type == GEN_DNS) {
-      add(std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(name->d.dNSName)),
-                      static_cast<size_t>(ASN1_STRING_length(name->d.dNSName))));
-    } else if (name->type == GEN_IPADD) {
-      const unsigned char* bytes = ASN1_STRING_get0_data(name->d.iPAddress);
-      const int size = ASN1_STRING_length(name->d.iPAddress);
-      char text[INET6_ADDRSTRLEN] = {};
-      if ((size == 4 || size == 16) && inet_ntop(size == 4 ? AF_INET : AF_INET6, bytes, text, sizeof text)) add(text);
-    }
-  }
-  if (names.empty()) {
-    char common[256] = {};
-    if (X509_NAME_get_text_by_NID(X509_get_subject_name(certificate), NID_commonName, common, sizeof common) > 0)
-      add(common);
-  }
-  return names.empty() ? "no name" : names;
-}
-
-bool IsAddress(const std::string& host) {
-  unsigned char bytes[16];
-  return inet_pton(AF_INET, host.c_str(), bytes) == 1 || inet_pton(AF_INET6, host.c_str(), bytes) == 1;
-}
-
-}  // namespace
-
-CertificateProbe ProbeCertificate(const std::string& host, int port, int timeout_seconds, const std::string& ca_file) {
-  const int fd = ConnectTo(host, port, timeout_seconds, nullptr);
-  if (fd < 0) return {};
-  Socket s(fd);
-  const int timeout_ms = timeout_seconds * 1000;
-  // The PRELOGIN of ProbePrelogin, asking for encryption this time (ENCRYPT_ON).
-  const std::string prelogin = {0x00, 0x00, 0x0B, 0x00, 0x06, 0x01, 0x00, 0x11, 0x00, 0x01, static_cast<char>(0xFF),
-                                0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01};
-  std::string answer;
-  if (!SendPrelogin(fd, prelogin) || !ReceivePacket(fd, answer, timeout_ms)) return {};
-
-  // The handshake inside PRELOGIN packets, as far as the server's certificate.
-  const SslContext context(SSL_CTX_new(TLS_client_method()));
-  if (!context) return {};
-  SSL_CTX_set_verify(context.get(), SSL_VERIFY_NONE, nullptr);
-  const SslSession session(SSL_new(context.get()));
-  BIO* from_server = BIO_new(BIO_s_mem());
-  BIO* to_server = BIO_new(BIO_s_mem());
-  if (!session || !from_server || !to_server) {
-    BIO_free(from_server);
-    BIO_free(to_server);
-    return {};
-  }
-  SSL_set_bio(session.get(), from_server, to_server);  // the session owns both now
-  SSL_set_connect_state(session.get());
-  if (!IsAddress(host)) SSL_set_tlsext_host_name(session.get(), host.c_str());
-  for (int flight = 0; flight < 16 && !SSL_get0_peer_certificate(session.get()); ++flight) {
-    const int rc = SSL_do_handshake(session.get());
-    std::string out;
-    char buffer[4096];
-    for (int n; (n = BIO_read(to_server, buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<size_t>(n));
-    if (!out.empty() && !SendPrelogin(fd, out)) break;
-    if (rc == 1 || SSL_get_error(session.get(), rc) != SSL_ERROR_WANT_READ) break;
-    std::string in;
-    if (!ReceivePacket(fd, in, timeout_ms)) break;
-    BIO_write(from_server, in.data(), static_cast<int>(in.size()));
-  }
-  X509* certificate = SSL_get0_peer_certificate(session.get());
-  if (!certificate) return {};
-
-  CertificateProbe probe;
-  probe.names = CertificateNames(certificate);
-  const CertificateStore store(X509_STORE_new());
-  const StoreCheck check(X509_STORE_CTX_new());
-  if (!store || !check || X509_STORE_load_file(store.get(), ca_file.c_str()) != 1 ||
-      X509_STORE_CTX_init(check.get(), store.get(), certificate, SSL_get_peer_cert_chain(session.get())) != 1 ||
-      X509_verify_cert(check.get()) != 1) {
-    probe.outcome = CertificateProbe::Untrusted;
-    return probe;
-  }
-  const bool named = IsAddress(host) ? X509_check_ip_asc(certificate, host.c_str(), 0) == 1
-                                     : X509_check_host(certificate, host.c_str(), host.size(), 0, nullptr) == 1;
-  probe.outcome = named ? CertificateProbe::Trusted : CertificateProbe::OtherName;
-  return probe;
-}
-
 std::string FreeTdsConfEntry(const std::string& section, const std::string& key) {
   std::string path;
   if (const char* file = std::getenv("FREETDSCONF"); file && *file) {
     path = file;
-  } else if (const char* home = std::getenv("HOME"); home && *home && ::access((std::string(home) + "/.freetds.conf").c_str(), R_OK) == 0) {
+  } else if (const char* home = std::getenv("HOME"); home && *home && std::ifstream(std::string(home) + "/.freetds.conf").is_open()) {
     path = std::string(home) + "/.freetds.conf";
   } else {
     path = "/etc/freetds/freetds.conf";

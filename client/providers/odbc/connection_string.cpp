@@ -8,6 +8,8 @@
 #include <optional>
 #include <utility>
 
+#include "client/providers/odbc/odbc_api.h"  // before odbcinst.h
+
 #include <odbcinst.h>
 
 #include "client/errors.h"
@@ -227,7 +229,7 @@ DriverKind ConnectionDriverKind(const ConnectionSettings& settings,
                                 const ConnectionStringOptions& options) {
   const std::string dsn = DataSourceName(settings.server);
   if (!dsn.empty()) return options.data_source ? DriverKindOf(options.data_source(dsn, "Driver")) : DriverKind::Other;
-  return DriverKindOf(options.driver.empty() ? kDefaultDriver : options.driver);
+  return DriverKindOf(options.driver.empty() ? DefaultDriver() : options.driver);
 }
 
 EncryptionDemand ConnectionEncryption(const ConnectionSettings& settings,
@@ -259,10 +261,13 @@ namespace {
 
 // The credentials of the settings. With a data source, what is left out comes
 // from the data source's own UID and PWD entries, read here because drivers
-// (FreeTDS among them) take neither from odbc.ini themselves.
+// (FreeTDS among them) take neither from odbc.ini themselves. Without a data
+// source and a user, Windows logs in with the user's own account.
 void SetCredentials(KeywordList& k, const ConnectionSettings& settings, DriverKind kind, const std::string& dsn,
                     const DataSourceLookup& lookup) {
-  if (settings.windows_authentication) {
+  const bool own_account = settings.windows_authentication ||
+                           (dsn.empty() && settings.username.empty() && EmptyUserMeansWindowsLogin());
+  if (own_account) {
     // FreeTDS takes an empty user as "use Kerberos"; Microsoft's driver wants it said.
     if (kind != DriverKind::FreeTDS) k.Set("Trusted_Connection", "yes");
     return;
@@ -294,7 +299,7 @@ void SetFreeTdsDefaults(KeywordList& k, const std::string& dsn, const DataSource
 // Driver, server and port, database and credentials of a server address.
 void BuildServerKeywords(KeywordList& k, const ConnectionSettings& settings,
                          const ConnectionStringOptions& options, DriverKind kind) {
-  const std::string driver = BareDriverName(options.driver.empty() ? kDefaultDriver : options.driver);
+  const std::string driver = BareDriverName(options.driver.empty() ? DefaultDriver() : options.driver);
   const ServerAddress address = ParseServer(settings.server, settings.port);
   k.Set("DRIVER", driver);
   if (kind == DriverKind::FreeTDS) {

@@ -14,8 +14,15 @@ namespace tersify::providers::odbc {
 // The driver families whose connection keywords differ.
 enum class DriverKind { FreeTDS, Microsoft, Other };
 
-// The driver used when TERSIFY_ODBC_DRIVER is not set.
-inline constexpr const char* kDefaultDriver = "FreeTDS";
+// The driver used when TERSIFY_ODBC_DRIVER is not set (default_driver_*.cpp):
+// FreeTDS on Linux; on Windows the newest of Microsoft's drivers that is
+// installed, "ODBC Driver 18 for SQL Server" then 17, else "SQL Server", which
+// every Windows has.
+const std::string& DefaultDriver();
+
+// True where a connection to a server address without a user name logs in as
+// the user's own account (Windows authentication): on Windows.
+bool EmptyUserMeansWindowsLogin();
 
 // The family of a driver name or path: "FreeTDS", "/usr/lib/.../libtdsodbc.so"
 // -> FreeTDS; "ODBC Driver 18 for SQL Server", "libmsodbcsql-18.so" -> Microsoft.
@@ -55,7 +62,7 @@ std::vector<std::pair<std::string, std::string>> ParseAttributeList(const std::s
 
 // What goes into a connection string besides the settings.
 struct ConnectionStringOptions {
-  std::string driver = kDefaultDriver;  // name (with or without braces) or path
+  std::string driver = DefaultDriver();  // name (with or without braces) or path
   std::string encrypt;                  // TERSIFY_ODBC_ENCRYPT: "", yes, no, strict, optional
   std::string extra_attributes;         // TERSIFY_ODBC_OPTIONS: "name=value;..."
   DataSourceLookup data_source = ReadDataSourceEntry;

@@ -2,8 +2,7 @@
 // What differs between ODBC drivers for SQL Server, probed once after
 // connecting (SQLGetInfo driver and DBMS names) and kept in one place.
 
-#include <sql.h>
-#include <sqlext.h>
+#include "client/providers/odbc/odbc_api.h"
 
 #include <string>
 

@@ -3,8 +3,7 @@
 // forward cursor that reads values on demand (long values in 64 KiB pieces,
 // never truncated), and a cursor over rows already in memory.
 
-#include <sql.h>
-#include <sqlext.h>
+#include "client/providers/odbc/odbc_api.h"
 
 #include <memory>
 #include <optional>

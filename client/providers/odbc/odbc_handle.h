@@ -3,8 +3,7 @@
 // A handle knows its own type, so a diagnostic is always read from the right
 // kind of handle; the deleter never throws.
 
-#include <sql.h>
-#include <sqlext.h>
+#include "client/providers/odbc/odbc_api.h"
 
 #include <string>
 #include <vector>

@@ -3,8 +3,7 @@
 // They stay where they are from binding until the statement's results are
 // consumed, which is as long as a driver may read or write them.
 
-#include <sql.h>
-#include <sqlext.h>
+#include "client/providers/odbc/odbc_api.h"
 
 #include <cstdint>
 #include <string>

@@ -12,6 +12,7 @@
 #include "client/providers/sqlite/sqlite_hashbytes.h"
 #include "client/providers/sqlite/sqlite_values.h"
 #include "client/providers/sqlite/tsql_rewrites.h"
+#include "framework/rtl/platform.h"
 
 namespace tersify::providers {
 namespace {
@@ -87,8 +88,7 @@ void GetDate(sqlite3_context* context, int, sqlite3_value**) {
   const auto now = system_clock::now();
   const time_t seconds = system_clock::to_time_t(now);
   const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-  struct tm local {};
-  localtime_r(&seconds, &local);
+  const std::tm local = LocalTimeOf(seconds);
   char buf[64];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900,
                 local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,

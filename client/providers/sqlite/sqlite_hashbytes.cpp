@@ -1,22 +1,22 @@
 #include "client/providers/sqlite/sqlite_hashbytes.h"
 
-#include <openssl/evp.h>
-
 #include <cctype>
+#include <optional>
 #include <string>
 
 #include "client/providers/sqlite/sqlite_handles.h"
+#include "framework/rtl/digest.h"
 
 namespace tersify::providers {
 namespace {
 
-const EVP_MD* DigestNamed(std::string name) {
+std::optional<TDigestAlgorithm> DigestNamed(std::string name) {
   for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (name == "SHA2_256") return EVP_sha256();
-  if (name == "SHA2_512") return EVP_sha512();
-  if (name == "SHA1" || name == "SHA") return EVP_sha1();
-  if (name == "MD5") return EVP_md5();
-  return nullptr;
+  if (name == "SHA2_256") return TDigestAlgorithm::Sha256;
+  if (name == "SHA2_512") return TDigestAlgorithm::Sha512;
+  if (name == "SHA1" || name == "SHA") return TDigestAlgorithm::Sha1;
+  if (name == "MD5") return TDigestAlgorithm::Md5;
+  return std::nullopt;
 }
 
 void HashBytes(sqlite3_context* context, int, sqlite3_value** argv) {
@@ -25,8 +25,8 @@ void HashBytes(sqlite3_context* context, int, sqlite3_value** argv) {
     return;
   }
   const auto* name = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-  const EVP_MD* md = name ? DigestNamed(name) : nullptr;
-  if (md == nullptr) {
+  const std::optional<TDigestAlgorithm> algorithm = name ? DigestNamed(name) : std::nullopt;
+  if (!algorithm) {
     sqlite3_result_null(context);
     return;
   }
@@ -34,13 +34,14 @@ void HashBytes(sqlite3_context* context, int, sqlite3_value** argv) {
   const void* data = sqlite3_value_type(argv[1]) == SQLITE_BLOB ? sqlite3_value_blob(argv[1])
                                                                 : static_cast<const void*>(sqlite3_value_text(argv[1]));
   const int size = sqlite3_value_bytes(argv[1]);
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int digest_size = 0;
-  if (EVP_Digest(data, static_cast<size_t>(size), digest, &digest_size, md, nullptr) != 1) {
+  std::string digest;
+  try {
+    digest = ComputeDigest(*algorithm, data, static_cast<size_t>(size));
+  } catch (const std::exception&) {
     sqlite3_result_error(context, "HASHBYTES: the digest could not be computed", -1);
     return;
   }
-  sqlite3_result_blob(context, digest, static_cast<int>(digest_size), SQLITE_TRANSIENT);
+  sqlite3_result_blob(context, digest.data(), static_cast<int>(digest.size()), SQLITE_TRANSIENT);
 }
 
 }  // namespace
