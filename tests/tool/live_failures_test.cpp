@@ -72,13 +72,16 @@ class KeyEdges : public ::testing::TestWithParam<KeyCase> {
 TEST_P(KeyEdges, NullKeysAreSkippedAndKeysDifferingByATrailingBlankKeepTheirOwnValues) {
   const std::string null_one = RowText("null key one", 3000);
   const std::string null_two = RowText("null key two", 3100);
-  const std::map<std::string, std::string> keyed = {
-      {"A", RowText("A", 3200)}, {"A ", RowText("A and a blank", 3300)}, {"B", RowText("B", 3400)}};
+  std::map<std::string, std::string> keyed = {{"A", RowText("A", 3200)}, {"B", RowText("B", 3400)}};
+  // SQL Server ignores trailing blanks when it compares keys, so that "A "
+  // cannot stand beside "A" there; SQLite keeps them apart.
+  const bool blanks_count = std::get<0>(GetParam()) == "sqlite";
+  if (blanks_count) keyed["A "] = RowText("A and a blank", 3300);
   LiveTable& table = db_->Table();
   table.InsertNullKey(AsFound(null_one));
   table.Insert("A", AsFound(keyed.at("A")));
   table.InsertNullKey(AsFound(null_two));
-  table.Insert("A ", AsFound(keyed.at("A ")));
+  if (blanks_count) table.Insert("A ", AsFound(keyed.at("A ")));
   table.Insert("B", AsFound(keyed.at("B")));
   const std::vector<std::string> null_rows_before = table.StoredWhere("acKey is null");
 
@@ -88,7 +91,7 @@ TEST_P(KeyEdges, NullKeysAreSkippedAndKeysDifferingByATrailingBlankKeepTheirOwnV
   const std::optional<PassCounts> counts =
       ParseCounts(pass->Out(), "Command completed successfully, ", "\n");
   ASSERT_TRUE(counts) << pass->Out();
-  EXPECT_EQ(counts->processed, 3);
+  EXPECT_EQ(counts->processed, static_cast<int>(keyed.size()));
   EXPECT_EQ(counts->skipped, 2) << "the rows whose key is NULL are skipped and counted";
 
   // A row with a NULL key cannot be told from the other: neither is written.
@@ -217,7 +220,8 @@ TEST_F(ServerFailure, ACancelEndsAPassWaitingForAServerThatStopsAnswering) {
   ASSERT_TRUE(counts) << pass_->Out();
   const int envelopes = db_->Table().CountShorterThan(kEnvelopeBelow);
   EXPECT_GE(envelopes, counts->processed);
-  EXPECT_LE(envelopes, counts->processed + 1);
+  // The group in flight may have been written by the server and never confirmed.
+  EXPECT_LE(envelopes, counts->processed + kMostGroupRows);
   ExpectEveryRowHoldsItsValue(db_->Table(), values_);
 }
 

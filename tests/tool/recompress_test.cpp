@@ -312,6 +312,13 @@ TEST_P(RecompressTest, AValueWhoseNewFormIsTheStoredOneIsNotWritten) {
   Insert("R01", noise);
   Insert("R02", small_noise);
   for (int i = 3; i <= 8; ++i) Insert(Key(i), ReportText(Key(i), 300 + 40 * static_cast<size_t>(i)));
+  // The trigger's table is there before the first pass, so that the test
+  // server has taken its columns under its collation before the file is
+  // compared (it does so when a session logs in).
+  Db().ExecDirect(
+      "create table tqz_updates (acReport varchar(20)); "
+      "create trigger tqz_reports_updated after update on tqz_reports "
+      "begin insert into tqz_updates values (new.acReport); end");
   Connect();
   const PassResult first = Pass(1);
   ASSERT_TRUE(first.ok) << first.out;
@@ -319,11 +326,9 @@ TEST_P(RecompressTest, AValueWhoseNewFormIsTheStoredOneIsNotWritten) {
   EXPECT_EQ(first.skipped, 2);
   EXPECT_EQ(Stored("R01"), noise);
   EXPECT_EQ(Stored("R02"), small_noise);
+  EXPECT_EQ(RawValue(Db(), "select count(*) from tqz_updates"), RawValue(Db(), "select 6"));
+  Db().ExecDirect("delete from tqz_updates");
 
-  Db().ExecDirect(
-      "create table tqz_updates (acReport varchar(20)); "
-      "create trigger tqz_reports_updated after update on tqz_reports "
-      "begin insert into tqz_updates values (new.acReport); end");
   const std::string file = FileBytes(Db().FilePath());
   const uint64_t requests_before = Requests();
   const PassResult second = Pass(1);

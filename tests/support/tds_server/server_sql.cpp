@@ -194,11 +194,17 @@ void DeclareColumn(const Statement& s, size_t first, size_t last, const Database
     type_end = close;
   }
   std::string added;
+  const std::string column = s.Bare(first);
+  // A column declared here before (a table taken over at an earlier login)
+  // keeps what it has: declaring it again would change the file for nothing.
   bool has_collation = false;
-  for (size_t k = type_end + 1; k < last; ++k) has_collation |= s.Is(k, "collate");
+  bool has_size_check = false;
+  for (size_t k = type_end + 1; k < last; ++k) {
+    has_collation |= s.Is(k, "collate");
+    has_size_check |= s.Is(k, "constraint") && k + 1 < last && s.Bare(k + 1) == "tds_size_" + column;
+  }
   if (text && !has_collation) added += " COLLATE " + collation.ColumnCollation(wide);
-  if (!size.empty() && size != "max" && std::all_of(size.begin(), size.end(), ::isdigit)) {
-    const std::string column = s.Bare(first);
+  if (!has_size_check && !size.empty() && size != "max" && std::all_of(size.begin(), size.end(), ::isdigit)) {
     added += " CONSTRAINT " + QuoteName("tds_size_" + column) + " CHECK (length(" +
              QuoteName(column) + ") <= " + size + ")";
   }
