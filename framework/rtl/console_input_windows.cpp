@@ -1,8 +1,6 @@
 #include "framework/rtl/console_input.h"
 
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
-#include <windows.h>
+#include "framework/rtl/windows_api.h"
 
 #include <iostream>
 
