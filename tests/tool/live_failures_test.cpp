@@ -225,6 +225,29 @@ TEST_F(ServerFailure, ACancelEndsAPassWaitingForAServerThatStopsAnswering) {
   ExpectEveryRowHoldsItsValue(db_->Table(), values_);
 }
 
+// Batches larger than a page, holding enough bytes that the test server's
+// writer locks its file whole before it commits: the pass never waits for the
+// next page, read on its second connection, with a batch open (it waited for
+// the time limit and failed before).
+TEST(BatchAcrossPages, ABatchLargerThanAPageCompletesThroughTheTestServer) {
+  const std::vector<std::string> providers = AvailableProviders();
+  if (std::find(providers.begin(), providers.end(), "odbc") == providers.end())
+    GTEST_SKIP() << "FreeTDS's ODBC driver is not installed";
+  PreferMemoryBackedTemp();
+  PassChildDatabase db("sqlite");
+  const std::map<std::string, std::string> values = db.Fill(2000, 40000);
+  TdsServerProcess server(db.File());
+  const std::unique_ptr<ChildProcess> pass =
+      StartPassOver(server.ConnectionArguments(), "/c", {"/BATCH=500", "/TIMEOUT=5"});
+  ASSERT_TRUE(pass->WaitFor(kChildLimit)) << "the pass did not end";
+  EXPECT_EQ(pass->ExitCode(), 0) << pass->EndDescription() << "\n" << pass->Out() << pass->Err();
+  const std::optional<PassCounts> counts = ParseCounts(pass->Out(), "Command completed successfully, ", "\n");
+  ASSERT_TRUE(counts) << pass->Out() << pass->Err();
+  EXPECT_EQ(counts->processed, 2000);
+  EXPECT_EQ(db.Table().CountShorterThan(20000), 2000) << "every value is an envelope now";
+  ExpectEveryRowHoldsItsValue(db.Table(), values);
+}
+
 TEST_F(ServerFailure, AVerifyWaitingForAServerThatStopsAnsweringEndsAfterTheTimeLimit) {
   pass_ = StartPassOver(server_->ConnectionArguments(), "/verify", {"/TIMEOUT=3"});
   ASSERT_TRUE(PollUntil([&] { return server_->Log().find("tm begin") != std::string::npos || !pass_->Running(); },

@@ -190,6 +190,14 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
       flush();
       if (PassCancelRequested()) return cancel();
       commit_if_due();
+      // The pass never waits for the next page with a batch open: a server
+      // whose reads wait for the rows the batch holds (the test server, which
+      // serves a SQLite file a writer may lock whole) would have the reader
+      // wait for the writer, and the writer for the reader.
+      if (pages.ReadsAhead() && writer.Uncommitted() > 0) {
+        writer.Commit();
+        batch = TBatchCounts();
+      }
     }
     writer.Commit();
     batch = TBatchCounts();

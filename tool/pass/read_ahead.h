@@ -40,6 +40,8 @@ class TPassPages {
 
   // As TPassReader::NextPage.
   std::vector<TPassRow> NextPage();
+  // Whether pages are read on the second connection.
+  bool ReadsAhead() const { return companion_ != nullptr; }
 
  private:
   std::unique_ptr<TMSConnection> companion_;
