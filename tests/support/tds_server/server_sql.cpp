@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/tds_server/sql_parameters.h"
+
 namespace tersify::testing::tds {
 namespace {
 
@@ -21,19 +23,6 @@ bool NameStart(char c) {
 }
 bool NameChar(char c) {
   return NameStart(c) || std::isdigit(static_cast<unsigned char>(c)) || c == '$' || c == '@';
-}
-
-// The end of a run quoted by `open` at `at` up to `close` (doubled: kept inside).
-size_t QuotedEnd(std::string_view sql, size_t at, char close) {
-  for (size_t i = at + 1; i < sql.size(); ++i) {
-    if (sql[i] != close) continue;
-    if (i + 1 < sql.size() && sql[i + 1] == close) {
-      ++i;
-      continue;
-    }
-    return i + 1;
-  }
-  return sql.size();
 }
 
 std::vector<Token> Tokenize(std::string_view sql) {
@@ -55,16 +44,16 @@ std::vector<Token> Tokenize(std::string_view sql) {
       end = end == std::string_view::npos ? sql.size() : end + 2;
     } else if (c == '\'') {
       kind = Token::Text;
-      end = QuotedEnd(sql, i, '\'');
+      end = SkipQuoted(sql, i, '\'');
     } else if ((c == 'N' || c == 'n') && i + 1 < sql.size() && sql[i + 1] == '\'') {
       kind = Token::Text;
-      end = QuotedEnd(sql, i + 1, '\'');
+      end = SkipQuoted(sql, i + 1, '\'');
     } else if (c == '[') {
       kind = Token::Quoted;
-      end = QuotedEnd(sql, i, ']');
+      end = SkipQuoted(sql, i, ']');
     } else if (c == '"') {
       kind = Token::Quoted;
-      end = QuotedEnd(sql, i, '"');
+      end = SkipQuoted(sql, i, '"');
     } else if (c == '@') {
       kind = Token::Variable;
       while (end < sql.size() && (NameChar(sql[end]) || sql[end] == '@')) ++end;

@@ -13,8 +13,9 @@ bool NameChar(char c) {
          c == '$' || static_cast<unsigned char>(c) >= 0x80;
 }
 
-// The end of the quoted run starting at `at` (a doubled quote stays inside).
-size_t SkipQuoted(const std::string& sql, size_t at, char close) {
+}  // namespace
+
+size_t SkipQuoted(std::string_view sql, size_t at, char close) {
   for (size_t i = at + 1; i < sql.size(); ++i) {
     if (sql[i] != close) continue;
     if (i + 1 < sql.size() && sql[i + 1] == close) {
@@ -25,8 +26,6 @@ size_t SkipQuoted(const std::string& sql, size_t at, char close) {
   }
   return sql.size();
 }
-
-}  // namespace
 
 std::vector<std::string> DeclaredNames(const std::string& declarations) {
   std::vector<std::string> names;

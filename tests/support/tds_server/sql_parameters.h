@@ -4,6 +4,7 @@
 // positional '?' marks. This turns one form into the other.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "framework/rtl/variant.h"
@@ -15,6 +16,10 @@ struct PositionalStatement {
   // For each '?' in order, the index of its value among the declared parameters.
   std::vector<size_t> value_index;
 };
+
+// The end of the run quoted by the character at `at` up to `close` (a doubled
+// `close` stays inside); the end of sql when it is not closed.
+size_t SkipQuoted(std::string_view sql, size_t at, char close);
 
 // The parameter names of a declaration list, in order, with their '@'.
 std::vector<std::string> DeclaredNames(const std::string& declarations);
