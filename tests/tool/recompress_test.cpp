@@ -164,6 +164,15 @@ class RecompressTest : public ::testing::TestWithParam<std::string> {
   // The statements the server was asked to cancel so far (0 for "sqlite",
   // which has no server).
   uint64_t CancelsSent() const { return GetParam() == "sqlite" ? 0 : test_db_->ServerRequests().attention; }
+  // A second session that holds the row's lock in an open transaction until
+  // it commits.
+  std::unique_ptr<providers::Provider> HoldRowLock(const std::string& key) {
+    std::unique_ptr<providers::Provider> holder = providers::CreateProvider(Db().Settings());
+    holder->Open(Db().Settings());
+    holder->StartTransaction();
+    holder->Execute("update tqz_reports set acTitle = 'held' where acReport = ?", {Variant(key)});
+    return holder;
+  }
   std::string Stored(const std::string& key) const {
     return RawValue(*test_db_, "select acReportData from tqz_reports where acReport = '" + key + "'");
   }
@@ -1068,10 +1077,7 @@ TEST_P(RecompressTest, AnUpdateTimedOutBehindALockWritesNothingLater) {
   if (GetParam() == "sqlite") GTEST_SKIP() << "a server's lock wait and the client's attention";
   for (int i = 1; i <= 3; ++i) Insert(Key(i), ReportText(Key(i), 400));
   Connect();
-  std::unique_ptr<providers::Provider> holder = providers::CreateProvider(Db().Settings());
-  holder->Open(Db().Settings());
-  holder->StartTransaction();
-  holder->Execute("update tqz_reports set acTitle = 'held' where acReport = 'R03'", {});
+  std::unique_ptr<providers::Provider> holder = HoldRowLock(Key(3));
   TRecompressOptions options;
   options.timeout_seconds = 1;
   TRecompressReport report;
@@ -1088,10 +1094,7 @@ TEST_P(RecompressTest, NoTimeoutWaitsBehindALongLockAndCompletes) {
   if (GetParam() == "sqlite") GTEST_SKIP() << "a server's lock wait";
   for (int i = 1; i <= 3; ++i) Insert(Key(i), ReportText(Key(i), 400));
   Connect();
-  std::unique_ptr<providers::Provider> holder = providers::CreateProvider(Db().Settings());
-  holder->Open(Db().Settings());
-  holder->StartTransaction();
-  holder->Execute("update tqz_reports set acTitle = 'held' where acReport = 'R03'", {});
+  std::unique_ptr<providers::Provider> holder = HoldRowLock(Key(3));
   std::thread release([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     holder->Commit();
