@@ -86,6 +86,11 @@ std::vector<std::string> AvailableProviders() {
   return providers;
 }
 
+bool ProviderAvailable(const std::string& name) {
+  const std::vector<std::string> providers = AvailableProviders();
+  return std::find(providers.begin(), providers.end(), name) != providers.end();
+}
+
 std::vector<std::string> AvailableProvidersWithTls() {
   std::vector<std::string> list = AvailableProviders();
   if (std::find(list.begin(), list.end(), "odbc") != list.end()) list.push_back("odbc-tls");

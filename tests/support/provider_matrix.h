@@ -20,6 +20,8 @@ namespace tersify::testing {
 // The providers this machine can test: always "sqlite"; "odbc" when FreeTDS's
 // ODBC driver is installed.
 std::vector<std::string> AvailableProviders();
+// Whether name is among AvailableProviders().
+bool ProviderAvailable(const std::string& name);
 // The same and "odbc-tls" when "odbc" is there: for the suites that run the
 // program's console cases once more over an encrypted connection.
 std::vector<std::string> AvailableProvidersWithTls();

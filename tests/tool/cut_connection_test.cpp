@@ -54,8 +54,7 @@ using CutCase = std::tuple<std::string, int64_t>;
 class CutConnection : public ::testing::TestWithParam<CutCase> {
  protected:
   void SetUp() override {
-    const std::vector<std::string> providers = AvailableProviders();
-    if (std::find(providers.begin(), providers.end(), "odbc") == providers.end())
+    if (!ProviderAvailable("odbc"))
       GTEST_SKIP() << "FreeTDS's ODBC driver is not installed";
     PreferMemoryBackedTemp();
     db_ = std::make_unique<PassChildDatabase>("sqlite");

@@ -123,8 +123,7 @@ INSTANTIATE_TEST_SUITE_P(
 class ServerFailure : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::vector<std::string> providers = AvailableProviders();
-    if (std::find(providers.begin(), providers.end(), "odbc") == providers.end())
+    if (!ProviderAvailable("odbc"))
       GTEST_SKIP() << "FreeTDS's ODBC driver is not installed";
     PreferMemoryBackedTemp();
     db_ = std::make_unique<PassChildDatabase>("sqlite");
@@ -230,8 +229,7 @@ TEST_F(ServerFailure, ACancelEndsAPassWaitingForAServerThatStopsAnswering) {
 // next page, read on its second connection, with a batch open (it waited for
 // the time limit and failed before).
 TEST(BatchAcrossPages, ABatchLargerThanAPageCompletesThroughTheTestServer) {
-  const std::vector<std::string> providers = AvailableProviders();
-  if (std::find(providers.begin(), providers.end(), "odbc") == providers.end())
+  if (!ProviderAvailable("odbc"))
     GTEST_SKIP() << "FreeTDS's ODBC driver is not installed";
   PreferMemoryBackedTemp();
   PassChildDatabase db("sqlite");
@@ -291,8 +289,7 @@ int Occurrences(const std::string& text, const std::string& part) {
 // Begin, commit and the switch back to autocommit are requests of their own:
 // a server that stops answering there ends the pass within its time limit too.
 TEST(FrozenBatch, AServerFrozenAtACommitEndsTheBatchedPassWithinTheTimeLimit) {
-  const std::vector<std::string> providers = AvailableProviders();
-  if (std::find(providers.begin(), providers.end(), "odbc") == providers.end())
+  if (!ProviderAvailable("odbc"))
     GTEST_SKIP() << "FreeTDS's ODBC driver is not installed";
   PreferMemoryBackedTemp();
   constexpr int kBatch = 200;

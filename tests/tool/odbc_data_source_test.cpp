@@ -25,8 +25,7 @@ const std::string kSummary = "Command completed successfully, ";
 class OdbcDataSource : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::vector<std::string> list = AvailableProviders();
-    if (std::find(list.begin(), list.end(), "odbc") == list.end())
+    if (!ProviderAvailable("odbc"))
       GTEST_SKIP() << "FreeTDS's ODBC driver is not installed";
     db_ = std::make_unique<TestDatabase>("odbc");
     db_->ExecDirect("create table tqz_reports (acReport varchar(20) primary key, acReportData blob)");

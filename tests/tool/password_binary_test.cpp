@@ -49,8 +49,7 @@ INSTANTIATE_TEST_SUITE_P(Providers, PasswordOnInput, ::testing::ValuesIn(Availab
 class PasswordSources : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::vector<std::string> list = AvailableProviders();
-    if (std::find(list.begin(), list.end(), "odbc") == list.end())
+    if (!ProviderAvailable("odbc"))
       GTEST_SKIP() << "FreeTDS's ODBC driver is not installed";
     db_ = FilledDatabase("odbc");
   }
