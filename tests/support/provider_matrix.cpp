@@ -57,8 +57,12 @@ bool OdbcDriverRegistered(const std::string& driver) {
 struct TestDatabase::Server {
   Server(const std::string& file, tds::Encryption encryption, bool record_wire,
          const TdsServerRules& rules)
-      : server(file, kOdbcDatabase, kOdbcUser, kOdbcPassword, 0, nullptr, Tls(encryption, record_wire),
-               rules),
+      : server(file, kOdbcDatabase, kOdbcUser, kOdbcPassword, 0,
+               [this](const std::string& line) {
+                 std::lock_guard<std::mutex> lock(mutex);
+                 log.push_back(line);
+               },
+               Tls(encryption, record_wire), rules),
         collation(tds::DatabaseCollation::Parse(rules.collation)) {}
   TdsTlsOptions Tls(tds::Encryption encryption, bool record_wire) {
     TdsTlsOptions tls;
@@ -73,6 +77,7 @@ struct TestDatabase::Server {
   }
   std::mutex mutex;
   std::string wire;  // guarded by mutex
+  std::vector<std::string> log;  // guarded by mutex
   TdsTestServer server;
   tds::DatabaseCollation collation;
 };
@@ -160,6 +165,16 @@ void TestDatabase::FailNextServerRead(const std::string& containing) {
   server_->server.FailNextRead(containing);
 }
 
+void TestDatabase::MarkServerTable(const std::string& table, const tds::TableMarks& marks) {
+  if (!server_) NoServer(provider_);
+  server_->server.MarkTable(table, marks);
+}
+
+void TestDatabase::DeadlockNextServerWrite(const std::string& containing, int skip, int times) {
+  if (!server_) NoServer(provider_);
+  server_->server.DeadlockNextWrite(containing, skip, times);
+}
+
 tds::RequestCounts TestDatabase::ServerRequests() const {
   if (!server_) NoServer(provider_);
   return server_->server.Requests();
@@ -169,6 +184,12 @@ TestDatabase::~TestDatabase() {
   server_.reset();
   unlink(file_path_.c_str());
   unlink((file_path_ + "-journal").c_str());
+}
+
+std::vector<std::string> TestDatabase::ServerLog() const {
+  if (!server_) NoServer(provider_);
+  std::lock_guard<std::mutex> lock(server_->mutex);
+  return server_->log;
 }
 
 std::string TestDatabase::WireBytes() const {

@@ -68,6 +68,15 @@ class TestDatabase {
   // "odbc" only: the next query whose text holds `containing` fails with
   // SQL Server's error 601, once.
   void FailNextServerRead(const std::string& containing);
+  // "odbc" only: of the requests whose text holds `containing`, the `times`
+  // after `skip` others fail with SQL Server's error 1205 (deadlock victim).
+  void DeadlockNextServerWrite(const std::string& containing, int skip = 0, int times = 1);
+  // "odbc" only: what the server's catalogue views say of a table beyond what
+  // SQLite knows (tds_server/catalog_views.h).
+  void MarkServerTable(const std::string& table, const tds::TableMarks& marks);
+  // "odbc" only: the lines the server logged so far, one per request (its
+  // text), login and error.
+  std::vector<std::string> ServerLog() const;
   // "odbc" only: the requests the server has received so far.
   tds::RequestCounts ServerRequests() const;
 

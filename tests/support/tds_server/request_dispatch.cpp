@@ -95,6 +95,7 @@ void RequestDispatcher::Answer(bool procedure, const std::function<void()>& body
     context.lock_timed_out = control_ && control_->LockTimedOut();
     context.database = rules_.database;
     context.spid = rules_.spid;
+    context.access = rules_.access;
     context.sql = statement_;
     context.primary_key = [this](const std::string& table) { return provider_.PrimaryKey(table); };
     SqlServerError answer = ToSqlServerError(error, context);
@@ -120,6 +121,7 @@ void RequestDispatcher::Batch(const std::string& payload) {
     std::string sql = DecodeBatch(payload);
     Log("batch: " + Excerpt(sql));
     CheckReadFailure(sql);
+    CheckWriteDeadlock(sql);
     const std::string text = ServerStatement(sql);
     if (IsSingleStatement(text)) {
       const int64_t changes_before = TotalChanges();
@@ -152,6 +154,7 @@ void RequestDispatcher::Rpc(const std::string& payload) {
 void RequestDispatcher::Run(const Prepared& statement, RpcRequest& request, size_t first,
                             const RpcParam* handle, int32_t handle_value) {
   CheckReadFailure(statement.statement.sql);
+  CheckWriteDeadlock(statement.statement.sql);
   std::vector<Variant> values =
       BindValues(statement.statement, DeclaredValues(request, first, statement.declarations));
   // A SET NOCOUNT inside the procedure's text holds until it returns.
@@ -286,6 +289,15 @@ uint16_t RequestDispatcher::Counted(uint16_t status) const {
 void RequestDispatcher::CheckReadFailure(const std::string& sql) const {
   if (state_ && ReturnsRows(sql) && state_->TakeReadFailure(sql))
     throw ServerError(601, "Could not continue scan with NOLOCK due to data movement.", 12, 3);
+}
+
+void RequestDispatcher::CheckWriteDeadlock(const std::string& sql) const {
+  if (state_ && state_->TakeWriteDeadlock(sql))
+    throw ServerError(1205,
+                      "Transaction (Process ID " + std::to_string(rules_.spid) +
+                          ") was deadlocked on lock resources with another process and has been chosen as "
+                          "the deadlock victim. Rerun the transaction.",
+                      13, 51);
 }
 
 std::string RequestDispatcher::ServerStatement(const std::string& sql) {

@@ -76,6 +76,8 @@ class RequestDispatcher {
   uint16_t Counted(uint16_t status) const;
   // Raises the 601 the server was told to raise for this query, if any.
   void CheckReadFailure(const std::string& sql) const;
+  // Raises the 1205 the server was told to raise for this request, if any.
+  void CheckWriteDeadlock(const std::string& sql) const;
   // A parameterised statement as SQLite runs it: nvarchar values compare
   // under the Unicode collation, as SQL Server converts a varchar column to
   // compare it with an nvarchar value.

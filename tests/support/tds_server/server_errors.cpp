@@ -114,6 +114,13 @@ SqlServerError FromSqlite(const std::string& message, int code, const ErrorConte
       return Make(102, 15, 1, "Incorrect syntax near '" + message.substr(6, close - 6) + "'.");
   }
   if (message == "incomplete input") return Make(102, 15, 1, "Incorrect syntax near the end of the statement.");
+  if ((code & 0xff) == 8 /* SQLITE_READONLY */ && context.access == DatabaseAccess::ReadOnlyLogin)
+    return Make(229, 14, 5,
+                "The UPDATE permission was denied on the object, database '" + context.database +
+                    "', schema 'dbo'.");
+  if ((code & 0xff) == 8 /* SQLITE_READONLY */ && context.access == DatabaseAccess::ReadOnlyDatabase)
+    return Make(3906, 16, 1,
+                "Failed to update database \"" + context.database + "\" because the database is read-only.");
   if ((code & 0xff) == 5 /* SQLITE_BUSY */ || (code & 0xff) == 6 /* SQLITE_LOCKED */) {
     // Waiting could never have ended (each session waits for the other): a deadlock.
     if (!context.lock_timed_out) {
@@ -132,8 +139,11 @@ SqlServerError FromSqlite(const std::string& message, int code, const ErrorConte
 }  // namespace
 
 SqlServerError ToSqlServerError(const std::exception& error, const ErrorContext& context) {
-  if (auto* server = dynamic_cast<const ServerError*>(&error))
-    return Make(server->Number(), server->Severity(), server->State(), server->what());
+  if (auto* server = dynamic_cast<const ServerError*>(&error)) {
+    SqlServerError e = Make(server->Number(), server->Severity(), server->State(), server->what());
+    e.ends_transaction = server->Number() == 1205;
+    return e;
+  }
   const std::string message = error.what();
   if (StartsWith(message, "String or binary data would be truncated"))
     return Make(8152, 16, 30, "String or binary data would be truncated.", true);

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/tds_server/database_access.h"
+
 namespace tersify::testing::tds {
 
 // An error the server raises with SQL Server's number.
@@ -47,6 +49,8 @@ struct ErrorContext {
   bool lock_timed_out = false;
   // The primary-key columns of a table (to tell 2627 from 2601).
   std::function<std::vector<std::string>(const std::string&)> primary_key;
+  // A write refused by SQLite's query_only is the session's read-only access.
+  DatabaseAccess access = DatabaseAccess::ReadWrite;
 };
 
 SqlServerError ToSqlServerError(const std::exception& error, const ErrorContext& context);

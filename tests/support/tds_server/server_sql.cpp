@@ -252,6 +252,12 @@ void ResolveNames(const Statement& s, const std::string& database, Edits& edits)
       k += 2;
     }
     const bool function = s.Is(k + 1, "(");
+    // sys.<view>: the session's own view of the catalogue (catalog_views.h).
+    if (parts.size() == 2 && !function && !empty[1] && Named(s.Bare(parts[0]), "sys")) {
+      edits.Replace(s.Begin(i), s.Begin(parts[1]) - s.Begin(i), "tds_sys_");
+      i = k;
+      continue;
+    }
     size_t drop = 0;
     if (parts.size() >= 3 && Named(s.Bare(parts[0]), database) &&
         (empty[1] || Named(s.Bare(parts[1]), "dbo")))

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "tests/support/tds_server/collation.h"
+#include "tests/support/tds_server/database_access.h"
 #include "tests/support/tds_server/product_version.h"
 
 namespace tersify::testing::tds {
@@ -31,6 +32,7 @@ struct SqlRules {
   DatabaseCollation collation;
   ProductVersion version;
   int spid = 0;  // the session's, for messages that name it
+  DatabaseAccess access = DatabaseAccess::ReadWrite;
 };
 
 // The statement (or batch) as SQLite should run it.

@@ -1,5 +1,7 @@
 #include "tests/support/tds_server/server_state.h"
 
+#include <cctype>
+
 #include "tests/support/tds_server/packet_io.h"
 
 namespace tersify::testing::tds {
@@ -51,6 +53,42 @@ bool ServerState::TakeReadFailure(const std::string& sql) {
   if (!fail_read_ || sql.find(*fail_read_) == std::string::npos) return false;
   fail_read_.reset();
   return true;
+}
+
+void ServerState::DeadlockNextWrite(const std::string& containing, int skip, int times) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  deadlock_write_ = containing;
+  deadlock_skip_ = skip;
+  deadlock_times_ = times;
+}
+
+bool ServerState::TakeWriteDeadlock(const std::string& sql) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!deadlock_write_ || sql.find(*deadlock_write_) == std::string::npos) return false;
+  if (deadlock_skip_ > 0) {
+    --deadlock_skip_;
+    return false;
+  }
+  if (--deadlock_times_ <= 0) deadlock_write_.reset();
+  return true;
+}
+
+namespace {
+std::string Folded(std::string name) {
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name;
+}
+}  // namespace
+
+void ServerState::MarkTable(const std::string& table, const TableMarks& marks) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  marks_[Folded(table)] = marks;
+}
+
+TableMarks ServerState::MarksOf(const std::string& table) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = marks_.find(Folded(table));
+  return it == marks_.end() ? TableMarks() : it->second;
 }
 
 RequestCounts ServerState::Counts() const {

@@ -6,9 +6,12 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+
+#include "tests/support/tds_server/catalog_views.h"
 
 namespace tersify::testing::tds {
 
@@ -41,9 +44,22 @@ class ServerState {
   void FailNextRead(const std::string& containing);
   // True once for the query that is to fail.
   bool TakeReadFailure(const std::string& sql);
+  // Of the requests whose text holds `containing` (any session), the `times`
+  // after `skip` others fail with SQL Server's error 1205, their transaction
+  // rolled back, as a deadlock victim's does.
+  void DeadlockNextWrite(const std::string& containing, int skip, int times);
+  // What the catalogue views say of a table beyond what SQLite knows (catalog_views.h).
+  void MarkTable(const std::string& table, const TableMarks& marks);
+  TableMarks MarksOf(const std::string& table) const;
+  // True for each request that is to fail.
+  bool TakeWriteDeadlock(const std::string& sql);
 
  private:
   std::optional<std::string> fail_read_;  // guarded by mutex_
+  std::optional<std::string> deadlock_write_;  // guarded by mutex_
+  int deadlock_skip_ = 0;                       // guarded by mutex_
+  int deadlock_times_ = 0;                      // guarded by mutex_
+  std::map<std::string, TableMarks> marks_;      // by folded name; guarded by mutex_
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   bool frozen_ = false;

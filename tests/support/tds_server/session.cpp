@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include "client/providers/sqlite/sqlite_provider.h"
+#include "tests/support/tds_server/catalog_views.h"
 #include "tests/support/tds_server/login.h"
 #include "tests/support/tds_server/packet_io.h"
 #include "tests/support/tds_server/served_file.h"
@@ -128,6 +129,8 @@ void Session::Serve() {
     PrepareServedConnection(provider.NativeHandle());
     for (const std::string& refused : AdoptTables(provider.NativeHandle(), settings_.collation))
       Log("table keeps SQLite's rules: " + refused);
+    InstallCatalogViews(provider.NativeHandle(), [this](const std::string& table) { return state_.MarksOf(table); });
+    ApplyDatabaseAccess(provider.NativeHandle(), settings_.database, settings_.access);
   } catch (const std::exception& error) {
     tokens.Error(kCannotOpenDatabase, 11, error.what());
     tokens.Done(kDoneError);
@@ -154,6 +157,7 @@ void Session::Serve() {
   rules.collation = settings_.collation;
   rules.version = settings_.version;
   rules.spid = provider.Spid();
+  rules.access = settings_.access;
   StatementControl control(provider.NativeHandle());
   RequestDispatcher dispatcher(provider, tokens, rules,
                                [this](const std::string& line) { Log(line); }, &control, &state_);

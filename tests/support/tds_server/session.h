@@ -7,6 +7,7 @@
 
 #include "tests/support/tds_server/channel.h"
 #include "tests/support/tds_server/collation.h"
+#include "tests/support/tds_server/database_access.h"
 #include "tests/support/tds_server/packet_io.h"
 #include "tests/support/tds_server/product_version.h"
 #include "tests/support/tds_server/request_dispatch.h"
@@ -25,6 +26,7 @@ struct ServerSettings {
   WireTap wire_tap;                                   // optional
   DatabaseCollation collation;  // of the string columns of tables it creates
   ProductVersion version;       // the SQL Server version it claims to be
+  DatabaseAccess access = DatabaseAccess::ReadWrite;
 };
 
 // The server's ENCRYPTION answer to a client's, for the server's setting.

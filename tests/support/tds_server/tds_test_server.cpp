@@ -127,6 +127,7 @@ TdsTestServer::TdsTestServer(std::string database_file, std::string database, st
     : impl_(std::make_unique<Impl>()) {
   impl_->settings.collation = tds::DatabaseCollation::Parse(rules.collation);
   impl_->settings.version = tds::ProductVersion::Parse(rules.product_version);
+  impl_->settings.access = rules.access;
   impl_->settings.database_file = std::move(database_file);
   impl_->settings.database = std::move(database);
   impl_->settings.user = std::move(user);
@@ -178,6 +179,12 @@ std::string TdsTestServer::CertificatePem() const {
 void TdsTestServer::SetFrozen(bool frozen) { impl_->state.SetFrozen(frozen); }
 
 void TdsTestServer::FailNextRead(const std::string& containing) { impl_->state.FailNextRead(containing); }
+void TdsTestServer::MarkTable(const std::string& table, const tds::TableMarks& marks) {
+  impl_->state.MarkTable(table, marks);
+}
+void TdsTestServer::DeadlockNextWrite(const std::string& containing, int skip, int times) {
+  impl_->state.DeadlockNextWrite(containing, skip, times);
+}
 
 tds::RequestCounts TdsTestServer::Requests() const { return impl_->state.Counts(); }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/tds_server/database_access.h"
 #include "tests/support/tds_server/server_state.h"
 #include "tests/support/tds_server/tls.h"
 
@@ -33,6 +34,8 @@ struct TdsTlsOptions {
 struct TdsServerRules {
   std::string collation = "SQL_Latin1_General_CP1_CI_AS";
   std::string product_version = "16.0.1000.6";
+  // What the login may write (database_access.h).
+  tds::DatabaseAccess access = tds::DatabaseAccess::ReadWrite;
 };
 
 class TdsTestServer {
@@ -68,6 +71,13 @@ class TdsTestServer {
   // The next query whose text holds `containing` fails with error 601 ("Could
   // not continue scan with NOLOCK due to data movement"), once.
   void FailNextRead(const std::string& containing);
+  // Of the requests whose text holds `containing`, the `times` after `skip`
+  // others fail with error 1205 (chosen as the deadlock victim), their
+  // transaction rolled back.
+  void DeadlockNextWrite(const std::string& containing, int skip = 0, int times = 1);
+  // What the catalogue views say of a table beyond what SQLite knows
+  // (catalog_views.h), for every session from its next request on.
+  void MarkTable(const std::string& table, const tds::TableMarks& marks);
   // The requests (SQL batches, RPCs, transaction-manager messages) clients
   // have sent since the server started, over all connections.
   tds::RequestCounts Requests() const;
