@@ -62,6 +62,9 @@ class TMSConnection : public TComponent {
   void SetLoginPrompt(bool v) { login_prompt_ = v; }
   TIsolationLevel IsolationLevel() const { return isolation_level_; }
   void SetIsolationLevel(TIsolationLevel v) { isolation_level_ = v; }
+  // Sends IsolationLevel() to the open session at once (SetIsolationLevel
+  // alone takes effect at the next open).
+  void ApplyIsolationLevel();
   TMSAuthentication Authentication() const { return authentication_; }
   void SetAuthentication(TMSAuthentication v) { authentication_ = v; }
   TMSConnectionOptions& Options() { return options_; }
@@ -131,7 +134,6 @@ class TMSConnection : public TComponent {
   // Fires OnError with Fail true and returns Fail: the caller raises the error
   // when true, and a silent EAbort otherwise (the operation did not happen).
   bool FailOnError(EDAError& error);
-  void ApplyIsolationLevel();
 
   std::string username_, password_, server_, database_;
   int port_ = 0;

@@ -70,6 +70,9 @@ int RunEstimateCommand(bool Interactive, const std::string& Table, const std::st
   }
   progress.reset();
   if (result.cancelled) return Cancelled(std::to_string(result.sampled_records) + " records read");
+  if (!result.untimed_writes.empty())
+    std::cerr << "No update was timed: " << result.untimed_writes
+              << "; the time for the pass is estimated from the read rate alone" << std::endl;
   std::cout << EstimateSummary(result) << std::endl;
   return 0;
 }

@@ -10,12 +10,13 @@
 
 #include "framework/rtl/exception.h"
 #include "tool/pass/cancel.h"
+#include "tool/pass/committed_reads.h"
+#include "tool/pass/estimate_probe.h"
 #include "tool/pass/reader.h"
 #include "tool/pass/rewrite_pool.h"
 #include "tool/pass/rewriter.h"
 #include "tool/pass/sample_reader.h"
 #include "tool/pass/target.h"
-#include "tool/pass/writer.h"
 
 namespace tersify {
 namespace {
@@ -25,17 +26,6 @@ using Clock = std::chrono::steady_clock;
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
-
-// Rows whose update is timed, and the largest value taken for it.
-constexpr size_t kProbeRows = 3;
-constexpr size_t kLargestProbeValue = size_t{4} << 20;
-
-// A row kept for timing the update a pass would run on it.
-struct TProbeRow {
-  Variant key;
-  std::string stored;
-  bool stored_as_text = false;
-};
 
 // The pages of the run: every row through the pass's own reader, or a sample.
 class TEstimateSource {
@@ -55,35 +45,6 @@ class TEstimateSource {
   std::unique_ptr<TPassReader> all_;
   std::unique_ptr<TPassSampleReader> sample_;
 };
-
-// Seconds one row's guarded update takes in the default mode, where every row
-// is a transaction of its own: each probe row is written back with the very
-// bytes it holds (so that even a crash leaves them as they were), held to the
-// value read, in a transaction of its own that is rolled back.
-double UpdateSecondsPerRow(const TPassTarget& target, std::vector<TProbeRow>& rows) {
-  if (rows.empty()) return 0;
-  TMSConnection& connection = *target.connection;
-  TPassWriter writer(connection, target.statements, 1);
-  double seconds = 0;
-  for (TProbeRow& row : rows) {
-    const Clock::time_point start = Clock::now();
-    connection.StartTransaction();
-    try {
-      TGuardValue guard = WriteGuardValue(row.stored, row.stored_as_text, target.statements.Guard());
-      writer.Write(row.key, std::move(row.stored), std::move(guard));
-    } catch (...) {
-      try {
-        connection.Rollback();
-      } catch (const std::exception&) {
-        // The error that ended the probe is the one to report.
-      }
-      throw;
-    }
-    connection.Rollback();
-    seconds += SecondsSince(start);
-  }
-  return seconds / static_cast<double>(rows.size());
-}
 
 int64_t Scaled(int64_t value, double factor) { return std::llround(static_cast<double>(value) * factor); }
 
@@ -110,6 +71,7 @@ void EstimateTable(const std::string& Table, const std::string& Field, const std
   const TPassCancelReachesRequests cancel_reaches_requests;
   const TPassTimeLimit time_limit(PassConnection(), Options.timeout_seconds);
   const TPassTarget target = ResolvePassTarget(Table, Field, Key);
+  const TCommittedReads committed_reads(*target.connection);
   providers::Provider& provider = target.connection->GetProvider();
   const int threads = TRewritePool::ThreadsFor(Options.threads);
   const int64_t budget = Options.budget_bytes > 0 ? Options.budget_bytes : kDefaultPassBudgetBytes;
@@ -120,7 +82,9 @@ void EstimateTable(const std::string& Table, const std::string& Field, const std
   try {
     if (Observer) Observer->PassStarted(static_cast<int>(share >= 1.0 ? keyed_rows : Scaled(keyed_rows, share)));
     TEstimateSource source(provider, target.statements, share, budget);
-    std::vector<TProbeRow> probe;
+    // The probe runs as soon as it has its rows, so that a write the
+    // connection refuses, or one that fails, is known before the table is read.
+    TEstimateProbe probe(target, Table);
     int64_t sampled = 0, stored = 0, after = 0, compressed = 0, rewritten = 0;
     const Clock::time_point started = Clock::now();
     while (!Result.cancelled) {
@@ -130,10 +94,9 @@ void EstimateTable(const std::string& Table, const std::string& Field, const std
       stored_sizes.reserve(page.size());
       for (const TPassRow& row : page) {
         stored_sizes.push_back(static_cast<int64_t>(row.stored.size()));
-        if (probe.size() < kProbeRows && !row.value_is_null && row.stored.size() > kRecompressThreshold &&
-            row.stored.size() <= kLargestProbeValue)
-          probe.push_back({row.key, row.stored, row.stored_as_text});
+        probe.Offer(row);
       }
+      if (probe.Full()) probe.Run();
       // The same work as a compress pass: each row's new stored form is built.
       TRewritePool pool(page, true, target.statements.Guard(), threads, budget);
       for (size_t i = 0; i < page.size(); ++i) {
@@ -155,7 +118,9 @@ void EstimateTable(const std::string& Table, const std::string& Field, const std
         if (Observer) Observer->RowHandled(row.plain_size, false);
       }
     }
-    const double read_seconds = SecondsSince(started) - source.ChoosingSeconds();
+    if (!Result.cancelled) probe.Run();
+    Result.untimed_writes = probe.Refusal();
+    const double read_seconds = SecondsSince(started) - source.ChoosingSeconds() - probe.RunSeconds();
 
     Result.sampled_records = sampled;
     const double factor = sampled > 0 ? static_cast<double>(keyed_rows) / static_cast<double>(sampled) : 0;
@@ -164,9 +129,9 @@ void EstimateTable(const std::string& Table, const std::string& Field, const std
     Result.compressed_bytes = Scaled(compressed, factor);
     if (!Result.cancelled) {
       // Reading and building scale with the rows; every rewritten row adds its
-      // update and commit.
-      const double update_seconds = rewritten > 0 ? UpdateSecondsPerRow(target, probe) : 0;
-      Result.pass_seconds = read_seconds * factor + update_seconds * static_cast<double>(rewritten) * factor;
+      // update and commit (nothing when the connection cannot write).
+      Result.pass_seconds =
+          read_seconds * factor + probe.SecondsPerRow() * static_cast<double>(rewritten) * factor;
     }
   } catch (...) {
     if (Observer) Observer->PassEnded();

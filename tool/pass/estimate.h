@@ -20,6 +20,9 @@ struct TEstimateResult {
   int64_t bytes_after = 0;      // the column after a compress pass (scaled likewise)
   int64_t compressed_bytes = 0; // of stored_bytes, what is stored as envelopes already
   double pass_seconds = 0;      // the expected length of a compress pass in default mode
+  // Why no update was timed because the connection cannot write (the time is
+  // then the read rate's alone); empty when the updates were timed.
+  std::string untimed_writes;
   bool cancelled = false;
 };
 
@@ -27,8 +30,9 @@ struct TEstimateResult {
 // for RecompressTable). SamplePercent in (0, 100]: 100 reads every value;
 // less reads a random sample of about that share of the rows and scales the
 // sizes up. The time comes from this run's measured rate and the commit cost
-// of the default mode, measured on a few rows in a transaction that is rolled
-// back. Observer sees every row read. A cancel request stops it between rows
+// of the default mode, measured first on a few rows in a transaction that is
+// rolled back (tool/pass/estimate_probe.h), or left out when the connection
+// cannot write. Reads see committed values only. Observer sees every row read. A cancel request stops it between rows
 // (cancelled set). Errors raise.
 void EstimateTable(const std::string& Table, const std::string& Field, const std::string& Key,
                    const TRecompressOptions& Options, double SamplePercent,

@@ -6,6 +6,7 @@
 
 #include "blob/envelope_check.h"
 #include "tool/pass/cancel.h"
+#include "tool/pass/committed_reads.h"
 #include "tool/pass/reader.h"
 #include "tool/pass/rewrite_pool.h"
 #include "tool/pass/target.h"
@@ -13,8 +14,10 @@
 namespace tersify {
 namespace {
 
-// Every read of the verification runs in one transaction that is always
-// rolled back: nothing the run does can ever be committed.
+// Every read of the verification runs in a transaction that is always rolled
+// back, so nothing the run does can ever be committed; each page has one of
+// its own, so that between pages the run holds no lock (SQLite's writers wait
+// for none) and no snapshot (a WAL checkpoint is not held back).
 class TReadOnlyTransaction {
  public:
   explicit TReadOnlyTransaction(TMSConnection& connection) : connection_(connection) {
@@ -95,17 +98,21 @@ void RunVerification(const std::string& table, const std::string& field, const s
   const TPassTimeLimit time_limit(PassConnection(), options.timeout_seconds);
   const TPassTarget target = ResolvePassTarget(table, field, key);
   TMSConnection& connection = *target.connection;
+  const TCommittedReads committed_reads(connection);
   providers::Provider& provider = connection.GetProvider();
   const int threads = TRewritePool::ThreadsFor(options.threads);
   const int64_t budget = options.budget_bytes > 0 ? options.budget_bytes : kDefaultPassBudgetBytes;
   TVerifier verifier(result, on_damaged, observer);
 
-  TReadOnlyTransaction transaction(connection);
   if (observer) observer->PassStarted(static_cast<int>(target.key.rows));
 
   TPassReader reader(provider, target.statements, budget);
   while (true) {
-    std::vector<TPassRow> page = reader.NextPage();
+    std::vector<TPassRow> page;
+    {
+      const TReadOnlyTransaction transaction(connection);
+      page = reader.NextPage();
+    }
     if (page.empty()) break;
     TRewritePool pool(page, CheckRow, CheckBytes, threads, budget);
     for (size_t i = 0; i < page.size(); ++i) {
@@ -121,6 +128,7 @@ void RunVerification(const std::string& table, const std::string& field, const s
   // Rows whose key is NULL cannot be paged on their key: their values are read
   // in one statement of their own, one value at a time.
   if (target.key.null_rows > 0) {
+    const TReadOnlyTransaction transaction(connection);
     auto cursor = provider.Execute(
         "select " + field + " from " + table + " where " + target.key.name + " is null", {});
     while (cursor->Next()) {

@@ -2,8 +2,8 @@
 // A read-only pass that checks every stored value of one blob column: plain
 // values are counted, envelopes are decoded completely (blob/envelope_check.h)
 // and every one that no reader can turn back into its plain bytes is reported
-// with its key and the reason. Nothing is written; the reads run in one
-// read-only transaction.
+// with its key and the reason. Nothing is written; only committed values are
+// read, each page in a short transaction of its own that is rolled back.
 
 #include <cstdint>
 #include <functional>
