@@ -1,7 +1,9 @@
 #include "tool/pass/engine.h"
 
+#include <functional>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "framework/data/field.h"
 #include "framework/rtl/platform.h"
 #include "tool/pass/cancel.h"
+#include "tool/pass/deadlock_retry.h"
 #include "tool/pass/read_ahead.h"
 #include "tool/pass/reader.h"
 #include "tool/pass/rewrite_pool.h"
@@ -26,19 +29,6 @@ namespace {
 // soon as it is released, so that the peak stays near two copies of it.
 void Warn(const std::string& line) { std::cerr << line << '\n' << std::flush; }
 
-// Counts of the rows handled since the last commit, taken back when the batch
-// is rolled back: its rows keep the bytes they had.
-struct TBatchCounts {
-  int32_t processed = 0;
-  int64_t bytes_changed = 0;  // new stored bytes less the old, over the rows written
-};
-
-void TakeBack(TBatchCounts& batch, int32_t& processed, TRecompressReport& report) {
-  processed -= batch.processed;
-  report.stored_bytes_left -= batch.bytes_changed;
-  batch = TBatchCounts();
-}
-
 // A row handled whose counters and events wait for the rows queued before it.
 struct TPendingRow {
   int64_t plain_size = 0;
@@ -46,7 +36,23 @@ struct TPendingRow {
   std::string key_text;  // for the report, should the key single out no row
   int64_t stored_size = 0;  // of the value read
   int64_t new_size = 0;     // of the new stored form, once written
+  Variant key;              // of a queued row, to read it again after a deadlock
+  bool told_before = false;  // the observer has seen it once (a row written again)
 };
+
+// Counts of the rows handled since the last commit, taken back when the batch
+// is rolled back: its rows keep the bytes they had.
+struct TBatchCounts {
+  int32_t processed = 0;
+  int64_t bytes_changed = 0;  // new stored bytes less the old, over the rows written
+  std::vector<TPendingRow> written;  // the rows, to write them again after a deadlock
+};
+
+void TakeBack(TBatchCounts& batch, int32_t& processed, TRecompressReport& report) {
+  processed -= batch.processed;
+  report.stored_bytes_left -= batch.bytes_changed;
+  batch = TBatchCounts();
+}
 
 }  // namespace
 
@@ -73,6 +79,12 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   TBlobField progress_field(nullptr);
   progress_field.SetFieldName(target.field_name);
 
+  auto warn = [&](const std::string& line) {
+    if (request.observer)
+      request.observer->PassWarning(line);
+    else
+      Warn(line);
+  };
   if (request.observer) request.observer->PassStarted(static_cast<int>(key.rows));
 
   // Rows whose key is NULL: no statement can single them out.
@@ -90,7 +102,11 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   // told once the group was written, and the rows after it wait their turn.
   std::vector<TPendingRow> pending;
 
-  // One row told: counters, observer and progress event.
+  TDeadlockRetry deadlock_retry;
+  const bool batched = request.options.batch_rows > 1;
+
+  // One row told: counters, observer and progress event (a row told before
+  // a deadlock undid its write has had its events).
   auto tell = [&](const TPendingRow& row, bool written) {
     const int64_t bytes_left = written ? row.new_size : row.stored_size;
     report.stored_bytes_read += row.stored_size;
@@ -101,17 +117,72 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
       if (writer.Uncommitted() > 0) {
         ++batch.processed;
         batch.bytes_changed += bytes_left - row.stored_size;
+        batch.written.push_back(row);
       }
     } else {
       ++skipped;
     }
+    if (row.told_before) return;
     if (request.observer) request.observer->RowHandled(row.plain_size, written);
     if (request.on_progress) request.on_progress(written ? &progress_field : nullptr);
   };
+  // A written row of a batch a deadlock rolled back is no longer counted.
+  auto untell = [&](const TPendingRow& row) {
+    --processed;
+    report.stored_bytes_read -= row.stored_size;
+    report.stored_bytes_left -= row.new_size;
+  };
+  std::function<void()> flush;
+  std::function<void(const std::vector<Variant>&, const std::set<std::string>&)> write_again;
+
+  // One row rewritten: told at once when nothing waits before it, else
+  // queued in order; its update goes in the writer's next group.
+  auto handle = [&](const Variant& key, TRewrittenRow& row, bool told_before) {
+    if (!row.damage.empty() && !told_before) {
+      ++report.damaged_values;
+      const std::string line = "Warning: the value of key " + KeyText(key) +
+                               " carries an envelope header but cannot be read (" + row.damage +
+                               "); it is taken as plain bytes";
+      warn(line);
+    }
+    TPendingRow handled{row.plain_size, row.rewrite, std::string(), row.stored_size,
+                        static_cast<int64_t>(row.new_stored.size()), Variant(), told_before};
+    if (!row.rewrite) {
+      if (pending.empty()) tell(handled, false);
+      else pending.push_back(std::move(handled));
+      return;
+    }
+    if (request.options.before_write) request.options.before_write(key);
+    handled.key_text = KeyText(key);
+    handled.key = key;
+    pending.push_back(std::move(handled));
+    writer.Queue(key, std::move(row.new_stored), std::move(row.guard));
+    if (writer.GroupDue()) flush();
+  };
+
   // Writes the queued group and tells every pending row; the error that
-  // stopped the group is raised once the rows before it were told.
-  auto flush = [&] {
+  // stopped the group is raised once the rows before it were told. The rows
+  // whose writes a deadlock undid are written again (deadlock_retry.h): in
+  // the default mode those of the group not answered, with a batch every
+  // row of the batch.
+  flush = [&] {
     TGroupOutcome group = writer.WriteQueued();
+    const bool again = group.error && deadlock_retry.MayRetry(group.error);
+    if (!group.error) deadlock_retry.Succeeded();
+    std::vector<Variant> lost;
+    std::set<std::string> lost_told;  // key texts of the lost rows told before
+    auto lose = [&](const TPendingRow& row, bool told) {
+      lost.push_back(row.key);
+      if (told) lost_told.insert(row.key_text);
+    };
+    if (again && batched) {
+      for (const TPendingRow& row : batch.written) {
+        untell(row);
+        lose(row, true);
+      }
+      batch = TBatchCounts();
+      group.outcomes.clear();  // the group's writes went with the batch
+    }
     size_t next = 0;
     size_t told = 0;
     for (; told < pending.size(); ++told) {
@@ -120,7 +191,11 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
         tell(row, false);
         continue;
       }
-      if (next >= group.outcomes.size()) break;
+      if (next >= group.outcomes.size()) {
+        if (!again) break;
+        lose(row, row.told_before);
+        continue;
+      }
       switch (group.outcomes[next++]) {
         case TWriteOutcome::Written: tell(row, true); continue;
         case TWriteOutcome::Changed: ++report.changed_rows; break;
@@ -130,7 +205,41 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
       tell(row, false);
     }
     pending.clear();
+    if (again) {
+      try {
+        writer.Rollback();
+      } catch (const EMSError&) {
+        // The server rolled the batch back when it chose the victim, so a
+        // rollback it no longer expects may fail; a lost connection fails
+        // the reads that follow and ends the pass.
+      }
+      write_again(lost, lost_told);
+      return;
+    }
     if (group.error) std::rethrow_exception(group.error);
+  };
+  // The lost rows, read again by their keys and handled as a page of their own.
+  write_again = [&](const std::vector<Variant>& keys, const std::set<std::string>& told_keys) {
+    std::vector<Variant> gone;
+    std::vector<TPassRow> rows = ReadRowsAgain(connection.GetProvider(), statements, keys, gone);
+    for (const Variant& key : gone) {
+      TPendingRow row;
+      row.key_text = KeyText(key);
+      row.told_before = told_keys.count(row.key_text) > 0;
+      ++report.deleted_rows;
+      if (pending.empty()) tell(row, false);
+      else pending.push_back(std::move(row));
+    }
+    for (TPassRow& read : rows) {
+      const bool told_before = told_keys.count(KeyText(read.key)) > 0;
+      TRewrittenRow row = RewriteRow(read, compress, statements.Guard());
+      if (row.error) {
+        flush();
+        std::rethrow_exception(row.error);
+      }
+      handle(read.key, row, told_before);
+    }
+    flush();
   };
   // Ends the pass on a cancel request: rows queued and not yet sent are left
   // as they are, the open batch is rolled back.
@@ -161,28 +270,7 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
           flush();
           std::rethrow_exception(row.error);
         }
-        if (!row.damage.empty()) {
-          ++report.damaged_values;
-          const std::string line = "Warning: the value of key " + KeyText(page[i].key) +
-                                   " carries an envelope header but cannot be read (" + row.damage +
-                                   "); it is taken as plain bytes";
-          if (request.observer)
-            request.observer->PassWarning(line);
-          else
-            Warn(line);
-        }
-        TPendingRow handled{row.plain_size, row.rewrite, std::string(), row.stored_size,
-                            static_cast<int64_t>(row.new_stored.size())};
-        if (!row.rewrite) {
-          if (pending.empty()) tell(handled, false);
-          else pending.push_back(std::move(handled));
-        } else {
-          if (request.options.before_write) request.options.before_write(page[i].key);
-          handled.key_text = KeyText(page[i].key);
-          pending.push_back(std::move(handled));
-          writer.Queue(page[i].key, std::move(row.new_stored), std::move(row.guard));
-          if (writer.GroupDue()) flush();
-        }
+        handle(page[i].key, row, false);
         commit_if_due();
       }
       // The page's last group goes before the next page is read. A cancel
