@@ -17,6 +17,7 @@
 #include "tool/pass/reader.h"
 #include "tool/pass/rewrite_pool.h"
 #include "tool/pass/rewriter.h"
+#include "tool/pass/table_warnings.h"
 #include "tool/pass/target.h"
 #include "tool/pass/writer.h"
 
@@ -85,6 +86,9 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
     else
       Warn(line);
   };
+  // What the rewrite touches beyond the column is told before the first row.
+  for (const std::string& line : TableWarnings(target, request.table, target.field_name, key.rows)) warn(line);
+
   if (request.observer) request.observer->PassStarted(static_cast<int>(key.rows));
 
   // Rows whose key is NULL: no statement can single them out.
