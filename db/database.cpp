@@ -159,7 +159,10 @@ void TvrDatabase::PrepareConnection() {
   connection_->SetCommandTimeout(command_timeout_);
   connection_->SpecificOptions().Assign(*specific_options_);
   connection_->SetLoginPrompt(connection_prompt_);
-  // Every statement on the connection reads uncommitted data.
+  // Every statement on the connection reads uncommitted data: the pass may,
+  // because every write it makes is held to the value it read. /verify and
+  // /estimate, which count what is stored, read committed data for their run
+  // (tool/pass/committed_reads.h).
   connection_->SetIsolationLevel(TIsolationLevel::ilReadUnCommitted);
   connection_->Options().MultipleActiveResultSets = multiple_active_result_sets_;
   connection_->Options().AutoTranslate = false;
