@@ -70,8 +70,9 @@ void EstimateTable(const std::string& Table, const std::string& Field, const std
   // The time limit holds from the first statement on.
   const TPassCancelReachesRequests cancel_reaches_requests;
   const TPassTimeLimit time_limit(PassConnection(), Options.timeout_seconds);
+  // The rows counted for the target are committed ones too.
+  const TCommittedReads committed_reads(PassConnection());
   const TPassTarget target = ResolvePassTarget(Table, Field, Key);
-  const TCommittedReads committed_reads(*target.connection);
   providers::Provider& provider = target.connection->GetProvider();
   const int threads = TRewritePool::ThreadsFor(Options.threads);
   const int64_t budget = Options.budget_bytes > 0 ? Options.budget_bytes : kDefaultPassBudgetBytes;

@@ -96,9 +96,10 @@ void RunVerification(const std::string& table, const std::string& field, const s
   // The time limit holds from the first statement on.
   const TPassCancelReachesRequests cancel_reaches_requests;
   const TPassTimeLimit time_limit(PassConnection(), options.timeout_seconds);
+  // The rows counted for the target are committed ones too.
+  const TCommittedReads committed_reads(PassConnection());
   const TPassTarget target = ResolvePassTarget(table, field, key);
   TMSConnection& connection = *target.connection;
-  const TCommittedReads committed_reads(connection);
   providers::Provider& provider = connection.GetProvider();
   const int threads = TRewritePool::ThreadsFor(options.threads);
   const int64_t budget = options.budget_bytes > 0 ? options.budget_bytes : kDefaultPassBudgetBytes;
