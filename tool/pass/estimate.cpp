@@ -14,6 +14,7 @@
 #include "tool/pass/rewrite_pool.h"
 #include "tool/pass/rewriter.h"
 #include "tool/pass/sample_reader.h"
+#include "tool/pass/start_key.h"
 #include "tool/pass/target.h"
 #include "tool/pass/writer.h"
 
@@ -41,9 +42,9 @@ struct TProbeRow {
 class TEstimateSource {
  public:
   TEstimateSource(providers::Provider& provider, const TPassStatements& statements, double share,
-                  int64_t budget) {
+                  int64_t budget, Variant start_after) {
     if (share >= 1.0)
-      all_ = std::make_unique<TPassReader>(provider, statements, budget);
+      all_ = std::make_unique<TPassReader>(provider, statements, budget, std::move(start_after));
     else
       sample_ = std::make_unique<TPassSampleReader>(provider, statements, share, budget, std::random_device{}());
   }
@@ -119,7 +120,7 @@ void EstimateTable(const std::string& Table, const std::string& Field, const std
 
   try {
     if (Observer) Observer->PassStarted(static_cast<int>(share >= 1.0 ? keyed_rows : Scaled(keyed_rows, share)));
-    TEstimateSource source(provider, target.statements, share, budget);
+    TEstimateSource source(provider, target.statements, share, budget, StartKeyOf(target, Options));
     std::vector<TProbeRow> probe;
     int64_t sampled = 0, stored = 0, after = 0, compressed = 0, rewritten = 0;
     const Clock::time_point started = Clock::now();
