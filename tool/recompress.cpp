@@ -5,6 +5,7 @@
 #include "framework/rtl/exception.h"
 #include "tool/pass/cancel.h"
 #include "tool/pass/engine.h"
+#include "tool/pass/start_key.h"
 #include "tool/user_interface.h"
 
 namespace tersify {
@@ -47,8 +48,20 @@ bool RecompressTable(bool Interactive, int32_t Command, const std::string& Table
     RunPassEngine(request, Processed, Skipped, report);
     if (Observer) Observer->PassEnded();
     return report.end == TPassEnd::Completed;
+  } catch (const EStartKeyError& e) {
+    // A value the user gave, refused before any row was read: standard
+    // output keeps its contract, the reason goes to standard error.
+    report.end = TPassEnd::Failed;
+    report.error = e.what();
+    if (Observer) Observer->PassEnded();
+    if (Interactive)
+      CurrentUserInterface().ShowMessage("Error", e.what(), TMsgDlgType::mtError);
+    else
+      std::cerr << e.what() << '\n' << std::flush;
+    return false;
   } catch (const std::exception& e) {
     report.end = TPassEnd::Failed;
+    report.error = e.what();
     // The observer finishes first, so that the report starts on a line of its own.
     if (Observer) Observer->PassEnded();
     ReportPassError(Interactive, e);

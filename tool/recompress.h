@@ -41,10 +41,11 @@ inline constexpr int64_t kRecompressThreshold = 100;
 // Command: 1 compress, 2 decompress. Key may be empty: the table's
 // single-column primary key is used then. Table, Field and Key must be SQL
 // names made of identifier parts ([brackets] allowed). Returns false when an
-// error or a cancel request ended the pass. An error has then been reported
-// (a message dialog when Interactive, else two lines on standard output:
-// "Critical error occured:" and the message); a cancel is reported by the
-// caller (Report says which). Report, when given, receives how the pass ended
+// error, a cancel request or the time limit ended the pass. An error has then
+// been reported (a message dialog when Interactive, else two lines on
+// standard output: "Critical error occured:" and the message; a /FROM= key
+// the key column cannot hold goes to standard error instead); a cancel or a
+// stop is reported by the caller (Report says which). Report, when given, receives how the pass ended
 // and the rows it left alone for reasons worth telling (PassNotes).
 bool RecompressTable(bool Interactive, int32_t Command, const std::string& Table,
                      const std::string& Field, const std::string& Key,

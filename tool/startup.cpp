@@ -1,5 +1,6 @@
 #include "tool/startup.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
@@ -24,6 +25,7 @@
 #include "tool/pass/savings.h"
 #include "tool/console/progress_line.h"
 #include "tool/recompress.h"
+#include "tool/run_report.h"
 #include "tool/user_interface.h"
 
 namespace tersify {
@@ -57,6 +59,67 @@ std::string Connect(TvrDatabase& database) {
     return e.what();
   }
   return {};
+}
+
+const char* CommandWord(int32_t command) {
+  switch (command) {
+    case cmdCompress: return "compress";
+    case cmdDecompress: return "decompress";
+    case cmdVerify: return "verify";
+    case cmdEstimate: return "estimate";
+    default: return "";
+  }
+}
+
+// The account of the run (/REPORT=), written when the run ends, whatever the
+// end, once the arguments are read.
+class TRunEnd {
+ public:
+  explicit TRunEnd(const ToolSettings& settings) : settings_(settings) {
+    account_.started = std::chrono::system_clock::now();
+  }
+  TRunAccount& Account() { return account_; }
+
+  // Writes the account, if asked for; a file that cannot be written is told
+  // on standard error and leaves the exit code as it is.
+  void Write() {
+    if (settings_.report) {
+      account_.command = CommandWord(settings_.command);
+      account_.server = settings_.server;
+      account_.database = settings_.database;
+      if (account_.table.empty()) account_.table = settings_.table;
+      if (account_.field.empty()) account_.field = settings_.field;
+      if (account_.key.empty()) account_.key = settings_.key;
+      account_.ended = std::chrono::system_clock::now();
+      try {
+        WriteRunAccount(*settings_.report, account_);
+      } catch (const std::exception& e) {
+        std::cerr << e.what() << std::endl;
+      }
+    }
+  }
+  // Ends the process with exit_code after writing the account.
+  [[noreturn]] void Halt(int exit_code) {
+    Write();
+    tersify::Halt(exit_code);
+  }
+  // A run that ends before its command runs: failed, with the reason.
+  [[noreturn]] void Fail(const std::string& reason, int exit_code = 1) {
+    account_.end = "failed";
+    account_.error = reason;
+    Halt(exit_code);
+  }
+
+ private:
+  const ToolSettings& settings_;
+  TRunAccount account_;
+};
+
+// The line that tells how to go on after a pass that did not complete, for
+// standard error; empty when no row was handled.
+std::string ResumeLine(const TRecompressReport& report) {
+  if (report.first_key.IsNull() || report.resume_key.IsNull()) return {};
+  return "Resume with /FROM=" + ResumeKeyArgument(report.resume_key) + "\n";
 }
 
 }  // namespace
@@ -97,6 +160,7 @@ void RunFromCommandLine() {
     std::cout << VersionText();
     Halt(0);
   }
+  TRunEnd run_end(settings);
 
   // A misspelt switch or two commands end the run before any statement: run
   // on, the typo would rewrite another table or the wrong way. Without a
@@ -105,7 +169,7 @@ void RunFromCommandLine() {
     for (const std::string& line : errors) std::cerr << line << '\n';
     std::cerr << std::flush;
     if (settings.command == cmdNone && !settings.interactive) ShowUsageAndHalt(false, "Missing command");
-    Halt(1);
+    run_end.Fail(errors.front());
   }
 
   // The pass's own switches: a bad value ends the run before anything else,
@@ -114,14 +178,15 @@ void RunFromCommandLine() {
   std::string options_error;
   if (!PassOptionsFrom(settings, options, options_error)) {
     std::cerr << options_error << std::endl;
-    Halt(1);
+    run_end.Fail(options_error);
   }
 
   double sample_percent = 100;
   if (settings.sample && !ParseSamplePercent(*settings.sample, sample_percent)) {
-    std::cerr << "Invalid value for /SAMPLE=: '" << *settings.sample
-              << "' (a percentage of the rows, more than 0 and at most 100)" << std::endl;
-    Halt(1);
+    const std::string error = "Invalid value for /SAMPLE=: '" + *settings.sample +
+                              "' (a percentage of the rows, more than 0 and at most 100)";
+    std::cerr << error << std::endl;
+    run_end.Fail(error);
   }
 
   if (settings.command == cmdNone && !settings.interactive) ShowUsageAndHalt(false, "Missing command");
@@ -134,7 +199,7 @@ void RunFromCommandLine() {
       database->SetPassword(*password);
   } catch (const std::exception& e) {
     std::cerr << e.what() << std::endl;
-    Halt(1);
+    run_end.Fail(e.what());
   }
 
   // Console mode makes one attempt; interactive mode may try once more through
@@ -149,11 +214,15 @@ void RunFromCommandLine() {
       // A user who cancelled the prompt has given up on connecting: no usage text.
       if (!database->Connected() && CurrentUserInterface().LoginCancelledByUser()) {
         std::cerr << "No connection: the login was cancelled" << std::endl;
-        Halt(1);
+        run_end.Fail("No connection: the login was cancelled");
       }
     }
     if (!database->Connected()) {
       if (!reason.empty()) std::cerr << "Connection failed: " << reason << std::endl;
+      // The usage text ends the process: the account is written first.
+      run_end.Account().end = "failed";
+      run_end.Account().error = reason.empty() ? kUnableToConnect : "Connection failed: " + reason;
+      run_end.Write();
       ShowUsageAndHalt(settings.interactive, kUnableToConnect);
     }
   }
@@ -169,10 +238,14 @@ void RunFromCommandLine() {
   if (table.empty() && !settings.interactive) ShowUsageAndHalt(false, "Missing tablename");
   if (field.empty() && !settings.interactive) ShowUsageAndHalt(false, "Missing fieldname");
 
+  run_end.Account().table = table;
+  run_end.Account().field = field;
+  run_end.Account().key = key;
   if (settings.command == cmdVerify && !table.empty() && !field.empty())
-    Halt(RunVerifyCommand(settings.interactive, table, field, key, options));
+    run_end.Halt(RunVerifyCommand(settings.interactive, table, field, key, options, &run_end.Account()));
   if (settings.command == cmdEstimate && !table.empty() && !field.empty())
-    Halt(RunEstimateCommand(settings.interactive, table, field, key, options, sample_percent));
+    run_end.Halt(RunEstimateCommand(settings.interactive, table, field, key, options, sample_percent,
+                                    &run_end.Account()));
   if (settings.command != cmdNone && !table.empty() && !field.empty()) {
     int32_t processed = 0;
     int32_t skipped = 0;
@@ -190,11 +263,18 @@ void RunFromCommandLine() {
                                   options, &report);
     }
     progress.reset();
+    TakePassReport(report, processed, skipped, run_end.Account());
+    if (report.end == TPassEnd::Stopped) {
+      std::cout << "Stopped at the time limit, " << processed << " records processed, " << skipped
+                << " records skipped" << std::endl;
+      std::cerr << ResumeLine(report) << PassNotes(report) << std::flush;
+      run_end.Halt(kStoppedExitCode);
+    }
     if (report.end == TPassEnd::Cancelled) {
       std::cout << "Cancelled, " << processed << " records processed, " << skipped << " records skipped"
                 << std::endl;
-      std::cerr << PassNotes(report) << std::flush;
-      Halt(CancelExitCode(report.cancel_signal));
+      std::cerr << ResumeLine(report) << PassNotes(report) << std::flush;
+      run_end.Halt(CancelExitCode(report.cancel_signal));
     }
     if (!completed) {
       std::cerr << CountOf(processed, "record") << " processed, " << CountOf(skipped, "record")
@@ -203,12 +283,13 @@ void RunFromCommandLine() {
       if (report.uncertain_batch_rows > 0)
         std::cerr << "The last batch of " << report.uncertain_batch_rows
                   << " rows may or may not have been written; run /verify" << std::endl;
-      Halt(1);
+      std::cerr << ResumeLine(report) << std::flush;
+      run_end.Halt(1);
     }
     std::cout << "Command completed successfully, " << processed << " records processed, "
               << skipped << " records skipped" << std::endl;
     std::cerr << PassSavingsLines(table, field, report) << PassNotes(report) << std::flush;
-    Halt(0);
+    run_end.Halt(0);
   }
 
   if (settings.interactive) CurrentUserInterface().CreateMainWindow(table, field, key);

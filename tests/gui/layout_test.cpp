@@ -7,6 +7,7 @@
 
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
+#include <QDoubleSpinBox>
 #include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -129,7 +130,7 @@ void Settle(QWidget* w) {
   w->repaint();
 }
 
-enum class State { AfterStartUp, MidPass, AfterPassAndEstimate, AfterVerify };
+enum class State { AfterStartUp, MidPass, AfterPassAndEstimate, AfterVerify, AfterCancel };
 
 struct LayoutCase {
   const char* name;
@@ -192,6 +193,22 @@ TEST_P(WindowLayoutTest, NoTextIsCut) {
       window_->WaitForJob();
       ASSERT_EQ(window_->grDamaged()->rowCount(), 1);
       break;
+    case State::AfterCancel: {
+      // The time limit and rate boxes set, the pass cancelled: the resume key and Continue show.
+      window_->seMinutes()->setValue(600);
+      window_->seMaxRate()->setValue(1234.5);
+      gui::TPassHold held(10);
+      window_->SetBeforeWrite(held.Hook());
+      window_->bCompress()->click();
+      ASSERT_TRUE(held.WaitUntilHeld([this] { return window_->JobRunning(); }));
+      window_->bCancel()->click();
+      held.Release();
+      window_->WaitForJob();
+      ASSERT_NE(window_->ResumeKey(), "");
+      EXPECT_TRUE(window_->lbResume()->isVisible());
+      EXPECT_TRUE(window_->bContinue()->isEnabled());
+      break;
+    }
   }
   Settle(window_.get());
   const std::vector<std::string> cut = CutTexts(window_.get());
@@ -209,9 +226,10 @@ std::vector<LayoutCase> Cases() {
   const std::pair<const char*, State> states[] = {{"AfterStartUp", State::AfterStartUp},
                                                   {"MidPass", State::MidPass},
                                                   {"AfterPassAndEstimate", State::AfterPassAndEstimate},
-                                                  {"AfterVerify", State::AfterVerify}};
+                                                  {"AfterVerify", State::AfterVerify},
+                                                  {"AfterCancel", State::AfterCancel}};
   static std::vector<std::string> names;  // the names outlive the cases
-  names.reserve(12);
+  names.reserve(15);
   const std::pair<const char*, QSize> sizes[] = {
       {"At1024x768", QSize(1024, 768)}, {"At1440x900", QSize(1440, 900)}, {"AtItsOwnSize", QSize()}};
   for (const auto& [size_name, size] : sizes)

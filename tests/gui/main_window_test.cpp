@@ -414,7 +414,8 @@ TEST_F(MainWindowTest, LayoutAndTabOrder) {
   // Cancel is off while no job runs.
   EXPECT_EQ(order, (std::vector<std::string>{"bCompress", "bDecompress", "ebFields", "DBGrid2", "ebKeys",
                                              "DBGrid1", "ebTables", "grTables", "ebCmdline", "seBatch",
-                                             "seThreads", "seTimeout", "bVerify", "bEstimate", "grDamaged",
+                                             "seThreads", "seTimeout", "seMinutes", "seMaxRate", "bVerify",
+                                             "bEstimate", "grDamaged",
                                              "grEstimates"}));
 }
 

@@ -3,6 +3,7 @@
 // line, Verify and Estimate with their results, and the table of estimates.
 
 #include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <QTableWidget>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -74,7 +76,8 @@ class WindowJobsTest : public GuiTest {
     for (QWidget* w : std::initializer_list<QWidget*>{
              window_->bCompress(), window_->bDecompress(), window_->bVerify(), window_->bEstimate(),
              window_->ebTables(), window_->ebFields(), window_->ebKeys(), window_->ebCmdline(),
-             window_->seBatch(), window_->seThreads(), window_->seTimeout()})
+             window_->seBatch(), window_->seThreads(), window_->seTimeout(), window_->seMinutes(),
+             window_->seMaxRate()})
       EXPECT_EQ(w->isEnabled(), idle) << w->objectName().toStdString();
     EXPECT_EQ(window_->bCancel()->isEnabled(), !idle);
     EXPECT_EQ(window_->JobRunning(), !idle);
@@ -158,14 +161,35 @@ TEST_P(CancelTest, CancelStopsThePassBetweenRowsAndTheWindowGoesOn) {
   EXPECT_EQ(rate.find("left"), std::string::npos) << rate;
   EXPECT_EQ(rate.find("Cancelled"), std::string::npos) << rate;
 
-  // The next pass starts afresh and finishes the column.
-  window_->SetBeforeWrite(nullptr);
-  window_->bCompress()->click();
-  window_->WaitForJob();
   const int rewritten = kReportRows - kShortRows - kEnvelopeRows;
-  EXPECT_EQ(window_->ProgressText(), std::to_string(rewritten - c.rows_kept) + " compressed\r\n" +
-                                         std::to_string(kShortRows + kEnvelopeRows + c.rows_kept) +
-                                         " skipped\r\nDONE!");
+  window_->SetBeforeWrite(nullptr);
+  // The window shows where the pass got to (the rows left alone before a
+  // rolled-back batch count as handled), and Continue goes on from there with
+  // the rows not yet rewritten, each once.
+  const std::string resume = window_->ResumeKey();
+  if (resume.empty()) {
+    // Not even a row left alone before the first write: a new pass starts afresh.
+    EXPECT_EQ(c.rows_kept, 0);
+    EXPECT_FALSE(window_->bContinue()->isEnabled());
+    window_->bCompress()->click();
+  } else {
+    EXPECT_TRUE(window_->bContinue()->isEnabled());
+    EXPECT_NE(Text(window_->lbResume()).find(resume), std::string::npos) << Text(window_->lbResume());
+    for (const auto& [key, value] : after)
+      if (before.at(key) != value) {
+        EXPECT_LE(key, resume) << "rewritten by the first pass";
+      }
+    window_->bContinue()->click();
+  }
+  window_->WaitForJob();
+  const std::string text_after = window_->ProgressText();
+  EXPECT_EQ(text_after.rfind(std::to_string(rewritten - c.rows_kept) + " compressed\r\n", 0), 0u) << text_after;
+  EXPECT_EQ(text_after.substr(text_after.size() - 7), "\r\nDONE!");
+  int rewritten_now = 0;
+  for (const auto& [key, value] : StoredReports()) rewritten_now += before.at(key) != value;
+  EXPECT_EQ(rewritten_now, rewritten);
+  EXPECT_EQ(window_->ResumeKey(), "");
+  EXPECT_FALSE(window_->bContinue()->isEnabled());
 }
 
 // The row the pass waits at is written: the pass looks for a cancel request
@@ -317,6 +341,24 @@ TEST_F(WindowJobsTest, TheCommandLineAndThePassFollowTheOptionsSetInTheWindow) {
   EXPECT_EQ(options.batch_rows, 50);
   EXPECT_EQ(options.threads, 2);
   EXPECT_EQ(options.timeout_seconds, 0);
+  EXPECT_FALSE(options.stop_at.has_value());
+  EXPECT_EQ(options.max_rate_mb_per_s, 0);
+
+  // The time limit counts from the pass's start; the rate limit goes as it is.
+  window_->seMinutes()->setValue(45);
+  window_->seMaxRate()->setValue(12.5);
+  EXPECT_EQ(CommandLine(), plain + " /BATCH=50 /THREADS=2 /TIMEOUT=0 /MINUTES=45");
+  const auto before = std::chrono::steady_clock::now();
+  options = window_->PassOptions();
+  ASSERT_TRUE(options.stop_at.has_value());
+  EXPECT_GE(*options.stop_at, before + std::chrono::minutes(45));
+  EXPECT_LE(*options.stop_at, std::chrono::steady_clock::now() + std::chrono::minutes(45));
+  EXPECT_EQ(options.max_rate_mb_per_s, 12.5);
+  EXPECT_EQ(window_->seMinutes()->text().toStdString(), "45");
+  window_->seMinutes()->setValue(0);
+  window_->seMaxRate()->setValue(0);
+  EXPECT_EQ(window_->seMinutes()->text().toStdString(), "none");
+  EXPECT_EQ(window_->seMaxRate()->text().toStdString(), "none");
 
   for (QSpinBox* box : {window_->seBatch(), window_->seThreads(), window_->seTimeout()}) {
     box->setValue(box->minimum());

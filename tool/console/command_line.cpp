@@ -8,6 +8,7 @@
 #include "framework/rtl/platform.h"
 #include "framework/rtl/strings.h"
 #include "tool/console/console_ui.h"
+#include "tool/console/time_limit.h"
 #include "tool/pass/options.h"
 #include "tool/user_interface.h"
 
@@ -115,6 +116,14 @@ const std::vector<KnownSwitch>& KnownSwitches() {
       Value("/BATCH=", "<n>", "rows committed together (default 1)", [](S s, V v) { s.batch = v; }),
       Value("/TIMEOUT=", "<seconds>", "longest wait of one statement, 0 for ever (default 30)",
             [](S s, V v) { s.timeout = v; }),
+      Value("/FROM=", "<key>", "start after this key (the key /MINUTES= or a cancel printed)",
+            [](S s, V v) { s.from = v; }),
+      Value("/MINUTES=", "<n>", "stop at a row boundary after n minutes (2.5 allowed); exit code 2",
+            [](S s, V v) { s.minutes = v; }),
+      Value("/UNTIL=", "<HH:MM>", "stop at a row boundary at this local time; exit code 2",
+            [](S s, V v) { s.until = v; }),
+      Value("/REPORT=", "<file>", "write an account of the run to this file, as JSON",
+            [](S s, V v) { s.report = v; }),
       Value("/SAMPLE=", "<percent>", "share of the rows /estimate reads (default 100)", [](S s, V v) { s.sample = v; }),
       Information("/help -h /?", "this text", [](S s, V) { s.help = true; }),
       Information("/version", "the versions of tersify and its libraries", [](S s, V) { s.version = true; }),
@@ -297,6 +306,32 @@ bool PassOptionsFrom(const ToolSettings& Settings, TRecompressOptions& Options, 
       return false;
     }
   }
+  Options.from_key = Settings.from;
+  // The time limit counts from now: before the connection and the first row.
+  std::optional<double> seconds;
+  if (Settings.minutes) {
+    double minutes = 0;
+    if (!ParseMinutes(*Settings.minutes, minutes)) {
+      Error = "Invalid value for /MINUTES=: '" + *Settings.minutes + "' (a number of minutes more than 0, " +
+              "a decimal point allowed)";
+      return false;
+    }
+    seconds = minutes * 60;
+  }
+  if (Settings.until) {
+    int hour = 0;
+    int minute = 0;
+    if (!ParseClockTime(*Settings.until, hour, minute)) {
+      Error = "Invalid value for /UNTIL=: '" + *Settings.until + "' (a local time of day, HH:MM, 00:00 to 23:59)";
+      return false;
+    }
+    const double until = SecondsUntilNext(hour, minute, std::time(nullptr));
+    seconds = seconds ? std::min(*seconds, until) : until;
+  }
+  if (seconds)
+    Options.stop_at = std::chrono::steady_clock::now() +
+                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                          std::chrono::duration<double>(*seconds));
   return true;
 }
 

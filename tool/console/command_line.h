@@ -40,6 +40,11 @@ struct ToolSettings {
   std::optional<std::string> threads;
   std::optional<std::string> batch;
   std::optional<std::string> timeout;
+  // /FROM=, /MINUTES=, /UNTIL= and /REPORT= as given (the last of each kind).
+  std::optional<std::string> from;
+  std::optional<std::string> minutes;
+  std::optional<std::string> until;
+  std::optional<std::string> report;
   // The /SAMPLE= value as given; empty when not given.
   std::optional<std::string> sample;
   // Whether a /P= argument was given at all (an empty one included): a
@@ -56,8 +61,11 @@ struct ToolSettings {
 
 struct TRecompressOptions;
 // Fills options from the /THREADS=, /BATCH= and /TIMEOUT= values of settings
-// (a timeout not given is 30 seconds). False, with error set, for a value
-// that is no whole number, is negative, or is 0 for /THREADS= or /BATCH=.
+// (a timeout not given is 30 seconds), the /FROM= key, and the time limit of
+// /MINUTES= and /UNTIL= counted from now (the earlier of the two when both
+// are given). False, with error set, for a count that is no whole number, is
+// negative, or is 0 for /THREADS= or /BATCH=, for minutes that are no
+// positive number, and for a time of day that is no HH:MM.
 bool PassOptionsFrom(const ToolSettings& Settings, TRecompressOptions& Options, std::string& Error);
 
 // Seconds a statement of a console pass may run unless /TIMEOUT= says otherwise.

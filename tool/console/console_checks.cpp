@@ -28,10 +28,38 @@ int Cancelled(const std::string& how_far) {
   return CancelExitCode(PassCancelSignal());
 }
 
+// The figures of a verification into the account.
+void TakeVerifyResult(const TVerifyResult& result, TRunAccount& account) {
+  account.end = result.cancelled ? "cancelled" : "completed";
+  account.records_processed = result.records;
+  for (const TDamagedValue& value : result.damaged_values) account.damaged_keys.push_back(value.key);
+  account.figures = {{"compressed_records", result.compressed},
+                     {"plain_records", result.plain},
+                     {"damaged_records", result.damaged}};
+}
+
+void TakeEstimateResult(const TEstimateResult& result, TRunAccount& account) {
+  account.end = result.cancelled ? "cancelled" : "completed";
+  account.records_processed = result.sampled_records;
+  account.bytes_read = result.stored_bytes;
+  account.figures = {{"records", result.records},
+                     {"sampled_records", result.sampled_records},
+                     {"stored_bytes", result.stored_bytes},
+                     {"bytes_after", result.bytes_after},
+                     {"compressed_bytes", result.compressed_bytes},
+                     {"pass_seconds", static_cast<int64_t>(result.pass_seconds + 0.5)}};
+}
+
+void Failed(const std::exception& error, TRunAccount* account) {
+  if (!account) return;
+  account->end = "failed";
+  account->error = error.what();
+}
+
 }  // namespace
 
 int RunVerifyCommand(bool Interactive, const std::string& Table, const std::string& Field,
-                     const std::string& Key, const TRecompressOptions& Options) {
+                     const std::string& Key, const TRecompressOptions& Options, TRunAccount* Account) {
   TVerifyResult result;
   std::unique_ptr<TProgressLine> progress = ProgressOnTerminal();
   try {
@@ -46,10 +74,13 @@ int RunVerifyCommand(bool Interactive, const std::string& Table, const std::stri
         },
         progress.get());
   } catch (const std::exception& e) {
+    if (Account) TakeVerifyResult(result, *Account);
+    Failed(e, Account);
     ReportPassError(Interactive, e);
     return 1;
   }
   progress.reset();
+  if (Account) TakeVerifyResult(result, *Account);
   if (result.cancelled)
     return Cancelled(std::to_string(result.records) + " records verified: " + std::to_string(result.compressed) +
                      " compressed, " + std::to_string(result.plain) + " plain, " +
@@ -59,16 +90,20 @@ int RunVerifyCommand(bool Interactive, const std::string& Table, const std::stri
 }
 
 int RunEstimateCommand(bool Interactive, const std::string& Table, const std::string& Field,
-                       const std::string& Key, const TRecompressOptions& Options, double SamplePercent) {
+                       const std::string& Key, const TRecompressOptions& Options, double SamplePercent,
+                       TRunAccount* Account) {
   TEstimateResult result;
   std::unique_ptr<TProgressLine> progress = ProgressOnTerminal();
   try {
     EstimateTable(Table, Field, Key, Options, SamplePercent, result, progress.get());
   } catch (const std::exception& e) {
+    if (Account) TakeEstimateResult(result, *Account);
+    Failed(e, Account);
     ReportPassError(Interactive, e);
     return 1;
   }
   progress.reset();
+  if (Account) TakeEstimateResult(result, *Account);
   if (result.cancelled) return Cancelled(std::to_string(result.sampled_records) + " records read");
   if (!result.untimed_writes.empty())
     std::cerr << "No update was timed: " << result.untimed_writes

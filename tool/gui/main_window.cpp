@@ -1,5 +1,6 @@
 #include "tool/gui/main_window.h"
 
+#include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -330,8 +331,9 @@ void TTersifyMain::CreateWidgets() {
   // Tab order: the buttons, the middle column, the left column, the bottom bar,
   // then the job's controls below the progress count and the estimates.
   QWidget* order[] = {bCompress_, bDecompress_, ebFields_,  DBGrid2_,   ebKeys_,    DBGrid1_,
-                      ebTables_,  grTables_,    ebCmdline_, bCancel_,   seBatch_,   seThreads_,
-                      seTimeout_, bVerify_,     bEstimate_, grDamaged_, grEstimates_};
+                      ebTables_,  grTables_,    ebCmdline_, bCancel_,   bContinue_, seBatch_,
+                      seThreads_, seTimeout_,   seMinutes_, seMaxRate_, bVerify_,   bEstimate_,
+                      grDamaged_, grEstimates_};
   for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
   connect(ebTables_, &QLineEdit::textChanged, this, [this] { Guarded([this] { ebTablesChange(); }); });
@@ -343,9 +345,10 @@ void TTersifyMain::CreateWidgets() {
   connect(bDecompress_, &QPushButton::clicked, this,
           [this] { Guarded([this] { bCompressClick(bDecompress_); }); });
   connect(bCancel_, &QPushButton::clicked, this, [this] { bCancelClick(); });
+  connect(bContinue_, &QPushButton::clicked, this, [this] { Guarded([this] { bContinueClick(); }); });
   connect(bVerify_, &QPushButton::clicked, this, [this] { Guarded([this] { bVerifyClick(); }); });
   connect(bEstimate_, &QPushButton::clicked, this, [this] { Guarded([this] { bEstimateClick(); }); });
-  for (QSpinBox* box : {seBatch_, seThreads_, seTimeout_})
+  for (QSpinBox* box : {seBatch_, seThreads_, seTimeout_, seMinutes_})
     connect(box, &QSpinBox::valueChanged, this, [this] { Guarded([this] { UpdateCommandLine(); }); });
 }
 
@@ -416,9 +419,19 @@ QWidget* TTersifyMain::CreateJobWidgets(QWidget* parent) {
   column->addWidget(pbJob_);
   lbRate_ = MakeTextLabel("lbRate", 3, pane);
   column->addWidget(lbRate_);
+  auto* stop = new QHBoxLayout;
   bCancel_ = MakeButton("bCancel", "Cancel", pane);
   bCancel_->setEnabled(false);
-  column->addWidget(bCancel_, 0, Qt::AlignLeft);
+  bContinue_ = MakeButton("bContinue", "Continue", pane);
+  bContinue_->setEnabled(false);
+  bContinue_->setToolTip(QStringLiteral("Run the pass again after the key it stopped at"));
+  stop->addWidget(bCancel_);
+  stop->addWidget(bContinue_);
+  stop->addStretch(1);
+  column->addLayout(stop);
+  lbResume_ = MakeTextLabel("lbResume", 2, pane);
+  lbResume_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  column->addWidget(lbResume_);
 
   // A box at its lowest value leaves the option at its default and out of the
   // command line.
@@ -433,6 +446,8 @@ QWidget* TTersifyMain::CreateJobWidgets(QWidget* parent) {
       {seBatch_, "seBatch", "Batch rows", 0, 1000000, "Rows written per transaction"},
       {seThreads_, "seThreads", "Threads", 0, kMostPassThreads, "Threads that compress"},
       {seTimeout_, "seTimeout", "Timeout (s)", -1, 86400, "Seconds a statement may run; 0 waits"},
+      {seMinutes_, "seMinutes", "Time limit (min)", 0, 7 * 24 * 60,
+       "Minutes after which the pass stops between two rows and commits"},
   };
   auto* options = new QFormLayout;
   options->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
@@ -446,6 +461,17 @@ QWidget* TTersifyMain::CreateJobWidgets(QWidget* parent) {
     option.box->setMinimumWidth(100);
     options->addRow(QString::fromLatin1(option.caption), option.box);
   }
+  seMinutes_->setSpecialValueText(QStringLiteral("none"));
+  seMaxRate_ = new QDoubleSpinBox(pane);
+  seMaxRate_->setObjectName(QStringLiteral("seMaxRate"));
+  seMaxRate_->setRange(0, 100000);
+  seMaxRate_->setDecimals(1);
+  seMaxRate_->setSingleStep(1);
+  seMaxRate_->setSpecialValueText(QStringLiteral("none"));
+  seMaxRate_->setValue(0);
+  seMaxRate_->setToolTip(QStringLiteral("Megabytes of stored values read per second at most"));
+  seMaxRate_->setMinimumWidth(100);
+  options->addRow(QStringLiteral("Rate limit (MB/s)"), seMaxRate_);
   column->addSpacing(6);
   column->addLayout(options);
   column->addSpacing(6);
@@ -535,6 +561,7 @@ void TTersifyMain::UpdateCommandLine() {
   if (seBatch_->value() != seBatch_->minimum()) text += Format(" /BATCH=%d", seBatch_->value());
   if (seThreads_->value() != seThreads_->minimum()) text += Format(" /THREADS=%d", seThreads_->value());
   if (seTimeout_->value() != seTimeout_->minimum()) text += Format(" /TIMEOUT=%d", seTimeout_->value());
+  if (seMinutes_->value() != seMinutes_->minimum()) text += Format(" /MINUTES=%d", seMinutes_->value());
   ebCmdline_->setText(ToQString(text));
 }
 

@@ -34,6 +34,7 @@
 #include "tool/pass/options.h"
 
 class QCloseEvent;
+class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -90,13 +91,22 @@ class TTersifyMain : public QMainWindow {
   // go on (see SetPassConfirmation), then starts one pass on the job thread
   // with the options set in the window; once it has ended the progress text
   // shows the final counts, then CR LF "DONE!" (also after an error), or
-  // after a cancel CR LF "Cancelled, <n> rows kept". Any other sender, a job
-  // still running, or a no to the question does nothing.
+  // after a cancel CR LF "Cancelled, <n> rows kept", or after the time limit
+  // CR LF "Stopped at the time limit"; after a cancel or a stop the resume
+  // key shows and Continue goes on from it. Any other sender, a job still
+  // running, or a no to the question does nothing.
   void bCompressClick(QObject* Sender);
   // The pass's progress display: "<processed> <state word>\r\n<skipped> skipped".
   void ShowProgress(TField* Field);
   // Asks the running job to stop between two rows; an open batch is rolled back.
   void bCancelClick();
+  // After a pass that stopped at its time limit or was cancelled: runs the
+  // same pass again (no question asked) after the key it gave to resume
+  // with, with the options now set in the window.
+  void bContinueClick();
+  // The key the last pass gave to resume after, as /FROM= takes it; empty
+  // when there is none (no pass yet, or the last one completed).
+  const std::string& ResumeKey() const { return resume_.from; }
   // Start a verify or an estimate (every value) of the selected table and
   // field on the job thread; the result shows in the window once it is done.
   void bVerifyClick();
@@ -150,6 +160,10 @@ class TTersifyMain : public QMainWindow {
   QSpinBox* seBatch() const { return seBatch_; }
   QSpinBox* seThreads() const { return seThreads_; }
   QSpinBox* seTimeout() const { return seTimeout_; }
+  QSpinBox* seMinutes() const { return seMinutes_; }
+  QDoubleSpinBox* seMaxRate() const { return seMaxRate_; }
+  QLabel* lbResume() const { return lbResume_; }
+  QPushButton* bContinue() const { return bContinue_; }
   QLabel* lbResult() const { return lbResult_; }
   QTableWidget* grDamaged() const { return grDamaged_; }
   QTableView* grEstimates() const { return grEstimates_; }
@@ -179,6 +193,11 @@ class TTersifyMain : public QMainWindow {
   // the user says no.
   bool ConfirmPass(int32_t command, const std::string& table, const std::string& field,
                    const std::string& key);
+  // Starts the pass on the job thread, after the key from when it is not empty.
+  void RunPass(int32_t command, const std::string& table, const std::string& field, const std::string& key,
+               const std::string& from);
+  // Shows the resume key and lets Continue run, or hides them (from empty).
+  void ShowResume(const std::string& from);
   // Switches off (busy) or on again what would query the database or start
   // another job; the grids keep scrolling, and follow their datasets again after.
   void SetBusy(bool busy);
@@ -236,6 +255,15 @@ class TTersifyMain : public QMainWindow {
   QSpinBox* seBatch_ = nullptr;
   QSpinBox* seThreads_ = nullptr;
   QSpinBox* seTimeout_ = nullptr;
+  QSpinBox* seMinutes_ = nullptr;
+  QDoubleSpinBox* seMaxRate_ = nullptr;
+  QLabel* lbResume_ = nullptr;
+  QPushButton* bContinue_ = nullptr;
+  // The pass Continue runs again, and the key it starts after.
+  struct TResume {
+    int32_t command = 0;
+    std::string table, field, key, from;
+  } resume_;
   QLabel* lbResult_ = nullptr;
   QTableWidget* grDamaged_ = nullptr;
   QTableView* grEstimates_ = nullptr;

@@ -2,6 +2,7 @@
 // field on the job thread, their progress and results, and Cancel.
 
 #include <QCloseEvent>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -10,6 +11,7 @@
 #include <QTableView>
 #include <QTableWidget>
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <csignal>
 #include <exception>
@@ -72,6 +74,9 @@ TRecompressOptions TTersifyMain::PassOptions() const {
   if (seBatch_->value() != seBatch_->minimum()) options.batch_rows = seBatch_->value();
   if (seThreads_->value() != seThreads_->minimum()) options.threads = seThreads_->value();
   if (seTimeout_->value() != seTimeout_->minimum()) options.timeout_seconds = seTimeout_->value();
+  if (seMinutes_->value() != seMinutes_->minimum())
+    options.stop_at = std::chrono::steady_clock::now() + std::chrono::minutes(seMinutes_->value());
+  options.max_rate_mb_per_s = seMaxRate_->value();
   options.before_write = before_write_;
   return options;
 }
@@ -80,9 +85,11 @@ void TTersifyMain::SetBusy(bool busy) {
   busy_ = busy;
   for (QWidget* w : std::initializer_list<QWidget*>{bCompress_, bDecompress_, bVerify_, bEstimate_,
                                                     ebTables_, ebFields_, ebKeys_, ebCmdline_,
-                                                    seBatch_, seThreads_, seTimeout_})
+                                                    seBatch_, seThreads_, seTimeout_, seMinutes_,
+                                                    seMaxRate_})
     w->setEnabled(!busy);
   bCancel_->setEnabled(busy);
+  bContinue_->setEnabled(!busy && !resume_.from.empty());
   for (QTableView* grid : {grTables_, DBGrid2_, DBGrid1_}) {
     // The grids keep scrolling; a click selects nothing while the job runs.
     grid->setSelectionMode(busy ? QAbstractItemView::NoSelection : QAbstractItemView::SingleSelection);
@@ -154,16 +161,12 @@ bool TTersifyMain::ConfirmPass(int32_t command, const std::string& table, const 
 void TTersifyMain::bCompressClick(QObject* Sender) {
   if (JobRunning()) return;
   int32_t command;
-  std::string state_word;
-  if (Sender == bCompress_) {
+  if (Sender == bCompress_)
     command = 1;
-    state_word = "compressed";
-  } else if (Sender == bDecompress_) {
+  else if (Sender == bDecompress_)
     command = 2;
-    state_word = "uncompressed";
-  } else {
+  else
     return;
-  }
   const std::string table = CurrentValue(*qTables_);
   const std::string field = CurrentValue(*qFields_);
   const std::string key = CurrentValue(*qKeys_);
@@ -175,10 +178,30 @@ void TTersifyMain::bCompressClick(QObject* Sender) {
     ReportPassError(true, e.what());
     return;
   }
+  RunPass(command, table, field, key, std::string());
+}
+
+void TTersifyMain::bContinueClick() {
+  if (JobRunning() || resume_.from.empty()) return;
+  const TResume resume = resume_;
+  RunPass(resume.command, resume.table, resume.field, resume.key, resume.from);
+}
+
+void TTersifyMain::ShowResume(const std::string& from) {
+  resume_.from = from;
+  lbResume_->setText(from.empty() ? QString() : ToDisplayText("Resume after key " + from));
+  bContinue_->setEnabled(!busy_ && !from.empty());
+}
+
+void TTersifyMain::RunPass(int32_t command, const std::string& table, const std::string& field,
+                           const std::string& key, const std::string& from) {
   FProcessed = 0;
   FSkipped = 0;
-  FStateWord = state_word;
-  const TRecompressOptions options = PassOptions();
+  FStateWord = command == 1 ? "compressed" : "uncompressed";
+  TRecompressOptions options = PassOptions();
+  if (!from.empty()) options.from_key = from;
+  resume_ = TResume{command, table, field, key, std::string()};
+  ShowResume(std::string());
   std::shared_ptr<TJobProgress> progress = StartProgress(true);
   auto report = std::make_shared<TRecompressReport>();
   ResetPassCancel();
@@ -190,7 +213,7 @@ void TTersifyMain::bCompressClick(QObject* Sender) {
         RecompressTable(true, command, table, field, key, progress->ProgressEvent(), progress->processed,
                         progress->skipped, progress.get(), options, report.get());
       },
-      [this, progress, report] {
+      [this, progress, report, from] {
         // The final counts (a batch rolled back leaves them lower than the
         // last row's), unless the pass ended before its first row.
         FProcessed = progress->processed;
@@ -199,8 +222,15 @@ void TTersifyMain::bCompressClick(QObject* Sender) {
         // A cancelled pass says what it kept, and only that.
         if (report->end == TPassEnd::Cancelled)
           SetProgressText(progress_text_ + Format("\r\nCancelled, %d rows kept", FProcessed));
+        else if (report->end == TPassEnd::Stopped)
+          SetProgressText(progress_text_ + "\r\nStopped at the time limit");
         else
           SetProgressText(progress_text_ + "\r\nDONE!");
+        // A stopped or cancelled pass can go on after the last key it committed.
+        if (report->end == TPassEnd::Stopped || report->end == TPassEnd::Cancelled) {
+          if (!report->resume_key.IsNull()) ShowResume(KeyText(report->resume_key));
+          else if (!from.empty()) ShowResume(from);
+        }
         ShowJobProgress(*progress, true, report->end == TPassEnd::Failed ? "Failed" : "");
         progress_.reset();
         SetBusy(false);

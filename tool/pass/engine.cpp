@@ -17,6 +17,7 @@
 #include "tool/pass/reader.h"
 #include "tool/pass/rewrite_pool.h"
 #include "tool/pass/rewriter.h"
+#include "tool/pass/start_key.h"
 #include "tool/pass/table_warnings.h"
 #include "tool/pass/target.h"
 #include "tool/pass/writer.h"
@@ -37,7 +38,7 @@ struct TPendingRow {
   std::string key_text;  // for the report, should the key single out no row
   int64_t stored_size = 0;  // of the value read
   int64_t new_size = 0;     // of the new stored form, once written
-  Variant key;              // of a queued row, to read it again after a deadlock
+  Variant key;              // for the account of the run, and to read it again after a deadlock
   bool told_before = false;  // the observer has seen it once (a row written again)
 };
 
@@ -46,12 +47,14 @@ struct TPendingRow {
 struct TBatchCounts {
   int32_t processed = 0;
   int64_t bytes_changed = 0;  // new stored bytes less the old, over the rows written
+  int64_t bytes_written = 0;  // new stored bytes, over the rows written
   std::vector<TPendingRow> written;  // the rows, to write them again after a deadlock
 };
 
 void TakeBack(TBatchCounts& batch, int32_t& processed, TRecompressReport& report) {
   processed -= batch.processed;
   report.stored_bytes_left -= batch.bytes_changed;
+  report.stored_bytes_written -= batch.bytes_written;
   batch = TBatchCounts();
 }
 
@@ -64,6 +67,10 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   const TPassCancelReachesRequests cancel_reaches_requests;
   const TPassTimeLimit time_limit(PassConnection(), request.options.timeout_seconds);
   const TPassTarget target = ResolvePassTarget(request.table, request.field, request.key);
+  // A /FROM= key that is no key of the column's type ends the pass before any write.
+  const Variant start_after = StartKeyOf(target, request.options);
+  report.resume_key = start_after;
+  report.key_name = target.key.name;
   TMSConnection& connection = *target.connection;
   const TPassDeadlockPriority deadlock_priority(target);
   // Each large value goes back to the system as soon as it is released, so
@@ -91,20 +98,33 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
 
   if (request.observer) request.observer->PassStarted(static_cast<int>(key.rows));
 
-  // Rows whose key is NULL: no statement can single them out.
-  for (int64_t i = 0; i < key.null_rows; ++i) {
+  // Rows whose key is NULL: no statement can single them out. They come
+  // before every key, so a pass that starts after a key has none.
+  for (int64_t i = 0; start_after.IsNull() && i < key.null_rows; ++i) {
     ++skipped;
     ++report.null_key_rows;
     if (request.observer) request.observer->RowHandled(0, false);
     if (request.on_progress) request.on_progress(nullptr);
   }
 
-  TPassPages pages(connection, statements, budget, target.provider_name != "sqlite");
+  TPassPages pages(connection, statements, budget, target.provider_name != "sqlite", start_after);
   TPassWriter writer(connection, statements, request.options.batch_rows, budget);
   TBatchCounts batch;
   // Rows handled and not yet told, in key order: a row queued for a group is
   // told once the group was written, and the rows after it wait their turn.
   std::vector<TPendingRow> pending;
+  // The key of the last row told. Rows are told in key order, so once every
+  // row told is committed it is the key a resumed pass starts after.
+  Variant last_told;
+  auto all_told_committed = [&] {
+    if (!last_told.IsNull()) report.resume_key = last_told;
+  };
+  const auto& stop_at = request.options.stop_at;
+  auto time_is_up = [&] {
+    if (!stop_at) return false;
+    const auto now = request.options.clock ? request.options.clock() : std::chrono::steady_clock::now();
+    return now >= *stop_at;
+  };
 
   TDeadlockRetry deadlock_retry;
   const bool batched = request.options.batch_rows > 1;
@@ -117,15 +137,22 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
     report.stored_bytes_left += bytes_left;
     if (written) {
       ++processed;
+      report.stored_bytes_written += row.new_size;
       // A written row of the open batch is taken back should the batch be.
       if (writer.Uncommitted() > 0) {
         ++batch.processed;
         batch.bytes_changed += bytes_left - row.stored_size;
+        batch.bytes_written += row.new_size;
         batch.written.push_back(row);
       }
     } else {
       ++skipped;
     }
+    if (report.first_key.IsNull()) report.first_key = row.key;
+    last_told = row.key;
+    // In the default mode each write commits as it runs; a row left alone
+    // needs no commit, only the rows of the open batch before it.
+    if (writer.Uncommitted() == 0) all_told_committed();
     if (row.told_before) return;
     if (request.observer) request.observer->RowHandled(row.plain_size, written);
     if (request.on_progress) request.on_progress(written ? &progress_field : nullptr);
@@ -135,6 +162,7 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
     --processed;
     report.stored_bytes_read -= row.stored_size;
     report.stored_bytes_left -= row.new_size;
+    report.stored_bytes_written -= row.new_size;
   };
   std::function<void()> flush;
   std::function<void(const std::vector<Variant>&, const std::set<std::string>&)> write_again;
@@ -144,13 +172,14 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   auto handle = [&](const Variant& key, TRewrittenRow& row, bool told_before) {
     if (!row.damage.empty() && !told_before) {
       ++report.damaged_values;
+      report.damaged_keys.push_back(KeyText(key));
       const std::string line = "Warning: the value of key " + KeyText(key) +
                                " carries an envelope header but cannot be read (" + row.damage +
                                "); it is taken as plain bytes";
       warn(line);
     }
     TPendingRow handled{row.plain_size, row.rewrite, std::string(), row.stored_size,
-                        static_cast<int64_t>(row.new_stored.size()), Variant(), told_before};
+                        static_cast<int64_t>(row.new_stored.size()), key, told_before};
     if (!row.rewrite) {
       if (pending.empty()) tell(handled, false);
       else pending.push_back(std::move(handled));
@@ -158,7 +187,6 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
     }
     if (request.options.before_write) request.options.before_write(key);
     handled.key_text = KeyText(key);
-    handled.key = key;
     pending.push_back(std::move(handled));
     writer.Queue(key, std::move(row.new_stored), std::move(row.guard));
     if (writer.GroupDue()) flush();
@@ -228,6 +256,7 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
     std::vector<TPassRow> rows = ReadRowsAgain(connection.GetProvider(), statements, keys, gone);
     for (const Variant& key : gone) {
       TPendingRow row;
+      row.key = key;
       row.key_text = KeyText(key);
       row.told_before = told_keys.count(row.key_text) > 0;
       ++report.deleted_rows;
@@ -258,16 +287,30 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   // after a cancel request, which rolls it back.
   auto commit_if_due = [&] {
     if (!pending.empty() || PassCancelRequested()) return;
-    if (writer.CommitIfDue() || writer.Uncommitted() == 0) batch = TBatchCounts();
+    if (writer.CommitIfDue() || writer.Uncommitted() == 0) {
+      batch = TBatchCounts();
+      all_told_committed();
+    }
+  };
+  // Ends the pass at the time limit, at a row boundary: the rows queued are
+  // written and the open batch is committed.
+  auto stop = [&] {
+    flush();
+    writer.Commit();
+    batch = TBatchCounts();
+    all_told_committed();
+    report.end = TPassEnd::Stopped;
   };
 
   try {
     while (true) {
+      if (time_is_up()) return stop();
       std::vector<TPassRow> page = pages.NextPage();
       if (page.empty()) break;
       TRewritePool pool(page, compress, statements.Guard(), threads, budget);
       for (size_t i = 0; i < page.size(); ++i) {
         if (PassCancelRequested()) return cancel();
+        if (time_is_up()) return stop();
         TRewrittenRow row = pool.Take(i);
         if (row.error) {
           // The rows before this one are written and told first.
@@ -289,15 +332,18 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
       if (pages.ReadsAhead() && writer.Uncommitted() > 0) {
         writer.Commit();
         batch = TBatchCounts();
+        all_told_committed();
       }
     }
     writer.Commit();
     batch = TBatchCounts();
+    all_told_committed();
   } catch (...) {
     try {
       throw;
     } catch (const ECommittedThenLost&) {
       batch = TBatchCounts();  // the server confirmed the batch before the connection went
+      all_told_committed();
     } catch (const EBatchOutcomeUnknown& e) {
       report.uncertain_batch_rows = e.Rows();
     } catch (...) {

@@ -2,7 +2,7 @@
 // The recompression pass engine: reads (key, value) pages in key order,
 // rewrites values on worker threads and writes the rows in key order, each
 // update held to one row and to the value read, within a byte budget. Polls
-// for a cancel request before each row.
+// for a cancel request and the time limit before each row.
 
 #include <cstdint>
 #include <string>
@@ -23,7 +23,8 @@ struct TPassRequest {
 // Runs the pass on the default database. Counters move as rows are handled;
 // rows of a batch that is rolled back leave the processed counter again.
 // Raises what ended the pass (the report then says Failed and the counters
-// how far the committed rows went); a cancel request ends it with Cancelled.
+// how far the committed rows went); a cancel request ends it with Cancelled,
+// the time limit with Stopped once the rows handled are committed.
 void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& skipped,
                    TRecompressReport& report);
 

@@ -16,6 +16,7 @@
 #include "tool/pass/rewrite_pool.h"
 #include "tool/pass/rewriter.h"
 #include "tool/pass/sample_reader.h"
+#include "tool/pass/start_key.h"
 #include "tool/pass/target.h"
 
 namespace tersify {
@@ -31,9 +32,9 @@ double SecondsSince(Clock::time_point start) {
 class TEstimateSource {
  public:
   TEstimateSource(providers::Provider& provider, const TPassStatements& statements, double share,
-                  int64_t budget) {
+                  int64_t budget, Variant start_after) {
     if (share >= 1.0)
-      all_ = std::make_unique<TPassReader>(provider, statements, budget);
+      all_ = std::make_unique<TPassReader>(provider, statements, budget, std::move(start_after));
     else
       sample_ = std::make_unique<TPassSampleReader>(provider, statements, share, budget, std::random_device{}());
   }
@@ -82,7 +83,7 @@ void EstimateTable(const std::string& Table, const std::string& Field, const std
 
   try {
     if (Observer) Observer->PassStarted(static_cast<int>(share >= 1.0 ? keyed_rows : Scaled(keyed_rows, share)));
-    TEstimateSource source(provider, target.statements, share, budget);
+    TEstimateSource source(provider, target.statements, share, budget, StartKeyOf(target, Options));
     // The probe runs as soon as it has its rows, so that a write the
     // connection refuses, or one that fails, is known before the table is read.
     TEstimateProbe probe(target, Table);

@@ -1,5 +1,8 @@
 #include "tool/pass/options.h"
 
+#include <cstdio>
+#include <string_view>
+
 #include "framework/rtl/exception.h"
 
 namespace tersify {
@@ -13,6 +16,53 @@ std::string KeyText(const Variant& key) {
     text += kHex[c & 15];
   }
   return text;
+}
+
+std::string ResumeKeyArgument(const Variant& key) {
+  std::string text;
+  if (key.Type() == TVarType::Float) {
+    // Every digit a double needs, so that the key read back is the same number.
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%.17g", key.AsFloat());
+    text = buffer;
+  } else {
+    text = KeyText(key);
+  }
+  auto plain = [](unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           std::string_view("-_.,:@%+=/").find(static_cast<char>(c)) != std::string_view::npos;
+  };
+  bool quote = text.empty();
+  bool control = false;
+  for (unsigned char c : text) {
+    if (!plain(c)) quote = true;
+    if (c < 0x20 || c == 0x7F) control = true;
+  }
+  if (!quote) return text;
+  std::string quoted;
+  if (control) {
+    // A line break or another control character would not survive being
+    // pasted inside plain quotes: $'...' spells each one as an escape.
+    static const char kHex[] = "0123456789abcdef";
+    quoted = "$'";
+    for (unsigned char c : text) {
+      if (c < 0x20 || c == 0x7F) {
+        quoted += "\\x";
+        quoted += kHex[c >> 4];
+        quoted += kHex[c & 15];
+      } else if (c == '\\' || c == '\'') {
+        quoted += '\\';
+        quoted += static_cast<char>(c);
+      } else {
+        quoted += static_cast<char>(c);
+      }
+    }
+    return quoted + "'";
+  }
+  // Inside single quotes everything is literal but the quote itself.
+  quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
 }
 
 std::string CountOf(int64_t n, const std::string& noun) {

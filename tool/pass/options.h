@@ -2,8 +2,10 @@
 // What a caller may set for one recompression pass beyond the fixed arguments,
 // and what the pass reports back besides its two counters.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,9 +37,20 @@ struct TRecompressOptions {
   // its update runs, with the row's key (a seam for tests that change the row
   // in between).
   std::function<void(const Variant& key)> before_write;
+  // The pass starts after this key (/FROM=), as the user wrote it; it is read
+  // in the key column's own type before the first row is read.
+  std::optional<std::string> from_key;
+  // When the pass stops at the next row boundary, commits what it has done
+  // and ends as Stopped (/MINUTES=, /UNTIL=).
+  std::optional<std::chrono::steady_clock::time_point> stop_at;
+  // The clock stop_at is compared with; empty: steady_clock::now (a seam for
+  // tests that stop the pass at a row of their choosing).
+  std::function<std::chrono::steady_clock::time_point()> clock;
+  // Megabytes of stored values read per second at most; 0 sets no limit.
+  double max_rate_mb_per_s = 0;
 };
 
-enum class TPassEnd { Completed, Failed, Cancelled };
+enum class TPassEnd { Completed, Failed, Cancelled, Stopped };
 
 // How the pass ended and the rows it left alone for reasons the caller tells
 // the user about. Every row named here is also counted as skipped.
@@ -61,7 +74,25 @@ struct TRecompressReport {
   // done: a row left alone (or whose write was rolled back) keeps its bytes.
   int64_t stored_bytes_read = 0;
   int64_t stored_bytes_left = 0;
+  // Stored bytes of the new forms written and committed.
+  int64_t stored_bytes_written = 0;
+  // The key of every value that carries an envelope header but cannot be
+  // read, as text, in key order.
+  std::vector<std::string> damaged_keys;
+  // The key column the pass used, and the message of the error that ended
+  // it (Failed only).
+  std::string key_name;
+  std::string error;
+  // The first key the pass handled, and the key to resume after: the highest
+  // key such that every row up to it was handled and its write committed
+  // (the /FROM= key, or NULL, while none is).
+  Variant first_key;
+  Variant resume_key;
 };
+
+// The resume key as /FROM= reads it back, quoted for a POSIX shell when it
+// holds anything but letters, digits and - _ . , : @ % + = /.
+std::string ResumeKeyArgument(const Variant& key);
 
 // The lines for standard error that tell about the rows of the report left
 // alone, each ending in a line break; empty when there were none.

@@ -28,12 +28,13 @@ std::unique_ptr<TMSConnection> Companion(TMSConnection& connection) {
 }  // namespace
 
 TPassPages::TPassPages(TMSConnection& connection, const TPassStatements& statements, int64_t budget_bytes,
-                       bool read_ahead)
+                       bool read_ahead, Variant start_after)
     : budget_bytes_(std::max<int64_t>(budget_bytes, 1)) {
   if (read_ahead) companion_ = Companion(connection);
   TMSConnection& reading = companion_ ? *companion_ : connection;
   reader_ = std::make_unique<TPassReader>(reading.GetProvider(), statements,
-                                          companion_ ? std::max<int64_t>(budget_bytes_ / 2, 1) : budget_bytes_);
+                                          companion_ ? std::max<int64_t>(budget_bytes_ / 2, 1) : budget_bytes_,
+                                          std::move(start_after));
 }
 
 TPassPages::~TPassPages() {

@@ -31,8 +31,9 @@ namespace tersify {
 class TPassPages {
  public:
   // read_ahead: open the second connection and read ahead on it.
+  // start_after: as TPassReader's.
   TPassPages(TMSConnection& connection, const TPassStatements& statements, int64_t budget_bytes,
-             bool read_ahead);
+             bool read_ahead, Variant start_after = Variant());
   // Waits for a page still being read, then closes the second connection.
   ~TPassPages();
   TPassPages(const TPassPages&) = delete;

@@ -14,8 +14,15 @@ constexpr int kReadAttempts = 3;
 }  // namespace
 
 TPassReader::TPassReader(providers::Provider& provider, const TPassStatements& statements,
-                         int64_t budget_bytes)
-    : provider_(provider), statements_(statements), budget_bytes_(std::max<int64_t>(budget_bytes, 1)) {}
+                         int64_t budget_bytes, Variant start_after)
+    : provider_(provider), statements_(statements), budget_bytes_(std::max<int64_t>(budget_bytes, 1)) {
+  // A start key is the last key of a page read before: the next page is
+  // asked for after it, in the server's own order.
+  if (!start_after.IsNull()) {
+    first_ = false;
+    last_key_ = std::move(start_after);
+  }
+}
 
 TPassRow ReadPassRow(providers::Cursor& cursor, const TPassStatements& statements) {
   TPassRow row;

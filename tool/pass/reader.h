@@ -28,7 +28,9 @@ TPassRow ReadPassRow(providers::Cursor& cursor, const TPassStatements& statement
 
 class TPassReader {
  public:
-  TPassReader(providers::Provider& provider, const TPassStatements& statements, int64_t budget_bytes);
+  // start_after: read the keys after this one only (NULL: every key).
+  TPassReader(providers::Provider& provider, const TPassStatements& statements, int64_t budget_bytes,
+              Variant start_after = Variant());
 
   // The next rows in key order; empty once every row was read. A page that
   // fails with SQL Server's error 601 (a dirty read lost its place) is read

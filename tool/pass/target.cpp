@@ -91,14 +91,15 @@ TPassTarget ResolvePassTarget(const std::string& table, const std::string& field
   if (!key.empty()) ColumnNamed(columns, key);
   const std::vector<std::string> primary_key = connection.PrimaryKeyOf(table);
   TPassKey pass_key = ResolvePassKey(provider, primary_key, table, key, provider_name);
-  ColumnNamed(columns, pass_key.name);
+  const providers::ColumnInfo key_column = ColumnNamed(columns, pass_key.name);
   if (SameText(BareSqlName(pass_key.name), column.name))
     throw Exception(Format("Key field %s is the field to rewrite; name another key",
                            pass_key.name.c_str()));
 
   const int server_major = provider_name == "sqlite" ? 0 : MajorVersion(provider.ServerVersion());
   TPassStatements statements(provider_name, server_major, table, field, pass_key.name);
-  return TPassTarget{&connection, provider_name, column.name, std::move(pass_key), std::move(statements)};
+  return TPassTarget{&connection, provider_name, column.name, std::move(pass_key), std::move(statements),
+                     key_column};
 }
 
 TPassTimeLimit::TPassTimeLimit(TMSConnection& connection, int seconds) : connection_(connection) {

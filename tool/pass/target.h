@@ -19,6 +19,7 @@ struct TPassTarget {
   std::string field_name;               // the column's name as the table reports it
   TPassKey key;
   TPassStatements statements;
+  providers::ColumnInfo key_column;  // as the table describes it: the type a /FROM= key is read in
 };
 
 // The default database's connection, opened when it is closed; raises when

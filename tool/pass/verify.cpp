@@ -9,6 +9,7 @@
 #include "tool/pass/committed_reads.h"
 #include "tool/pass/reader.h"
 #include "tool/pass/rewrite_pool.h"
+#include "tool/pass/start_key.h"
 #include "tool/pass/target.h"
 
 namespace tersify {
@@ -107,7 +108,8 @@ void RunVerification(const std::string& table, const std::string& field, const s
 
   if (observer) observer->PassStarted(static_cast<int>(target.key.rows));
 
-  TPassReader reader(provider, target.statements, budget);
+  const Variant start_after = StartKeyOf(target, options);
+  TPassReader reader(provider, target.statements, budget, start_after);
   while (true) {
     std::vector<TPassRow> page;
     {
@@ -128,7 +130,8 @@ void RunVerification(const std::string& table, const std::string& field, const s
 
   // Rows whose key is NULL cannot be paged on their key: their values are read
   // in one statement of their own, one value at a time.
-  if (target.key.null_rows > 0) {
+  // They come before every key, so a run that starts after a key has none.
+  if (target.key.null_rows > 0 && start_after.IsNull()) {
     const TReadOnlyTransaction transaction(connection);
     auto cursor = provider.Execute(
         "select " + field + " from " + table + " where " + target.key.name + " is null", {});

@@ -482,5 +482,27 @@ TEST(CurrentUserInterface, IsReplacedAndRestored) {
   EXPECT_NE(dynamic_cast<ConsoleUserInterface*>(&CurrentUserInterface()), nullptr);
 }
 
+
+// /FROM=, /MINUTES=, /UNTIL= and /REPORT= keep their text as written (case,
+// blanks, '=' inside), in any letter case of the switch, the later one winning.
+TEST(ResumeSwitches, KeepTheirTextAndTheLaterOneWins) {
+  ToolSettings s;
+  ReadArguments({"/from=a", "-FROM=it's a = b", "/Minutes=1", "/MINUTES=2.5", "/until=06:30", "/REPORT=a.json",
+                 "/report=Run 1.JSON"},
+                s);
+  EXPECT_TRUE(s.unknown_arguments.empty());
+  EXPECT_EQ(s.from, "it's a = b");
+  EXPECT_EQ(s.minutes, "2.5");
+  EXPECT_EQ(s.until, "06:30");
+  EXPECT_EQ(s.report, "Run 1.JSON");
+  ToolSettings none;
+  ReadArguments({"/FROM", "/MINUTE=1", "/UNTILL=1"}, none);
+  EXPECT_FALSE(none.from.has_value());
+  EXPECT_FALSE(none.minutes.has_value());
+  EXPECT_FALSE(none.until.has_value());
+  EXPECT_EQ(none.unknown_arguments.size(), 3u);
+  EXPECT_EQ(NearestKnownSwitch("/MINUTE=1"), "/MINUTES=");
+}
+
 }  // namespace
 }  // namespace tersify
