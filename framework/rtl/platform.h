@@ -62,6 +62,8 @@ void ReleaseLibrary(void* handle);
 // Makes the allocator give a large block back to the system as soon as it is
 // freed, instead of keeping it for the next one (glibc: a fixed mmap
 // threshold; the Windows heap does so by itself for blocks past 512 KiB).
+// Smaller blocks freed at the top of the heap are kept up to twice that
+// threshold, for the next request to reuse.
 void ReturnLargeBlocksAtOnce();
 
 // The local calendar time of a moment, safe on any thread.

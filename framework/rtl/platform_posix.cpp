@@ -140,7 +140,15 @@ void ReleaseLibrary(void* handle) {
 }
 
 void ReturnLargeBlocksAtOnce() {
-  static const bool tuned = [] { return mallopt(M_MMAP_THRESHOLD, 4 << 20) == 1; }();
+  // A fixed mmap threshold also fixes the trim threshold, at glibc's 128 KiB:
+  // the heap would then shrink after every request of many medium values (a
+  // group of updates, the driver's copy of its parameters) and fault its
+  // pages in again for the next one. Twice the mmap threshold is what glibc's
+  // own sliding rule would have chosen.
+  constexpr int kMmapThreshold = 4 << 20;
+  static const bool tuned = [] {
+    return mallopt(M_MMAP_THRESHOLD, kMmapThreshold) == 1 && mallopt(M_TRIM_THRESHOLD, 2 * kMmapThreshold) == 1;
+  }();
   (void)tuned;
 }
 

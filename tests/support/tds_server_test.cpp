@@ -694,6 +694,40 @@ TEST_F(TdsServerTest, ClosingPendingResultsSendsAttentionAndConnectionGoesOn) {
   EXPECT_TRUE(Logged("attention"));
 }
 
+// A result far larger than the socket's buffers is still being sent when the
+// client cancels after its first row: the server stops between two rows and
+// answers the attention, instead of sending the rest first.
+TEST_F(TdsServerTest, CancelDuringALongFetchStopsTheRowsBeingSent) {
+  constexpr int kRows = 400;  // of 256 KB each: 100 MB
+  Connection connection(env_);
+  ASSERT_EQ(Connect(connection), "");
+  Statement statement(connection);
+  ASSERT_TRUE(SQL_SUCCEEDED(statement.ExecDirect(
+      "with recursive n(i) as (select 1 union all select i + 1 from n where i < " + std::to_string(kRows) +
+      ") select i, zeroblob(262144) from n")))
+      << statement.Errors();
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(statement.Get()))) << statement.Errors();
+  EXPECT_EQ(statement.Column(1), "1");
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLCancel(statement.Get()))) << statement.Errors();
+  SQLFreeStmt(statement.Get(), SQL_CLOSE);
+  // The connection answers its next statement.
+  EXPECT_EQ(statement.Scalar("select 40 + 2"), "42");
+
+  // How far the result got before the attention stopped it, from the server's log.
+  std::string stopped;
+  {
+    std::lock_guard<std::mutex> lock(log_mutex_);
+    for (const std::string& line : log_)
+      if (line.find("stopped by attention") != std::string::npos) stopped = line;
+  }
+  const std::string marker = "stopped the result after ";
+  const size_t at = stopped.find(marker);
+  ASSERT_NE(at, std::string::npos) << "the attention was answered only after the whole result";
+  const int sent = std::stoi(stopped.substr(at + marker.size()));
+  EXPECT_GE(sent, 1);
+  EXPECT_LT(sent, kRows / 2) << "most of the result was sent after the attention";
+}
+
 TEST_F(TdsServerTest, RequestsAreCountedByKind) {
   file_.ExecDirect("create table t(id int primary key)");
   Connection connection(env_);

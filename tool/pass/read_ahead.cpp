@@ -35,6 +35,8 @@ TPassPages::TPassPages(TMSConnection& connection, const TPassStatements& stateme
   reader_ = std::make_unique<TPassReader>(reading.GetProvider(), statements,
                                           companion_ ? std::max<int64_t>(budget_bytes_ / 2, 1) : budget_bytes_,
                                           std::move(start_after));
+  // A cancel must not wait for a page read ahead to arrive whole.
+  reader_->StopReadingOnCancel();
 }
 
 TPassPages::~TPassPages() {

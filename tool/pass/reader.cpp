@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "client/errors.h"
+#include "tool/pass/cancel.h"
 
 namespace tersify {
 namespace {
@@ -51,6 +52,7 @@ std::vector<TPassRow> TPassReader::NextPage() {
 std::vector<TPassRow> TPassReader::ReadPage() {
   std::vector<TPassRow> page;
   if (done_) return page;
+  if (stop_on_cancel_ && PassCancelRequested()) throw EPassReadCancelled();
   const int asked = rows_per_page_;
   std::vector<Variant> params;
   if (!first_) params.push_back(last_key_);
@@ -61,6 +63,12 @@ std::vector<TPassRow> TPassReader::ReadPage() {
     TPassRow row = ReadPassRow(*cursor, statements_);
     bytes += static_cast<int64_t>(row.stored.size());
     page.push_back(std::move(row));
+    if (stop_on_cancel_ && PassCancelRequested()) {
+      // Dropped, not closed: Close would read the rest of the page off the
+      // wire, where dropping it has the driver cancel what is left.
+      cursor.reset();
+      throw EPassReadCancelled();
+    }
     if (bytes >= budget_bytes_) {
       over_budget = true;
       break;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "client/providers/provider.h"
+#include "framework/rtl/exception.h"
 #include "framework/rtl/variant.h"
 #include "tool/pass/statements.h"
 
@@ -26,6 +27,12 @@ struct TPassRow {
 // The (key, value) row at the cursor, its value moved out of the cursor.
 TPassRow ReadPassRow(providers::Cursor& cursor, const TPassStatements& statements);
 
+// A cancel request ended the page being read (TPassReader::StopReadingOnCancel).
+class EPassReadCancelled : public Exception {
+ public:
+  EPassReadCancelled() : Exception("The pass was cancelled while a page was being read") {}
+};
+
 class TPassReader {
  public:
   // start_after: read the keys after this one only (NULL: every key).
@@ -36,6 +43,12 @@ class TPassReader {
   // fails with SQL Server's error 601 (a dirty read lost its place) is read
   // again from the last key, twice at most.
   std::vector<TPassRow> NextPage();
+
+  // From now on a cancel request (PassCancelRequested) ends a page at once:
+  // no page is asked for, and one being read is let go of unread, so that the
+  // driver tells the server to stop sending it; NextPage then raises
+  // EPassReadCancelled. For the pass, whose reads run ahead of its writes.
+  void StopReadingOnCancel() { stop_on_cancel_ = true; }
 
   // Rows a page asks for at most, and at first.
   static constexpr int kMostRowsPerPage = 2000;
@@ -50,6 +63,7 @@ class TPassReader {
   int rows_per_page_ = kFirstRowsPerPage;
   bool first_ = true;
   bool done_ = false;
+  bool stop_on_cancel_ = false;
   Variant last_key_;
 };
 

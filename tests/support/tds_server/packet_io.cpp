@@ -77,6 +77,7 @@ void MessageWriter::SendPacket(bool last) {
   packet += pending_;
   pending_.clear();
   channel_.Send(packet.data(), packet.size());
+  ++packets_sent_;
 }
 
 }  // namespace tersify::testing::tds

@@ -62,6 +62,8 @@ class MessageWriter {
   void Write(std::string_view data);
   // Sends what is left as the final packet (end-of-message set).
   void EndMessage();
+  // Packets sent so far, on every message.
+  uint64_t PacketsSent() const { return packets_sent_; }
 
  private:
   void SendPacket(bool last);
@@ -70,6 +72,7 @@ class MessageWriter {
   size_t packet_size_ = 4096;
   uint16_t spid_ = 0;
   uint8_t packet_id_ = 1;
+  uint64_t packets_sent_ = 0;
   std::string pending_;  // payload of the packet being filled
 };
 

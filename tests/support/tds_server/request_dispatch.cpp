@@ -84,7 +84,7 @@ void RequestDispatcher::Answer(bool procedure, const std::function<void()>& body
     if (control_ && control_->AttentionArrived()) {
       // The client cancelled: the statement stopped (SQLite undid its work)
       // and the reply is the attention's acknowledgement.
-      Log("  stopped by attention");
+      Log(std::string("  stopped by attention (") + error.what() + ")");
       out_.Done(kDoneAttention);
       out_.EndMessage();
       ++attentions_answered_;

@@ -41,6 +41,7 @@ StreamedResult StreamCursor(providers::Cursor& cursor, TokenWriter& out) {
     for (size_t i = 0; i < columns.size(); ++i) values[i] = cursor.Value(static_cast<int>(i));
     out.Row(columns, values);
     ++result.rows;
+    if (out.AttentionSincePacket()) throw StatementStopped(result.rows);
     has_row = cursor.Next();
   }
   return result;

@@ -159,12 +159,18 @@ void Session::Serve() {
   rules.spid = provider.Spid();
   rules.access = settings_.access;
   StatementControl control(provider.NativeHandle());
+  tokens.SetAttentionCheck([&control] { return control.AttentionPending(); });
   RequestDispatcher dispatcher(provider, tokens, rules,
                                [this](const std::string& line) { Log(line); }, &control, &state_);
   struct RollbackOnExit {
     RequestDispatcher& dispatcher;
     ~RollbackOnExit() { dispatcher.Disconnected(); }
   } rollback_on_exit{dispatcher};
+  // The check must not outlive the control it asks.
+  struct ForgetAttentionCheck {
+    TokenWriter& tokens;
+    ~ForgetAttentionCheck() { tokens.SetAttentionCheck(nullptr); }
+  } forget_attention_check{tokens};
 
   while (NextMessage(reader, message)) {
     switch (message.type) {

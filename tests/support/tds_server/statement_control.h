@@ -44,6 +44,9 @@ class StatementControl {
 
   // Whether an attention arrived while the current request ran.
   bool AttentionArrived() const { return attention_; }
+  // Looks at the socket now (without waiting): whether an attention has
+  // arrived for the running request. False between requests.
+  bool AttentionPending() { return ClientSpoke(0); }
   // Whether the last statement gave up waiting for a lock at its LOCK_TIMEOUT
   // (rather than being refused at once: a deadlock).
   bool LockTimedOut() const { return lock_timed_out_; }

@@ -142,4 +142,10 @@ void TokenWriter::DoneToken(uint8_t type, uint16_t status, uint64_t rows) {
   Emit(token);
 }
 
+bool TokenWriter::AttentionSincePacket() {
+  if (!attention_check_ || out_.PacketsSent() == checked_at_packet_) return false;
+  checked_at_packet_ = out_.PacketsSent();
+  return attention_check_();
+}
+
 }  // namespace tersify::testing::tds

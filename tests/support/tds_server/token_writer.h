@@ -5,6 +5,7 @@
 // a token on the wire.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,12 @@ class TokenWriter {
   // Ends the reply message (its last packet leaves).
   void EndMessage() { out_.EndMessage(); }
 
+  // How a long reply learns that the client sent an attention (none: never).
+  void SetAttentionCheck(std::function<bool()> check) { attention_check_ = std::move(check); }
+  // Whether an attention has arrived, asked only when a packet has left
+  // since the last time: once per packet rather than once per row.
+  bool AttentionSincePacket();
+
  private:
   void DoneToken(uint8_t token, uint16_t status, uint64_t rows);
   void Message(uint8_t token, int32_t number, uint8_t state, uint8_t severity,
@@ -73,6 +80,8 @@ class TokenWriter {
 
   MessageWriter& out_;
   std::string server_name_;
+  std::function<bool()> attention_check_;
+  uint64_t checked_at_packet_ = 0;
 };
 
 }  // namespace tersify::testing::tds
