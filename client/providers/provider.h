@@ -61,6 +61,12 @@ class Cursor {
   // each column of a row once (a long blob then exists once, not twice).
   // Afterwards Value and TakeValue of that column of this row read null.
   virtual Variant TakeValue(int column) { return Value(column); }
+  // The value of a key column in a form that, sent back as a parameter,
+  // compares equal to the stored value in the column's own type, where the
+  // variant cannot hold that value exactly (a datetime's 1/300 s ticks, a
+  // datetime2's 100 ns, a decimal above 2^53). Read instead of Value, before
+  // any later column of the row.
+  virtual Variant KeyValue(int column) { return Value(column); }
   // Ends the cursor before its last row, for a reader that has all it wants:
   // afterwards Next is false and the driver holds nothing of the results.
   // Merely destroying a cursor ends it too, but a driver may then keep the

@@ -410,5 +410,24 @@ TEST_F(ServerRules, TsqlSeesTheCollationNamesErrorsAndVersion) {
   EXPECT_NE(out.find("11.0.2100.60"), std::string::npos) << out;
 }
 
+// Values in their declared types, as another client sees them: char padded
+// to its length, a tinyint up to 255, an int refusing what does not fit.
+TEST_F(ServerRules, TsqlSeesTheDeclaredTypes) {
+  if (!HaveTsql()) GTEST_SKIP() << "tsql (freetds-bin) is not installed";
+  TestDatabase db("odbc");
+  db.ExecDirect("create table typed(c char(5), ti tinyint, nc nchar(3), i int);"
+                "insert into typed values ('ab', 255, 'x', 1);"
+                "insert into typed values ('cd', 1, 'y', 3000000000);");
+  const std::string out = Tsql(db,
+                               "select c from typed where ti = 255\ngo\n"
+                               "select ti from typed where c = 'ab'\ngo\n"
+                               "select i from typed where c = 'cd'\ngo\n");
+  EXPECT_NE(out.find("c\nab   \n"), std::string::npos) << out;
+  EXPECT_NE(out.find("ti\n255\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Msg 8115 (severity 16, state 2)"), std::string::npos) << out;
+  EXPECT_NE(out.find("Arithmetic overflow error converting expression to data type int."), std::string::npos)
+      << out;
+}
+
 }  // namespace
 }  // namespace tersify::testing

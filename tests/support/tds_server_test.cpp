@@ -272,12 +272,13 @@ TEST_F(TdsServerTest, BatchReturnsEveryColumnTypeAndNulls) {
       "select i, b, s, f, d, m, t, v, memo, data from kinds order by id")))
       << statement.Errors();
 
-  // FreeTDS reports the (max) types as their sized kin with size 0.
-  const SQLSMALLINT expected_types[] = {SQL_INTEGER,        SQL_BIGINT,   SQL_SMALLINT,
-                                        SQL_BIT,            SQL_DOUBLE,   SQL_DECIMAL,
-                                        SQL_TYPE_TIMESTAMP, SQL_WVARCHAR, SQL_WVARCHAR,
+  // Each column in its declared type: varchar as varchar, text as text; FreeTDS
+  // reports varbinary(max) as its sized kin with size 0.
+  const SQLSMALLINT expected_types[] = {SQL_INTEGER,        SQL_BIGINT,  SQL_SMALLINT,
+                                        SQL_BIT,            SQL_DOUBLE,  SQL_DECIMAL,
+                                        SQL_TYPE_TIMESTAMP, SQL_VARCHAR, SQL_LONGVARCHAR,
                                         SQL_VARBINARY};
-  const SQLULEN expected_sizes[] = {10, 19, 5, 1, 53, 19, 23, 40, 0, 0};
+  const SQLULEN expected_sizes[] = {10, 19, 5, 1, 53, 19, 23, 40, 2147483647, 0};
   SQLSMALLINT count = 0;
   SQLNumResultCols(statement.Get(), &count);
   ASSERT_EQ(count, 10);
@@ -674,7 +675,7 @@ TEST_F(TdsServerTest, ColumnsOfTable) {
   std::vector<std::string> columns;
   while (SQL_SUCCEEDED(SQLFetch(statement.Get())))
     columns.push_back(statement.Column(4).value_or("?") + ":" + statement.Column(5).value_or("?"));
-  EXPECT_EQ(columns, (std::vector<std::string>{"id:4", "name:-9", "data:-4"}));
+  EXPECT_EQ(columns, (std::vector<std::string>{"id:4", "name:12", "data:-4"}));
 }
 
 // ---- attention and shutdown ----------------------------------------------------------
@@ -871,10 +872,24 @@ INSTANTIATE_TEST_SUITE_P(
         TypeCase{"DecimalScaleZero", Type(tds::kDecimalN, 17, 38, 0), Variant(123456789012LL),
                  Variant(123456789012LL)},
         TypeCase{"DateTime", Type(tds::kDateTimeN, 8), Variant(TDateTime{45293.5}),
-                 Variant(TDateTime{45293.5})},
+                 Variant("2024-01-02 12:00:00.000")},
         TypeCase{"DateTimeBefore1900", Type(tds::kDateTimeN, 8), Variant(TDateTime{-1.25}),
-                 Variant(TDateTime{-1.25})},
-        TypeCase{"Date", Type(tds::kDateN, 0), Variant(TDateTime{45293}), Variant(TDateTime{45293})},
+                 Variant("1899-12-29 06:00:00.000")},
+        // A datetime keeps 1/300 s ticks: .003 and .007 are ticks 1 and 2, shown as written.
+        TypeCase{"DateTimeTicks", Type(tds::kDateTimeN, 8), Variant("2024-01-02 23:59:59.997"),
+                 Variant("2024-01-02 23:59:59.997")},
+        TypeCase{"DateTimeOneTick", Type(tds::kDateTimeN, 8), Variant("2024-01-02 10:00:00.003"),
+                 Variant("2024-01-02 10:00:00.003")},
+        TypeCase{"DateTimeRoundsToTicks", Type(tds::kDateTimeN, 8), Variant("2024-01-02 10:00:00.005"),
+                 Variant("2024-01-02 10:00:00.007")},
+        TypeCase{"Date", Type(tds::kDateN, 0), Variant(TDateTime{45293}), Variant("2024-01-02")},
+        TypeCase{"DateTime2Exact", Type(tds::kDateTime2N, 0, 0, 7), Variant("2024-01-02 10:00:00.1234567"),
+                 Variant("2024-01-02 10:00:00.1234567")},
+        TypeCase{"DateTime2ScaleThree", Type(tds::kDateTime2N, 0, 0, 3), Variant("1753-01-01 00:00:00.0015"),
+                 Variant("1753-01-01 00:00:00.0020000")},
+        TypeCase{"UniqueIdentifier", Type(tds::kGuid, 16), Variant("6F9619FF-8B86-D011-B42D-00C04FC964FF"),
+                 Variant("6F9619FF-8B86-D011-B42D-00C04FC964FF")},
+        TypeCase{"CharPadded", Type(tds::kBigChar, 6), Variant("ab"), Variant("ab    ")},
         TypeCase{"NVarCharOutsideBmp", Type(tds::kNVarChar, 100), Variant("a😀é"), Variant("a😀é")},
         TypeCase{"NVarCharMax", Type(tds::kNVarChar, tds::kMaxLength), Variant(std::string(70000, 'q')),
                  Variant(std::string(70000, 'q'))},

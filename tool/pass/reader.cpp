@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "client/errors.h"
+#include "framework/rtl/exception.h"
 #include "tool/pass/cancel.h"
 
 namespace tersify {
@@ -27,7 +28,7 @@ TPassReader::TPassReader(providers::Provider& provider, const TPassStatements& s
 
 TPassRow ReadPassRow(providers::Cursor& cursor, const TPassStatements& statements) {
   TPassRow row;
-  row.key = cursor.Value(0);
+  row.key = cursor.KeyValue(0);
   // Moved out, not copied: the cursor keeps no second copy of a large value.
   Variant value = cursor.TakeValue(1);
   row.value_is_null = value.IsNull();
@@ -49,6 +50,19 @@ std::vector<TPassRow> TPassReader::NextPage() {
   }
 }
 
+void TPassReader::CheckProgress(const std::vector<TPassRow>& page) const {
+  // Every row of a page lies after the last key read. One that does not means
+  // the key came back from the server other than it was read (a type or
+  // precision lost on the way): the next page would start at the same place
+  // again, for ever.
+  for (const TPassRow& row : page) {
+    if (row.key == last_key_)
+      throw Exception("The page after key " + last_key_.AsString() +
+                      " began at that key again: the key does not compare equal to itself once sent "
+                      "back to the server, so the pass stopped rather than read the same rows again");
+  }
+}
+
 std::vector<TPassRow> TPassReader::ReadPage() {
   std::vector<TPassRow> page;
   if (done_) return page;
@@ -56,6 +70,7 @@ std::vector<TPassRow> TPassReader::ReadPage() {
   const int asked = rows_per_page_;
   std::vector<Variant> params;
   if (!first_) params.push_back(last_key_);
+  const bool first_page = first_;
   std::unique_ptr<providers::Cursor> cursor = provider_.Execute(statements_.Page(first_, asked), params);
   int64_t bytes = 0;
   bool over_budget = false;
@@ -85,6 +100,7 @@ std::vector<TPassRow> TPassReader::ReadPage() {
     return page;
   }
   if (!over_budget && static_cast<int>(page.size()) < asked) done_ = true;
+  if (!first_page) CheckProgress(page);
   last_key_ = page.back().key;
   // Size the next page after this one's values: as many rows as the budget
   // holds at their mean length, within bounds.

@@ -41,7 +41,9 @@ class TPassReader {
 
   // The next rows in key order; empty once every row was read. A page that
   // fails with SQL Server's error 601 (a dirty read lost its place) is read
-  // again from the last key, twice at most.
+  // again from the last key, twice at most. A page that holds the last key
+  // again (a key that does not survive its way to the server and back) ends
+  // the pass with an error rather than a loop.
   std::vector<TPassRow> NextPage();
 
   // From now on a cancel request (PassCancelRequested) ends a page at once:
@@ -56,6 +58,8 @@ class TPassReader {
 
  private:
   std::vector<TPassRow> ReadPage();
+  // Raises Exception when a page read after last_key_ holds that key again.
+  void CheckProgress(const std::vector<TPassRow>& page) const;
 
   providers::Provider& provider_;
   const TPassStatements& statements_;

@@ -376,6 +376,25 @@ Variant OdbcCursor::Value(int column) { return Cell(column); }
 
 Variant OdbcCursor::TakeValue(int column) { return MoveOut(Cell(column)); }
 
+Variant OdbcCursor::KeyValue(int column) {
+  if (column < 0 || static_cast<size_t>(column) >= result_columns_.size() || !on_row_ ||
+      next_unread_ != static_cast<size_t>(column))
+    return Cell(column);
+  const ResultColumn& info = result_columns_[static_cast<size_t>(column)];
+  const ValueKind kind = KindOf(info.sql_type);
+  if (kind != ValueKind::Timestamp && kind != ValueKind::Decimal) return Cell(column);
+  std::optional<std::string> text = connection_->Bounded([&] {
+    return GetLong(Statement(), static_cast<SQLUSMALLINT>(column + 1), false, buffer_);
+  });
+  ++next_unread_;
+  Variant& cell = *(values_[static_cast<size_t>(column)] = text ? Variant(*text) : Variant::Null());
+  const std::string& declared = info.info.declared_type;
+  if (text && text->size() > 10 && (*text)[10] == ' ' &&
+      (declared == "datetime" || declared == "smalldatetime"))
+    cell = Variant(text->substr(0, 10) + "T" + text->substr(11));
+  return cell;
+}
+
 Variant& OdbcCursor::Cell(int column) {
   if (column < 0 || static_cast<size_t>(column) >= result_columns_.size())
     throw EMSError("Column index " + std::to_string(column) + " out of range");

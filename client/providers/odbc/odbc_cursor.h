@@ -62,6 +62,10 @@ class OdbcCursor : public Cursor {
   bool Next() override;
   Variant Value(int column) override;
   Variant TakeValue(int column) override;
+  // Dates, times and decimals as the server's own text: the server converts
+  // that text back to the column's type exactly (datetime in the ISO form,
+  // which no date format setting reads otherwise).
+  Variant KeyValue(int column) override;
   // Reads off what is left of the results instead of cancelling them: FreeTDS
   // lets go of its copy of the last row only once the results end, while after
   // a cancel it keeps it until the next statement's answer.

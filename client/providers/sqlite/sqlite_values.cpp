@@ -1,5 +1,6 @@
 #include "client/providers/sqlite/sqlite_values.h"
 
+#include <cctype>
 #include <cstdio>
 #include <limits>
 
@@ -48,6 +49,16 @@ Variant ByStorage(sqlite3_stmt* stmt, int column) {
     case SQLITE_BLOB: return Variant(TBytes{ColumnBytes(stmt, column)});
     default: return Variant::Null();
   }
+}
+
+// "2024-01-02 10:00:00.1234567": a fraction of a second with a digit other
+// than 0 past the third.
+bool FinerThanMilliseconds(const std::string& text) {
+  const size_t point = text.find('.');
+  if (point == std::string::npos || point < 19) return false;
+  for (size_t i = point + 4; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
+    if (text[i] != '0') return true;
+  return false;
 }
 
 }  // namespace
@@ -145,6 +156,9 @@ Variant ColumnValue(sqlite3_stmt* stmt, int column, TFieldType type) {
     case ftTimeStamp:
       if (storage == SQLITE_TEXT) {
         std::string text = ColumnText(stmt, column);
+        // A date-time finer than the variant's milliseconds (datetime2's
+        // 100 ns) stays the text stored, so that it reaches the caller whole.
+        if (FinerThanMilliseconds(text)) return Variant(std::move(text));
         try {
           return Variant(StrToDateTime(text));
         } catch (const EConvertError&) {

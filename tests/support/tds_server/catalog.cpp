@@ -33,9 +33,18 @@ CatalogType Describe(const TypeInfo& info) {
     t.radix = 10;
     t.ss_data_type = ss;
   };
+  // A string or binary type: its ODBC type, and its length in characters and bytes.
+  auto sized = [&](int16_t type, const char* name, int characters, int bytes) {
+    t.type_name = name;
+    t.data_type = t.sql_data_type = type;
+    t.precision = characters;
+    t.length = t.octet_length = bytes;
+  };
+  const bool plp = info.IsPlp();
   switch (info.type) {
     case kIntN:
-      if (info.max_length == 2) numeric(5, 5, 2, 0, 38);
+      if (info.max_length == 1) numeric(-6, 3, 1, 0, 38);
+      else if (info.max_length == 2) numeric(5, 5, 2, 0, 38);
       else if (info.max_length == 8) numeric(-5, 19, 8, 0, 38);
       else numeric(4, 10, 4, 0, 38);
       break;
@@ -43,14 +52,24 @@ CatalogType Describe(const TypeInfo& info) {
       numeric(-7, 1, 1, Variant(), 50);
       t.radix = Variant();
       break;
-    case kFltN: numeric(6, 15, 8, Variant(), 109); break;
+    case kFltN:
+      if (info.max_length == 4) numeric(7, 7, 4, Variant(), 109);
+      else numeric(6, 15, 8, Variant(), 109);
+      break;
     case kMoneyN: numeric(3, 19, 21, 4, 110); break;
     case kDecimalN: case kNumericN:
-      numeric(3, info.precision, info.precision + 2, info.scale, 106);
-      t.type_name = "decimal";
+      numeric(info.type == kNumericN ? 2 : 3, info.precision, info.precision + 2, info.scale, 106);
+      t.type_name = info.type == kNumericN ? "numeric" : "decimal";
       break;
     case kDateTimeN:
       numeric(93, 23, 16, 3, 111);
+      t.radix = Variant();
+      t.sql_data_type = 9;
+      t.datetime_sub = 3;
+      break;
+    case kDateTime2N:
+      numeric(93, info.scale == 0 ? 19 : 20 + info.scale, 16, info.scale, 0);
+      t.type_name = "datetime2";
       t.radix = Variant();
       t.sql_data_type = 9;
       t.datetime_sub = 3;
@@ -67,22 +86,32 @@ CatalogType Describe(const TypeInfo& info) {
       t.sql_data_type = 9;
       t.datetime_sub = 2;
       break;
+    case kGuid: sized(-11, "uniqueidentifier", 36, 16); break;
     case kNVarChar:
-      t.type_name = "nvarchar";
-      if (info.IsPlp()) {
-        t.data_type = t.sql_data_type = -10;
-        t.precision = 1073741823;
-        t.length = t.octet_length = 2147483646;
-      } else {
-        t.data_type = t.sql_data_type = -9;
-        t.precision = static_cast<int>(info.max_length / 2);
-        t.length = t.octet_length = static_cast<int>(info.max_length);
-      }
+      if (plp) sized(-10, "nvarchar", 1073741823, 2147483646);
+      else sized(-9, "nvarchar", static_cast<int>(info.max_length / 2), static_cast<int>(info.max_length));
       break;
-    default:  // varbinary(max)
-      t.type_name = "varbinary";
-      t.data_type = t.sql_data_type = -4;
-      t.precision = t.length = t.octet_length = 2147483647;
+    case kNChar:
+      sized(-8, "nchar", static_cast<int>(info.max_length / 2), static_cast<int>(info.max_length));
+      break;
+    case kBigVarChar:
+      if (plp) sized(-1, "varchar", 2147483647, 2147483647);
+      else sized(12, "varchar", static_cast<int>(info.max_length), static_cast<int>(info.max_length));
+      break;
+    case kBigChar:
+      sized(1, "char", static_cast<int>(info.max_length), static_cast<int>(info.max_length));
+      break;
+    case kBigBinary:
+      sized(-2, "binary", static_cast<int>(info.max_length), static_cast<int>(info.max_length));
+      break;
+    case kBigVarBinary:
+      if (plp) sized(-4, "varbinary", 2147483647, 2147483647);
+      else sized(-3, "varbinary", static_cast<int>(info.max_length), static_cast<int>(info.max_length));
+      break;
+    case kText: sized(-1, "text", 2147483647, 2147483647); break;
+    case kNText: sized(-10, "ntext", 1073741823, 2147483646); break;
+    default:  // image
+      sized(-4, "image", 2147483647, 2147483647);
       break;
   }
   return t;

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <vector>
+
+#include "tests/support/tds_server/date_text.h"
 
 namespace tersify::testing::tds {
 namespace {
@@ -156,6 +159,16 @@ int SqliteCompare(void* rule, int n1, const void* s1, int n2, const void* s2) {
                      std::string_view(static_cast<const char*>(s2), static_cast<size_t>(n2)));
 }
 
+// Date-times as SQL Server compares them (see date_text.h); text that is no
+// date-time compares by its bytes.
+template <bool kAsDatetime>
+int SqliteCompareDateTimes(void*, int n1, const void* s1, int n2, const void* s2) {
+  const std::string_view a(static_cast<const char*>(s1), static_cast<size_t>(n1));
+  const std::string_view b(static_cast<const char*>(s2), static_cast<size_t>(n2));
+  if (const std::optional<int> order = CompareDateTimeTexts(a, b, kAsDatetime)) return *order;
+  return a.compare(b) < 0 ? -1 : a.compare(b) > 0 ? 1 : 0;
+}
+
 }  // namespace
 
 DatabaseCollation DatabaseCollation::Parse(const std::string& name) {
@@ -199,6 +212,12 @@ void RegisterCollations(sqlite3* db) {
       throw std::runtime_error(std::string("cannot register collation ") + rule.name + ": " +
                                sqlite3_errmsg(db));
   }
+  if (sqlite3_create_collation(db, kDateTimeCollation, SQLITE_UTF8, nullptr,
+                               SqliteCompareDateTimes<true>) != SQLITE_OK ||
+      sqlite3_create_collation(db, kDateTime2Collation, SQLITE_UTF8, nullptr,
+                               SqliteCompareDateTimes<false>) != SQLITE_OK)
+    throw std::runtime_error(std::string("cannot register the date-time collations: ") +
+                             sqlite3_errmsg(db));
 }
 
 }  // namespace tersify::testing::tds

@@ -21,6 +21,12 @@
 
 namespace tersify::testing::tds {
 
+// The collations of datetime and datetime2 columns: a datetime value is its
+// 1/300 s tick exactly, so a datetime2 parameter of .0030000 is below a stored
+// datetime of .003 (.00333...), as on SQL Server from compatibility level 130.
+inline constexpr const char* kDateTimeCollation = "tds_datetime";
+inline constexpr const char* kDateTime2Collation = "tds_datetime2";
+
 enum class CollationStrength { CaseInsensitive, CaseSensitive, Binary };
 
 // A database collation: how strings compare, and whether varchar data sorts

@@ -147,6 +147,8 @@ SqlServerError ToSqlServerError(const std::exception& error, const ErrorContext&
   const std::string message = error.what();
   if (StartsWith(message, "String or binary data would be truncated"))
     return Make(8152, 16, 30, "String or binary data would be truncated.", true);
+  if (StartsWith(message, "Arithmetic overflow error converting expression to data type"))
+    return Make(8115, 16, 2, message);
   if (auto* database = dynamic_cast<const EDAError*>(&error)) {
     const int code = database->NativeError();
     // SQLite's codes keep their primary code in the low byte (at most 28);

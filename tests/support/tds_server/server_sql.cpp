@@ -172,7 +172,8 @@ void DeclareColumn(const Statement& s, size_t first, size_t last, const Database
   const bool wide = name == "nchar" || name == "nvarchar" || s.Is(first + 1, "national");
   const bool text = wide || name == "char" || name == "varchar" || name == "character";
   const bool binary = name == "binary" || name == "varbinary";
-  if (!text && !binary) return;
+  const bool datetime = name == "datetime" || name == "datetime2";
+  if (!text && !binary && !datetime) return;
   size_t type_end = type;
   if (s.Is(type + 1, "varying")) ++type_end;
   std::string size;
@@ -193,7 +194,9 @@ void DeclareColumn(const Statement& s, size_t first, size_t last, const Database
     has_size_check |= s.Is(k, "constraint") && k + 1 < last && s.Bare(k + 1) == "tds_size_" + column;
   }
   if (text && !has_collation) added += " COLLATE " + collation.ColumnCollation(wide);
-  if (!has_size_check && !size.empty() && size != "max" && std::all_of(size.begin(), size.end(), ::isdigit)) {
+  if (datetime && !has_collation)
+    added += std::string(" COLLATE ") + (name == "datetime" ? kDateTimeCollation : kDateTime2Collation);
+  if (!datetime && !has_size_check && !size.empty() && size != "max" && std::all_of(size.begin(), size.end(), ::isdigit)) {
     added += " CONSTRAINT " + QuoteName("tds_size_" + column) + " CHECK (length(" +
              QuoteName(column) + ") <= " + size + ")";
   }

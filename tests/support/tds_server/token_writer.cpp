@@ -99,7 +99,7 @@ void TokenWriter::ColMetadata(const std::vector<ResultColumn>& columns) {
   for (const ResultColumn& column : columns) {
     token.U32(0);  // user type
     token.U16(kFlagUpdatable | (column.nullable ? kFlagNullable : 0));
-    WriteTypeInfo(token, column.type);
+    WriteColumnTypeInfo(token, column.type);
     token.BVarchar(column.name);
   }
   Emit(token);
@@ -108,7 +108,7 @@ void TokenWriter::ColMetadata(const std::vector<ResultColumn>& columns) {
 void TokenWriter::Row(const std::vector<ResultColumn>& columns, const std::vector<Variant>& values) {
   ByteWriter token;
   token.U8(kRow);
-  for (size_t i = 0; i < columns.size(); ++i) WriteValue(token, columns[i].type, values[i]);
+  for (size_t i = 0; i < columns.size(); ++i) WriteColumnValue(token, columns[i].type, values[i]);
   Emit(token);
 }
 

@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "framework/rtl/exception.h"
+#include "tests/support/tds_server/date_text.h"
 
 namespace tersify::testing::tds {
 
@@ -18,6 +22,7 @@ constexpr uint64_t kPlpNull = 0xFFFFFFFFFFFFFFFFull;
 constexpr uint64_t kPlpUnknownLength = 0xFFFFFFFFFFFFFFFEull;
 constexpr size_t kPlpChunk = 32 * 1024;
 constexpr int64_t kDaysTo1899 = 693593;  // 0001-01-01 .. 1899-12-30
+constexpr int64_t kDaysTo1900 = 693595;  // 0001-01-01 .. 1900-01-01
 constexpr double kSecondsPerDay = 86400.0;
 
 using Int128 = __int128;
@@ -147,6 +152,24 @@ std::string GuidText(std::string_view b) {
   return text;
 }
 
+// "6F9619FF-8B86-D011-B42D-00C04FC964FF" as SQL Server stores it: the first
+// three groups little-endian, the rest as written.
+std::string GuidBytes(const std::string& text) {
+  std::string hex;
+  for (char c : text)
+    if (c != '-' && c != '{' && c != '}') hex += c;
+  if (hex.size() != 32)
+    throw std::invalid_argument(
+        "Conversion failed when converting from a character string to uniqueidentifier.");
+  auto byte = [&](size_t i) {
+    return static_cast<char>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+  };
+  std::string out;
+  for (size_t i : {3, 2, 1, 0, 5, 4, 7, 6}) out += byte(i);
+  for (size_t i = 8; i < 16; ++i) out += byte(i);
+  return out;
+}
+
 Variant DecodeText(uint8_t type, std::string_view bytes) {
   if (IsWide(type)) return Variant(Utf16ToUtf8(bytes));
   if (IsNarrowText(type)) return Variant(Cp1252ToUtf8(bytes));
@@ -236,10 +259,35 @@ void WritePlp(ByteWriter& out, const std::string& data) {
   out.U32(0);
 }
 
-void WriteDateParts(ByteWriter& out, uint8_t type, uint8_t scale, TDateTime t) {
+// A date-time given as text goes exactly, without a floating-point day.
+bool WriteExactDateParts(ByteWriter& out, uint8_t type, uint8_t scale, const Variant& value) {
+  if (value.Type() != TVarType::String) return false;
+  std::optional<ExactDateTime> t = ParseDateTimeText(value.RawString());
+  if (!t) return false;
+  int64_t day = t->day;
+  if (type == kDateTimeN || type == kDateTime) {
+    int64_t ticks = UnitsToTicks(t->units);
+    if (ticks >= 300LL * 86400) ++day, ticks = 0;
+    out.I32(static_cast<int32_t>(day - kDaysTo1900));
+    out.U32(static_cast<uint32_t>(ticks));
+    return true;
+  }
+  if (type != kDateN) {
+    const int64_t step = static_cast<int64_t>(Pow10(7 - scale));
+    int64_t units = (t->units + step / 2) / step;
+    if (units >= 86400LL * static_cast<int64_t>(Pow10(scale))) ++day, units = 0;
+    PutLittleEndian(out, static_cast<uint64_t>(units), TimeBytes(scale));
+  }
+  if (type != kTimeN) PutLittleEndian(out, static_cast<uint64_t>(day), 3);
+  if (type == kDateTimeOffsetN) out.U16(0);
+  return true;
+}
+
+void WriteDateParts(ByteWriter& out, uint8_t type, uint8_t scale, const Variant& value) {
+  if (WriteExactDateParts(out, type, scale, value)) return;
   int64_t day;
   double seconds;
-  SplitDateTime(t, day, seconds);
+  SplitDateTime(value.AsDateTime(), day, seconds);
   if (type == kDateTimeN || type == kDateTime) {
     int64_t ticks = std::llround(seconds * 300.0);
     if (ticks >= 300LL * 86400) ++day, ticks = 0;
@@ -403,10 +451,23 @@ Variant ReadValue(ByteReader& in, const TypeInfo& info) {
         int64_t days = LittleEndian(bytes.substr(0, 2));
         return Variant(JoinDateTime(days + 2, LittleEndian(bytes.substr(2, 2)) * 60.0));
       }
+      // As the text SQL Server shows for it (.003 for one tick), which the
+      // datetime columns' collation takes as that tick again.
       int64_t days = static_cast<int32_t>(LittleEndian(bytes.substr(0, 4)));
-      return Variant(JoinDateTime(days + 2, LittleEndian(bytes.substr(4, 4)) / 300.0));
+      const int64_t ticks = static_cast<int64_t>(LittleEndian(bytes.substr(4, 4)));
+      return Variant(DateTimeText(days + kDaysTo1900, (ticks * 1000 + 150) / 300 * 10000, 3));
     }
-    case kDateN: case kTimeN: case kDateTime2N: case kDateTimeOffsetN: {
+    case kDateN: case kDateTime2N: {
+      // Exactly, as text: a datetime2 always with seven digits, so that a
+      // datetime column's collation never takes it for a datetime.
+      const size_t time_bytes = type == kDateN ? 0 : TimeBytes(info.scale);
+      if (bytes.size() != time_bytes + 3) throw ProtocolError("bad date length");
+      const int64_t day = static_cast<int64_t>(LittleEndian(bytes.substr(time_bytes, 3)));
+      const int64_t units = static_cast<int64_t>(LittleEndian(bytes.substr(0, time_bytes))) *
+                            static_cast<int64_t>(Pow10(7 - info.scale));
+      return Variant(DateTimeText(day, units, 7, type != kDateN));
+    }
+    case kTimeN: case kDateTimeOffsetN: {
       double seconds = 0;
       size_t at = 0;
       if (type != kDateN) {
@@ -457,6 +518,11 @@ void WriteValue(ByteWriter& out, const TypeInfo& info, const Variant& value) {
         throw std::invalid_argument("String or binary data would be truncated: a value of " +
                                     std::to_string(IsWide(type) ? data.size() / 2 : data.size()) +
                                     " units does not fit " + info.SqlName() + ".");
+      // Fixed-length types come padded to their length, as SQL Server stores
+      // them: blanks for char and nchar, zeros for binary.
+      if (type == kBigBinary) data.resize(info.max_length, '\0');
+      if (type == kBigChar) data.resize(info.max_length, ' ');
+      while (type == kNChar && data.size() + 1 < info.max_length) data += std::string(" \0", 2);
       out.U16(static_cast<uint16_t>(data.size()));
       out.Raw(data);
     } else {
@@ -472,6 +538,13 @@ void WriteValue(ByteWriter& out, const TypeInfo& info, const Variant& value) {
   switch (type) {
     case kInt1: case kInt2: case kInt4: case kInt8: case kIntN: {
       int64_t v = value.Type() == TVarType::Boolean ? (value.AsBoolean() ? 1 : 0) : value.AsInt64();
+      const bool fits = size == 1   ? v >= 0 && v <= 255
+                        : size == 2 ? v >= INT16_MIN && v <= INT16_MAX
+                        : size == 4 ? v >= INT32_MIN && v <= INT32_MAX
+                                    : true;
+      if (!fits)
+        throw std::invalid_argument("Arithmetic overflow error converting expression to data type " +
+                                    info.SqlName() + ".");
       length(size);
       PutLittleEndian(out, static_cast<uint64_t>(v), size);
       return;
@@ -505,13 +578,13 @@ void WriteValue(ByteWriter& out, const TypeInfo& info, const Variant& value) {
     }
     case kDateTime: case kDateTimeN:
       length(8);
-      WriteDateParts(out, kDateTimeN, 0, value.AsDateTime());
+      WriteDateParts(out, kDateTimeN, 0, value);
       return;
     case kDateN: case kTimeN: case kDateTime2N: case kDateTimeOffsetN: {
       uint32_t n = (type == kDateN ? 0 : TimeBytes(info.scale)) + (type == kTimeN ? 0 : 3) +
                    (type == kDateTimeOffsetN ? 2 : 0);
       length(n);
-      WriteDateParts(out, type, info.scale, value.AsDateTime());
+      WriteDateParts(out, type, info.scale, value);
       return;
     }
     case kDecimalN: case kNumericN: {
@@ -525,9 +598,36 @@ void WriteValue(ByteWriter& out, const TypeInfo& info, const Variant& value) {
       for (uint32_t i = 1; i < n; ++i, magnitude >>= 8) out.U8(static_cast<uint8_t>(magnitude));
       return;
     }
+    case kGuid:
+      length(16);
+      out.Raw(GuidBytes(value.AsString()));
+      return;
     default:
       throw std::invalid_argument("cannot send values of type " + info.SqlName());
   }
+}
+
+void WriteColumnValue(ByteWriter& out, const TypeInfo& info, const Variant& value) {
+  if (LengthKind(info.type) != Length::Long) return WriteValue(out, info, value);
+  // text, ntext and image in a row: a text pointer and a timestamp before the
+  // data; no pointer at all for NULL.
+  if (value.IsNull()) {
+    out.U8(0);
+    return;
+  }
+  out.U8(16);
+  out.Raw(std::string(16, '\0'));
+  out.Raw(std::string(8, '\0'));
+  WriteValue(out, info, value);
+}
+
+void WriteColumnTypeInfo(ByteWriter& out, const TypeInfo& info) {
+  WriteTypeInfo(out, info);
+  if (LengthKind(info.type) != Length::Long) return;
+  // The table's name, in one part: a cursor does not tell which table a
+  // column comes from, and clients only keep the name for text pointers.
+  out.U8(1);
+  out.UsVarchar("dbo");
 }
 
 TypeInfo IntType(uint32_t bytes) {
@@ -567,6 +667,78 @@ void DecimalDigits(const std::string& declared, uint8_t& precision, uint8_t& sca
   scale = static_cast<uint8_t>(s);
 }
 
+// The (n) of "varchar(30)": 30; kMaxLength for "(max)"; `none` without one.
+uint32_t DeclaredLength(const std::string& args, uint32_t none) {
+  if (args.empty()) return none;
+  if (args == "max") return kMaxLength;
+  int n = std::atoi(args.c_str());
+  return n > 0 ? static_cast<uint32_t>(n) : none;
+}
+
+// The type SQL Server gives a column of a declared type ("varchar(20)",
+// "datetime2(3)"); false for a name SQL Server does not have, or one whose
+// column then follows what the provider reads.
+bool TypeForDeclared(const std::string& declared, TypeInfo& info) {
+  const size_t open = declared.find('(');
+  std::string base = declared.substr(0, open);
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (const char* suffix : {" identity", " not null", " null"})
+    if (base.size() > std::strlen(suffix) && base.ends_with(suffix))
+      base.resize(base.size() - std::strlen(suffix));
+  std::string args;
+  if (open != std::string::npos) {
+    const size_t close = declared.find(')', open);
+    args = declared.substr(open + 1, close == std::string::npos ? std::string::npos : close - open - 1);
+  }
+  auto text = [&](uint8_t type, uint32_t max_length) {
+    info = Simple(type, max_length);
+    info.collation.assign(kCollation, 5);
+    return true;
+  };
+  // A string or binary type with its length in bytes; (max) or no length for
+  // the variable types: SQLite bounds neither.
+  auto sized = [&](uint8_t fixed, uint8_t variable, uint32_t unit, bool is_fixed) {
+    uint32_t n = DeclaredLength(args, kMaxLength);
+    const uint32_t inline_limit = 8000 / unit;
+    if (n == kMaxLength || n > inline_limit) return std::pair<uint8_t, uint32_t>{variable, kMaxLength};
+    return std::pair<uint8_t, uint32_t>{is_fixed ? fixed : variable, n * unit};
+  };
+  if (base == "int" || base == "integer") info = IntType(4);
+  else if (base == "bigint") info = IntType(8);
+  else if (base == "smallint") info = IntType(2);
+  else if (base == "tinyint") info = IntType(1);
+  else if (base == "bit") info = Simple(kBitN, 1);
+  else if (base == "real") info = Simple(kFltN, 4);
+  else if (base == "float") info = Simple(kFltN, DeclaredLength(args, 53) <= 24 ? 4 : 8);
+  else if (base == "money") info = Simple(kMoneyN, 8);
+  else if (base == "smallmoney") info = Simple(kMoneyN, 4);
+  else if (base == "decimal" || base == "numeric" || base == "dec") {
+    info = Simple(base == "numeric" ? kNumericN : kDecimalN);
+    DecimalDigits(declared, info.precision, info.scale);
+    info.max_length = DecimalBytes(info.precision);
+  } else if (base == "datetime") info = Simple(kDateTimeN, 8);
+  else if (base == "datetime2" || base == "time") {
+    info = Simple(base == "time" ? kTimeN : kDateTime2N);
+    info.scale = static_cast<uint8_t>(std::min<uint32_t>(DeclaredLength(args, 7), 7));
+  } else if (base == "date") info = Simple(kDateN);
+  else if (base == "uniqueidentifier") info = Simple(kGuid, 16);
+  else if (base == "char" || base == "varchar" || base == "character") {
+    auto [type, length] = sized(kBigChar, kBigVarChar, 1, base != "varchar");
+    return text(type, length);
+  } else if (base == "nchar" || base == "nvarchar") {
+    auto [type, length] = sized(kNChar, kNVarChar, 2, base == "nchar");
+    return text(type, length);
+  } else if (base == "sysname") return text(kNVarChar, 256);
+  else if (base == "binary" || base == "varbinary") {
+    auto [type, length] = sized(kBigBinary, kBigVarBinary, 1, base == "binary");
+    info = Simple(type, length);
+  } else if (base == "image") info = Simple(kImage, 0x7FFFFFFF);
+  else if (base == "text") return text(kText, 0x7FFFFFFF);
+  else if (base == "ntext") return text(kNText, 0x7FFFFFFE);
+  else return false;
+  return true;
+}
+
 TypeInfo TypeForValue(const Variant& sample) {
   switch (sample.Type()) {
     case TVarType::Boolean: return Simple(kBitN, 1);
@@ -581,6 +753,8 @@ TypeInfo TypeForValue(const Variant& sample) {
 }  // namespace
 
 TypeInfo TypeForColumn(const providers::ColumnInfo& column, const Variant& sample) {
+  TypeInfo declared;
+  if (TypeForDeclared(column.declared_type, declared)) return declared;
   switch (column.type) {
     case ftSmallint: case ftWord: return IntType(2);
     case ftInteger: case ftAutoInc: return IntType(4);

@@ -74,9 +74,15 @@ void WriteTypeInfo(ByteWriter& out, const TypeInfo& info);
 // that cannot be given the type (text that is no number sent as an int).
 Variant ReadValue(ByteReader& in, const TypeInfo& info);
 void WriteValue(ByteWriter& out, const TypeInfo& info, const Variant& value);
+// The same for a column of a result: text, ntext and image carry a table
+// name in the metadata and a text pointer before each value.
+void WriteColumnTypeInfo(ByteWriter& out, const TypeInfo& info);
+void WriteColumnValue(ByteWriter& out, const TypeInfo& info, const Variant& value);
 
-// The type announced for a provider's column. A column of unknown type takes
-// the type of its first value (`sample`).
+// The type announced for a provider's column: the type SQL Server gives its
+// declared type ("int", "varchar(20)", "datetime2(3)", "image"); for a type
+// name SQL Server does not have, the provider's field type; a column of
+// unknown type takes the type of its first value (`sample`).
 TypeInfo TypeForColumn(const providers::ColumnInfo& column, const Variant& sample);
 
 // Named constructors for the server's own result sets.
