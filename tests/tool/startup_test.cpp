@@ -404,7 +404,8 @@ TEST_P(TersifyProgram, PassSwitchesKeepTheSummaryAndBadValuesEndOnStandardError)
   Fill();
   const auto before = Stored();
   const int64_t bytes_before = ColumnBytes();
-  const RunResult tuned = RunTersify(Args({"/GUI=0", "/c", "/THREADS=3", "/BATCH=5", "/TIMEOUT=0"}));
+  const RunResult tuned = RunTersify(Args({"/GUI=0", "/c", "/THREADS=3", "/BATCH=5", "/TIMEOUT=0",
+                                              "/MAXRATE=500"}));
   EXPECT_EQ(tuned.exit_code, 0);
   EXPECT_EQ(tuned.out, SummaryLine(10, 2));
   ExpectSavingsLines(tuned.err, bytes_before);
@@ -412,7 +413,8 @@ TEST_P(TersifyProgram, PassSwitchesKeepTheSummaryAndBadValuesEndOnStandardError)
   EXPECT_EQ(back.out, SummaryLine(10, 2));
   EXPECT_EQ(Stored(), before);
 
-  for (const char* bad : {"/THREADS=0", "/BATCH=-1", "/TIMEOUT=soon"}) {
+  for (const char* bad : {"/THREADS=0", "/BATCH=-1", "/TIMEOUT=soon", "/MAXRATE=0", "/MAXRATE=fast",
+                          "/LOGLIMIT=100", "/LOGLIMIT=0"}) {
     SCOPED_TRACE(bad);
     const RunResult r = RunTersify(Args({"/GUI=0", "/c", bad}));
     EXPECT_EQ(r.exit_code, 1);

@@ -40,6 +40,9 @@ struct ToolSettings {
   std::optional<std::string> threads;
   std::optional<std::string> batch;
   std::optional<std::string> timeout;
+  // /MAXRATE= and /LOGLIMIT= as given (the last of each), read by PassOptionsFrom.
+  std::optional<std::string> max_rate;
+  std::optional<std::string> log_limit;
   // The /SAMPLE= value as given; empty when not given.
   std::optional<std::string> sample;
   // Whether a /P= argument was given at all (an empty one included): a
@@ -55,9 +58,11 @@ struct ToolSettings {
 };
 
 struct TRecompressOptions;
-// Fills options from the /THREADS=, /BATCH= and /TIMEOUT= values of settings
-// (a timeout not given is 30 seconds). False, with error set, for a value
-// that is no whole number, is negative, or is 0 for /THREADS= or /BATCH=.
+// Fills options from the /THREADS=, /BATCH=, /TIMEOUT=, /MAXRATE= and
+// /LOGLIMIT= values of settings (a timeout not given is 30 seconds). False,
+// with error set, for a value that is no whole number, is negative, or is 0
+// for /THREADS= or /BATCH=; for a /MAXRATE= that is no decimal number above
+// 0; for a /LOGLIMIT= that is no whole number from 1 to 99.
 bool PassOptionsFrom(const ToolSettings& Settings, TRecompressOptions& Options, std::string& Error);
 
 // Seconds a statement of a console pass may run unless /TIMEOUT= says otherwise.

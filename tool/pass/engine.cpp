@@ -2,6 +2,7 @@
 
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,8 @@
 #include "framework/data/field.h"
 #include "framework/rtl/platform.h"
 #include "tool/pass/cancel.h"
+#include "tool/pass/log_space.h"
+#include "tool/pass/rate_limit.h"
 #include "tool/pass/read_ahead.h"
 #include "tool/pass/reader.h"
 #include "tool/pass/rewrite_pool.h"
@@ -83,7 +86,19 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
     if (request.on_progress) request.on_progress(nullptr);
   }
 
+  auto note = [&](const std::string& line) {
+    if (request.observer) request.observer->PassWarning(line);
+    else Warn(line);
+  };
+  const auto stop_at = request.options.stop_at;
+  std::optional<TRateLimit> rate;
+  if (request.options.max_rate_mb_per_s > 0)
+    rate.emplace(request.options.max_rate_mb_per_s * kBytesPerRateMB, [stop_at] { return PassWaitMustEnd(stop_at); });
+  const std::unique_ptr<TLogSpaceWatch> log_watch =
+      PassLogSpaceWatch(request.options, connection.GetProvider(), target.provider_name == "sqlite", note);
+
   TPassPages pages(connection, statements, budget, target.provider_name != "sqlite");
+  if (rate) pages.SetPace(&*rate);
   TPassWriter writer(connection, statements, request.options.batch_rows, budget);
   TBatchCounts batch;
   // Rows handled and not yet told, in key order: a row queued for a group is
@@ -177,6 +192,12 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
           if (pending.empty()) tell(handled, false);
           else pending.push_back(std::move(handled));
         } else {
+          // The log is looked at only between batches, with nothing queued.
+          if (log_watch && writer.Queued() == 0 && writer.Uncommitted() == 0) {
+            const bool room =
+                request.options.batch_rows > 1 ? log_watch->WaitForRoom() : log_watch->WaitForRoomIfDue();
+            if (!room && PassCancelRequested()) return cancel();
+          }
           if (request.options.before_write) request.options.before_write(page[i].key);
           handled.key_text = KeyText(page[i].key);
           pending.push_back(std::move(handled));
@@ -194,7 +215,8 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
       // whose reads wait for the rows the batch holds (the test server, which
       // serves a SQLite file a writer may lock whole) would have the reader
       // wait for the writer, and the writer for the reader.
-      if (pages.ReadsAhead() && writer.Uncommitted() > 0) {
+      // Nor while it waits for the rate limit before the next page.
+      if ((pages.ReadsAhead() || rate) && writer.Uncommitted() > 0) {
         writer.Commit();
         batch = TBatchCounts();
       }

@@ -12,6 +12,7 @@
 
 #include "client/providers/provider.h"
 #include "framework/rtl/variant.h"
+#include "tool/pass/rate_limit.h"
 #include "tool/pass/statements.h"
 
 namespace tersify {
@@ -35,6 +36,11 @@ class TPassReader {
   // again from the last key, twice at most.
   std::vector<TPassRow> NextPage();
 
+  // Waits on pace before each page and spends each page's bytes on it; a
+  // page then holds at most pace's PageBytes. Nothing (the default) reads
+  // at full speed.
+  void SetPace(TRateLimit* pace);
+
   // Rows a page asks for at most, and at first.
   static constexpr int kMostRowsPerPage = 2000;
   static constexpr int kFirstRowsPerPage = 100;
@@ -45,6 +51,7 @@ class TPassReader {
   providers::Provider& provider_;
   const TPassStatements& statements_;
   int64_t budget_bytes_;
+  TRateLimit* pace_ = nullptr;
   int rows_per_page_ = kFirstRowsPerPage;
   bool first_ = true;
   bool done_ = false;

@@ -33,6 +33,9 @@ struct TdsTlsOptions {
 struct TdsServerRules {
   std::string collation = "SQL_Latin1_General_CP1_CI_AS";
   std::string product_version = "16.0.1000.6";
+  // The file whose number (a percentage) sys.dm_db_log_space_usage reports as
+  // the log's use, read again at every query; none: 0 %.
+  std::string log_space_file;
 };
 
 class TdsTestServer {
