@@ -71,6 +71,7 @@ int RunEstimateCommand(bool Interactive, const std::string& Table, const std::st
   progress.reset();
   if (result.cancelled) return Cancelled(std::to_string(result.sampled_records) + " records read");
   std::cout << EstimateSummary(result) << std::endl;
+  std::cerr << EstimateNotes(result, Options.max_rate_mb_per_s) << std::flush;
   return 0;
 }
 
