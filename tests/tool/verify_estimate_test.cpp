@@ -19,6 +19,7 @@
 #include "tests/support/provider_matrix.h"
 #include "tests/tool/program_runner.h"
 #include "tool/console/console_checks.h"
+#include "tool/pass/estimate.h"
 
 namespace tersify::testing {
 namespace {
@@ -282,6 +283,25 @@ bool ParseEstimate(const std::string& out, EstimateLine& line) {
 
 constexpr double kMB = 1048576.0;
 
+// The line on standard error after the estimate: the time in words and the
+// log, in MB.
+struct EstimateNotesLine {
+  std::string time, at_rate;
+  double log_mb = 0;
+};
+
+bool ParseEstimateNotes(const std::string& err, EstimateNotesLine& line) {
+  static const std::regex pattern(
+      R"(The pass would take ([a-z0-9. ]+) in the default mode(, ([a-z0-9. ]+) at /MAXRATE=[0-9.]+)?, and write )"
+      R"(about (\d+\.\d\d) (KB|MB) to the transaction log\n)");
+  std::smatch m;
+  if (!std::regex_match(err, m, pattern)) return false;
+  line.time = m[1];
+  line.at_rate = m[3];
+  line.log_mb = std::stod(m[4]) / (m[5] == "KB" ? 1024 : 1);
+  return true;
+}
+
 TEST_P(ReadOnlyCommands, EstimateMatchesARealCompressPassOfTheSameTable) {
   FillForEstimate(*db_);
   std::unique_ptr<TestDatabase> twin = MakeDatabase();
@@ -291,7 +311,9 @@ TEST_P(ReadOnlyCommands, EstimateMatchesARealCompressPassOfTheSameTable) {
 
   const RunResult estimate = Run(*db_, {"/estimate"});
   EXPECT_EQ(estimate.exit_code, 0);
-  EXPECT_EQ(estimate.err, "");
+  EstimateNotesLine notes;
+  ASSERT_TRUE(ParseEstimateNotes(estimate.err, notes)) << estimate.err;
+  EXPECT_EQ(notes.at_rate, "");
   EstimateLine line;
   ASSERT_TRUE(ParseEstimate(estimate.out, line)) << estimate.out;
   // The estimate writes nothing that stays.
@@ -308,6 +330,29 @@ TEST_P(ReadOnlyCommands, EstimateMatchesARealCompressPassOfTheSameTable) {
   EXPECT_NEAR(line.after_mb, real_after, real_after * 0.01 + 0.006);
   EXPECT_NEAR(line.saved_mb, line.stored_mb - line.after_mb, 0.011);
   EXPECT_NEAR(line.percent, 100 * (real_before - real_after) / real_before, 1.0);
+
+  // The log: the rows the pass rewrote (a value that would store its own
+  // bytes again is left alone), their old and their new bytes, and the
+  // allowance for each.
+  const auto after = Stored(*twin);
+  int64_t rows = 0, old_bytes = 0, new_bytes = 0;
+  for (const auto& [key, stored] : before) {
+    if (after.at(key) == stored) continue;
+    ++rows;
+    old_bytes += static_cast<int64_t>(stored.size());
+    new_bytes += static_cast<int64_t>(after.at(key).size());
+  }
+  ASSERT_EQ(rows, 30);  // the compressible text
+  const double log_mb = static_cast<double>(new_bytes + old_bytes + rows * kLogBytesPerRow) / kMB;
+  EXPECT_NEAR(notes.log_mb, log_mb, log_mb * 0.01 + 0.006);
+
+  // At a rate far below the pass's own, reading every stored byte at it is
+  // the time.
+  const RunResult slow = Run(*db_, {"/estimate", "/MAXRATE=0.01"});
+  EXPECT_EQ(slow.exit_code, 0);
+  ASSERT_TRUE(ParseEstimateNotes(slow.err, notes)) << slow.err;
+  EXPECT_EQ(notes.at_rate, DurationText(static_cast<double>(StoredBytes(before)) / (0.01 * kMB)));
+  EXPECT_EQ(Stored(*db_), before);
 }
 
 TEST_P(ReadOnlyCommands, EstimateFromASampleScalesToTheWholeTable) {

@@ -1,6 +1,7 @@
 #include "tool/console/command_line.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <iostream>
 #include <sstream>
@@ -124,6 +125,10 @@ const std::vector<KnownSwitch>& KnownSwitches() {
             [](S s, V v) { s.until = v; }),
       Value("/REPORT=", "<file>", "write an account of the run to this file, as JSON",
             [](S s, V v) { s.report = v; }),
+      Value("/MAXRATE=", "<MB/s>", "at most so many MB of stored values read per second",
+            [](S s, V v) { s.max_rate = v; }),
+      Value("/LOGLIMIT=", "<percent>", "SQL Server: wait while the transaction log is fuller",
+            [](S s, V v) { s.log_limit = v; }),
       Value("/SAMPLE=", "<percent>", "share of the rows /estimate reads (default 100)", [](S s, V v) { s.sample = v; }),
       Information("/help -h /?", "this text", [](S s, V) { s.help = true; }),
       Information("/version", "the versions of tersify and its libraries", [](S s, V) { s.version = true; }),
@@ -280,6 +285,20 @@ bool ReadCount(const std::string& text, int least, int most, int& out) {
 
 constexpr int kMostCount = 999999999;
 
+// A decimal number above 0 and at most `most` ("2", "0.5", "12.75"); false
+// for anything else.
+bool ReadPositiveDecimal(const std::string& text, double most, double& out) {
+  double value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value, std::chars_format::fixed);
+  if (text.empty() || error != std::errc() || stop != end || !(value > 0 && value <= most)) return false;
+  out = value;
+  return true;
+}
+
+// The most /MAXRATE= takes: far above any disk, still a finite number of bytes.
+constexpr double kMostRateMB = 1000000;
+
 }  // namespace
 
 bool PassOptionsFrom(const ToolSettings& Settings, TRecompressOptions& Options, std::string& Error) {
@@ -298,6 +317,8 @@ bool PassOptionsFrom(const ToolSettings& Settings, TRecompressOptions& Options, 
       {Settings.batch, "/BATCH=", 1, kMostCount, Options.batch_rows, "a whole number of rows, 1 or more"},
       {Settings.timeout, "/TIMEOUT=", 0, kMostCount, Options.timeout_seconds,
        "a whole number of seconds, 0 to wait for ever"},
+      {Settings.log_limit, "/LOGLIMIT=", 1, 99, Options.log_limit_percent,
+       "a whole percentage of the transaction log, 1 to 99"},
   };
   for (const Switch& s : switches) {
     if (!s.text) continue;
@@ -332,6 +353,11 @@ bool PassOptionsFrom(const ToolSettings& Settings, TRecompressOptions& Options, 
     Options.stop_at = std::chrono::steady_clock::now() +
                       std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                           std::chrono::duration<double>(*seconds));
+  if (Settings.max_rate && !ReadPositiveDecimal(*Settings.max_rate, kMostRateMB, Options.max_rate_mb_per_s)) {
+    Error = "Invalid value for /MAXRATE=: '" + *Settings.max_rate +
+            "' (MB per second, more than 0; a decimal point is allowed)";
+    return false;
+  }
   return true;
 }
 

@@ -45,6 +45,9 @@ struct ToolSettings {
   std::optional<std::string> minutes;
   std::optional<std::string> until;
   std::optional<std::string> report;
+  // /MAXRATE= and /LOGLIMIT= as given (the last of each), read by PassOptionsFrom.
+  std::optional<std::string> max_rate;
+  std::optional<std::string> log_limit;
   // The /SAMPLE= value as given; empty when not given.
   std::optional<std::string> sample;
   // Whether a /P= argument was given at all (an empty one included): a
@@ -60,11 +63,13 @@ struct ToolSettings {
 };
 
 struct TRecompressOptions;
-// Fills options from the /THREADS=, /BATCH= and /TIMEOUT= values of settings
-// (a timeout not given is 30 seconds), the /FROM= key, and the time limit of
-// /MINUTES= and /UNTIL= counted from now (the earlier of the two when both
-// are given). False, with error set, for a count that is no whole number, is
-// negative, or is 0 for /THREADS= or /BATCH=, for minutes that are no
+// Fills options from the /THREADS=, /BATCH=, /TIMEOUT=, /MAXRATE= and
+// /LOGLIMIT= values of settings (a timeout not given is 30 seconds), the
+// /FROM= key, and the time limit of /MINUTES= and /UNTIL= counted from now
+// (the earlier of the two when both are given). False, with error set, for a
+// count that is no whole number, is negative, or is 0 for /THREADS= or
+// /BATCH=; for a /MAXRATE= that is no decimal number above 0; for a
+// /LOGLIMIT= that is no whole number from 1 to 99; for minutes that are no
 // positive number, and for a time of day that is no HH:MM.
 bool PassOptionsFrom(const ToolSettings& Settings, TRecompressOptions& Options, std::string& Error);
 

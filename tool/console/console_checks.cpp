@@ -109,6 +109,7 @@ int RunEstimateCommand(bool Interactive, const std::string& Table, const std::st
     std::cerr << "No update was timed: " << result.untimed_writes
               << "; the time for the pass is estimated from the read rate alone" << std::endl;
   std::cout << EstimateSummary(result) << std::endl;
+  std::cerr << EstimateNotes(result, Options.max_rate_mb_per_s) << std::flush;
   return 0;
 }
 

@@ -20,6 +20,10 @@ void RequestPassCancel(int signal_number) noexcept {
 
 int PassCancelSignal() noexcept { return pending_signal.load(); }
 
+bool PassWaitMustEnd(const std::optional<std::chrono::steady_clock::time_point>& stop_at) noexcept {
+  return PassCancelRequested() || (stop_at && std::chrono::steady_clock::now() >= *stop_at);
+}
+
 void ResetPassCancel() noexcept { pending_signal.store(0); }
 
 TPassCancelReachesRequests::TPassCancelReachesRequests() noexcept {

@@ -3,6 +3,9 @@
 // make it (everything here is async-signal-safe); the pass polls it before
 // each row, rolls back an open batch and reports how far it got.
 
+#include <chrono>
+#include <optional>
+
 namespace tersify {
 
 // Asks the pass to stop. signal_number is the signal that asked (SIGINT,
@@ -14,6 +17,10 @@ void RequestPassCancel(int signal_number) noexcept;
 int PassCancelSignal() noexcept;
 
 inline bool PassCancelRequested() noexcept { return PassCancelSignal() != 0; }
+
+// Whether a wait of the pass (for the rate limit, for the transaction log) is
+// to end now: a cancel request is pending or the time limit stop_at has come.
+bool PassWaitMustEnd(const std::optional<std::chrono::steady_clock::time_point>& stop_at) noexcept;
 
 // Forgets a request, before a new pass starts.
 void ResetPassCancel() noexcept;

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <memory>
 #include <set>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@
 #include "framework/rtl/platform.h"
 #include "tool/pass/cancel.h"
 #include "tool/pass/deadlock_retry.h"
+#include "tool/pass/log_space.h"
+#include "tool/pass/rate_limit.h"
 #include "tool/pass/read_ahead.h"
 #include "tool/pass/reader.h"
 #include "tool/pass/rewrite_pool.h"
@@ -107,7 +110,16 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
     if (request.on_progress) request.on_progress(nullptr);
   }
 
+  const auto stop_at_for_waits = request.options.stop_at;
+  std::optional<TRateLimit> rate;
+  if (request.options.max_rate_mb_per_s > 0)
+    rate.emplace(request.options.max_rate_mb_per_s * kBytesPerRateMB,
+                 [stop_at_for_waits] { return PassWaitMustEnd(stop_at_for_waits); });
+  const std::unique_ptr<TLogSpaceWatch> log_watch =
+      PassLogSpaceWatch(request.options, connection.GetProvider(), target.provider_name == "sqlite", warn);
+
   TPassPages pages(connection, statements, budget, target.provider_name != "sqlite", start_after);
+  if (rate) pages.SetPace(&*rate);
   TPassWriter writer(connection, statements, request.options.batch_rows, budget);
   TBatchCounts batch;
   // Rows handled and not yet told, in key order: a row queued for a group is
@@ -317,6 +329,12 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
           flush();
           std::rethrow_exception(row.error);
         }
+        // The log is looked at only between batches, with nothing queued.
+        if (row.rewrite && log_watch && writer.Queued() == 0 && writer.Uncommitted() == 0) {
+          const bool room = batched ? log_watch->WaitForRoom() : log_watch->WaitForRoomIfDue();
+          if (!room && PassCancelRequested()) return cancel();
+          if (!room && time_is_up()) return stop();
+        }
         handle(page[i].key, row, false);
         commit_if_due();
       }
@@ -329,7 +347,8 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
       // whose reads wait for the rows the batch holds (the test server, which
       // serves a SQLite file a writer may lock whole) would have the reader
       // wait for the writer, and the writer for the reader.
-      if (pages.ReadsAhead() && writer.Uncommitted() > 0) {
+      // Nor while it waits for the rate limit before the next page.
+      if ((pages.ReadsAhead() || rate) && writer.Uncommitted() > 0) {
         writer.Commit();
         batch = TBatchCounts();
         all_told_committed();

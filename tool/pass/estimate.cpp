@@ -1,5 +1,6 @@
 #include "tool/pass/estimate.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <exception>
@@ -12,11 +13,13 @@
 #include "tool/pass/cancel.h"
 #include "tool/pass/committed_reads.h"
 #include "tool/pass/estimate_probe.h"
+#include "tool/pass/rate_limit.h"
 #include "tool/pass/reader.h"
 #include "tool/pass/rewrite_pool.h"
 #include "tool/pass/rewriter.h"
 #include "tool/pass/sample_reader.h"
 #include "tool/pass/start_key.h"
+#include "tool/pass/savings.h"
 #include "tool/pass/target.h"
 
 namespace tersify {
@@ -88,6 +91,7 @@ void EstimateTable(const std::string& Table, const std::string& Field, const std
     // connection refuses, or one that fails, is known before the table is read.
     TEstimateProbe probe(target, Table);
     int64_t sampled = 0, stored = 0, after = 0, compressed = 0, rewritten = 0;
+    int64_t rewritten_old = 0, rewritten_new = 0;
     const Clock::time_point started = Clock::now();
     while (!Result.cancelled) {
       std::vector<TPassRow> page = source.NextPage();
@@ -114,6 +118,8 @@ void EstimateTable(const std::string& Table, const std::string& Field, const std
         if (row.rewrite) {
           ++rewritten;
           after += static_cast<int64_t>(row.new_stored.size());
+          rewritten_old += stored_sizes[i];
+          rewritten_new += static_cast<int64_t>(row.new_stored.size());
         } else {
           after += stored_sizes[i];
         }
@@ -129,6 +135,9 @@ void EstimateTable(const std::string& Table, const std::string& Field, const std
     Result.stored_bytes = Scaled(stored, factor);
     Result.bytes_after = Scaled(after, factor);
     Result.compressed_bytes = Scaled(compressed, factor);
+    Result.rewritten_records = Scaled(rewritten, factor);
+    Result.rewritten_stored_bytes = Scaled(rewritten_old, factor);
+    Result.rewritten_new_bytes = Scaled(rewritten_new, factor);
     if (!Result.cancelled) {
       // Reading and building scale with the rows; every rewritten row adds its
       // update and commit (nothing when the connection cannot write).
@@ -152,6 +161,32 @@ std::string EstimateSummary(const TEstimateResult& Result) {
          Decimals(static_cast<double>(Result.bytes_after) / kMB, 2) + " MB after compression (saves " +
          Decimals(static_cast<double>(saved) / kMB, 2) + " MB, " + std::to_string(std::llround(percent)) +
          " %), about " + Decimals(Result.pass_seconds / 60, 1) + " minutes for the pass";
+}
+
+int64_t EstimatedLogBytes(const TEstimateResult& Result) {
+  return Result.rewritten_new_bytes + Result.rewritten_stored_bytes + kLogBytesPerRow * Result.rewritten_records;
+}
+
+std::string DurationText(double seconds) {
+  if (!(seconds >= 1)) return "under a second";
+  auto about = [](int64_t n, const char* unit) { return "about " + CountOf(n, unit); };
+  if (seconds < 59.5) return about(std::llround(seconds), "second");
+  const double minutes = seconds / 60;
+  if (minutes < 89.5) return about(std::llround(minutes), "minute");
+  return "about " + Decimals(minutes / 60, 1) + " hours";
+}
+
+std::string EstimateNotes(const TEstimateResult& Result, double MaxRateMB) {
+  if (Result.cancelled) return {};
+  std::string line = "The pass would take " + DurationText(Result.pass_seconds) + " in the default mode";
+  if (MaxRateMB > 0) {
+    // The pass reads every stored byte; at the limit that takes its time
+    // however fast the rest goes.
+    const double reading = static_cast<double>(Result.stored_bytes) / (MaxRateMB * kBytesPerRateMB);
+    line += ", " + DurationText(std::max(Result.pass_seconds, reading)) + " at /MAXRATE=" +
+            Format("%g", MaxRateMB);
+  }
+  return line + ", and write about " + StoredSizeText(EstimatedLogBytes(Result)) + " to the transaction log\n";
 }
 
 }  // namespace tersify

@@ -23,6 +23,11 @@ struct TEstimateResult {
   // Why no update was timed because the connection cannot write (the time is
   // then the read rate's alone); empty when the updates were timed.
   std::string untimed_writes;
+  // The rows a compress pass would rewrite, their bytes as stored now and as
+  // rewritten (scaled likewise): what the transaction log has to take.
+  int64_t rewritten_records = 0;
+  int64_t rewritten_stored_bytes = 0;
+  int64_t rewritten_new_bytes = 0;
   bool cancelled = false;
 };
 
@@ -37,6 +42,29 @@ struct TEstimateResult {
 void EstimateTable(const std::string& Table, const std::string& Field, const std::string& Key,
                    const TRecompressOptions& Options, double SamplePercent,
                    TEstimateResult& Result, TRecompressObserver* Observer = nullptr);
+
+// Bytes of transaction log a compress pass writes for each row besides its
+// values (see EstimatedLogBytes).
+inline constexpr int64_t kLogBytesPerRow = 500;
+
+// About how much transaction log the compress pass would write: in the full
+// recovery model every rewritten value goes through the log twice, its new
+// bytes as the after-image and its old bytes as the before-image that a
+// rollback would need, and each row adds its update's records (the row and
+// its LOB pages, and in the default mode the begin and commit of its own
+// transaction), taken as kLogBytesPerRow:
+//   rewritten_new_bytes + rewritten_stored_bytes + kLogBytesPerRow * rewritten_records.
+int64_t EstimatedLogBytes(const TEstimateResult& Result);
+
+// A length of time for people: "under a second", "about 1 second", "about 40
+// seconds", "about 1 minute", "about 12 minutes", "about 2.5 hours".
+std::string DurationText(double seconds);
+
+// The lines for standard error that follow the estimate's summary, each
+// ending in a line break: the time in plain words (and at MaxRateMB MB/s when
+// that is above 0, reading being the least it takes then) and the log the
+// pass would write. Empty for a cancelled estimate.
+std::string EstimateNotes(const TEstimateResult& Result, double MaxRateMB);
 
 // "Estimate: N records, S MB stored now, about T MB after compression (saves X
 // MB, Y %), about M minutes for the pass" with 1 MB = 1,048,576 bytes.

@@ -33,6 +33,15 @@ struct TRecompressOptions {
   // Seconds a statement may run; 0 waits for ever, negative leaves the
   // connection's own setting.
   int timeout_seconds = -1;
+  // At most this many MB (1,048,576 bytes) of stored values read per second;
+  // 0 reads as fast as it can.
+  double max_rate_mb_per_s = 0;
+  // SQL Server: before a batch begins (every few seconds in the default mode)
+  // the pass waits while the transaction log is fuller than this percentage;
+  // 0 never looks at the log.
+  int log_limit_percent = 0;
+  // When the pass is to stop at a row boundary; none: it runs to the end.
+  std::optional<std::chrono::steady_clock::time_point> stop_at;
   // Called on the calling thread after a row's new form is built and before
   // its update runs, with the row's key (a seam for tests that change the row
   // in between).

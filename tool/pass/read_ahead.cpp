@@ -40,6 +40,7 @@ TPassPages::TPassPages(TMSConnection& connection, const TPassStatements& stateme
 }
 
 TPassPages::~TPassPages() {
+  if (pace_) pace_->Release();
   if (ahead_.valid()) ahead_.wait();
 }
 

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "client/ms_connection.h"
+#include "tool/pass/rate_limit.h"
 #include "tool/pass/reader.h"
 #include "tool/pass/statements.h"
 
@@ -34,13 +35,19 @@ class TPassPages {
   // start_after: as TPassReader's.
   TPassPages(TMSConnection& connection, const TPassStatements& statements, int64_t budget_bytes,
              bool read_ahead, Variant start_after = Variant());
-  // Waits for a page still being read, then closes the second connection.
+  // Waits for a page still being read (ending a wait for the pace at once),
+  // then closes the second connection.
   ~TPassPages();
   TPassPages(const TPassPages&) = delete;
   TPassPages& operator=(const TPassPages&) = delete;
 
   // As TPassReader::NextPage.
   std::vector<TPassRow> NextPage();
+  // Paces the reading (the pace outlives the pages); before the first page.
+  void SetPace(TRateLimit* pace) {
+    pace_ = pace;
+    reader_->SetPace(pace);
+  }
   // Whether pages are read on the second connection.
   bool ReadsAhead() const { return companion_ != nullptr; }
 
@@ -49,6 +56,7 @@ class TPassPages {
   std::unique_ptr<TPassReader> reader_;
   std::future<std::vector<TPassRow>> ahead_;
   int64_t budget_bytes_;
+  TRateLimit* pace_ = nullptr;
 };
 
 }  // namespace tersify

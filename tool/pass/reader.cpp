@@ -63,10 +63,18 @@ void TPassReader::CheckProgress(const std::vector<TPassRow>& page) const {
   }
 }
 
+void TPassReader::SetPace(TRateLimit* pace) {
+  pace_ = pace;
+  if (pace_) budget_bytes_ = std::min(budget_bytes_, pace_->PageBytes());
+}
+
 std::vector<TPassRow> TPassReader::ReadPage() {
   std::vector<TPassRow> page;
   if (done_) return page;
   if (stop_on_cancel_ && PassCancelRequested()) throw EPassReadCancelled();
+  // A wait ended by a cancel or the time limit reads the page all the same:
+  // the pass stops at the next row.
+  if (pace_) pace_->Wait();
   const int asked = rows_per_page_;
   std::vector<Variant> params;
   if (!first_) params.push_back(last_key_);
@@ -94,6 +102,7 @@ std::vector<TPassRow> TPassReader::ReadPage() {
   // (perhaps very long) value it read.
   cursor->Close();
   cursor.reset();
+  if (pace_) pace_->Spend(bytes);
   first_ = false;
   if (page.empty()) {
     done_ = true;

@@ -13,6 +13,7 @@
 #include "client/providers/provider.h"
 #include "framework/rtl/exception.h"
 #include "framework/rtl/variant.h"
+#include "tool/pass/rate_limit.h"
 #include "tool/pass/statements.h"
 
 namespace tersify {
@@ -51,6 +52,10 @@ class TPassReader {
   // driver tells the server to stop sending it; NextPage then raises
   // EPassReadCancelled. For the pass, whose reads run ahead of its writes.
   void StopReadingOnCancel() { stop_on_cancel_ = true; }
+  // Waits on pace before each page and spends each page's bytes on it; a
+  // page then holds at most pace's PageBytes. Nothing (the default) reads
+  // at full speed.
+  void SetPace(TRateLimit* pace);
 
   // Rows a page asks for at most, and at first.
   static constexpr int kMostRowsPerPage = 2000;
@@ -64,6 +69,7 @@ class TPassReader {
   providers::Provider& provider_;
   const TPassStatements& statements_;
   int64_t budget_bytes_;
+  TRateLimit* pace_ = nullptr;
   int rows_per_page_ = kFirstRowsPerPage;
   bool first_ = true;
   bool done_ = false;

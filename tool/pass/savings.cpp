@@ -122,10 +122,11 @@ std::string PassSavingsLines(const std::string& table, const std::string& field,
     place.sqlite = provider.Name() == "sqlite";
     if (place.sqlite && !ReadFreePages(provider, place.free_pages, place.free_bytes)) place.free_pages = -1;
   }
-  std::string lines = SavingsLine(place, report.stored_bytes_read, report.stored_bytes_left) + "\n";
+  // One line, so that the advice is never read apart from the change it is about.
+  std::string line = SavingsLine(place, report.stored_bytes_read, report.stored_bytes_left);
   const std::string advice = ReclaimAdvice(place, report.stored_bytes_read, report.stored_bytes_left);
-  if (!advice.empty()) lines += advice + "\n";
-  return lines;
+  if (!advice.empty()) line += "; " + advice;
+  return line + "\n";
 }
 
 }  // namespace tersify

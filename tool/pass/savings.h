@@ -35,9 +35,9 @@ std::string SavingsLine(const TSavingsPlace& place, int64_t before, int64_t afte
 // that is known).
 std::string ReclaimAdvice(const TSavingsPlace& place, int64_t before, int64_t after);
 
-// The savings line and the advice, each ending in a line break, for a pass
-// that ran on the default database (which is asked for a SQLite file's free
-// pages).
+// The savings line, followed on the same line by "; " and the advice when
+// there is any, ending in a line break, for a pass that ran on the default
+// database (which is asked for a SQLite file's free pages).
 std::string PassSavingsLines(const std::string& table, const std::string& field,
                              const TRecompressReport& report);
 

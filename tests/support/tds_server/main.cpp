@@ -1,6 +1,7 @@
 // tds-test-server --port N --database-file FILE --database NAME --user U --password P
 //                 [--encrypt off|on|required] [--tls-cert FILE --tls-key FILE]
 //                 [--stats-file STATS] [--collation NAME] [--product-version V]
+//                 [--log-space-file PATH]
 //
 // Serves the SQLite file FILE as database NAME over TDS on 127.0.0.1:N until
 // it receives SIGINT or SIGTERM, logging one line per request to standard error.
@@ -23,7 +24,7 @@ namespace {
 const char kUsage[] =
     "usage: tds-test-server --port N --database-file FILE --database NAME "
     "--user U --password P [--encrypt off|on|required] [--tls-cert FILE --tls-key FILE]\n"
-    "       [--stats-file STATS] [--collation NAME] [--product-version V]\n";
+    "       [--stats-file STATS] [--collation NAME] [--product-version V] [--log-space-file PATH]\n";
 
 const char kHelp[] =
     "\n"
@@ -51,6 +52,10 @@ const char kHelp[] =
     "  --product-version V the SQL Server version claimed at login, in @@VERSION and\n"
     "                      SERVERPROPERTY('ProductVersion'): four numbers such as\n"
     "                      11.0.2100.60 (default 16.0.1000.6)\n"
+    "  --log-space-file PATH  the number in PATH (read again at every query) is the\n"
+    "                      percentage of the transaction log in use that\n"
+    "                      sys.dm_db_log_space_usage reports, of a 2 GB log;\n"
+    "                      without the flag 0\n"
     "\n"
     "SIGSTOP freezes the server (sockets stay open, nothing is answered);\n"
     "SIGCONT thaws it.\n";
@@ -103,6 +108,7 @@ int main(int argc, char** argv) {
   tersify::testing::TdsTestServer::Rules rules;
   if (options.count("collation")) rules.collation = options["collation"];
   if (options.count("product-version")) rules.product_version = options["product-version"];
+  if (options.count("log-space-file")) rules.log_space_file = options["log-space-file"];
 
   // The signals are waited for here, so no other thread may take them.
   sigset_t wanted;

@@ -3,6 +3,9 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <fstream>
+#include <locale>
+#include <sstream>
 #include <cctype>
 #include <string_view>
 #include <vector>
@@ -291,6 +294,26 @@ std::string Property(const std::string& name, const ProductVersion& version) {
   return "NULL";
 }
 
+// The number the log-space file holds, 0 when there is none or it holds no number.
+double LogSpacePercent(const std::string& file) {
+  if (file.empty()) return 0;
+  std::ifstream in(file);
+  double percent = 0;
+  if (!(in >> percent)) return 0;
+  return percent;
+}
+
+// sys.dm_db_log_space_usage as a one-row table.
+std::string LogSpaceUsage(const std::string& file) {
+  const double percent = LogSpacePercent(file);
+  std::ostringstream row;
+  row.imbue(std::locale::classic());
+  row << "(select 1 as database_id, CAST(" << percent << " AS REAL) as used_log_space_in_percent, "
+      << kServedLogBytes << " as total_log_size_in_bytes, CAST(" << kServedLogBytes << " * " << percent
+      << " / 100 AS INTEGER) as used_log_space_in_bytes)";
+  return row.str();
+}
+
 void ServerValues(const Statement& s, const SqlRules& rules, Edits& edits) {
   const ProductVersion& version = rules.version;
   const bool exec = s.Is(0, "exec") || s.Is(0, "execute");
@@ -305,6 +328,10 @@ void ServerValues(const Statement& s, const SqlRules& rules, Edits& edits) {
       edits.Replace(s.Begin(i), s.At(i).size, "changes()");
     } else if (s.At(i).kind == Token::Variable && s.Is(i, "@@version")) {
       edits.Replace(s.Begin(i), s.At(i).size, Literal(version.Banner()));
+    } else if (s.Is(i, "sys") && s.Is(i + 1, ".") && s.Is(i + 2, "dm_db_log_space_usage") &&
+               s.Adjacent(i, i + 1) && s.Adjacent(i + 1, i + 2)) {
+      edits.Replace(s.Begin(i), s.End(i + 2) - s.Begin(i), LogSpaceUsage(rules.log_space_file));
+      i += 2;
     } else if (s.Is(i, "serverproperty") && s.Is(i + 1, "(") && i + 3 < s.Size() &&
                s.At(i + 2).kind == Token::Text && s.Is(i + 3, ")")) {
       std::string_view text = s.Text(i + 2);

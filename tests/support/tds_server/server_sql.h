@@ -12,6 +12,9 @@
 //     'ProductLevel' / 'Edition') answer the server's version.
 //   - CONVERT(type, expression) runs as CAST(expression AS type).
 //   - @@ROWCOUNT is the count of rows the last statement wrote.
+//   - sys.dm_db_log_space_usage is one row: the log's use in percent, read
+//     from the log-space file at every statement (0 without one), of a log
+//     of kServedLogBytes.
 //   - N'...' is text that compares under the Unicode collation, as an
 //     nvarchar parameter does (sql_parameters.h).
 //
@@ -33,7 +36,11 @@ struct SqlRules {
   ProductVersion version;
   int spid = 0;  // the session's, for messages that name it
   DatabaseAccess access = DatabaseAccess::ReadWrite;
+  std::string log_space_file;  // the log's use in percent; none: 0
 };
+
+// The size sys.dm_db_log_space_usage gives the log: 2 GB.
+inline constexpr long long kServedLogBytes = 2LL << 30;
 
 // The statement (or batch) as SQLite should run it.
 std::string ServerSql(const std::string& sql, const SqlRules& rules);

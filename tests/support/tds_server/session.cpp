@@ -156,6 +156,7 @@ void Session::Serve() {
   rules.database = settings_.database;
   rules.collation = settings_.collation;
   rules.version = settings_.version;
+  rules.log_space_file = settings_.log_space_file;
   rules.spid = provider.Spid();
   rules.access = settings_.access;
   StatementControl control(provider.NativeHandle());

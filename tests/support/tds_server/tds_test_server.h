@@ -36,6 +36,9 @@ struct TdsServerRules {
   std::string product_version = "16.0.1000.6";
   // What the login may write (database_access.h).
   tds::DatabaseAccess access = tds::DatabaseAccess::ReadWrite;
+  // The file whose number (a percentage) sys.dm_db_log_space_usage reports as
+  // the log's use, read again at every query; none: 0 %.
+  std::string log_space_file;
 };
 
 class TdsTestServer {

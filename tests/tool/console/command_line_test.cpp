@@ -325,9 +325,47 @@ INSTANTIATE_TEST_SUITE_P(
         PassSwitchCase{"TimeoutWord", {"/TIMEOUT=soon"}, false, 0, 0, 0, "Invalid value for /TIMEOUT=: 'soon'"},
         PassSwitchCase{"TimeoutFraction", {"/TIMEOUT=1.5"}, false, 0, 0, 0, "Invalid value for /TIMEOUT=: '1.5'"},
         PassSwitchCase{"TimeoutHuge", {"/TIMEOUT=99999999999"}, false, 0, 0, 0, "Invalid value for /TIMEOUT="},
+        PassSwitchCase{"RateZero", {"/MAXRATE=0"}, false, 0, 0, 0,
+                       "Invalid value for /MAXRATE=: '0' (MB per second, more than 0; a decimal point is allowed)"},
+        PassSwitchCase{"RateNegative", {"/MAXRATE=-2"}, false, 0, 0, 0, "Invalid value for /MAXRATE=: '-2'"},
+        PassSwitchCase{"RateWord", {"/MAXRATE=fast"}, false, 0, 0, 0, "Invalid value for /MAXRATE=: 'fast'"},
+        PassSwitchCase{"RateEmpty", {"/MAXRATE="}, false, 0, 0, 0, "Invalid value for /MAXRATE=: ''"},
+        PassSwitchCase{"RateWithUnit", {"/MAXRATE=5MB"}, false, 0, 0, 0, "Invalid value for /MAXRATE=: '5MB'"},
+        PassSwitchCase{"RateExponent", {"/MAXRATE=1e3"}, false, 0, 0, 0, "Invalid value for /MAXRATE=: '1e3'"},
+        PassSwitchCase{"LogLimitZero", {"/LOGLIMIT=0"}, false, 0, 0, 0,
+                       "Invalid value for /LOGLIMIT=: '0' (a whole percentage of the transaction log, 1 to 99)"},
+        PassSwitchCase{"LogLimitFull", {"/LOGLIMIT=100"}, false, 0, 0, 0, "Invalid value for /LOGLIMIT=: '100'"},
+        PassSwitchCase{"LogLimitFraction", {"/LOGLIMIT=80.5"}, false, 0, 0, 0, "Invalid value for /LOGLIMIT=: '80.5'"},
+        PassSwitchCase{"LogLimitPercentSign", {"/LOGLIMIT=80%"}, false, 0, 0, 0, "Invalid value for /LOGLIMIT=: '80%'"},
         // "/T..." names nothing of the twelve: only the whole prefix matches.
         PassSwitchCase{"PrefixOnly", {"/THREAD=3", "/BATCHES=3"}, true, 0, 1, kDefaultTimeoutSeconds, ""}),
     [](const auto& info) { return std::string(info.param.title); });
+
+// The rate and the log limit, as any prefix and case, the last one winning.
+TEST(PassSwitches, TakeADecimalRateAndAWholeLogLimit) {
+  struct Case {
+    std::vector<std::string> args;
+    double rate;
+    int log_limit;
+  };
+  const Case cases[] = {
+      {{"/c"}, 0, 0},
+      {{"/MAXRATE=12.5", "-loglimit=80"}, 12.5, 80},
+      {{"maxrate=0.25", "/LogLimit=1"}, 0.25, 1},
+      {{"/MAXRATE=x", "/MAXRATE=3", "/LOGLIMIT=100", "/LOGLIMIT=99"}, 3, 99},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    ToolSettings settings;
+    ReadArguments(c.args, settings);
+    EXPECT_TRUE(settings.unknown_arguments.empty());
+    TRecompressOptions options;
+    std::string error;
+    ASSERT_TRUE(PassOptionsFrom(settings, options, error)) << error;
+    EXPECT_DOUBLE_EQ(options.max_rate_mb_per_s, c.rate);
+    EXPECT_EQ(options.log_limit_percent, c.log_limit);
+  }
+}
 
 TEST(ArgumentLoop, SinkReceivesConnectionValuesInOrder) {
   std::vector<std::pair<ConnectionValue, std::string>> got;

@@ -315,5 +315,44 @@ TEST(EstimateSummary, RoundsToHundredthsOfAMegabyteAndTenthsOfAMinute) {
             "about 0.0 minutes for the pass");
 }
 
+TEST(EstimateDuration, ReadsSensiblyFromUnderASecondToHours) {
+  const std::pair<double, const char*> cases[] = {
+      {0, "under a second"},          {0.4, "under a second"},      {1, "about 1 second"},
+      {1.4, "about 1 second"},        {42.6, "about 43 seconds"},   {59.4, "about 59 seconds"},
+      {59.6, "about 1 minute"},       {95, "about 2 minutes"},      {89 * 60, "about 89 minutes"},
+      {90 * 60, "about 1.5 hours"},   {7.25 * 3600, "about 7.3 hours"},
+  };
+  for (const auto& [seconds, text] : cases) EXPECT_EQ(DurationText(seconds), text) << seconds;
+}
+
+TEST(EstimateLog, CountsTheNewAndTheOldBytesAndAnAllowancePerRow) {
+  TEstimateResult r;
+  r.rewritten_records = 1000;
+  r.rewritten_stored_bytes = 300 * 1048576;
+  r.rewritten_new_bytes = 40 * 1048576;
+  EXPECT_EQ(EstimatedLogBytes(r), 340 * 1048576 + 1000 * kLogBytesPerRow);
+  EXPECT_EQ(EstimatedLogBytes(TEstimateResult()), 0);
+}
+
+TEST(EstimateNotes, TellTheTimeAtTheRateLimitAndTheLog) {
+  TEstimateResult r;
+  r.stored_bytes = 600 * 1048576;
+  r.rewritten_records = 2;
+  r.rewritten_stored_bytes = 1048576;
+  r.rewritten_new_bytes = 1048576 - 2 * kLogBytesPerRow;
+  r.pass_seconds = 50;
+  EXPECT_EQ(EstimateNotes(r, 0),
+            "The pass would take about 50 seconds in the default mode, and write about 2.00 MB to the "
+            "transaction log\n");
+  // Reading 600 MB at 2.5 MB/s takes four minutes, however fast the rest is.
+  EXPECT_EQ(EstimateNotes(r, 2.5),
+            "The pass would take about 50 seconds in the default mode, about 4 minutes at /MAXRATE=2.5, and "
+            "write about 2.00 MB to the transaction log\n");
+  // A rate faster than the pass leaves its time as it is.
+  EXPECT_NE(EstimateNotes(r, 100).find(", about 50 seconds at /MAXRATE=100, "), std::string::npos);
+  r.cancelled = true;
+  EXPECT_EQ(EstimateNotes(r, 2.5), "");
+}
+
 }  // namespace
 }  // namespace tersify::testing
