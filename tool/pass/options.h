@@ -40,8 +40,6 @@ struct TRecompressOptions {
   // the pass waits while the transaction log is fuller than this percentage;
   // 0 never looks at the log.
   int log_limit_percent = 0;
-  // When the pass is to stop at a row boundary; none: it runs to the end.
-  std::optional<std::chrono::steady_clock::time_point> stop_at;
   // Called on the calling thread after a row's new form is built and before
   // its update runs, with the row's key (a seam for tests that change the row
   // in between).
@@ -55,8 +53,6 @@ struct TRecompressOptions {
   // The clock stop_at is compared with; empty: steady_clock::now (a seam for
   // tests that stop the pass at a row of their choosing).
   std::function<std::chrono::steady_clock::time_point()> clock;
-  // Megabytes of stored values read per second at most; 0 sets no limit.
-  double max_rate_mb_per_s = 0;
 };
 
 enum class TPassEnd { Completed, Failed, Cancelled, Stopped };
