@@ -153,6 +153,7 @@ void Session::Serve() {
   rules.database = settings_.database;
   rules.collation = settings_.collation;
   rules.version = settings_.version;
+  rules.nocount = settings_.nocount;
   rules.spid = provider.Spid();
   StatementControl control(provider.NativeHandle());
   RequestDispatcher dispatcher(provider, tokens, rules,

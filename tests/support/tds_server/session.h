@@ -25,6 +25,7 @@ struct ServerSettings {
   WireTap wire_tap;                                   // optional
   DatabaseCollation collation;  // of the string columns of tables it creates
   ProductVersion version;       // the SQL Server version it claims to be
+  bool nocount = false;         // every session starts with NOCOUNT on
 };
 
 // The server's ENCRYPTION answer to a client's, for the server's setting.

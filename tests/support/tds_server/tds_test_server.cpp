@@ -127,6 +127,7 @@ TdsTestServer::TdsTestServer(std::string database_file, std::string database, st
     : impl_(std::make_unique<Impl>()) {
   impl_->settings.collation = tds::DatabaseCollation::Parse(rules.collation);
   impl_->settings.version = tds::ProductVersion::Parse(rules.product_version);
+  impl_->settings.nocount = (rules.user_options & 512) != 0;
   impl_->settings.database_file = std::move(database_file);
   impl_->settings.database = std::move(database);
   impl_->settings.user = std::move(user);

@@ -33,6 +33,9 @@ struct TdsTlsOptions {
 struct TdsServerRules {
   std::string collation = "SQL_Latin1_General_CP1_CI_AS";
   std::string product_version = "16.0.1000.6";
+  // The server's 'user options' (sp_configure): 512 starts every session with
+  // NOCOUNT on, as a server configured so does; other bits are ignored.
+  int user_options = 0;
 };
 
 class TdsTestServer {
