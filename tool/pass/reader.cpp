@@ -71,9 +71,13 @@ std::vector<TPassRow> TPassReader::ReadPage() {
   }
   if (!over_budget && static_cast<int>(page.size()) < asked) done_ = true;
   last_key_ = page.back().key;
-  // Size the next page after this one's values: as many rows as the budget
-  // holds at their mean length, within bounds.
-  const int64_t mean = std::max<int64_t>(bytes / static_cast<int64_t>(page.size()), 1);
+  // Size the next page after the values seen: as many rows as the budget
+  // holds at their mean length (this page's, when its values are longer than
+  // those before), within bounds. A page cut short by the budget throws away
+  // what the server still sends of it, and those rows are read again.
+  rows_read_ += static_cast<int64_t>(page.size());
+  bytes_read_ += bytes;
+  const int64_t mean = std::max({bytes_read_ / rows_read_, bytes / static_cast<int64_t>(page.size()), int64_t{1}});
   const int64_t fit = budget_bytes_ / mean;
   rows_per_page_ = static_cast<int>(std::clamp<int64_t>(std::min<int64_t>(fit, int64_t{asked} * 4), 1,
                                                         kMostRowsPerPage));

@@ -35,9 +35,12 @@ class TPassReader {
   // again from the last key, twice at most.
   std::vector<TPassRow> NextPage();
 
-  // Rows a page asks for at most, and at first.
+  // Rows a page asks for at most, and at first: nothing is known of the
+  // values' lengths before the first, and a page cut short by the budget is
+  // read again from its last row, so the first asks for one and the pages
+  // after it grow fourfold at most.
   static constexpr int kMostRowsPerPage = 2000;
-  static constexpr int kFirstRowsPerPage = 100;
+  static constexpr int kFirstRowsPerPage = 1;
 
  private:
   std::vector<TPassRow> ReadPage();
@@ -49,6 +52,8 @@ class TPassReader {
   bool first_ = true;
   bool done_ = false;
   Variant last_key_;
+  int64_t rows_read_ = 0;   // over the pages handed out
+  int64_t bytes_read_ = 0;  // their stored bytes
 };
 
 }  // namespace tersify
