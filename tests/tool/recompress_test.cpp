@@ -572,9 +572,9 @@ TEST_P(RecompressTest, AnUnpaddedVarbinaryColumnIsRefusedAndNoRowIsTouched) {
   std::unique_ptr<providers::Provider> session = providers::CreateProvider(Db().Settings());
   session->Open(Db().Settings());
   session->Execute("set ansi_padding off", {});
-  session->Execute("create table unpadded (k varchar(20) primary key, f varbinary(max))", {});
+  session->Execute("create table unpadded (k varchar(20) primary key, f varbinary(4000))", {});
   session->Execute("set ansi_padding on", {});
-  session->Execute("create table padded (k varchar(20) primary key, f varbinary(max))", {});
+  session->Execute("create table padded (k varchar(20) primary key, f varbinary(4000))", {});
   const std::string value = ReportText("unpadded", 900);
   for (const char* table : {"unpadded", "padded"})
     session->Execute(std::string("insert into ") + table + " values ('a', ?)",

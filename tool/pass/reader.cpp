@@ -15,7 +15,11 @@ constexpr int kReadAttempts = 3;
 
 TPassReader::TPassReader(providers::Provider& provider, const TPassStatements& statements,
                          int64_t budget_bytes)
-    : provider_(provider), statements_(statements), budget_bytes_(std::max<int64_t>(budget_bytes, 1)) {}
+    : provider_(provider),
+      statements_(statements),
+      budget_bytes_(std::max<int64_t>(budget_bytes, 1)),
+      rows_per_page_(static_cast<int>(
+          std::clamp<int64_t>(budget_bytes_ / kFirstPageValueBytes, 1, kFirstRowsPerPage))) {}
 
 TPassRow ReadPassRow(providers::Cursor& cursor, const TPassStatements& statements) {
   TPassRow row;

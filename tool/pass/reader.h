@@ -35,12 +35,14 @@ class TPassReader {
   // again from the last key, twice at most.
   std::vector<TPassRow> NextPage();
 
-  // Rows a page asks for at most, and at first: nothing is known of the
-  // values' lengths before the first, and a page cut short by the budget is
-  // read again from its last row, so the first asks for one and the pages
-  // after it grow fourfold at most.
+  // Rows a page asks for at most, and at first. Nothing is known of the
+  // values' lengths before the first page, and a page cut short by the budget
+  // is read again from its last row: the first asks for as many values of
+  // kFirstPageValueBytes as the budget holds (1 to kFirstRowsPerPage), and the
+  // pages after it grow fourfold at most.
   static constexpr int kMostRowsPerPage = 2000;
-  static constexpr int kFirstRowsPerPage = 1;
+  static constexpr int kFirstRowsPerPage = 100;
+  static constexpr int64_t kFirstPageValueBytes = 64 * 1024;
 
  private:
   std::vector<TPassRow> ReadPage();
@@ -48,7 +50,7 @@ class TPassReader {
   providers::Provider& provider_;
   const TPassStatements& statements_;
   int64_t budget_bytes_;
-  int rows_per_page_ = kFirstRowsPerPage;
+  int rows_per_page_;
   bool first_ = true;
   bool done_ = false;
   Variant last_key_;
