@@ -152,14 +152,17 @@ void TCBlobStream::LoadAndDecompress() {
     if (payload > std::numeric_limits<int32_t>::max()) throw Exception("Payload too large");
     std::string stored(static_cast<size_t>(std::max<int64_t>(payload, 0)), '\0');
     FBlobStream->ReadBuffer(stored.data(), static_cast<int64_t>(stored.size()));
+    int32_t streamBytes = 0;
     InflateBuffer(stored.data(), static_cast<int32_t>(stored.size()), FUncompressedSize, decoded,
-                  decodedBytes);
+                  decodedBytes, &streamBytes);
+    FTrailingBytes = static_cast<int64_t>(stored.size()) - streamBytes;
   } catch (const std::exception&) {
     FCompressedFlag = false;
   }
   // An envelope that does not decode, or decodes to nothing, is read as its
   // stored bytes, header included.
   if (decodedBytes < 1) FCompressedFlag = false;
+  if (!FCompressedFlag) FTrailingBytes = 0;
   TMemoryStream::Clear();
   // The decoded bytes become the own buffer as they are: a large value is not copied once more.
   if (FCompressedFlag) TMemoryStream::AdoptBytes(std::move(decoded));

@@ -101,6 +101,9 @@ class TCBlobStream : public TMemoryStream {
   // The header's plain length when the stored value is an envelope, else the
   // stored length (saturated at the largest signed 32-bit number).
   int32_t UncompressedSize() const { return FUncompressedSize; }
+  // Read mode, an envelope that decoded: the bytes stored after the end of its
+  // zlib stream, which readers ignore (0 for a sound envelope).
+  int64_t TrailingBytes() const { return FTrailingBytes; }
 
   // Largest plain value that is stored as an envelope. The header describes the
   // plain length as a signed 32-bit number, so larger values are stored plainly.
@@ -131,6 +134,7 @@ class TCBlobStream : public TMemoryStream {
   TvrCompressionAlgorithm FAlgorithm = caZLIB;
   TvrCompressionLevel FLevel = clNormal;
   int32_t FUncompressedSize = 0;
+  int64_t FTrailingBytes = 0;
   bool FCompressedFlag = false;
   bool FWriteMode;
   bool FStored = false;  // write mode: the value has been stored (or storing was tried)

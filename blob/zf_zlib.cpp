@@ -106,7 +106,7 @@ enum class FastInflate { Done, Failed, NoRoom };
 // Decodes into a buffer of the estimated size in one call. NoRoom when the
 // plain value is longer than that (the growing zlib path then takes over).
 FastInflate InflateWithLibdeflate(const void* InBuf, int32_t InBytes, int64_t capacity,
-                                  std::string& OutBuf, int32_t& OutBytes) {
+                                  std::string& OutBuf, int32_t& OutBytes, int32_t& UsedInBytes) {
   std::string out(static_cast<size_t>(capacity), '\0');
   size_t used_in = 0, produced = 0;
   // The _ex form reports the input it used, so bytes after the stream are allowed.
@@ -118,6 +118,7 @@ FastInflate InflateWithLibdeflate(const void* InBuf, int32_t InBytes, int64_t ca
   out.shrink_to_fit();
   OutBuf = std::move(out);
   OutBytes = static_cast<int32_t>(produced);
+  UsedInBytes = static_cast<int32_t>(used_in);
   return FastInflate::Done;
 }
 
@@ -181,15 +182,19 @@ int64_t InflateGrownCapacity(int64_t capacity, int32_t InBytes) {
 }
 
 void InflateBuffer(const void* InBuf, int32_t InBytes, int32_t OutEstimate, std::string& OutBuf,
-                   int32_t& OutBytes) {
+                   int32_t& OutBytes, int32_t* UsedInBytes) {
   OutBuf.clear();
   OutBytes = 0;
+  if (UsedInBytes) *UsedInBytes = 0;
   if (InBytes < 0) return;
+  int32_t used_in = 0;
   // With an estimate (an envelope's plain length) one call usually does it all.
   if (OutEstimate > 0) {
     switch (InflateWithLibdeflate(InBuf, InBytes, InflateFirstCapacity(InBytes, OutEstimate), OutBuf,
-                                  OutBytes)) {
-      case FastInflate::Done: return;
+                                  OutBytes, used_in)) {
+      case FastInflate::Done:
+        if (UsedInBytes) *UsedInBytes = used_in;
+        return;
       case FastInflate::Failed: return;  // data error, truncated input, dictionary wanted: empty result
       case FastInflate::NoRoom: break;  // a short estimate: grow as zlib goes
     }
@@ -222,11 +227,13 @@ void InflateBuffer(const void* InBuf, int32_t InBytes, int32_t OutEstimate, std:
     z.avail_out = static_cast<uInt>(capacity - produced);
   }
   const int64_t total = static_cast<int64_t>(z.total_out);
+  const int32_t stream_bytes = InBytes - static_cast<int32_t>(z.avail_in);
   if (stream.End() < 0) return;
   out.resize(static_cast<size_t>(total));
   out.shrink_to_fit();
   OutBuf = std::move(out);
   OutBytes = static_cast<int32_t>(total);
+  if (UsedInBytes) *UsedInBytes = stream_bytes;
 }
 
 }  // namespace tersify

@@ -39,10 +39,11 @@ void DeflateBuffer(const void* InBuf, int32_t InBytes, std::string& OutBuf, int3
 // bounded by that. On success OutBuf holds exactly OutBytes plain bytes; on any
 // failure (bad header, data error, bad Adler-32, truncated input, a preset
 // dictionary asked for, a plain value of 2 GiB or more) OutBuf is empty and
-// OutBytes is 0. Bytes after the end of the zlib stream are ignored. Only an
-// allocation failure propagates.
+// OutBytes is 0. Bytes after the end of the zlib stream are ignored; on
+// success UsedInBytes, when given, receives the length of the stream itself.
+// Only an allocation failure propagates.
 void InflateBuffer(const void* InBuf, int32_t InBytes, int32_t OutEstimate, std::string& OutBuf,
-                   int32_t& OutBytes);
+                   int32_t& OutBytes, int32_t* UsedInBytes = nullptr);
 
 // The size of InflateBuffer's first output buffer for the given input length and
 // estimate (exposed so that the bound on a damaged estimate can be checked).

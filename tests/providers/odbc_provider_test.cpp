@@ -327,6 +327,20 @@ TEST_F(OdbcProviderTest, ClosingInsideATransactionRollsBack) {
   EXPECT_EQ(Scalar("select count(*) from t").AsInt64(), 0);
 }
 
+// A server whose 'user options' start every session with NOCOUNT on sends no
+// row counts: the provider's connection turns it off, so that a statement
+// still tells how many rows it wrote (the data layer holds row statements to one).
+TEST_F(OdbcProviderTest, AServerWideNocountStillLeavesEveryStatementItsCount) {
+  TdsServerRules rules;
+  rules.user_options = 512;
+  TestDatabase quiet("odbc", rules);
+  quiet.ExecDirect("create table t(a int primary key, b int); insert into t values(1, 0), (2, 0)");
+  auto provider = Open(quiet.Settings());
+  EXPECT_EQ(provider->Execute("update t set b = 1 where a = 1", {})->RowsAffected(), 1);
+  EXPECT_EQ(provider->Execute("update t set b = ? where a >= ?", {Variant(2), Variant(1)})->RowsAffected(), 2);
+  EXPECT_EQ(provider->Execute("delete from t where a = 9", {})->RowsAffected(), 0);
+}
+
 TEST_F(OdbcProviderTest, ServerVersionIsDotted) {
   EXPECT_THAT(provider_->ServerVersion(), ::testing::MatchesRegex("[0-9]+\\.[0-9]+\\.[0-9]+"));
 }

@@ -620,6 +620,38 @@ TEST_P(ProviderContract, SeveralStatementsInOneRequestAnswerEachInOrderWithItsOw
   EXPECT_EQ(Scalar("select b from t where a = ?", {1}).AsInt64(), 0);
 }
 
+// The rows a statement wrote are its own, whatever its triggers write (a
+// server counts those separately), with parameters or without.
+TEST_P(ProviderContract, AStatementCountsItsOwnRowsNotThoseItsTriggersWrite) {
+  db_->ExecDirect("create table t(a int primary key, b int); insert into t values(1, 0), (2, 0), (3, 0);"
+                  "create table audit(n int)");
+  for (const char* event : {"insert", "update", "delete"})
+    db_->ExecDirect(std::string("create trigger t_") + event + " after " + event +
+                    " on t begin insert into audit values(1); insert into audit values(2); "
+                    "insert into audit values(3); end");
+  struct Case {
+    const char* sql;
+    std::vector<Variant> params;
+    int64_t rows;
+  };
+  const Case cases[] = {
+      {"update t set b = 1 where a = 1", {}, 1},
+      {"update t set b = 2 where a >= 2", {}, 2},
+      {"insert into t values(4, 0)", {}, 1},
+      {"delete from t where a = 4", {}, 1},
+      {"update t set b = ? where a = ?", {5, 1}, 1},
+      {"insert into t values(?, 0)", {5}, 1},
+      {"delete from t where a >= ?", {3}, 2},
+  };
+  int64_t written = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    EXPECT_EQ(provider_->Execute(c.sql, c.params)->RowsAffected(), c.rows);
+    written += c.rows;
+  }
+  EXPECT_EQ(Count("audit"), 3 * written) << "every trigger ran for each row";
+}
+
 // The first statement that fails ends the text: the results before it are
 // handed back, then its error; in autocommit what ran before it stays.
 TEST_P(ProviderContract, AFailingStatementOfSeveralComesAfterTheResultsBeforeIt) {

@@ -272,7 +272,8 @@ TEST_F(ServerRules, SetStatementsAnywhereInABatchAreApplied) {
   EXPECT_EQ(provider->Execute("update b set n = 1", {})->RowsAffected(), 2);
   EXPECT_EQ(Scalar(*provider, "update b set n = 7 where id = 1; select @@ROWCOUNT"), "1");
   provider->Execute("set nocount on", {});
-  EXPECT_NE(provider->Execute("update b set n = 2", {})->RowsAffected(), 2) << "no count under NOCOUNT";
+  // With a parameter: the provider reads a lone write's own @@ROWCOUNT when it has none.
+  EXPECT_NE(provider->Execute("update b set n = ?", {Variant(2)})->RowsAffected(), 2) << "no count under NOCOUNT";
   provider->Execute("set textsize 2147483647\nset nocount off", {});
   EXPECT_EQ(provider->Execute("update b set n = 3", {})->RowsAffected(), 2);
 }

@@ -28,6 +28,7 @@
 
 #include "db/database.h"
 #include "db/registries.h"
+#include "tests/blob/blob_test_data.h"
 #include "tests/db/layer_fixture.h"
 #include "tests/tool/pass_child_fixture.h"
 #include "tool/pass/cancel.h"
@@ -470,6 +471,45 @@ TEST_P(RecompressTest, AUniqueKeyThatIsNotThePrimaryKeyIsHonoured) {
   }
 }
 
+// A key field that no index begins with makes every page, update and count a
+// scan of the table: the pass says so in one line before the first row, and
+// goes on; once an index begins with it, nothing is said.
+TEST_P(RecompressTest, AKeyFieldWithoutAnIndexIsWarnedAboutBeforeTheFirstRow) {
+  for (int i = 1; i <= 3; ++i) Insert(Key(i), ReportText(Key(i), 400));
+  Connect();
+  std::vector<std::string> lines;
+  TRecompressReport report;
+  for (const bool indexed : {false, true}) {
+    SCOPED_TRACE(indexed ? "indexed" : "not indexed");
+    if (indexed) Db().ExecDirect("create index tqz_reports_title on tqz_reports (acTitle, acReport)");
+    std::ostringstream err;
+    std::streambuf* saved = std::cerr.rdbuf(err.rdbuf());
+    bool first_row_written = false;
+    std::string before_first_row;
+    TRecompressOptions options;
+    options.before_write = [&](const Variant&) {
+      if (!first_row_written) before_first_row = err.str();
+      first_row_written = true;
+    };
+    const PassResult r = PassWith(options, report, indexed ? 2 : 1, "tqz_reports", "acReportData", "acTitle");
+    std::cerr.rdbuf(saved);
+    ASSERT_TRUE(r.ok) << r.out;
+    EXPECT_EQ(r.processed, 3);
+    const std::string warning =
+        "Warning: no index of table tqz_reports begins with the key field acTitle; every page, update and count "
+        "of the pass reads the whole table\n";
+    EXPECT_EQ(err.str(), indexed ? "" : warning);
+    EXPECT_EQ(before_first_row, indexed ? "" : warning);
+  }
+  // The primary key and a key in an index of its own are not warned about.
+  std::ostringstream err;
+  std::streambuf* saved = std::cerr.rdbuf(err.rdbuf());
+  const PassResult by_primary = Pass(1);
+  std::cerr.rdbuf(saved);
+  ASSERT_TRUE(by_primary.ok) << by_primary.out;
+  EXPECT_EQ(err.str(), "");
+}
+
 // A key with duplicates or NULLs cannot single out its rows: refused before any
 // row is written, whichever row the fault is in.
 TEST_P(RecompressTest, AKeyWithDuplicatesOrNullsIsRefusedWithNoRowTouched) {
@@ -509,6 +549,92 @@ TEST_P(RecompressTest, TextFieldIsRefusedAndNoRowIsTouched) {
   EXPECT_EQ(r.out, "Critical error occured:\nField acTitle from table tqz_reports can't be compressed\n");
   EXPECT_EQ(Stored("R01"), ReportText("R01", 500));
   EXPECT_EQ(RawValue(Db(), "select acTitle from tqz_reports"), "Title R01");
+}
+
+// binary(n) pads every value with zeros to its length, so an envelope stored
+// there no longer reads back: the column is refused before any row is read.
+TEST_P(RecompressTest, ABinaryColumnOfFixedLengthIsRefusedAndNoRowIsTouched) {
+  Db().ExecDirect("create table fixed (k varchar(20) primary key, f binary(900))");
+  const std::string value = ReportText("fixed", 900);
+  Db().ExecDirect("insert into fixed values ('a', " + HexLiteral(value) + ")");
+  Connect();
+  std::ostringstream err;
+  std::streambuf* saved = std::cerr.rdbuf(err.rdbuf());
+  const PassResult r = Pass(1, "fixed", "f", "k");
+  std::cerr.rdbuf(saved);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.processed + r.skipped, 0);
+  EXPECT_EQ(r.out, "Critical error occured:\nField f from table fixed can't be compressed\n");
+  EXPECT_NE(err.str().find("The column f has the type binary(900), which pads every value with zeros"),
+            std::string::npos)
+      << err.str();
+  EXPECT_EQ(RawValue(Db(), "select f from fixed"), value);
+}
+
+// A varbinary column created with ANSI_PADDING OFF drops the trailing zero
+// bytes of every value it is given, which cuts short about one zlib stream in
+// 256: the column is refused before any row is read.
+TEST_P(RecompressTest, AnUnpaddedVarbinaryColumnIsRefusedAndNoRowIsTouched) {
+  if (GetParam() == "sqlite") GTEST_SKIP() << "a SQL Server column setting";
+  std::unique_ptr<providers::Provider> session = providers::CreateProvider(Db().Settings());
+  session->Open(Db().Settings());
+  session->Execute("set ansi_padding off", {});
+  session->Execute("create table unpadded (k varchar(20) primary key, f varbinary(4000))", {});
+  session->Execute("set ansi_padding on", {});
+  session->Execute("create table padded (k varchar(20) primary key, f varbinary(4000))", {});
+  const std::string value = ReportText("unpadded", 900);
+  for (const char* table : {"unpadded", "padded"})
+    session->Execute(std::string("insert into ") + table + " values ('a', ?)",
+                     {Variant(TBytes{value + std::string(3, '\0')})});
+  session.reset();
+  // What the server does with such a column, and does not with the other.
+  EXPECT_EQ(RawValue(Db(), "select f from unpadded"), value);
+  EXPECT_EQ(RawValue(Db(), "select f from padded"), value + std::string(3, '\0'));
+  Connect();
+  std::ostringstream err;
+  std::streambuf* saved = std::cerr.rdbuf(err.rdbuf());
+  const PassResult r = Pass(1, "unpadded", "f", "k");
+  std::cerr.rdbuf(saved);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.processed + r.skipped, 0);
+  EXPECT_EQ(r.out, "Critical error occured:\nField f from table unpadded can't be compressed\n");
+  EXPECT_NE(err.str().find("The column f was created with ANSI_PADDING OFF"), std::string::npos) << err.str();
+  EXPECT_EQ(RawValue(Db(), "select f from unpadded"), value);
+  // The padded column next to it is taken.
+  const PassResult padded = Pass(1, "padded", "f", "k");
+  ASSERT_TRUE(padded.ok) << padded.out;
+  EXPECT_EQ(padded.processed, 1);
+}
+
+// A varbinary(n) column takes the envelope of most values but not the decoded
+// bytes of every one: a value whose new form is longer than n keeps its stored
+// form, is counted as skipped and named on standard error; the pass goes on.
+TEST_P(RecompressTest, AValueWhoseNewFormIsLongerThanItsColumnIsSkippedAndNamed) {
+  if (GetParam() == "sqlite") GTEST_SKIP() << "SQLite stores a value of any length in any column";
+  Db().ExecDirect("create table sized (k varchar(20) primary key, f varbinary(1500))");
+  const std::string short_plain = ReportText("fits", 1200);
+  const std::string long_plain = ReportText("does not fit", 6000);
+  Db().ExecDirect("insert into sized values ('a', " + HexLiteral(ZlibEnvelope(short_plain)) + ")");
+  Db().ExecDirect("insert into sized values ('b', " + HexLiteral(ZlibEnvelope(long_plain)) + ")");
+  Db().ExecDirect("insert into sized values ('c', " + HexLiteral(ZlibEnvelope(short_plain)) + ")");
+  Connect();
+  std::ostringstream err;
+  std::streambuf* saved = std::cerr.rdbuf(err.rdbuf());
+  TRecompressReport report;
+  const PassResult r = PassWith({}, report, 2, "sized", "f", "k");
+  std::cerr.rdbuf(saved);
+  ASSERT_TRUE(r.ok) << r.out << err.str();
+  EXPECT_EQ(r.processed, 2);
+  EXPECT_EQ(r.skipped, 1);
+  EXPECT_EQ(report.too_long_rows, 1);
+  EXPECT_EQ(err.str(), "Warning: the value of key b would take 6000 bytes, more than the 1500 its column holds; "
+                       "it is left as it is\n");
+  EXPECT_NE(PassNotes(report).find("1 row was left as it is: the new form is longer than the column holds"),
+            std::string::npos)
+      << PassNotes(report);
+  EXPECT_EQ(RawValue(Db(), "select f from sized where k = 'a'"), short_plain);
+  EXPECT_EQ(RawValue(Db(), "select f from sized where k = 'b'"), ZlibEnvelope(long_plain));
+  EXPECT_EQ(RawValue(Db(), "select f from sized where k = 'c'"), short_plain);
 }
 
 TEST_P(RecompressTest, UnknownFieldEndsThePassWithTheNotFoundError) {
@@ -1162,6 +1288,33 @@ TEST_P(RecompressTest, AVersion11ServerIsGuardedByTheBytesRead) {
   EXPECT_EQ(Db().WireBytes().find(digest), std::string::npos);
 }
 
+// Servers before 2016 compare varbinary values without their trailing 0x00
+// bytes: a value another session lengthened by zeros is still a change.
+TEST_P(RecompressTest, AVersion11ServerSeesZeroBytesAppendedBehindThePass) {
+  if (GetParam() == "sqlite") GTEST_SKIP() << "a SQL Server version";
+  TdsServerRules rules;
+  rules.product_version = "11.0.2100.60";
+  test_db_ = std::make_unique<TestDatabase>(GetParam(), rules, true);
+  test_db_->ExecDirect(
+      "create table tqz_reports (acReport varchar(20) primary key, acTitle text, acReportData blob)");
+  for (int i = 1; i <= 3; ++i) Insert(Key(i), ReportText(Key(i), 3000));
+  Connect();
+  const std::string lengthened = ReportText(Key(2), 3000) + std::string(3, '\0');
+  TRecompressOptions options;
+  options.before_write = [&](const Variant& key) {
+    if (key.AsString() == "R02")
+      Db().ExecDirect("update tqz_reports set acReportData = " + HexLiteral(lengthened) +
+                      " where acReport = 'R02'");
+  };
+  TRecompressReport report;
+  const PassResult r = PassWith(options, report, 1);
+  ASSERT_TRUE(r.ok) << r.out;
+  EXPECT_EQ(r.processed, 2);
+  EXPECT_EQ(report.changed_rows, 1);
+  EXPECT_EQ(Stored("R02"), lengthened);
+  EXPECT_EQ(DecodeEnvelope(Stored("R03")).plain, ReportText(Key(3), 3000));
+}
+
 // Names that need brackets reach their table and columns.
 TEST_P(RecompressTest, NamesThatNeedBracketsWork) {
   Db().ExecDirect("create table [my reports] ([report key] varchar(20) primary key, [order] blob)");
@@ -1201,6 +1354,51 @@ TEST_P(RecompressTest, ADamagedEnvelopeIsReportedOnStandardError) {
               "bytes\n");
     EXPECT_EQ(Stored("R02"), damaged);
   }
+}
+
+// Envelopes a reader still decodes, though a verification calls them damaged
+// (bytes after the zlib stream, a header length that is not the decoded one),
+// are rewritten by a decompress pass with one warning line each on standard
+// error and a count; standard output stays as it was.
+TEST_P(RecompressTest, DecompressWarnsAboutEachDamagedEnvelopeItDecodes) {
+  const std::string sound = ZlibEnvelope(ReportText("R01", 600));
+  const std::string trailing_plain = ReportText("R02", 700);
+  const std::string with_trailing = ZlibEnvelope(trailing_plain) + "tail";
+  const std::string wrong_plain = ReportText("R03", 800);
+  std::string wrong_length = ZlibEnvelope(wrong_plain);
+  wrong_length.replace(0, 16, test::EnvelopeHeader('Z', 900));
+  // A header that says less than the payload holds, with bytes after the stream.
+  const std::string short_plain = ReportText("R04", 900);
+  std::string short_header = ZlibEnvelope(short_plain) + std::string(2, '\0');
+  short_header.replace(0, 16, test::EnvelopeHeader('Z', 300));
+  Insert("R01", sound);
+  Insert("R02", with_trailing);
+  Insert("R03", wrong_length);
+  Insert("R04", short_header);
+  Connect();
+  std::ostringstream err;
+  std::streambuf* saved = std::cerr.rdbuf(err.rdbuf());
+  TRecompressReport report;
+  const PassResult r = PassWith({}, report, 2);
+  std::cerr.rdbuf(saved);
+  ASSERT_TRUE(r.ok) << r.out;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.processed, 4);
+  EXPECT_EQ(err.str(),
+            "Warning: the value of key R02 is a damaged envelope (4 bytes follow the end of the zlib stream); it "
+            "is rewritten as the 700 bytes it decodes to\n"
+            "Warning: the value of key R03 is a damaged envelope (the payload decodes to 800 bytes, the header "
+            "says 900); it is rewritten as the 800 bytes it decodes to\n"
+            "Warning: the value of key R04 is a damaged envelope (2 bytes follow the end of the zlib stream); it "
+            "is rewritten as the 900 bytes it decodes to\n");
+  EXPECT_EQ(report.decoded_damaged_values, 3);
+  EXPECT_NE(PassNotes(report).find("3 damaged envelopes were rewritten as the bytes they decode to\n"),
+            std::string::npos)
+      << PassNotes(report);
+  EXPECT_EQ(Stored("R01"), ReportText("R01", 600));
+  EXPECT_EQ(Stored("R02"), trailing_plain);
+  EXPECT_EQ(Stored("R03"), wrong_plain);
+  EXPECT_EQ(Stored("R04"), short_plain);
 }
 
 // A value stored as text in the blob column is read, guarded and rewritten

@@ -90,6 +90,7 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   TBlobField progress_field(nullptr);
   progress_field.SetFieldName(target.field_name);
 
+  // One line on standard error, or to the observer that shows the pass.
   auto warn = [&](const std::string& line) {
     if (request.observer)
       request.observer->PassWarning(line);
@@ -100,6 +101,7 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   for (const std::string& line : TableWarnings(target, request.table, target.field_name, key.rows)) warn(line);
 
   if (request.observer) request.observer->PassStarted(static_cast<int>(key.rows));
+  if (!target.key_warning.empty()) warn(target.key_warning);
 
   // Rows whose key is NULL: no statement can single them out. They come
   // before every key, so a pass that starts after a key has none.
@@ -189,6 +191,23 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
                                " carries an envelope header but cannot be read (" + row.damage +
                                "); it is taken as plain bytes";
       warn(line);
+    }
+    // A new form longer than the column takes would fail as truncated
+    // (or be cut short): the row keeps its value.
+    if (row.rewrite && target.max_stored_bytes > 0 &&
+        static_cast<int64_t>(row.new_stored.size()) > target.max_stored_bytes) {
+      if (!told_before) {
+        ++report.too_long_rows;
+        warn("Warning: the value of key " + KeyText(key) + " would take " + std::to_string(row.new_stored.size()) +
+             " bytes, more than the " + std::to_string(target.max_stored_bytes) +
+             " its column holds; it is left as it is");
+      }
+      row.rewrite = false;
+    }
+    if (row.rewrite && !row.decoded_damage.empty() && !told_before) {
+      ++report.decoded_damaged_values;
+      warn("Warning: the value of key " + KeyText(key) + " is a damaged envelope (" + row.decoded_damage +
+           "); it is rewritten as the " + std::to_string(row.plain_size) + " bytes it decodes to");
     }
     TPendingRow handled{row.plain_size, row.rewrite, std::string(), row.stored_size,
                         static_cast<int64_t>(row.new_stored.size()), key, told_before};

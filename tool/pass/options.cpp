@@ -88,6 +88,13 @@ std::string PassNotes(const TRecompressReport& report) {
     notes += CountOf(n, "row") + form(n, " has", " have") + " a NULL key and " + form(n, "was", "were") +
              " left as " + form(n, "it is", "they are") + "; " + form(n, "it is", "they are") +
              " counted as skipped\n";
+  if (const int32_t n = report.too_long_rows; n > 0)
+    notes += CountOf(n, "row") + form(n, " was", " were") + " left as " + form(n, "it is", "they are") +
+             ": the new form is longer than the column holds; " + form(n, "it is", "they are") +
+             " counted as skipped\n";
+  if (const int32_t n = report.decoded_damaged_values; n > 0)
+    notes += CountOf(n, "damaged envelope") + form(n, " was", " were") + " rewritten as the bytes " +
+             form(n, "it decodes", "they decode") + " to\n";
   return notes;
 }
 

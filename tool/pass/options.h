@@ -72,6 +72,11 @@ struct TRecompressReport {
   std::vector<std::string> unidentified_keys;
   // Values that carry an envelope header but cannot be read, one line each.
   int32_t damaged_values = 0;
+  // Damaged envelopes that still decode (bytes after the zlib stream, a header
+  // length that is not the decoded one), rewritten as their decoded bytes.
+  int32_t decoded_damaged_values = 0;
+  // Values whose new form is longer than the column holds (varbinary(n)).
+  int32_t too_long_rows = 0;
   // Rows of the batch whose commit got no answer (Failed only): they may or
   // may not have been written, and are not counted as processed.
   int32_t uncertain_batch_rows = 0;

@@ -17,7 +17,11 @@ constexpr int kReadAttempts = 3;
 
 TPassReader::TPassReader(providers::Provider& provider, const TPassStatements& statements,
                          int64_t budget_bytes, Variant start_after)
-    : provider_(provider), statements_(statements), budget_bytes_(std::max<int64_t>(budget_bytes, 1)) {
+    : provider_(provider),
+      statements_(statements),
+      budget_bytes_(std::max<int64_t>(budget_bytes, 1)),
+      rows_per_page_(static_cast<int>(
+          std::clamp<int64_t>(budget_bytes_ / kFirstPageValueBytes, 1, kFirstRowsPerPage))) {
   // A start key is the last key of a page read before: the next page is
   // asked for after it, in the server's own order.
   if (!start_after.IsNull()) {
@@ -65,7 +69,9 @@ void TPassReader::CheckProgress(const std::vector<TPassRow>& page) const {
 
 void TPassReader::SetPace(TRateLimit* pace) {
   pace_ = pace;
-  if (pace_) budget_bytes_ = std::min(budget_bytes_, pace_->PageBytes());
+  if (!pace_) return;
+  budget_bytes_ = std::min(budget_bytes_, pace_->PageBytes());
+  rows_per_page_ = static_cast<int>(std::clamp<int64_t>(budget_bytes_ / kFirstPageValueBytes, 1, rows_per_page_));
 }
 
 std::vector<TPassRow> TPassReader::ReadPage() {
@@ -111,9 +117,13 @@ std::vector<TPassRow> TPassReader::ReadPage() {
   if (!over_budget && static_cast<int>(page.size()) < asked) done_ = true;
   if (!first_page) CheckProgress(page);
   last_key_ = page.back().key;
-  // Size the next page after this one's values: as many rows as the budget
-  // holds at their mean length, within bounds.
-  const int64_t mean = std::max<int64_t>(bytes / static_cast<int64_t>(page.size()), 1);
+  // Size the next page after the values seen: as many rows as the budget
+  // holds at their mean length (this page's, when its values are longer than
+  // those before), within bounds. A page cut short by the budget throws away
+  // what the server still sends of it, and those rows are read again.
+  rows_read_ += static_cast<int64_t>(page.size());
+  bytes_read_ += bytes;
+  const int64_t mean = std::max({bytes_read_ / rows_read_, bytes / static_cast<int64_t>(page.size()), int64_t{1}});
   const int64_t fit = budget_bytes_ / mean;
   rows_per_page_ = static_cast<int>(std::clamp<int64_t>(std::min<int64_t>(fit, int64_t{asked} * 4), 1,
                                                         kMostRowsPerPage));

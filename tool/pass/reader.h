@@ -57,9 +57,14 @@ class TPassReader {
   // at full speed.
   void SetPace(TRateLimit* pace);
 
-  // Rows a page asks for at most, and at first.
+  // Rows a page asks for at most, and at first. Nothing is known of the
+  // values' lengths before the first page, and a page cut short by the budget
+  // is read again from its last row: the first asks for as many values of
+  // kFirstPageValueBytes as the budget holds (1 to kFirstRowsPerPage), and the
+  // pages after it grow fourfold at most.
   static constexpr int kMostRowsPerPage = 2000;
   static constexpr int kFirstRowsPerPage = 100;
+  static constexpr int64_t kFirstPageValueBytes = 64 * 1024;
 
  private:
   std::vector<TPassRow> ReadPage();
@@ -70,11 +75,13 @@ class TPassReader {
   const TPassStatements& statements_;
   int64_t budget_bytes_;
   TRateLimit* pace_ = nullptr;
-  int rows_per_page_ = kFirstRowsPerPage;
+  int rows_per_page_;
   bool first_ = true;
   bool done_ = false;
   bool stop_on_cancel_ = false;
   Variant last_key_;
+  int64_t rows_read_ = 0;   // over the pages handed out
+  int64_t bytes_read_ = 0;  // their stored bytes
 };
 
 }  // namespace tersify

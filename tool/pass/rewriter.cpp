@@ -32,6 +32,18 @@ std::string CompressedForm(std::string& plain) {
   return target.TakeBytes();
 }
 
+// What a reader forgave in an envelope it decoded, in the words a
+// verification uses; empty for a sound one.
+std::string DecodedEnvelopeDamage(const TCBlobStream& reader, int64_t plain_size) {
+  if (const int64_t trailing = reader.TrailingBytes(); trailing > 0)
+    return std::to_string(trailing) + " bytes follow the end of the zlib stream";
+  // The header keeps the plain length's low 32 bits as a signed number.
+  if (static_cast<uint32_t>(plain_size) != static_cast<uint32_t>(reader.UncompressedSize()))
+    return "the payload decodes to " + std::to_string(plain_size) + " bytes, the header says " +
+           std::to_string(reader.UncompressedSize());
+  return std::string();
+}
+
 }  // namespace
 
 TGuardValue WriteGuardValue(std::string stored, bool stored_as_text, TWriteGuard connection_guard) {
@@ -80,6 +92,7 @@ TRewrittenRow RewriteRow(TPassRow& row, bool compress, TWriteGuard guard) {
         if (check.form == StoredForm::Damaged) out.damage = check.reason;
       }
       out.rewrite = stored_compressed != compress && out.plain_size > kRecompressThreshold;
+      if (out.rewrite && stored_compressed) out.decoded_damage = DecodedEnvelopeDamage(reader, out.plain_size);
       // The decoded bytes leave the stream without a copy.
       if (out.rewrite && stored_compressed) plain_taken = reader.TakeBytes();
     }

@@ -27,6 +27,10 @@ struct TRewrittenRow {
   std::string new_stored;    // the form to store (when rewrite)
   TGuardValue guard;         // what the update is held to (when rewrite)
   std::string damage;        // why an envelope could not be read; empty when none
+  // Why an envelope that decodes is still damaged (bytes after its zlib
+  // stream, a header length that is not the decoded one), when it is
+  // rewritten as its decoded bytes; empty otherwise.
+  std::string decoded_damage;
   std::exception_ptr error;  // the row cannot be handled (an envelope of another algorithm)
 };
 

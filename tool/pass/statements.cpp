@@ -55,22 +55,38 @@ std::string TPassStatements::Update(TWriteGuard kind, bool of_text) const {
     case TWriteGuard::Digest:
       guard = "HASHBYTES('SHA2_256', CAST(" + field_ + " AS varbinary(max))) = ?";
       break;
-    case TWriteGuard::StoredBytes: guard = "CAST(" + field_ + " AS varbinary(max)) = ?"; break;
+    // Servers before 2016 ignore trailing 0x00 bytes when they compare
+    // varbinary values: the length makes bytes appended by another session a change.
+    case TWriteGuard::StoredBytes:
+      guard = "CAST(" + field_ + " AS varbinary(max)) = ? and DATALENGTH(" + field_ + ") = ?";
+      break;
   }
   return "update " + table_ + " set " + field_ + " = ? where " + key_ + " = ? and " + guard +
          " and (select count(*) from " + table_ + " where " + key_ + " = ?) = 1";
 }
 
+void AppendGuardParams(TGuardValue guard, std::vector<Variant>& params) {
+  const bool with_length = guard.kind == TWriteGuard::StoredBytes;
+  const int64_t length = with_length ? static_cast<int64_t>(guard.value.RawString().size()) : 0;
+  params.push_back(std::move(guard.value));
+  if (with_length) params.emplace_back(length);
+}
+
+// SQL Server's count(*) is an int, which overflows past 2^31 - 1 rows.
+std::string TPassStatements::Count(const std::string& what) const {
+  return (sqlite_ ? "count(" : "COUNT_BIG(") + what + ")";
+}
+
 std::string TPassStatements::CountKey() const {
-  return "select count(*) from " + table_ + " where " + key_ + " = ?";
+  return "select " + Count("*") + " from " + table_ + " where " + key_ + " = ?";
 }
 
 std::string TPassStatements::CountRows() const {
-  return "select count(*), count(" + key_ + ") from " + table_;
+  return "select " + Count("*") + ", " + Count(key_) + " from " + table_;
 }
 
 std::string TPassStatements::CountDistinctKeys() const {
-  return "select count(*), count(" + key_ + "), count(distinct " + key_ + ") from " + table_;
+  return "select " + Count("*") + ", " + Count(key_) + ", " + Count("distinct " + key_) + " from " + table_;
 }
 
 int MajorVersion(const std::string& version) {

@@ -8,13 +8,15 @@
 //            (select count(*) from T where K = ?) = 1
 //            The count keeps one statement from ever writing two rows; being
 //            part of the statement it needs no extra round trip and no lock.
-//   count    select count(*) from T where K = ?, asked only when an update
+//   count    select count(*) from T where K = ? (COUNT_BIG on SQL Server, as
+//            every count of rows of the pass), asked only when an update
 //            wrote nothing, to tell a changed row from a deleted one.
 //   keys     select K from T where K > ? order by K, as a page without values,
 //   row      select K, F from T where K = ?: for a pass that reads a sample.
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "framework/rtl/variant.h"
 
@@ -58,6 +60,13 @@ struct TGuardValue {
   Variant value;         // what the guard's parameter is bound to
 };
 
+// Appends the parameters that stand for the guard in an update: the guard's
+// value, and for StoredBytes its length in bytes as well.
+void AppendGuardParams(TGuardValue guard, std::vector<Variant>& params);
+
+// At most this many parameters a row's update takes.
+constexpr size_t kMostUpdateParams = 5;
+
 class TPassStatements {
  public:
   // provider: "sqlite" or "odbc"; server_major: the server's major version
@@ -75,7 +84,7 @@ class TPassStatements {
   std::string KeyPage(bool first, int rows) const;
   // The row of one key, in the columns of Page. Parameter: key.
   std::string RowOfKey() const;
-  // Parameters: new value, key, guard value, key. The guard is the
+  // Parameters: new value, key, guard value (and length: AppendGuardParams), key. The guard is the
   // connection's, or the one a row's value asks for (of_text: the value was
   // read as TEXT, which a digest guard checks as well).
   std::string Update() const { return Update(guard_, false); }
@@ -88,6 +97,9 @@ class TPassStatements {
   std::string CountDistinctKeys() const;
 
  private:
+  // count(what) as a 64-bit number: COUNT_BIG on SQL Server.
+  std::string Count(const std::string& what) const;
+
   bool sqlite_;
   TWriteGuard guard_;
   std::string table_, field_, key_;

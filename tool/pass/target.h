@@ -20,6 +20,11 @@ struct TPassTarget {
   TPassKey key;
   TPassStatements statements;
   providers::ColumnInfo key_column;  // as the table describes it: the type a /FROM= key is read in
+  // The most bytes the column stores (a varbinary(n) on SQL Server); 0 when
+  // nothing but the server's own limit bounds a value.
+  int64_t max_stored_bytes = 0;
+  // A key field that no index begins with (one line for standard error); empty otherwise.
+  std::string key_warning;
 };
 
 // The default database's connection, opened when it is closed; raises when
@@ -28,7 +33,8 @@ TMSConnection& PassConnection();
 
 // Resolves Table.Field on the default database (Key empty: the table's primary
 // key). Raises with a clear message when a name is unsafe, the field is missing
-// or holds no blobs, or no usable key is found.
+// or holds no blobs, cannot keep an envelope's bytes as written (binary(n),
+// a varbinary column created with ANSI_PADDING OFF), or no usable key is found.
 TPassTarget ResolvePassTarget(const std::string& table, const std::string& field, const std::string& key);
 
 // For its lifetime every statement on the connection runs with a pass's time

@@ -14,7 +14,7 @@
 //   <update of row 1>; select @@ROWCOUNT; <update of row 2>; select @@ROWCOUNT; ...
 //
 // Each update is the very statement a row on its own gets (held to the value
-// read and to one row), with its own four parameters, so every guarantee of a
+// read and to one row), with its own parameters, so every guarantee of a
 // single row holds for each row of the group; in the default mode each
 // statement commits on its own as it ends. The count each statement reports
 // comes back as a result of its own, read in order: the i-th result with
@@ -31,14 +31,14 @@
 // statement that is already tested for a single row.
 //
 // A group is bounded by SQL Server's 2,100 parameters a request (kMostGroupRows
-// rows of four), by kMostGroupBytes and a quarter of the pass's budget of
+// rows of at most five), by kMostGroupBytes and a quarter of the pass's budget of
 // bytes (a larger value goes alone), and by the room left in the open batch,
 // so that a batch still commits every so many rows.
 
 namespace tersify {
 namespace {
 
-constexpr size_t kParamsPerRow = 4;
+constexpr size_t kParamsPerRow = kMostUpdateParams;
 constexpr size_t kMostParams = 2100;
 static_assert(TPassWriter::kMostGroupRows * kParamsPerRow <= kMostParams);
 
@@ -144,13 +144,14 @@ void TPassWriter::WriteEach(size_t first, TGroupOutcome& result) {
     TQueuedRow& row = queue_[i];
     int64_t rows = 0;
     {
+      const std::string& sql = UpdateFor(row.guard);
       std::vector<Variant> params;
       params.reserve(kParamsPerRow);
       params.emplace_back(TBytes{std::move(row.new_stored)});
       params.push_back(row.key);
-      params.push_back(std::move(row.guard.value));
+      AppendGuardParams(std::move(row.guard), params);
       params.push_back(row.key);
-      rows = connection_.GetProvider().Execute(UpdateFor(row.guard), params)->RowsAffected();
+      rows = connection_.GetProvider().Execute(sql, params)->RowsAffected();
     }
     result.outcomes.push_back(OutcomeOf(rows, row));
   }
@@ -174,7 +175,7 @@ void TPassWriter::WriteTogether(TGroupOutcome& result) {
     for (TQueuedRow& row : queue_) {
       params.emplace_back(TBytes{std::move(row.new_stored)});
       params.push_back(row.key);
-      params.push_back(std::move(row.guard.value));
+      AppendGuardParams(std::move(row.guard), params);
       params.push_back(row.key);
     }
     std::unique_ptr<providers::Cursor> cursor =

@@ -100,7 +100,9 @@ std::shared_ptr<OdbcConnection> OdbcConnection::Connect(const ConnectionSettings
                  c->traits_.dbms_version.c_str());
   // FreeTDS also sets it from TextSize; a driver that ignores that keyword
   // would otherwise cut long text and image values.
-  c->ExecuteSimple("SET TEXTSIZE 2147483647");
+  // NOCOUNT OFF: a server whose 'user options' turn it on would send no row
+  // counts, and every write would look as if it wrote nothing.
+  c->ExecuteSimple("SET TEXTSIZE 2147483647; SET NOCOUNT OFF");
   return c;
 }
 

@@ -11,6 +11,7 @@
 #include "client/providers/odbc/odbc_connection.h"
 #include "client/providers/odbc/odbc_cursor.h"
 #include "client/providers/odbc/odbc_parameters.h"
+#include "client/providers/odbc/own_row_count.h"
 
 namespace tersify::providers {
 namespace {
@@ -74,7 +75,13 @@ class OdbcProvider : public Provider {
 
   std::unique_ptr<Cursor> Execute(const std::string& sql,
                                   const std::vector<Variant>& params) override {
-    return Run(sql, params, false);
+    if (!params.empty() || !NeedsOwnRowCount(sql)) return Run(sql, params, false);
+    // The driver would report the first count, a trigger's (own_row_count.h).
+    std::unique_ptr<Cursor> cursor = Run(WithOwnRowCount(sql), params, false);
+    int64_t rows = cursor->RowsAffected();
+    if (cursor->Next()) rows = cursor->Value(0).AsInt64();
+    cursor->Close();
+    return std::make_unique<MemoryCursor>(std::vector<ColumnInfo>{}, std::vector<std::vector<Variant>>{}, rows);
   }
 
   std::unique_ptr<Cursor> ExecuteEach(const std::string& sql,

@@ -2,6 +2,7 @@
 //                 [--encrypt off|on|required] [--tls-cert FILE --tls-key FILE]
 //                 [--stats-file STATS] [--collation NAME] [--product-version V]
 //                 [--log-space-file PATH]
+//                 [--user-options N]
 //
 // Serves the SQLite file FILE as database NAME over TDS on 127.0.0.1:N until
 // it receives SIGINT or SIGTERM, logging one line per request to standard error.
@@ -56,6 +57,8 @@ const char kHelp[] =
     "                      percentage of the transaction log in use that\n"
     "                      sys.dm_db_log_space_usage reports, of a 2 GB log;\n"
     "                      without the flag 0\n"
+    "  --user-options N    the server's 'user options': 512 starts every session\n"
+    "                      with NOCOUNT on (default 0)\n"
     "\n"
     "SIGSTOP freezes the server (sockets stay open, nothing is answered);\n"
     "SIGCONT thaws it.\n";
@@ -96,8 +99,10 @@ int main(int argc, char** argv) {
   if (options.count("tls-cert") != options.count("tls-key")) return Usage();
   int port;
   tersify::testing::TdsTestServer::TlsOptions tls;
+  tersify::testing::TdsTestServer::Rules rules;
   try {
     port = std::stoi(options["port"]);
+    if (options.count("user-options")) rules.user_options = std::stoi(options["user-options"]);
     if (options.count("encrypt")) tls.encryption = tersify::testing::tds::ParseEncryption(options["encrypt"]);
   } catch (const std::exception&) {
     return Usage();
@@ -105,7 +110,6 @@ int main(int argc, char** argv) {
   tls.certificate_file = options["tls-cert"];
   tls.key_file = options["tls-key"];
   const std::string stats_file = options.count("stats-file") ? options["stats-file"] : "";
-  tersify::testing::TdsTestServer::Rules rules;
   if (options.count("collation")) rules.collation = options["collation"];
   if (options.count("product-version")) rules.product_version = options["product-version"];
   if (options.count("log-space-file")) rules.log_space_file = options["log-space-file"];

@@ -8,6 +8,7 @@
 #include "tests/support/tds_server/catalog.h"
 #include "tests/support/tds_server/packet_io.h"
 #include "tests/support/tds_server/result_streaming.h"
+#include "tests/support/tds_server/served_file.h"
 #include "tests/support/tds_server/server_errors.h"
 #include "tests/support/tds_server/statement_batch.h"
 
@@ -134,6 +135,7 @@ void RequestDispatcher::Batch(const std::string& payload) {
       const LastDone last = AnswerStatements(provider_, out_, text, {}, false, nocount_);
       out_.Done(last.status, last.rows);
     }
+    if (control_ && text.find(kUnpaddedMark) != std::string::npos) TrimUnpaddedColumns(control_->Db());
   });
 }
 
@@ -311,6 +313,7 @@ std::string RequestDispatcher::ServerText(const std::string& sql, SessionOptions
   statement_ = sql;
   std::string text = TakeSetStatements(sql, options);
   if (options.lock_timeout_ms && control_) control_->SetLockTimeout(*options.lock_timeout_ms);
+  if (options.ansi_padding) rules_.ansi_padding = *options.ansi_padding;
   return ServerSql(TransactionStatements(text, savepoints_), rules_);
 }
 

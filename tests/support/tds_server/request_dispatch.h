@@ -32,7 +32,7 @@ class RequestDispatcher {
   RequestDispatcher(providers::Provider& provider, TokenWriter& out, SqlRules rules, RequestLog log,
                     StatementControl* control = nullptr, ServerState* state = nullptr)
       : provider_(provider), out_(out), rules_(std::move(rules)), log_(std::move(log)), control_(control),
-        state_(state) {}
+        state_(state), nocount_(rules_.nocount) {}
 
   void Batch(const std::string& payload);
   void Rpc(const std::string& payload);

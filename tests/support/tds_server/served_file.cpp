@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "tests/support/tds_server/server_functions.h"
 #include "tests/support/tds_server/server_sql.h"
 
 namespace tersify::testing::tds {
@@ -36,7 +37,10 @@ std::string Quote(const std::string& name) {
 
 }  // namespace
 
-void PrepareServedConnection(sqlite3* db) { RegisterCollations(db); }
+void PrepareServedConnection(sqlite3* db) {
+  RegisterCollations(db);
+  RegisterServerFunctions(db);
+}
 
 std::vector<std::string> AdoptTables(sqlite3* db, const DatabaseCollation& collation) {
   std::vector<std::pair<std::string, std::string>> changed;  // name, new definition
@@ -88,6 +92,34 @@ std::vector<std::string> AdoptTables(sqlite3* db, const DatabaseCollation& colla
     }
   }
   return refused;
+}
+
+void TrimUnpaddedColumns(sqlite3* db) {
+  std::vector<std::pair<std::string, std::string>> columns;  // table, column
+  {
+    Statement tables = Prepare(db, "select name, sql from sqlite_master where type = 'table' and sql like "
+                                   "'%tds\\_unpadded\\_%' escape '\\'");
+    while (sqlite3_step(tables.get()) == SQLITE_ROW) {
+      const std::string name = reinterpret_cast<const char*>(sqlite3_column_text(tables.get(), 0));
+      const std::string sql = reinterpret_cast<const char*>(sqlite3_column_text(tables.get(), 1));
+      const std::string mark = std::string("\"") + kUnpaddedMark;
+      for (size_t at = sql.find(mark); at != std::string::npos; at = sql.find(mark, at + 1)) {
+        const size_t begin = at + mark.size();
+        const size_t end = sql.find('"', begin);
+        if (end != std::string::npos) columns.emplace_back(name, sql.substr(begin, end - begin));
+      }
+    }
+  }
+  for (const auto& [table, column] : columns) {
+    const std::string t = Quote(table), c = Quote(column);
+    const std::string trim = " begin update " + t + " set " + c + " = tds_zero_trimmed(" + c +
+                             ") where rowid = new.rowid and typeof(" + c + ") = 'blob' and " + c +
+                             " <> tds_zero_trimmed(" + c + "); end";
+    const std::string prefix = std::string(kUnpaddedMark) + table + "_" + column;
+    Exec(db, "create trigger if not exists " + Quote(prefix + "_insert") + " after insert on " + t + trim);
+    Exec(db, "create trigger if not exists " + Quote(prefix + "_update") + " after update of " + c + " on " + t +
+                 trim);
+  }
 }
 
 std::vector<std::string> AdoptTables(const std::string& file, const DatabaseCollation& collation) {

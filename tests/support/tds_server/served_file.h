@@ -12,7 +12,8 @@
 
 namespace tersify::testing::tds {
 
-// What a connection to a served file needs before it compares strings.
+// What a connection to a served file needs before it compares strings: the
+// server's collations and functions (server_functions.h).
 void PrepareServedConnection(sqlite3* db);
 
 // Gives every table of the file that lacks them the server's column rules,
@@ -21,6 +22,11 @@ void PrepareServedConnection(sqlite3* db);
 // could not follow them (their rows already break a unique key under the
 // collation, for instance), each with the reason; those stay as they were.
 std::vector<std::string> AdoptTables(sqlite3* db, const DatabaseCollation& collation);
+
+// Every varbinary column marked unpadded (server_sql.h) loses the trailing
+// 0x00 bytes of what is inserted or updated into it, as a SQL Server column
+// created with ANSI_PADDING OFF does (triggers of the file, created once).
+void TrimUnpaddedColumns(sqlite3* db);
 
 // The same on a file of its own.
 std::vector<std::string> AdoptTables(const std::string& file, const DatabaseCollation& collation);

@@ -164,7 +164,7 @@ std::string Lower(std::string text) {
 
 // One column definition of a CREATE TABLE, tokens [first, last).
 void DeclareColumn(const Statement& s, size_t first, size_t last, const DatabaseCollation& collation,
-                   Edits& edits) {
+                   bool unpadded, Edits& edits) {
   if (first + 1 >= last || !s.IsNamePart(first)) return;
   for (const char* constraint : {"constraint", "primary", "unique", "check", "foreign"})
     if (s.Is(first, constraint)) return;
@@ -192,9 +192,11 @@ void DeclareColumn(const Statement& s, size_t first, size_t last, const Database
   // keeps what it has: declaring it again would change the file for nothing.
   bool has_collation = false;
   bool has_size_check = false;
+  bool has_unpadded_mark = false;
   for (size_t k = type_end + 1; k < last; ++k) {
     has_collation |= s.Is(k, "collate");
     has_size_check |= s.Is(k, "constraint") && k + 1 < last && s.Bare(k + 1) == "tds_size_" + column;
+    has_unpadded_mark |= s.Is(k, "constraint") && k + 1 < last && s.Bare(k + 1) == kUnpaddedMark + column;
   }
   if (text && !has_collation) added += " COLLATE " + collation.ColumnCollation(wide);
   if (datetime && !has_collation)
@@ -203,10 +205,14 @@ void DeclareColumn(const Statement& s, size_t first, size_t last, const Database
     added += " CONSTRAINT " + QuoteName("tds_size_" + column) + " CHECK (length(" +
              QuoteName(column) + ") <= " + size + ")";
   }
+  // A varbinary column created with ANSI_PADDING OFF keeps that for good;
+  // the mark is what sys.columns.is_ansi_padded reads.
+  if (unpadded && name == "varbinary" && !has_unpadded_mark)
+    added += " CONSTRAINT " + QuoteName(kUnpaddedMark + column) + " CHECK (1)";
   if (!added.empty()) edits.Insert(s.End(type_end), added);
 }
 
-void DeclareColumns(const Statement& s, const DatabaseCollation& collation, Edits& edits) {
+void DeclareColumns(const Statement& s, const DatabaseCollation& collation, bool unpadded, Edits& edits) {
   for (size_t i = 0; i < s.Size(); ++i) {
     if (!s.Is(i, "create")) continue;
     size_t k = i + 1;
@@ -224,7 +230,7 @@ void DeclareColumns(const Statement& s, const DatabaseCollation& collation, Edit
         continue;
       }
       if (t == close || s.Is(t, ",")) {
-        DeclareColumn(s, item, t, collation, edits);
+        DeclareColumn(s, item, t, collation, unpadded, edits);
         item = t + 1;
       }
     }
@@ -324,6 +330,8 @@ void ServerValues(const Statement& s, const SqlRules& rules, Edits& edits) {
       edits.Replace(s.Begin(i), s.At(i).size,
                     "(" + std::string(s.Text(i).substr(1)) + " COLLATE " +
                         rules.collation.ColumnCollation(true) + ")");
+    } else if (s.Is(i, "count_big") && s.Is(i + 1, "(")) {
+      edits.Replace(s.Begin(i), s.At(i).size, "count");  // SQLite's count is 64-bit already
     } else if (s.At(i).kind == Token::Variable && s.Is(i, "@@rowcount")) {
       edits.Replace(s.Begin(i), s.At(i).size, "changes()");
     } else if (s.At(i).kind == Token::Variable && s.Is(i, "@@version")) {
@@ -340,6 +348,82 @@ void ServerValues(const Statement& s, const SqlRules& rules, Edits& edits) {
       edits.Replace(s.Begin(i), s.End(i + 3) - s.Begin(i), Property(name, version));
       i += 3;
     }
+  }
+}
+
+// The catalogue views the tool reads, over SQLite's own catalogue: object
+// ids are sqlite_master's rowids, as OBJECT_ID gives them.
+const char* SystemView(const std::string& name) {
+  if (Named(name, "columns"))
+    return "(select m.rowid as object_id, p.name as name, p.cid + 1 as column_id, "
+           "tds_type_id(p.type) as system_type_id, tds_type_id(p.type) as user_type_id, "
+           "tds_max_length(p.type) as max_length, "
+           "case when instr(m.sql, '\"tds_unpadded_' || p.name || '\"') > 0 then 0 else 1 end as is_ansi_padded, "
+           "case when p.\"notnull\" then 0 else 1 end as is_nullable "
+           "from sqlite_master m join pragma_table_info(m.name) p where m.type = 'table')";
+  if (Named(name, "types"))
+    return "(select column1 as system_type_id, column1 as user_type_id, column2 as name from (values "
+           "(34, 'image'), (35, 'text'), (36, 'uniqueidentifier'), (40, 'date'), (41, 'time'), "
+           "(42, 'datetime2'), (48, 'tinyint'), (52, 'smallint'), (56, 'int'), (59, 'real'), (60, 'money'), "
+           "(61, 'datetime'), (62, 'float'), (98, 'sql_variant'), (99, 'ntext'), (104, 'bit'), "
+           "(106, 'decimal'), (108, 'numeric'), (127, 'bigint'), (165, 'varbinary'), (167, 'varchar'), "
+           "(173, 'binary'), (175, 'char'), (231, 'nvarchar'), (239, 'nchar')))";
+  // A table's primary key and unique constraints are SQLite indexes of their
+  // own (origin 'pk' or 'u'); other indexes are those created by name.
+  if (Named(name, "indexes"))
+    return "(select m.rowid as object_id, l.seq + 1 as index_id, l.name as name, "
+           "case when l.origin = 'pk' then 1 else 0 end as is_primary_key, l.\"unique\" as is_unique, "
+           "case when l.origin = 'u' then 1 else 0 end as is_unique_constraint "
+           "from sqlite_master m join pragma_index_list(m.name) l where m.type = 'table' "
+           "union all "
+           "select m.rowid, 1000, 'PK_' || m.name, 1, 1, 0 from sqlite_master m where m.type = 'table' "
+           "and not exists (select 1 from pragma_index_list(m.name) l where l.origin = 'pk') "
+           "and exists (select 1 from pragma_table_info(m.name) p where p.pk > 0))";
+  if (Named(name, "index_columns"))
+    return "(select m.rowid as object_id, l.seq + 1 as index_id, i.seqno + 1 as key_ordinal, "
+           "(select p.cid + 1 from pragma_table_info(m.name) p where p.name = i.name) as column_id, "
+           "0 as is_included_column "
+           "from sqlite_master m join pragma_index_list(m.name) l join pragma_index_info(l.name) i "
+           "where m.type = 'table' "
+           "union all "
+           "select m.rowid, 1000, p.pk, p.cid + 1, 0 from sqlite_master m join pragma_table_info(m.name) p "
+           "where m.type = 'table' and p.pk > 0 "
+           "and not exists (select 1 from pragma_index_list(m.name) l where l.origin = 'pk'))";
+  return nullptr;
+}
+
+// sys.columns, sys.types, sys.indexes and sys.index_columns as derived tables.
+void SystemViews(const Statement& s, Edits& edits) {
+  for (size_t i = 0; i + 2 < s.Size(); ++i) {
+    if (!s.IsNamePart(i) || !Named(s.Bare(i), "sys") || !s.Is(i + 1, ".") || !s.Adjacent(i, i + 1) ||
+        !s.IsNamePart(i + 2) || !s.Adjacent(i + 1, i + 2))
+      continue;
+    if (i > 0 && s.Is(i - 1, ".") && s.Adjacent(i - 1, i)) continue;
+    const char* view = SystemView(s.Bare(i + 2));
+    if (view == nullptr) continue;
+    edits.Replace(s.Begin(i), s.End(i + 2) - s.Begin(i), view);
+    i += 2;
+  }
+}
+
+// Before 2016 a server compares varbinary values as if the shorter were
+// padded with 0x00 bytes: CAST(x AS varbinary(max)) = y compares both sides
+// without their trailing 0x00 bytes (y a parameter, a variable or a literal).
+void OldBinaryComparisons(const Statement& s, Edits& edits) {
+  for (size_t i = 0; i + 1 < s.Size(); ++i) {
+    if (!s.Is(i, "cast") || !s.Is(i + 1, "(")) continue;
+    const size_t close = s.Closing(i + 1);
+    if (close >= s.Size() || close < i + 7) continue;
+    const bool to_varbinary_max = s.Is(close - 5, "as") && s.Is(close - 4, "varbinary") &&
+                                  s.Is(close - 3, "(") && s.Is(close - 2, "max") && s.Is(close - 1, ")");
+    if (!to_varbinary_max || !s.Is(close + 1, "=") || close + 2 >= s.Size()) continue;
+    const Token::Kind operand = s.At(close + 2).kind;
+    if (operand != Token::Variable && operand != Token::Number && !s.Is(close + 2, "?")) continue;
+    edits.Insert(s.Begin(i), "tds_zero_trimmed(");
+    edits.Insert(s.End(close), ")");
+    edits.Insert(s.Begin(close + 2), "tds_zero_trimmed(");
+    edits.Insert(s.End(close + 2), ")");
+    i = close + 2;
   }
 }
 
@@ -369,7 +453,7 @@ bool ConvertOne(const std::string& sql, std::string& out) {
 std::string DeclareColumnRules(const std::string& sql, const DatabaseCollation& collation) {
   Statement s(sql);
   Edits edits;
-  DeclareColumns(s, collation, edits);
+  DeclareColumns(s, collation, false, edits);
   return edits.Empty() ? sql : edits.Apply(sql);
 }
 
@@ -378,9 +462,11 @@ std::string ServerSql(const std::string& sql, const SqlRules& rules) {
   {
     Statement s(sql);
     Edits edits;
-    DeclareColumns(s, rules.collation, edits);
+    DeclareColumns(s, rules.collation, !rules.ansi_padding, edits);
+    SystemViews(s, edits);
     ResolveNames(s, rules.database, edits);
     ServerValues(s, rules, edits);
+    if (rules.version.major < 13) OldBinaryComparisons(s, edits);
     out = edits.Empty() ? sql : edits.Apply(sql);
   }
   std::string converted;
@@ -414,6 +500,7 @@ size_t SetStatementEnd(const Statement& s, size_t i, SessionOptions& options) {
                              "cursor_close_on_commit", "fmtonly", "nocount"}) {
     if (!s.Is(i + 1, option) || !OnOff(s, i + 2, flag)) continue;
     if (s.Is(i + 1, "nocount")) options.nocount = flag;
+    if (s.Is(i + 1, "ansi_padding")) options.ansi_padding = flag;
     return i + 3;
   }
   for (const char* option : {"lock_timeout", "textsize", "rowcount", "datefirst", "deadlock_priority",

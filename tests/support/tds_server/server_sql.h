@@ -6,15 +6,28 @@
 //     database's collation (collation.h) unless it names one, and every
 //     sized string or binary column a check of its size, so that a longer
 //     value fails as "String or binary data would be truncated".
+//   - CREATE TABLE while SET ANSI_PADDING is OFF: every varbinary column is
+//     marked unpadded (a constraint "tds_unpadded_<column>"); such a column
+//     loses the trailing 0x00 bytes of what is stored in it (served_file.h).
+//   - sys.columns (object_id, name, column_id, system_type_id, user_type_id,
+//     max_length, is_ansi_padded, is_nullable), sys.types (system_type_id,
+//     user_type_id, name), sys.indexes (object_id, index_id, name,
+//     is_primary_key, is_unique, is_unique_constraint) and sys.index_columns
+//     (object_id, index_id, key_ordinal, column_id, is_included_column) over
+//     SQLite's catalogue.
 //   - Names: dbo.t, [dbo].[t], db.dbo.t and db..t in the current database
 //     name the table t.
 //   - @@VERSION, SERVERPROPERTY('ProductVersion' / 'ProductMajorVersion' /
 //     'ProductLevel' / 'Edition') answer the server's version.
 //   - CONVERT(type, expression) runs as CAST(expression AS type).
+//   - COUNT_BIG(...) runs as count(...).
 //   - @@ROWCOUNT is the count of rows the last statement wrote.
 //   - sys.dm_db_log_space_usage is one row: the log's use in percent, read
 //     from the log-space file at every statement (0 without one), of a log
 //     of kServedLogBytes.
+//   - Before 2016 (major version below 13), CAST(x AS varbinary(max)) = y
+//     ignores trailing 0x00 bytes on both sides, as those servers compare
+//     varbinary values.
 //   - N'...' is text that compares under the Unicode collation, as an
 //     nvarchar parameter does (sql_parameters.h).
 //
@@ -30,6 +43,10 @@
 
 namespace tersify::testing::tds {
 
+// The name of the constraint that marks an unpadded varbinary column, before
+// the column's name.
+inline constexpr const char* kUnpaddedMark = "tds_unpadded_";
+
 struct SqlRules {
   std::string database;  // the current database's name
   DatabaseCollation collation;
@@ -37,6 +54,8 @@ struct SqlRules {
   int spid = 0;  // the session's, for messages that name it
   DatabaseAccess access = DatabaseAccess::ReadWrite;
   std::string log_space_file;  // the log's use in percent; none: 0
+  bool nocount = false;  // the session starts with NOCOUNT on (the server's 'user options')
+  bool ansi_padding = true;  // SET ANSI_PADDING: a varbinary column created while off is unpadded
 };
 
 // The size sys.dm_db_log_space_usage gives the log: 2 GB.
@@ -52,6 +71,7 @@ std::string DeclareColumnRules(const std::string& sql, const DatabaseCollation& 
 // The session options a batch sets, wherever its SET statements stand.
 struct SessionOptions {
   std::optional<bool> nocount;
+  std::optional<bool> ansi_padding;
   std::optional<int> lock_timeout_ms;  // -1: wait for ever
 };
 

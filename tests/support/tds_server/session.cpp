@@ -157,6 +157,7 @@ void Session::Serve() {
   rules.collation = settings_.collation;
   rules.version = settings_.version;
   rules.log_space_file = settings_.log_space_file;
+  rules.nocount = settings_.nocount;
   rules.spid = provider.Spid();
   rules.access = settings_.access;
   StatementControl control(provider.NativeHandle());

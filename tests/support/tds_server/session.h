@@ -28,6 +28,7 @@ struct ServerSettings {
   ProductVersion version;       // the SQL Server version it claims to be
   DatabaseAccess access = DatabaseAccess::ReadWrite;
   std::string log_space_file;   // what sys.dm_db_log_space_usage reports (server_sql.h)
+  bool nocount = false;         // every session starts with NOCOUNT on
 };
 
 // The server's ENCRYPTION answer to a client's, for the server's setting.

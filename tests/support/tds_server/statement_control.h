@@ -41,6 +41,7 @@ class StatementControl {
   // Rows written on the connection since it opened, by statements and the
   // triggers they fired (sqlite3_total_changes).
   int64_t TotalChanges() const { return sqlite3_total_changes64(db_); }
+  sqlite3* Db() const { return db_; }
 
   // Whether an attention arrived while the current request ran.
   bool AttentionArrived() const { return attention_; }

@@ -129,6 +129,7 @@ TdsTestServer::TdsTestServer(std::string database_file, std::string database, st
   impl_->settings.version = tds::ProductVersion::Parse(rules.product_version);
   impl_->settings.access = rules.access;
   impl_->settings.log_space_file = rules.log_space_file;
+  impl_->settings.nocount = (rules.user_options & 512) != 0;
   impl_->settings.database_file = std::move(database_file);
   impl_->settings.database = std::move(database);
   impl_->settings.user = std::move(user);

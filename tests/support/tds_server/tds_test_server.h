@@ -39,6 +39,9 @@ struct TdsServerRules {
   // The file whose number (a percentage) sys.dm_db_log_space_usage reports as
   // the log's use, read again at every query; none: 0 %.
   std::string log_space_file;
+  // The server's 'user options' (sp_configure): 512 starts every session with
+  // NOCOUNT on, as a server configured so does; other bits are ignored.
+  int user_options = 0;
 };
 
 class TdsTestServer {

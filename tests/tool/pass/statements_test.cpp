@@ -62,10 +62,10 @@ class PassStatementsTest : public ::testing::TestWithParam<std::string> {
 
   int64_t Update(const TPassStatements& sql, const GuardForm& form, const std::string& key, const std::string& value,
                  Guarded guard) {
-    return provider_
-        ->Execute(sql.Update(form.kind, guard.as_text),
-                  {Variant(TBytes{value}), Variant(key), std::move(guard.value), Variant(key)})
-        ->RowsAffected();
+    std::vector<Variant> params = {Variant(TBytes{value}), Variant(key)};
+    AppendGuardParams(TGuardValue{form.kind, guard.as_text, std::move(guard.value)}, params);
+    params.emplace_back(key);
+    return provider_->Execute(sql.Update(form.kind, guard.as_text), params)->RowsAffected();
   }
 
   std::unique_ptr<TestDatabase> db_;
