@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 
 #include "framework/rtl/exception.h"
 #include "framework/rtl/json_writer.h"
+#include "framework/rtl/platform.h"
 
 namespace tersify {
 namespace {
@@ -47,12 +49,7 @@ void TakePassReport(const TRecompressReport& report, int32_t processed, int32_t 
 
 std::string Iso8601(std::chrono::system_clock::time_point moment) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(moment);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &seconds);
-#else
-  localtime_r(&seconds, &local);
-#endif
+  const std::tm local = LocalTimeOf(seconds);
   char text[40];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
   // strftime writes the offset as +0100; ISO 8601's extended form is +01:00.
@@ -104,8 +101,12 @@ void WriteRunAccount(const std::string& path, const TRunAccount& account) {
       throw Exception("Cannot write the report " + beside + ": " + reason);
     }
   }
-  if (std::rename(beside.c_str(), path.c_str()) != 0) {
-    const std::string reason = std::strerror(errno);
+  // std::filesystem::rename replaces a file already there, on Windows too
+  // (where the C library's rename refuses to).
+  std::error_code error;
+  std::filesystem::rename(beside, path, error);
+  if (error) {
+    const std::string reason = error.message();
     std::remove(beside.c_str());
     throw Exception("Cannot put the report in place as " + path + ": " + reason);
   }

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "framework/rtl/platform.h"
+
 namespace tersify {
 namespace {
 
@@ -42,12 +44,7 @@ bool ParseClockTime(const std::string& text, int& hour, int& minute) {
 }
 
 double SecondsUntilNext(int hour, int minute, std::time_t now) {
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
+  const std::tm local = LocalTimeOf(now);
   for (int days = 0; days < 3; ++days) {
     std::tm at = local;
     at.tm_mday += days;
