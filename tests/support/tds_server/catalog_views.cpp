@@ -55,10 +55,6 @@ create temp view if not exists tds_sys_tables as
          tds_table_mark(m.name, 'cdc') as is_tracked_by_cdc,
          tds_table_mark(m.name, 'replicated') as is_replicated
   from main.sqlite_master m where m.type = 'table';
-create temp view if not exists tds_sys_columns as
-  select object_id(m.name) as object_id, p.name as name, p.cid + 1 as column_id,
-         case when lower(p.type) in ('rowversion', 'timestamp') then 189 else 0 end as system_type_id
-  from main.sqlite_master m, pragma_table_info(m.name) p where m.type = 'table';
 create temp view if not exists tds_sys_fulltext_index_columns as
   select object_id(m.name) as object_id, p.cid + 1 as column_id
   from main.sqlite_master m, pragma_table_info(m.name) p

@@ -1,11 +1,10 @@
 #pragma once
 // The catalogue views of SQL Server a client asks about a table, as
 // temporary views of each session (ServerSql turns sys.<view> into
-// tds_sys_<view>):
+// tds_sys_<view>; sys.columns, sys.types, sys.indexes and sys.index_columns
+// are derived tables of ServerSql's own):
 //
 //   sys.tables          object_id, name, temporal_type, is_tracked_by_cdc, is_replicated
-//   sys.columns         object_id, name, column_id, system_type_id (189 for a
-//                       column declared rowversion or timestamp, else 0)
 //   sys.fulltext_index_columns   object_id, column_id
 //   sys.security_policies        object_id, is_enabled
 //   sys.security_predicates      object_id, target_object_id, predicate_type (0: filter)

@@ -65,6 +65,7 @@ constexpr KnownType kKnownTypes[] = {
     {"bit", 104, 1},       {"float", 62, 8},   {"double", 62, 8},  {"real", 59, 4},
     {"decimal", 106, 17},  {"numeric", 108, 17}, {"money", 60, 8}, {"date", 40, 3},
     {"time", 41, 5},       {"datetime", 61, 8}, {"datetime2", 42, 8}, {"uniqueidentifier", 36, 16},
+    {"rowversion", 189, 8}, {"timestamp", 189, 8},
 };
 
 const KnownType* Known(const std::string& base) {

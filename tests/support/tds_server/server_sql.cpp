@@ -266,7 +266,9 @@ void ResolveNames(const Statement& s, const std::string& database, Edits& edits)
     const bool function = s.Is(k + 1, "(");
     // sys.<view>: the session's own view of the catalogue (catalog_views.h).
     if (parts.size() == 2 && !function && !empty[1] && Named(s.Bare(parts[0]), "sys")) {
-      edits.Replace(s.Begin(i), s.Begin(parts[1]) - s.Begin(i), "tds_sys_");
+      // The log's use is a value of the server's own (ServerValues).
+      if (!Named(s.Bare(parts[1]), "dm_db_log_space_usage"))
+        edits.Replace(s.Begin(i), s.Begin(parts[1]) - s.Begin(i), "tds_sys_");
       i = k;
       continue;
     }
@@ -367,7 +369,7 @@ const char* SystemView(const std::string& name) {
            "(42, 'datetime2'), (48, 'tinyint'), (52, 'smallint'), (56, 'int'), (59, 'real'), (60, 'money'), "
            "(61, 'datetime'), (62, 'float'), (98, 'sql_variant'), (99, 'ntext'), (104, 'bit'), "
            "(106, 'decimal'), (108, 'numeric'), (127, 'bigint'), (165, 'varbinary'), (167, 'varchar'), "
-           "(173, 'binary'), (175, 'char'), (231, 'nvarchar'), (239, 'nchar')))";
+           "(173, 'binary'), (175, 'char'), (189, 'timestamp'), (231, 'nvarchar'), (239, 'nchar')))";
   // A table's primary key and unique constraints are SQLite indexes of their
   // own (origin 'pk' or 'u'); other indexes are those created by name.
   if (Named(name, "indexes"))

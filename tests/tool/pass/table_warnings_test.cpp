@@ -82,7 +82,9 @@ TEST_F(TableWarnings, EachThingTheRewriteTouchesIsToldOnceBeforeTheFirstRow) {
   int32_t processed = 0;
   const WarningRecorder recorder = Compress(processed);
   EXPECT_EQ(processed, 5) << "nothing stops the pass";
-  ASSERT_EQ(recorder.lines.size(), 6u);
+  std::string told;
+  for (const std::string& line : recorder.lines) told += line + "\n";
+  ASSERT_EQ(recorder.lines.size(), 6u) << told;
   const std::vector<std::string> starts = {
       "Warning: tqz_reports has a rowversion column: ",
       "Warning: tqz_reports is system-versioned: ",
