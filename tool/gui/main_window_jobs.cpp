@@ -33,6 +33,7 @@
 #include "tool/gui/qt_text.h"
 #include "tool/gui/table_estimates.h"
 #include "tool/pass/cancel.h"
+#include "tool/pass/target.h"
 #include "tool/recompress.h"
 #include "tool/user_interface.h"
 #include "tool/pass/verify.h"
@@ -51,7 +52,9 @@ constexpr double kWindowSamplePercent = 100.0;
 int64_t CountRows(const std::string& table) {
   // A new dataset attaches to the default database.
   TvrDataset query(nullptr);
-  query.SQL().Add("select count(*) from " + table);
+  // SQL Server's count(*) is an int, which overflows past 2^31 - 1 rows.
+  const bool sqlite = PassConnection().GetProvider().Name() == "sqlite";
+  query.SQL().Add(std::string(sqlite ? "select count(*) from " : "select COUNT_BIG(*) from ") + table);
   query.Open();
   return query.IsEmpty() ? 0 : query.Fields(0)->AsLargeInt();
 }
