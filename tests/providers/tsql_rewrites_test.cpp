@@ -170,6 +170,40 @@ INSTANTIATE_TEST_SUITE_P(
         Inline{"SELECT TOP 7 [k] from t order by [k] ", "select [k] from t order by [k] limit 7"},
         Inline{"select top (3) cast(f as varbinary(max)) from t", "select cast(f as blob) from t limit 3"}));
 
+// A top of a derived table or subquery: the one the page bounded by its bytes
+// sends, and the shapes around it that must not throw the parentheses off.
+INSTANTIATE_TEST_SUITE_P(
+    DerivedTop, InlineRewrite,
+    ::testing::Values(
+        Inline{"select [k], [f] from (select top (100) k, f, sum(cast(datalength(f) as bigint)) over (order "
+               "by k rows unbounded preceding) as b from t where k > ? order by k) as p where b - "
+               "coalesce(datalength([f]), 0) < 1000 order by [k]",
+               "select [k], [f] from (select k, f, sum(cast(datalength(f) as bigint)) over (order by k rows "
+               "unbounded preceding) as b from t where k > ? order by k limit 100) as p where b - "
+               "coalesce(datalength([f]), 0) < 1000 order by [k]"},
+        Inline{"select * from ( SELECT TOP 3 k from t order by k  ) d",
+               "select * from ( select k from t order by k limit 3) d"},
+        // Nested: both tops, the inner one inside a function's parentheses.
+        Inline{"select * from (select top (2) k, (select max(x) from (select top (1) x from u order by x) "
+               "as w) m from t order by k) as d",
+               "select * from (select k, (select max(x) from (select x from u order by x limit 1) as w) m "
+               "from t order by k limit 2) as d"},
+        // A ')' in a literal, a bracketed name or a comment does not end the derived table.
+        Inline{"select * from (select top (5) k from t where f <> ')' and [a)b] = 1 /* ) */ order by k) as d",
+               "select * from (select k from t where f <> ')' and [a)b] = 1 /* ) */ order by k limit 5) as d"},
+        Inline{"select top (4) k from t where k in (select top (9) k from u order by k)",
+               "select k from t where k in (select k from u order by k limit 9) limit 4"}));
+
+TEST(TsqlRewrites, DerivedTopsWithoutALiteralOrInQuotesStay) {
+  for (const char* sql : {"select * from (select top (?) k from t) as d",
+                          "select * from (select top(n) k from t) d", "select * from (select topping from t) d",
+                          "select '(select top (1) k from t)'",
+                          "select [(select top (1) k from t)] from t", "select 1 -- (select top (1) k from t)",
+                          "select * from (select top (1) k from t"}) {
+    EXPECT_EQ(Rewrite(sql).kind, Kind::Unchanged) << sql;
+  }
+}
+
 TEST(TsqlRewrites, CastsToOtherTypesAndQuotedCastsStay) {
   for (const char* sql : {"select cast(x as varchar(max))", "select 'cast(x as varbinary(max))'",
                           "select [cast(x as varbinary(max))] from t",

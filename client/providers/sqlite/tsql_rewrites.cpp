@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
+#include <optional>
 
 #include "client/errors.h"
 
@@ -61,6 +62,22 @@ bool MatchesWordAt(std::string_view text, size_t at, std::string_view word) {
   return at + word.size() == text.size() || !IsWordChar(text[at + word.size()]);
 }
 
+// The position after a comment that starts at i ("-- ..." to the line end, or
+// "/* ... */"); i itself when none starts there.
+size_t SkipComment(std::string_view text, size_t i) {
+  const size_t n = text.size();
+  if (i + 1 >= n) return i;
+  if (text[i] == '-' && text[i + 1] == '-') {
+    const size_t end = text.find('\n', i);
+    return end == std::string_view::npos ? n : end + 1;
+  }
+  if (text[i] == '/' && text[i + 1] == '*') {
+    const size_t end = text.find("*/", i + 2);
+    return end == std::string_view::npos ? n : end + 2;
+  }
+  return i;
+}
+
 // Past a quoted string, quoted name or bracketed name starting at `at`
 // (doubled closing characters stay inside); `at` itself when none starts there.
 size_t SkipQuoted(std::string_view text, size_t at) {
@@ -83,12 +100,19 @@ size_t SkipQuoted(std::string_view text, size_t at) {
   return text.size();
 }
 
+// Past a quoted string, a bracketed name or a comment starting at `at`; `at`
+// itself when none starts there.
+size_t SkipQuotedOrComment(std::string_view text, size_t at) {
+  const size_t quoted = SkipQuoted(text, at);
+  return quoted != at ? quoted : SkipComment(text, at);
+}
+
 // The index of the ')' that closes the '(' at `open`, npos when none does.
 size_t MatchingParenthesis(std::string_view text, size_t open) {
   int depth = 0;
   size_t i = open;
   while (i < text.size()) {
-    const size_t skipped = SkipQuoted(text, i);
+    const size_t skipped = SkipQuotedOrComment(text, i);
     if (skipped != i) {
       i = skipped;
       continue;
@@ -346,26 +370,6 @@ std::string NormaliseStatement(std::string_view statement) {
   return out;
 }
 
-namespace {
-
-// The position after a comment that starts at i ("-- ..." to the line end, or
-// "/* ... */"); i itself when none starts there.
-size_t SkipComment(std::string_view text, size_t i) {
-  const size_t n = text.size();
-  if (i + 1 >= n) return i;
-  if (text[i] == '-' && text[i + 1] == '-') {
-    const size_t end = text.find('\n', i);
-    return end == std::string_view::npos ? n : end + 1;
-  }
-  if (text[i] == '/' && text[i + 1] == '*') {
-    const size_t end = text.find("*/", i + 2);
-    return end == std::string_view::npos ? n : end + 2;
-  }
-  return i;
-}
-
-}  // namespace
-
 size_t StatementEnd(std::string_view text, size_t from) {
   size_t i = from;
   const size_t n = text.size();
@@ -504,12 +508,17 @@ bool RewriteVarbinaryCasts(std::string& text) {
   return changed;
 }
 
-bool RewriteSelectTop(std::string& text) {
-  size_t i = SkipFiller(text, 0);
-  if (!MatchesWordAt(text, i, "select")) return false;
+namespace {
+
+// "select top (n) " or "select top n " at `at` (n an integer literal): n, and
+// in `rest` where what follows the top begins. Nothing when the text does not
+// read so there.
+std::optional<std::string> SelectTopAt(std::string_view text, size_t at, size_t& rest) {
+  size_t i = at;
+  if (!MatchesWordAt(text, i, "select")) return std::nullopt;
   i += 6;
   while (i < text.size() && IsBlank(text[i])) ++i;
-  if (!MatchesWordAt(text, i, "top")) return false;
+  if (!MatchesWordAt(text, i, "top")) return std::nullopt;
   i += 3;
   while (i < text.size() && IsBlank(text[i])) ++i;
   const bool parenthesised = i < text.size() && text[i] == '(';
@@ -519,19 +528,57 @@ bool RewriteSelectTop(std::string& text) {
   }
   const size_t digits = i;
   while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
-  if (i == digits) return false;
-  const std::string count = text.substr(digits, i - digits);
+  if (i == digits) return std::nullopt;
+  std::string count(text.substr(digits, i - digits));
   if (parenthesised) {
     while (i < text.size() && IsBlank(text[i])) ++i;
-    if (i >= text.size() || text[i] != ')') return false;
+    if (i >= text.size() || text[i] != ')') return std::nullopt;
     ++i;
   } else if (i < text.size() && !IsBlank(text[i])) {
-    return false;
+    return std::nullopt;
   }
-  size_t end = text.size();
-  while (end > i && IsBlank(text[end - 1])) --end;
-  text = "select" + text.substr(i, end - i) + " limit " + count;
+  rest = i;
+  return count;
+}
+
+// The select with a top from `at` to `end` (not included) as "select rest
+// limit n"; false when there is none at `at`.
+bool RewriteTopOf(std::string& text, size_t at, size_t end) {
+  size_t rest = 0;
+  const std::optional<std::string> count = SelectTopAt(text, at, rest);
+  if (!count) return false;
+  size_t rest_end = end;  // the blanks before `end` go
+  while (rest_end > rest && IsBlank(text[rest_end - 1])) --rest_end;
+  text.replace(at, end - at, "select" + text.substr(rest, rest_end - rest) + " limit " + *count);
   return true;
+}
+
+}  // namespace
+
+bool RewriteSelectTop(std::string& text) {
+  // The statement's own top; the blanks and comments before it go.
+  const size_t start = SkipFiller(text, 0);
+  bool changed = RewriteTopOf(text, start, text.size());
+  if (changed) text.erase(0, start);
+  // A derived table, "(select top (n) rest)", reads "(select rest limit n)".
+  // Those inside one already rewritten are met further on.
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t skipped = SkipQuotedOrComment(text, i);
+    if (skipped != i) {
+      i = skipped;
+      continue;
+    }
+    if (text[i] == '(') {
+      const size_t close = MatchingParenthesis(text, i);
+      if (close == std::string::npos) break;
+      size_t select = i + 1;
+      while (select < close && IsBlank(text[select])) ++select;
+      if (RewriteTopOf(text, select, close)) changed = true;
+    }
+    ++i;
+  }
+  return changed;
 }
 
 }  // namespace tersify::providers

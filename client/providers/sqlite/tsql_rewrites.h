@@ -40,6 +40,9 @@
 //   CAST(x AS varbinary(max))       -> cast(x as blob)   the bytes of text and
 //                                                  blobs alike, as on SQL Server
 //   select top (n) ... / top n ...  -> select ... limit n   for an integer literal n
+//   (select top (n) ...)            -> (select ... limit n)   the same for a derived
+//                                      table or subquery, nested ones too (outside
+//                                      quotes, brackets and comments)
 //
 // The SQL functions these rely on (tersify_spid, tersify_trancount, parsename) and
 // Object_ID and GetDate are installed on every connection (sqlite_functions.h).
@@ -79,7 +82,8 @@ TsqlRewrite RewriteTsql(std::string_view statement,
 // true when one was found.
 bool RewriteVarbinaryCasts(std::string& text);
 // "select top (n) rest" or "select top n rest" (n an integer literal) to
-// "select rest limit n"; true when text began so.
+// "select rest limit n", for the statement and for every parenthesised
+// "(select top (n) rest)" in it; true when one was found.
 bool RewriteSelectTop(std::string& text);
 
 // Lower case, blank runs made one blank, trimmed.
