@@ -180,6 +180,16 @@ tds::RequestCounts TestDatabase::ServerRequests() const {
   return server_->server.Requests();
 }
 
+void TestDatabase::CountServerRowsSentFor(const std::string& containing) {
+  if (!server_) NoServer(provider_);
+  server_->server.CountRowsSentFor(containing);
+}
+
+uint64_t TestDatabase::ServerRowsSentFor() const {
+  if (!server_) NoServer(provider_);
+  return server_->server.RowsSentFor();
+}
+
 TestDatabase::~TestDatabase() {
   server_.reset();
   unlink(file_path_.c_str());

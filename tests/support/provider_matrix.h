@@ -79,6 +79,10 @@ class TestDatabase {
   std::vector<std::string> ServerLog() const;
   // "odbc" only: the requests the server has received so far.
   tds::RequestCounts ServerRequests() const;
+  // The rows the test server sent for statements holding `containing`
+  // (TdsTestServer::CountRowsSentFor).
+  void CountServerRowsSentFor(const std::string& containing);
+  uint64_t ServerRowsSentFor() const;
 
  private:
   struct Server;

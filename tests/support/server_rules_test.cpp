@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <future>
 #include <string>
 #include <thread>
@@ -15,8 +14,8 @@
 
 #include "client/errors.h"
 #include "client/providers/odbc/odbc_provider.h"
-#include "tests/support/child_process.h"
 #include "tests/support/provider_matrix.h"
+#include "tests/support/tsql_client.h"
 #include "tests/support/tds_server/collation.h"
 #include "tests/support/tds_server/server_sql.h"
 
@@ -373,22 +372,6 @@ TEST_F(ServerRules, AttentionStopsALongStatement) {
 
 // ---- seen through tsql ---------------------------------------------------------
 
-// What FreeTDS's tsql prints for a script run against the database.
-std::string Tsql(const TestDatabase& db, const std::string& script) {
-  const std::string file = db.FilePath() + ".tsql";
-  std::ofstream(file) << script;
-  const providers::ConnectionSettings& s = db.Settings();
-  ChildProcess tsql("/bin/sh",
-                    {"-c", "exec tsql -H 127.0.0.1 -p " + std::to_string(s.port) + " -U " + s.username +
-                               " -P '" + s.password + "' -D " + s.database + " < " + file},
-                    ChildEnvironment{{{"TDSVER", "7.4"}}, {}});
-  EXPECT_TRUE(tsql.WaitFor(std::chrono::seconds(30))) << "tsql did not end";
-  std::remove(file.c_str());
-  return tsql.Out() + tsql.Err();
-}
-
-bool HaveTsql() { return ::access("/usr/bin/tsql", X_OK) == 0; }
-
 TEST_F(ServerRules, TsqlSeesTheCollationNamesErrorsAndVersion) {
   if (!HaveTsql()) GTEST_SKIP() << "tsql (freetds-bin) is not installed";
   TdsServerRules rules;
@@ -396,12 +379,12 @@ TEST_F(ServerRules, TsqlSeesTheCollationNamesErrorsAndVersion) {
   TestDatabase db("odbc", rules);
   db.ExecDirect("create table k(k varchar(10) primary key);"
                 "insert into k values ('ABD'), ('Abf'), ('abc'), ('abe');");
-  const std::string out = Tsql(db,
-                               "select k from dbo.k order by k\ngo\n"
-                               "select count(*) from [dbo].[k] where k = 'ABC   '\ngo\n"
-                               "insert into k values ('ABC')\ngo\n"
-                               "select * from missing\ngo\n"
-                               "select serverproperty('ProductVersion')\ngo\n");
+  const std::string out = RunTsql(db,
+                                  "select k from dbo.k order by k\ngo\n"
+                                  "select count(*) from [dbo].[k] where k = 'ABC   '\ngo\n"
+                                  "insert into k values ('ABC')\ngo\n"
+                                  "select * from missing\ngo\n"
+                                  "select serverproperty('ProductVersion')\ngo\n");
   EXPECT_NE(out.find("abc\nABD\nabe\nAbf\n"), std::string::npos) << out;
   EXPECT_NE(out.find("count(*)\n1\n"), std::string::npos) << out;
   EXPECT_NE(out.find("Msg 2627 (severity 14, state 1)"), std::string::npos) << out;
@@ -419,10 +402,10 @@ TEST_F(ServerRules, TsqlSeesTheDeclaredTypes) {
   db.ExecDirect("create table typed(c char(5), ti tinyint, nc nchar(3), i int);"
                 "insert into typed values ('ab', 255, 'x', 1);"
                 "insert into typed values ('cd', 1, 'y', 3000000000);");
-  const std::string out = Tsql(db,
-                               "select c from typed where ti = 255\ngo\n"
-                               "select ti from typed where c = 'ab'\ngo\n"
-                               "select i from typed where c = 'cd'\ngo\n");
+  const std::string out = RunTsql(db,
+                                  "select c from typed where ti = 255\ngo\n"
+                                  "select ti from typed where c = 'ab'\ngo\n"
+                                  "select i from typed where c = 'cd'\ngo\n");
   EXPECT_NE(out.find("c\nab   \n"), std::string::npos) << out;
   EXPECT_NE(out.find("ti\n255\n"), std::string::npos) << out;
   EXPECT_NE(out.find("Msg 8115 (severity 16, state 2)"), std::string::npos) << out;

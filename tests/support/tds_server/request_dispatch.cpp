@@ -129,6 +129,7 @@ void RequestDispatcher::Batch(const std::string& payload) {
       std::unique_ptr<providers::Cursor> cursor = provider_.Execute(text, {});
       StreamedResult result = StreamCursor(*cursor, out_);
       cursor.reset();
+      if (state_ && result.has_columns) state_->RowsSent(sql, result.rows);
       SendTriggerCounts(text, changes_before, result);
       out_.Done(Counted(CountStatus(result)), CountRows(result));
     } else {
@@ -172,6 +173,7 @@ void RequestDispatcher::Run(const Prepared& statement, RpcRequest& request, size
     std::unique_ptr<providers::Cursor> cursor = provider_.Execute(statement.statement.sql, values);
     StreamedResult result = StreamCursor(*cursor, out_);
     cursor.reset();
+    if (state_ && result.has_columns) state_->RowsSent(statement.statement.sql, result.rows);
     SendTriggerCounts(statement.statement.sql, changes_before, result);
     out_.DoneInProc(kDoneMore | Counted(CountStatus(result)), CountRows(result));
   } else {

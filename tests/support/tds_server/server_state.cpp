@@ -43,6 +43,23 @@ void ServerState::CountRequest(uint8_t packet_type) {
   }
 }
 
+void ServerState::CountRowsSentFor(const std::string& containing) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  rows_counted_for_ = containing;
+  rows_sent_for_ = 0;
+}
+
+uint64_t ServerState::RowsSentFor() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return rows_sent_for_;
+}
+
+void ServerState::RowsSent(const std::string& sql, int64_t rows) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (rows > 0 && rows_counted_for_ && sql.find(*rows_counted_for_) != std::string::npos)
+    rows_sent_for_ += static_cast<uint64_t>(rows);
+}
+
 void ServerState::FailNextRead(const std::string& containing) {
   std::lock_guard<std::mutex> lock(mutex_);
   fail_read_ = containing;

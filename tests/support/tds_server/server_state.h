@@ -53,6 +53,12 @@ class ServerState {
   TableMarks MarksOf(const std::string& table) const;
   // True for each request that is to fail.
   bool TakeWriteDeadlock(const std::string& sql);
+  // From now on the rows sent in the results of statements whose text holds
+  // `containing` (any session) are counted, from 0.
+  void CountRowsSentFor(const std::string& containing);
+  uint64_t RowsSentFor() const;
+  // A statement sent `rows` rows of a result.
+  void RowsSent(const std::string& sql, int64_t rows);
 
  private:
   std::optional<std::string> fail_read_;  // guarded by mutex_
@@ -60,6 +66,8 @@ class ServerState {
   int deadlock_skip_ = 0;                       // guarded by mutex_
   int deadlock_times_ = 0;                      // guarded by mutex_
   std::map<std::string, TableMarks> marks_;      // by folded name; guarded by mutex_
+  std::optional<std::string> rows_counted_for_;  // guarded by mutex_
+  uint64_t rows_sent_for_ = 0;                    // guarded by mutex_
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   bool frozen_ = false;

@@ -189,5 +189,9 @@ void TdsTestServer::DeadlockNextWrite(const std::string& containing, int skip, i
 }
 
 tds::RequestCounts TdsTestServer::Requests() const { return impl_->state.Counts(); }
+void TdsTestServer::CountRowsSentFor(const std::string& containing) {
+  impl_->state.CountRowsSentFor(containing);
+}
+uint64_t TdsTestServer::RowsSentFor() const { return impl_->state.RowsSentFor(); }
 
 }  // namespace tersify::testing

@@ -87,6 +87,12 @@ class TdsTestServer {
   // The requests (SQL batches, RPCs, transaction-manager messages) clients
   // have sent since the server started, over all connections.
   tds::RequestCounts Requests() const;
+  // Counts, from 0, the rows sent in the results of statements (a batch or a
+  // call of one statement) whose text holds `containing`; RowsSentFor reads
+  // the count. A row goes out whether or not the client reads it: a result
+  // let go of before its end is still sent to the client, which reads it off.
+  void CountRowsSentFor(const std::string& containing);
+  uint64_t RowsSentFor() const;
 
  private:
   struct Impl;
