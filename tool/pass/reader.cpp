@@ -85,7 +85,9 @@ std::vector<TPassRow> TPassReader::ReadPage() {
   std::vector<Variant> params;
   if (!first_) params.push_back(last_key_);
   const bool first_page = first_;
-  std::unique_ptr<providers::Cursor> cursor = provider_.Execute(statements_.Page(first_, asked), params);
+  // The budget as it is now: a pace may have made it smaller since.
+  std::unique_ptr<providers::Cursor> cursor =
+      provider_.Execute(statements_.Page(first_, asked, budget_bytes_), params);
   int64_t bytes = 0;
   bool over_budget = false;
   while (cursor->Next()) {
@@ -98,6 +100,8 @@ std::vector<TPassRow> TPassReader::ReadPage() {
       cursor.reset();
       throw EPassReadCancelled();
     }
+    // Where the server ends the page at the budget itself, this is its last
+    // row; elsewhere the rows after it are let go of.
     if (bytes >= budget_bytes_) {
       over_budget = true;
       break;
@@ -114,13 +118,17 @@ std::vector<TPassRow> TPassReader::ReadPage() {
     done_ = true;
     return page;
   }
+  // A page the server ended at the budget is short too, but its values reach
+  // the budget (datalength counts the bytes read here, the column being
+  // binary): only a short page below the budget is the last.
   if (!over_budget && static_cast<int>(page.size()) < asked) done_ = true;
   if (!first_page) CheckProgress(page);
   last_key_ = page.back().key;
   // Size the next page after the values seen: as many rows as the budget
   // holds at their mean length (this page's, when its values are longer than
-  // those before), within bounds. A page cut short by the budget throws away
-  // what the server still sends of it, and those rows are read again.
+  // those before), within bounds. Where the server does not end a page at
+  // the budget (SQLite, SQL Server before 2012), a page cut short by the
+  // budget throws away what is left of it, and those rows are read again.
   rows_read_ += static_cast<int64_t>(page.size());
   bytes_read_ += bytes;
   const int64_t mean = std::max({bytes_read_ / rows_read_, bytes / static_cast<int64_t>(page.size()), int64_t{1}});

@@ -59,6 +59,7 @@ class TPassReader {
 
   // Rows a page asks for at most, and at first. Nothing is known of the
   // values' lengths before the first page, and a page cut short by the budget
+  // (by the reader, where the server does not end it at the budget itself)
   // is read again from its last row: the first asks for as many values of
   // kFirstPageValueBytes as the budget holds (1 to kFirstRowsPerPage), and the
   // pages after it grow fourfold at most.

@@ -1,27 +1,51 @@
 #include "tool/pass/statements.h"
 
+#include <algorithm>
 #include <cctype>
+
+#include "tool/identifier_check.h"
 
 namespace tersify {
 
 TPassStatements::TPassStatements(const std::string& provider, int server_major,
                                  const std::string& table, const std::string& field,
                                  const std::string& key)
-    : sqlite_(provider == "sqlite"), table_(table), field_(field), key_(key) {
+    : sqlite_(provider == "sqlite"),
+      // Window aggregates with a ROWS frame came with SQL Server 2012 (major 11).
+      page_keeps_to_budget_(!sqlite_ && server_major >= 11),
+      table_(table),
+      field_(field),
+      key_(key) {
   if (sqlite_)
     guard_ = TWriteGuard::StoredValue;
   else
     guard_ = server_major >= 13 ? TWriteGuard::Digest : TWriteGuard::StoredBytes;
 }
 
-std::string TPassStatements::Page(bool first, int rows) const {
+std::string TPassStatements::Page(bool first, int rows, int64_t budget_bytes) const {
   const std::string where = first ? " where " + key_ + " is not null" : " where " + key_ + " > ?";
   const std::string n = std::to_string(rows);
+  // SQLite steps a row only when the reader asks for it: a page the reader
+  // cuts short at the budget reads nothing past its cut, so the page needs no
+  // bound of its own there.
   if (sqlite_)
     return "select " + key_ + ", " + field_ + ", typeof(" + field_ + ") from " + table_ + where +
            " order by " + key_ + " limit " + n;
-  return "select top (" + n + ") " + key_ + ", " + field_ + " from " + table_ + where + " order by " +
-         key_;
+  const std::string columns = key_ + ", " + field_;
+  if (!page_keeps_to_budget_)
+    return "select top (" + n + ") " + columns + " from " + table_ + where + " order by " + key_;
+  // The server sends no row past the budget, rather than rows the reader
+  // would throw away and ask for again. The TOP stays inside, so that the
+  // scan stops after n rows. Outside, the columns go by their bare names,
+  // which is all the derived table knows them by.
+  const std::string outer_key = "[" + BareSqlName(key_) + "]";
+  const std::string outer_columns = outer_key + ", [" + BareSqlName(field_) + "]";
+  const std::string through = "tersify_bytes_through";
+  return "select " + outer_columns + " from (select top (" + n + ") " + columns + ", sum(cast(datalength(" +
+         field_ + ") as bigint)) over (order by " + key_ + " rows unbounded preceding) as " + through +
+         " from " + table_ + where + " order by " + key_ + ") as tersify_page where " + through +
+         " - coalesce(datalength([" + BareSqlName(field_) + "]), 0) < " +
+         std::to_string(std::max<int64_t>(budget_bytes, 1)) + " order by " + outer_key;
 }
 
 std::string TPassStatements::KeyPage(bool first, int rows) const {

@@ -3,7 +3,15 @@
 //
 //   page     select K, F from T where K > ? order by K, so many rows a page
 //            (SQL Server: select top (n); SQLite: limit n). The first page
-//            takes every key that is not NULL.
+//            takes every key that is not NULL. On SQL Server 2012 and later
+//            the page also ends where its values reach the byte budget:
+//              select K, F from (select top (n) K, F, sum(cast(datalength(F)
+//              as bigint)) over (order by K rows unbounded preceding) as B
+//              from T where K > ? order by K) as P
+//              where B - coalesce(datalength(F), 0) < <budget> order by K
+//            B, the bytes of the page through its row, only grows, so the
+//            filter keeps a prefix of the page: the rows before the one that
+//            reaches the budget, and that one. Its first row always passes.
 //   update   update T set F = ? where K = ? and <guard> and
 //            (select count(*) from T where K = ?) = 1
 //            The count keeps one statement from ever writing two rows; being
@@ -79,7 +87,9 @@ class TPassStatements {
   bool ReadsStorageClass() const { return sqlite_; }
 
   // The first page has no parameter; the others take the last key read.
-  std::string Page(bool first, int rows) const;
+  // budget_bytes: where the server ends the page once its values reach it
+  // (SQL Server 2012 and later; the others send every row asked for).
+  std::string Page(bool first, int rows, int64_t budget_bytes) const;
   // The keys only, paged like Page.
   std::string KeyPage(bool first, int rows) const;
   // The row of one key, in the columns of Page. Parameter: key.
@@ -101,6 +111,7 @@ class TPassStatements {
   std::string Count(const std::string& what) const;
 
   bool sqlite_;
+  bool page_keeps_to_budget_;
   TWriteGuard guard_;
   std::string table_, field_, key_;
 };

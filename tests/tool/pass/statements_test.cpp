@@ -12,6 +12,7 @@
 
 #include "client/providers/provider.h"
 #include "tests/db/layer_fixture.h"
+#include "tests/support/tsql_client.h"
 #include "tool/pass/rewriter.h"
 
 namespace tersify::testing {
@@ -109,7 +110,7 @@ TEST_P(PassStatementsTest, PagesFollowTheLastKeyRead) {
   std::vector<Variant> params;
   bool first = true;
   while (true) {
-    auto cursor = provider_->Execute(sql.Page(first, 2), params);
+    auto cursor = provider_->Execute(sql.Page(first, 2, int64_t{1} << 20), params);
     int rows = 0;
     Variant last;
     while (cursor->Next()) {
@@ -122,6 +123,24 @@ TEST_P(PassStatementsTest, PagesFollowTheLastKeyRead) {
     params = {last};
   }
   EXPECT_EQ(keys, (std::vector<std::string>{"a", "b", "c"}));
+}
+
+// The page that ends at the byte budget, as the SQL Server provider sends it,
+// run by FreeTDS's own client: the test server answers it as SQL Server
+// would, with the rows before the one whose value reaches the budget, and
+// that one. Values of 3 bytes against a budget of 7: the third row reaches it.
+TEST(PassStatementsThroughTsql, APageEndsAtTheRowThatReachesTheBudget) {
+  if (!ProviderAvailable("odbc")) GTEST_SKIP() << "no ODBC driver";
+  if (!HaveTsql()) GTEST_SKIP() << "tsql (freetds-bin) is not installed";
+  TestDatabase db("odbc");
+  db.ExecDirect("create table t (k varchar(20) primary key, f blob);"
+                "insert into t values ('a', x'616161'), ('b', x'626262'), ('c', x'636363'), ('d', x'646464'), "
+                "('e', x'656565');");
+  const TPassStatements sql("odbc", 13, "t", "f", "k");
+  const std::string out = RunTsql(db, sql.Page(true, 4, 7) + "\ngo\n" + sql.Page(true, 2, 7) + "\ngo\n");
+  EXPECT_NE(out.find("a\t616161\nb\t626262\nc\t636363\n(3 rows affected)"), std::string::npos) << out;
+  EXPECT_NE(out.find("a\t616161\nb\t626262\n(2 rows affected)"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Msg "), std::string::npos) << out;
 }
 
 // SQLite compares text by the column's collation unless told otherwise: the
