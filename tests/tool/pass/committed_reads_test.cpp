@@ -41,7 +41,7 @@ std::string Key(int i) { return "K" + std::to_string(1000 + i); }
 class RowHook : public TRecompressObserver {
  public:
   explicit RowHook(int at, std::function<void()> hook) : at_(at), hook_(std::move(hook)) {}
-  void PassStarted(int) override {}
+  void PassStarted(int64_t) override {}
   void RowHandled(int64_t, bool) override {
     if (rows++ == at_ && hook_) hook_();
   }
