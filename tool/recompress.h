@@ -26,7 +26,7 @@ using TRecompressProgressEvent = TMethod<void(TField* Field)>;
 class TRecompressObserver {
  public:
   virtual ~TRecompressObserver() = default;
-  virtual void PassStarted(int rows) = 0;
+  virtual void PassStarted(int64_t rows) = 0;
   virtual void RowHandled(int64_t plain_bytes, bool rewritten) = 0;
   // The pass is over, and an error, if any, is about to be reported.
   virtual void PassEnded() {}

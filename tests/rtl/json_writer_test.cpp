@@ -3,8 +3,6 @@
 
 #include "framework/rtl/json_writer.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -13,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/temporary_file_output.h"
+
 namespace tersify {
 namespace {
 
@@ -20,23 +20,11 @@ namespace {
 // non-ASCII character escaped and the members sorted; "<error>" when it
 // refuses the text.
 std::string ParsedByPython(const std::string& text) {
-  char path[] = "/tmp/tersify-json-XXXXXX";
-  const int fd = ::mkstemp(path);
-  if (fd < 0) return "<no file>";
-  const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  ::close(fd);
-  std::string out = "<error>";
-  const std::string command = std::string("python3 -c 'import json,sys; ") +
-                              "print(json.dumps(json.load(open(sys.argv[1], encoding=\"utf-8\")), "
-                              "sort_keys=True, ensure_ascii=True))' " + path + " 2>/dev/null";
-  if (std::FILE* pipe = written ? ::popen(command.c_str(), "r") : nullptr) {
-    std::string read;
-    char buffer[512];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) read.append(buffer, n);
-    if (::pclose(pipe) == 0) out = read;
-  }
-  ::unlink(path);
-  return out;
+  return testing::OutputOnTemporaryFile("python3 -c 'import json,sys; "
+                                        "print(json.dumps(json.load(open(sys.argv[1], encoding=\"utf-8\")), "
+                                        "sort_keys=True, ensure_ascii=True))'",
+                                        text)
+      .value_or("<error>");
 }
 
 bool PythonAvailable() { return std::system("python3 -c pass > /dev/null 2>&1") == 0; }

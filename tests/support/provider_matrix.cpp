@@ -175,6 +175,11 @@ void TestDatabase::DeadlockNextServerWrite(const std::string& containing, int sk
   server_->server.DeadlockNextWrite(containing, skip, times);
 }
 
+void TestDatabase::DeadlockNextServerStatement(const std::string& containing, int skip, int times) {
+  if (!server_) NoServer(provider_);
+  server_->server.DeadlockNextStatement(containing, skip, times);
+}
+
 tds::RequestCounts TestDatabase::ServerRequests() const {
   if (!server_) NoServer(provider_);
   return server_->server.Requests();

@@ -71,6 +71,10 @@ class TestDatabase {
   // "odbc" only: of the requests whose text holds `containing`, the `times`
   // after `skip` others fail with SQL Server's error 1205 (deadlock victim).
   void DeadlockNextServerWrite(const std::string& containing, int skip = 0, int times = 1);
+  // "odbc" only: the same for single statements, counted across requests:
+  // the one chosen fails as it is about to run, after the statements of its
+  // request before it ran (TdsTestServer::DeadlockNextStatement).
+  void DeadlockNextServerStatement(const std::string& containing, int skip = 0, int times = 1);
   // "odbc" only: what the server's catalogue views say of a table beyond what
   // SQLite knows (tds_server/catalog_views.h).
   void MarkServerTable(const std::string& table, const tds::TableMarks& marks);

@@ -293,6 +293,69 @@ TEST_F(ServerRules, NamedTransactionsAndSavepointsCommitAndRollBack) {
   EXPECT_EQ(db.StoredBytes("select n from b where id = 1"), "5");
 }
 
+// The counts a text of updates, each followed by SELECT @@ROWCOUNT, answered
+// before its first error; the error's number in `error` (0 for none).
+std::vector<int64_t> CountsBeforeError(providers::Provider& provider, const std::string& sql,
+                                       const std::vector<Variant>& params, int& error) {
+  std::vector<int64_t> counts;
+  error = 0;
+  try {
+    std::unique_ptr<providers::Cursor> cursor = provider.ExecuteEach(sql, params);
+    do {
+      if (cursor->Columns().empty()) continue;
+      while (cursor->Next()) counts.push_back(cursor->Value(0).AsInt64());
+    } while (cursor->NextResult());
+  } catch (const EDAError& e) {
+    error = e.NativeError();
+  }
+  return counts;
+}
+
+// A statement chosen as a deadlock victim in the middle of a request: the
+// statements before it ran and were answered (and in autocommit stay
+// committed), it and the ones after it did not run, and an open transaction
+// is rolled back with everything it held.
+TEST_F(ServerRules, AStatementChosenAsDeadlockVictimEndsItsRequestAndTransaction) {
+  TestDatabase db("odbc");
+  db.ExecDirect("create table d(id int primary key, n int); insert into d values (1, 0), (2, 0), (3, 0);");
+  auto provider = Connect(db);
+  const std::string three_updates =
+      "set nocount on; set xact_abort on; update d set n = ? where id = 1; select @@ROWCOUNT;"
+      " update d set n = ? where id = 2; select @@ROWCOUNT; update d set n = ? where id = 3; select @@ROWCOUNT;";
+  auto values = [](int n) { return std::vector<Variant>{Variant(n), Variant(n), Variant(n)}; };
+  auto stored = [&] {
+    return db.StoredBytes("select n from d where id = 1") + db.StoredBytes("select n from d where id = 2") +
+           db.StoredBytes("select n from d where id = 3");
+  };
+  int error = 0;
+  db.DeadlockNextServerStatement("update d", 1);
+  EXPECT_EQ(CountsBeforeError(*provider, three_updates, values(1), error), std::vector<int64_t>{1});
+  EXPECT_EQ(error, 1205);
+  EXPECT_EQ(stored(), "100");
+
+  provider->StartTransaction();
+  EXPECT_EQ(Column(*provider, "update d set n = 2 where id = 3; select @@ROWCOUNT"), Rows{"1"});
+  db.DeadlockNextServerStatement("update d", 1);
+  EXPECT_EQ(CountsBeforeError(*provider, three_updates, values(2), error), std::vector<int64_t>{1});
+  EXPECT_EQ(error, 1205);
+  // Nothing is left to commit: the server rolled the transaction back.
+  try {
+    provider->Commit();
+  } catch (const EDAError&) {
+  }
+  EXPECT_EQ(stored(), "100");
+
+  const std::vector<std::string> log = db.ServerLog();
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::string& line) {
+                            return line.find("deadlock victim: statement 3 of 6, after 2 ran") != std::string::npos;
+                          }),
+            2);
+  // The request after a victim's runs whole.
+  EXPECT_EQ(CountsBeforeError(*provider, three_updates, values(3), error), (std::vector<int64_t>{1, 1, 1}));
+  EXPECT_EQ(error, 0);
+}
+
 // A trigger's writes are counted as SQL Server counts them (a DONEINPROC of
 // their own before the statement's), unless NOCOUNT is on; the row count of a
 // parameterised statement (as the pass writes rows) is still its own.
@@ -392,6 +455,30 @@ TEST_F(ServerRules, TsqlSeesTheCollationNamesErrorsAndVersion) {
   EXPECT_NE(out.find("Msg 208 (severity 16, state 1)"), std::string::npos) << out;
   EXPECT_NE(out.find("Invalid object name 'missing'."), std::string::npos) << out;
   EXPECT_NE(out.find("11.0.2100.60"), std::string::npos) << out;
+}
+
+// A deadlock victim among the statements of a SQL batch, as another client
+// reads it: error 1205 after the statements before it, none of the ones
+// after it, and in a transaction nothing of the batch kept.
+TEST_F(ServerRules, TsqlSeesADeadlockVictimStatementEndsItsBatch) {
+  if (!HaveTsql()) GTEST_SKIP() << "tsql (freetds-bin) is not installed";
+  TestDatabase db("odbc");
+  db.ExecDirect("create table d(id int primary key, n int); insert into d values (1, 0), (2, 0), (3, 0);");
+  db.DeadlockNextServerStatement("set n = 1", 1);
+  std::string out = RunTsql(db,
+                            "update d set n = 1 where id = 1;\nupdate d set n = 1 where id = 2;\n"
+                            "select 'not run' as what;\ngo\nselect n from d order by id\ngo\n");
+  EXPECT_NE(out.find("Msg 1205 (severity 13, state 51)"), std::string::npos) << out;
+  EXPECT_NE(out.find("chosen as the deadlock victim"), std::string::npos) << out;
+  EXPECT_EQ(out.find("not run"), std::string::npos) << out;
+  EXPECT_NE(out.find("n\n1\n0\n0\n"), std::string::npos) << out;
+
+  db.DeadlockNextServerStatement("set n = 2", 1);
+  out = RunTsql(db,
+                "begin transaction;\nupdate d set n = 2 where id = 1;\nupdate d set n = 2 where id = 2;\ngo\n"
+                "select n from d order by id\ngo\n");
+  EXPECT_NE(out.find("Msg 1205 (severity 13, state 51)"), std::string::npos) << out;
+  EXPECT_NE(out.find("n\n1\n0\n0\n"), std::string::npos) << out;
 }
 
 // Values in their declared types, as another client sees them: char padded

@@ -829,6 +829,15 @@ TEST(TdsSqlParameters, NamedParametersBecomePositionalOutsideQuotesAndComments) 
   EXPECT_THROW(tds::BindValues(s, {Variant(1)}), std::invalid_argument);
 }
 
+// A statement's share of a text's values: its own marks, not those quoted or in comments.
+TEST(TdsSqlParameters, MarksAreCountedOutsideQuotesAndComments) {
+  EXPECT_EQ(tds::CountMarks(tds::ToPositional("select '@P1', @P2, [@P1], \"@P1\" -- @P1\n, @P1 /* @P2 */, @P2",
+                                              "@P1 int,@P2 nvarchar(10)", "Latin1_General_CI_AS")
+                                .sql),
+            3u);
+  EXPECT_EQ(tds::CountMarks("select '?', [?], \"?\" -- ?\n/* ? */"), 0u);
+}
+
 struct TypeCase {
   const char* label;
   tds::TypeInfo type;

@@ -809,10 +809,10 @@ struct ProgressCall {
 class RecordingObserver : public TRecompressObserver {
  public:
   explicit RecordingObserver(const CaptureStdout* out = nullptr) : out_(out) {}
-  void PassStarted(int rows) override { started.push_back(rows); }
+  void PassStarted(int64_t rows) override { started.push_back(rows); }
   void RowHandled(int64_t plain_bytes, bool rewritten) override { rows.emplace_back(plain_bytes, rewritten); }
   void PassEnded() override { ended.push_back(out_ ? out_->Text() : std::string()); }
-  std::vector<int> started;
+  std::vector<int64_t> started;
   std::vector<std::pair<int64_t, bool>> rows;
   std::vector<std::string> ended;  // standard output as it was at each end
 
@@ -867,7 +867,7 @@ TEST_P(RecompressTest, ProgressIsCalledOncePerRowAfterItsCounterMoved) {
   }
   EXPECT_EQ(rewritten, 2);
 
-  ASSERT_EQ(observer.started, std::vector<int>{5});
+  ASSERT_EQ(observer.started, std::vector<int64_t>{5});
   ASSERT_EQ(observer.rows.size(), 5u);
   int64_t bytes = 0;
   int rewritten_seen = 0;

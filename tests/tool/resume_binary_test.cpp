@@ -18,6 +18,7 @@
 
 #include "tests/db/layer_fixture.h"
 #include "tests/support/provider_matrix.h"
+#include "tests/support/temporary_file_output.h"
 #include "tests/tool/program_runner.h"
 
 namespace tersify::testing {
@@ -37,20 +38,7 @@ std::string Quoted(const std::string& text) {
 
 // What a command prints on standard output, run by bash.
 std::string Bash(const std::string& script) {
-  char path[] = "/tmp/tersify-script-XXXXXX";
-  const int fd = ::mkstemp(path);
-  if (fd < 0) return "<no script>";
-  const bool written = ::write(fd, script.data(), script.size()) == static_cast<ssize_t>(script.size());
-  ::close(fd);
-  std::string out = "<failed>";
-  if (std::FILE* pipe = written ? ::popen(("/bin/bash " + std::string(path) + " 2>/dev/null").c_str(), "r") : nullptr) {
-    std::string read;
-    char buffer[512];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) read.append(buffer, n);
-    if (::pclose(pipe) == 0) out = read;
-  }
-  ::unlink(path);
-  return out;
+  return OutputOnTemporaryFile("/bin/bash", script).value_or("<failed>");
 }
 
 bool PythonAvailable() { return std::system("python3 -c pass > /dev/null 2>&1") == 0; }

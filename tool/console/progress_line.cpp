@@ -22,7 +22,7 @@ void TProgressLine::PassWarning(const std::string& line) {
   if (drawn_ && !ended_) Draw(true);
 }
 
-void TProgressLine::PassStarted(int rows) {
+void TProgressLine::PassStarted(int64_t rows) {
   rows_total_ = rows;
   started_ = Clock::now();
   Draw(true);

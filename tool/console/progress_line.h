@@ -21,7 +21,7 @@ class TProgressLine : public TRecompressObserver {
   explicit TProgressLine(std::ostream& out) : out_(out), started_(Clock::now()) {}
   ~TProgressLine() override;
 
-  void PassStarted(int rows) override;
+  void PassStarted(int64_t rows) override;
   void RowHandled(int64_t plain_bytes, bool rewritten) override;
   // Draws the line a last time and ends it; nothing more is drawn afterwards.
   void PassEnded() override;

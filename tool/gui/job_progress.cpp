@@ -17,7 +17,7 @@ void TJobProgress::RowCounted(TField* /*Field*/) {
   Changed();
 }
 
-void TJobProgress::PassStarted(int rows) {
+void TJobProgress::PassStarted(int64_t rows) {
   rows_total_.store(rows);
   Changed();
 }

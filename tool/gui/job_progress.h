@@ -46,7 +46,7 @@ class TJobProgress : public TRecompressObserver,
     return TRecompressProgressEvent::Bind<&TJobProgress::RowCounted>(this);
   }
 
-  void PassStarted(int rows) override;
+  void PassStarted(int64_t rows) override;
   void RowHandled(int64_t plain_bytes, bool rewritten) override;
 
   TJobSnapshot Snapshot() const;

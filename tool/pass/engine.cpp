@@ -100,7 +100,7 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   // What the rewrite touches beyond the column is told before the first row.
   for (const std::string& line : TableWarnings(target, request.table, target.field_name, key.rows)) warn(line);
 
-  if (request.observer) request.observer->PassStarted(static_cast<int>(key.rows));
+  if (request.observer) request.observer->PassStarted(key.rows);
   if (!target.key_warning.empty()) warn(target.key_warning);
 
   // Rows whose key is NULL: no statement can single them out. They come

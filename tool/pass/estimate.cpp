@@ -85,7 +85,7 @@ void EstimateTable(const std::string& Table, const std::string& Field, const std
   Result.records = target.key.rows;
 
   try {
-    if (Observer) Observer->PassStarted(static_cast<int>(share >= 1.0 ? keyed_rows : Scaled(keyed_rows, share)));
+    if (Observer) Observer->PassStarted(share >= 1.0 ? keyed_rows : Scaled(keyed_rows, share));
     TEstimateSource source(provider, target.statements, share, budget, StartKeyOf(target, Options));
     // The probe runs as soon as it has its rows, so that a write the
     // connection refuses, or one that fails, is known before the table is read.

@@ -106,7 +106,7 @@ void RunVerification(const std::string& table, const std::string& field, const s
   const int64_t budget = options.budget_bytes > 0 ? options.budget_bytes : kDefaultPassBudgetBytes;
   TVerifier verifier(result, on_damaged, observer);
 
-  if (observer) observer->PassStarted(static_cast<int>(target.key.rows));
+  if (observer) observer->PassStarted(target.key.rows);
 
   const Variant start_after = StartKeyOf(target, options);
   TPassReader reader(provider, target.statements, budget, start_after);

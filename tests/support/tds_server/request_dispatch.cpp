@@ -70,6 +70,15 @@ bool ReturnsRows(const std::string& sql) {
   return word == "select" || word == "with" || word == "values";
 }
 
+// SQL Server's error for the session it chose as a deadlock victim.
+ServerError DeadlockVictim(int spid) {
+  return ServerError(1205,
+                     "Transaction (Process ID " + std::to_string(spid) +
+                         ") was deadlocked on lock resources with another process and has been chosen as "
+                         "the deadlock victim. Rerun the transaction.",
+                     13, 51);
+}
+
 }  // namespace
 
 void RequestDispatcher::Log(const std::string& line) const {
@@ -124,6 +133,7 @@ void RequestDispatcher::Batch(const std::string& payload) {
     CheckReadFailure(sql);
     CheckWriteDeadlock(sql);
     const std::string text = ServerStatement(sql);
+    CheckStatementDeadlock(text, {}, false, nocount_);
     if (IsSingleStatement(text)) {
       const int64_t changes_before = TotalChanges();
       std::unique_ptr<providers::Cursor> cursor = provider_.Execute(text, {});
@@ -168,6 +178,10 @@ void RequestDispatcher::Run(const Prepared& statement, RpcRequest& request, size
     bool value;
     ~RestoreNocount() { setting = value; }
   } restore{nocount_, session_nocount};
+  {
+    bool nocount = nocount_;
+    CheckStatementDeadlock(statement.statement.sql, values, true, nocount);
+  }
   if (IsSingleStatement(statement.statement.sql)) {
     const int64_t changes_before = TotalChanges();
     std::unique_ptr<providers::Cursor> cursor = provider_.Execute(statement.statement.sql, values);
@@ -296,12 +310,19 @@ void RequestDispatcher::CheckReadFailure(const std::string& sql) const {
 }
 
 void RequestDispatcher::CheckWriteDeadlock(const std::string& sql) const {
-  if (state_ && state_->TakeWriteDeadlock(sql))
-    throw ServerError(1205,
-                      "Transaction (Process ID " + std::to_string(rules_.spid) +
-                          ") was deadlocked on lock resources with another process and has been chosen as "
-                          "the deadlock victim. Rerun the transaction.",
-                      13, 51);
+  if (state_ && state_->TakeWriteDeadlock(sql)) throw DeadlockVictim(rules_.spid);
+}
+
+void RequestDispatcher::CheckStatementDeadlock(const std::string& text, const std::vector<Variant>& values,
+                                               bool in_procedure, bool& nocount) {
+  if (!state_) return;
+  const std::vector<std::string> statements = SplitStatements(text);
+  const std::optional<size_t> victim = state_->TakeStatementDeadlock(statements);
+  if (!victim) return;
+  AnswerLeadingStatements(provider_, out_, statements, values, *victim, in_procedure, nocount);
+  Log("  deadlock victim: statement " + std::to_string(*victim + 1) + " of " + std::to_string(statements.size()) +
+      ", after " + std::to_string(*victim) + " ran");
+  throw DeadlockVictim(rules_.spid);
 }
 
 std::string RequestDispatcher::ServerStatement(const std::string& sql) {

@@ -78,6 +78,10 @@ class RequestDispatcher {
   void CheckReadFailure(const std::string& sql) const;
   // Raises the 1205 the server was told to raise for this request, if any.
   void CheckWriteDeadlock(const std::string& sql) const;
+  // Raises the 1205 the server was told to raise for one of the statements
+  // of text, if any, once the statements before it ran and were answered.
+  void CheckStatementDeadlock(const std::string& text, const std::vector<Variant>& values, bool in_procedure,
+                              bool& nocount);
   // A parameterised statement as SQLite runs it: nvarchar values compare
   // under the Unicode collation, as SQL Server converts a varchar column to
   // compare it with an nvarchar value.

@@ -90,6 +90,27 @@ bool ServerState::TakeWriteDeadlock(const std::string& sql) {
   return true;
 }
 
+void ServerState::DeadlockNextStatement(const std::string& containing, int skip, int times) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  deadlock_statement_ = containing;
+  statement_skip_ = skip;
+  statement_times_ = times;
+}
+
+std::optional<size_t> ServerState::TakeStatementDeadlock(const std::vector<std::string>& statements) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (size_t i = 0; i < statements.size() && deadlock_statement_; ++i) {
+    if (statements[i].find(*deadlock_statement_) == std::string::npos) continue;
+    if (statement_skip_ > 0) {
+      --statement_skip_;
+      continue;
+    }
+    if (--statement_times_ <= 0) deadlock_statement_.reset();
+    return i;
+  }
+  return std::nullopt;
+}
+
 namespace {
 std::string Folded(std::string name) {
   for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

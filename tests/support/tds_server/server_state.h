@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tests/support/tds_server/catalog_views.h"
 
@@ -48,6 +49,11 @@ class ServerState {
   // after `skip` others fail with SQL Server's error 1205, their transaction
   // rolled back, as a deadlock victim's does.
   void DeadlockNextWrite(const std::string& containing, int skip, int times);
+  // Of the statements holding `containing`, counted one by one across the
+  // requests of every session, the `times` after `skip` others are chosen as
+  // deadlock victims when they are about to run: the statements of their
+  // request before them have run, the rest of it does not.
+  void DeadlockNextStatement(const std::string& containing, int skip, int times);
   // What the catalogue views say of a table beyond what SQLite knows (catalog_views.h).
   void MarkTable(const std::string& table, const TableMarks& marks);
   TableMarks MarksOf(const std::string& table) const;
@@ -59,12 +65,18 @@ class ServerState {
   uint64_t RowsSentFor() const;
   // A statement sent `rows` rows of a result.
   void RowsSent(const std::string& sql, int64_t rows);
+  // Of the statements of a request about to run, in order, the index of the
+  // one that is to fail, if any; the statements up to it are counted.
+  std::optional<size_t> TakeStatementDeadlock(const std::vector<std::string>& statements);
 
  private:
   std::optional<std::string> fail_read_;  // guarded by mutex_
   std::optional<std::string> deadlock_write_;  // guarded by mutex_
   int deadlock_skip_ = 0;                       // guarded by mutex_
   int deadlock_times_ = 0;                      // guarded by mutex_
+  std::optional<std::string> deadlock_statement_;  // guarded by mutex_
+  int statement_skip_ = 0;                         // guarded by mutex_
+  int statement_times_ = 0;                        // guarded by mutex_
   std::map<std::string, TableMarks> marks_;      // by folded name; guarded by mutex_
   std::optional<std::string> rows_counted_for_;  // guarded by mutex_
   uint64_t rows_sent_for_ = 0;                    // guarded by mutex_

@@ -27,6 +27,34 @@ size_t SkipQuoted(std::string_view sql, size_t at, char close) {
   return sql.size();
 }
 
+size_t SkipQuotedOrComment(std::string_view sql, size_t at) {
+  const char c = sql[at];
+  if (c == '\'' || c == '"') return SkipQuoted(sql, at, c);
+  if (c == '[') return SkipQuoted(sql, at, ']');
+  if (c == '-' && at + 1 < sql.size() && sql[at + 1] == '-') {
+    const size_t end = sql.find('\n', at);
+    return end == std::string_view::npos ? sql.size() : end;
+  }
+  if (c == '/' && at + 1 < sql.size() && sql[at + 1] == '*') {
+    const size_t end = sql.find("*/", at + 2);
+    return end == std::string_view::npos ? sql.size() : end + 2;
+  }
+  return at;
+}
+
+size_t CountMarks(std::string_view sql) {
+  size_t marks = 0;
+  for (size_t i = 0; i < sql.size();) {
+    const size_t end = SkipQuotedOrComment(sql, i);
+    if (end > i) {
+      i = end;
+      continue;
+    }
+    if (sql[i++] == '?') ++marks;
+  }
+  return marks;
+}
+
 std::vector<std::string> DeclaredNames(const std::string& declarations) {
   std::vector<std::string> names;
   int depth = 0;
@@ -85,19 +113,11 @@ PositionalStatement ToPositional(const std::string& sql, const std::string& decl
   PositionalStatement out;
   out.sql.reserve(sql.size());
   for (size_t i = 0; i < sql.size();) {
-    char c = sql[i];
-    size_t end = i + 1;
-    if (c == '\'' || c == '"') {
-      end = SkipQuoted(sql, i, c);
-    } else if (c == '[') {
-      end = SkipQuoted(sql, i, ']');
-    } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
-      end = sql.find('\n', i);
-      end = end == std::string::npos ? sql.size() : end;
-    } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
-      end = sql.find("*/", i + 2);
-      end = end == std::string::npos ? sql.size() : end + 2;
-    } else if (c == '@' || NameChar(c)) {
+    const char c = sql[i];
+    size_t end = SkipQuotedOrComment(sql, i);
+    // Quoted text, quoted names and comments are copied as they are.
+    if (end == i && (c == '@' || NameChar(c))) {
+      end = i + 1;
       while (end < sql.size() && NameChar(sql[end])) ++end;
       if (c == '@') {
         std::string name = sql.substr(i, end - i);
@@ -111,6 +131,8 @@ PositionalStatement ToPositional(const std::string& sql, const std::string& decl
         }
         if (i == end) continue;
       }
+    } else if (end == i) {
+      end = i + 1;
     }
     out.sql.append(sql, i, end - i);
     i = end;

@@ -1,9 +1,12 @@
 #include "tests/support/tds_server/statement_batch.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <memory>
 
 #include "client/providers/sqlite/tsql_rewrites.h"
 #include "tests/support/tds_server/result_streaming.h"
+#include "tests/support/tds_server/sql_parameters.h"
 
 namespace tersify::testing::tds {
 
@@ -72,6 +75,22 @@ LastDone AnswerStatements(providers::Provider& provider, TokenWriter& out, const
     return LastDone{};
   }
   return last;
+}
+
+void AnswerLeadingStatements(providers::Provider& provider, TokenWriter& out,
+                             const std::vector<std::string>& statements, const std::vector<Variant>& values,
+                             size_t count, bool in_procedure, bool& nocount) {
+  if (count == 0) return;
+  std::string text;
+  size_t marks = 0;
+  for (size_t i = 0; i < count && i < statements.size(); ++i) {
+    text += statements[i] + ";\n";
+    marks += CountMarks(statements[i]);
+  }
+  const std::vector<Variant> leading(values.begin(),
+                                     values.begin() + static_cast<std::ptrdiff_t>(std::min(marks, values.size())));
+  const LastDone last = AnswerStatements(provider, out, text, leading, in_procedure, nocount);
+  if (!in_procedure) out.Done(kDoneMore | last.status, last.rows);
 }
 
 }  // namespace tersify::testing::tds

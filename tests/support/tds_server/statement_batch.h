@@ -34,4 +34,11 @@ struct LastDone {
 LastDone AnswerStatements(providers::Provider& provider, TokenWriter& out, const std::string& sql,
                           const std::vector<Variant>& values, bool in_procedure, bool& nocount);
 
+// Runs the first `count` of statements (SplitStatements' pieces of one text
+// whose '?' marks take values in order) and writes each one's answer, every
+// DONE with DONE_MORE: an error the caller raises ends the reply.
+void AnswerLeadingStatements(providers::Provider& provider, TokenWriter& out,
+                             const std::vector<std::string>& statements, const std::vector<Variant>& values,
+                             size_t count, bool in_procedure, bool& nocount);
+
 }  // namespace tersify::testing::tds

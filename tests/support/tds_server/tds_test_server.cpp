@@ -188,6 +188,10 @@ void TdsTestServer::DeadlockNextWrite(const std::string& containing, int skip, i
   impl_->state.DeadlockNextWrite(containing, skip, times);
 }
 
+void TdsTestServer::DeadlockNextStatement(const std::string& containing, int skip, int times) {
+  impl_->state.DeadlockNextStatement(containing, skip, times);
+}
+
 tds::RequestCounts TdsTestServer::Requests() const { return impl_->state.Counts(); }
 void TdsTestServer::CountRowsSentFor(const std::string& containing) {
   impl_->state.CountRowsSentFor(containing);

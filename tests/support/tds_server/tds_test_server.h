@@ -81,6 +81,12 @@ class TdsTestServer {
   // others fail with error 1205 (chosen as the deadlock victim), their
   // transaction rolled back.
   void DeadlockNextWrite(const std::string& containing, int skip = 0, int times = 1);
+  // Of the statements holding `containing`, counted one by one across
+  // requests, the `times` after `skip` others fail with error 1205 as they are
+  // about to run: in a request of several statements those before it have
+  // run and been answered, those after it do not run, and the open
+  // transaction is rolled back (without one, what ran before stays committed).
+  void DeadlockNextStatement(const std::string& containing, int skip = 0, int times = 1);
   // What the catalogue views say of a table beyond what SQLite knows
   // (catalog_views.h), for every session from its next request on.
   void MarkTable(const std::string& table, const tds::TableMarks& marks);

@@ -84,6 +84,20 @@ TEST(ProgressLine, DrawsFromTheStartAndEndsOnTheLastRowWithALineEnd) {
   for (const std::string& l : lines) EXPECT_NE(l.find(" elapsed"), std::string::npos) << l;
 }
 
+// A table past 2^31 rows keeps its count whole on the line.
+TEST(ProgressLine, ShowsATotalPastTwoBillionRows) {
+  std::ostringstream out;
+  {
+    TProgressLine line(out);
+    line.PassStarted(3'000'000'000);
+    line.RowHandled(1000, true);
+  }
+  const std::vector<std::string> lines = Drawn(out.str());
+  ASSERT_FALSE(lines.empty()) << out.str();
+  EXPECT_EQ(lines.front().rfind("0 of 3000000000 rows (0 %), ", 0), 0u) << lines.front();
+  EXPECT_EQ(lines.back().rfind("1 of 3000000000 rows (0 %), ", 0), 0u) << lines.back();
+}
+
 TEST(ProgressLine, EndsItsLineOnceWhenThePassEnds) {
   std::ostringstream out;
   {

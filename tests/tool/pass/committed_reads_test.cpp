@@ -9,7 +9,6 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +18,7 @@
 #include "db/database.h"
 #include "db/registries.h"
 #include "tests/db/layer_fixture.h"
+#include "tests/tool/pass/report_table_fixture.h"
 #include "tests/tool/program_runner.h"
 #include "tool/pass/estimate.h"
 #include "tool/pass/verify.h"
@@ -27,21 +27,11 @@
 namespace tersify::testing {
 namespace {
 
-std::string Text(size_t n, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string text;
-  while (text.size() < n) text += "<Memo Name=\"M" + std::to_string(random() % 300) + "\"/>\r\n";
-  text.resize(n);
-  return text;
-}
-
-std::string Key(int i) { return "K" + std::to_string(1000 + i); }
-
 // Runs a callback at one row of the run; counts the rows.
 class RowHook : public TRecompressObserver {
  public:
   explicit RowHook(int at, std::function<void()> hook) : at_(at), hook_(std::move(hook)) {}
-  void PassStarted(int) override {}
+  void PassStarted(int64_t) override {}
   void RowHandled(int64_t, bool) override {
     if (rows++ == at_ && hook_) hook_();
   }
@@ -53,35 +43,12 @@ class RowHook : public TRecompressObserver {
   std::function<void()> hook_;
 };
 
-class CommittedReads : public ::testing::TestWithParam<std::string> {
+class CommittedReads : public ReportTableFixture<::testing::TestWithParam<std::string>> {
  protected:
-  void TearDown() override {
-    database_.reset();
-    ShutdownDatabaseLayer();
-    test_db_.reset();
-  }
-  void Open(const TdsServerRules& rules = {}) {
-    StartDatabaseLayer();
-    test_db_ = std::make_unique<TestDatabase>(GetParam(), rules);
-    test_db_->ExecDirect(
-        "create table tqz_reports (acReport varchar(20) primary key, acTitle text, acReportData blob)");
-  }
+  void Open(const TdsServerRules& rules = {}) { OpenTable(GetParam(), rules); }
   void Fill(int rows) const {
-    std::string sql;
-    for (int i = 0; i < rows; ++i)
-      sql += "insert into tqz_reports values ('" + Key(i) + "', 'T', " +
-             HexLiteral(Text(500 + static_cast<size_t>(i), static_cast<unsigned>(i))) + ");";
-    test_db_->ExecDirect(sql);
+    FillTable(rows, [](int i) { return 500 + static_cast<size_t>(i); });
   }
-  void Connect() {
-    database_ = std::make_unique<TvrDatabase>(nullptr);
-    ConnectTo(*database_, *test_db_);
-    DefaultDatabase = database_.get();
-    database_->SetConnected(true);
-  }
-
-  std::unique_ptr<TestDatabase> test_db_;
-  std::unique_ptr<TvrDatabase> database_;
 };
 
 // SQLite refuses every write to a file whose header asks for a newer writer

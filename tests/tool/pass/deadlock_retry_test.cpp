@@ -7,9 +7,10 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -18,21 +19,12 @@
 #include "db/database.h"
 #include "db/registries.h"
 #include "tests/db/layer_fixture.h"
+#include "tests/tool/pass/report_table_fixture.h"
 #include "tool/pass/deadlock_retry.h"
 #include "tool/recompress.h"
 
 namespace tersify::testing {
 namespace {
-
-std::string Text(size_t n, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string text;
-  while (text.size() < n) text += "<Memo Name=\"M" + std::to_string(random() % 300) + "\"/>\r\n";
-  text.resize(n);
-  return text;
-}
-
-std::string Key(int i) { return "K" + std::to_string(1000 + i); }
 
 // The plain bytes of an envelope; empty when the bytes are no readable envelope.
 std::string Decoded(const std::string& stored) {
@@ -51,29 +43,19 @@ std::string Decoded(const std::string& stored) {
 constexpr int kRows = 60;
 constexpr size_t kValueBytes = 3000;
 
-class DeadlockRetry : public ::testing::Test {
+// A deadlock raised at a statement of a request: the statements of the
+// request that ran before it, and how many the request had.
+struct MidRequestDeadlock {
+  int ran = 0, of = 0;
+};
+
+class DeadlockRetry : public ReportTableFixture<::testing::Test> {
  protected:
   void SetUp() override {
     if (!ProviderAvailable("odbc")) GTEST_SKIP() << "no ODBC driver for the TDS test server";
-    StartDatabaseLayer();
-    test_db_ = std::make_unique<TestDatabase>("odbc");
-    test_db_->ExecDirect(
-        "create table tqz_reports (acReport varchar(20) primary key, acTitle text, acReportData blob)");
-    std::string sql;
-    for (int i = 0; i < kRows; ++i)
-      sql += "insert into tqz_reports values ('" + Key(i) + "', 'T', " +
-             HexLiteral(Text(kValueBytes, static_cast<unsigned>(i))) + ");";
-    test_db_->ExecDirect(sql);
-    database_ = std::make_unique<TvrDatabase>(nullptr);
-    ConnectTo(*database_, *test_db_);
-    DefaultDatabase = database_.get();
-    database_->SetConnected(true);
-  }
-  void TearDown() override {
-    if (!test_db_) return;
-    database_.reset();
-    ShutdownDatabaseLayer();
-    test_db_.reset();
+    OpenTable("odbc");
+    FillTable(kRows, [](int) { return kValueBytes; });
+    Connect();
   }
 
   struct Outcome {
@@ -98,9 +80,9 @@ class DeadlockRetry : public ::testing::Test {
     int rows = 0;
     for (int i = 0; i < kRows; ++i) {
       const std::string stored = test_db_->StoredBytes("select acReportData from tqz_reports where acReport = '" +
-                                                       Key(i) + "'");
-      if (Decoded(stored) == Text(kValueBytes, static_cast<unsigned>(i))) ++rows;
-      else EXPECT_EQ(stored, Text(kValueBytes, static_cast<unsigned>(i))) << Key(i) << ": neither its text nor its envelope";
+                                                       ReportKey(i) + "'");
+      if (Decoded(stored) == ReportText(kValueBytes, static_cast<unsigned>(i))) ++rows;
+      else EXPECT_EQ(stored, ReportText(kValueBytes, static_cast<unsigned>(i))) << ReportKey(i) << ": neither its text nor its envelope";
     }
     return rows;
   }
@@ -110,16 +92,43 @@ class DeadlockRetry : public ::testing::Test {
       if (line.find("error: ") != std::string::npos && line.find("deadlock victim") != std::string::npos) ++deadlocks;
     return deadlocks;
   }
-  int ExpectGivingUp(int batch_rows);
+  // Every deadlock the server raised at a statement of a request, in order.
+  std::vector<MidRequestDeadlock> MidRequestDeadlocks() const {
+    std::vector<MidRequestDeadlock> found;
+    for (const std::string& line : test_db_->ServerLog()) {
+      const size_t at = line.find("deadlock victim: statement ");
+      MidRequestDeadlock deadlock;
+      if (at != std::string::npos && std::sscanf(line.c_str() + at, "deadlock victim: statement %*d of %d, after %d ran",
+                                                 &deadlock.of, &deadlock.ran) == 2)
+        found.push_back(deadlock);
+    }
+    return found;
+  }
+  // Keys told apart by how often they were written: writes[ReportKey(i)] for every row.
+  std::vector<int> WritesByRow(const Outcome& outcome) const {
+    std::vector<int> writes;
+    for (int i = 0; i < kRows; ++i) {
+      const auto found = outcome.writes.find(ReportKey(i));
+      writes.push_back(found == outcome.writes.end() ? 0 : found->second);
+    }
+    return writes;
+  }
+  int ExpectGivingUp(int batch_rows, const std::function<void()>& keep_deadlocking);
+  // A pass that ended well: every row told written once and compressed,
+  // whatever was written again on the way.
+  void ExpectEveryRowCompressedOnce(const Outcome& outcome) const {
+    EXPECT_EQ(outcome.processed, kRows);
+    EXPECT_EQ(outcome.skipped, 0);
+    EXPECT_EQ(outcome.report.changed_rows + outcome.report.deleted_rows, 0);
+    EXPECT_EQ(outcome.report.stored_bytes_read, static_cast<int64_t>(kRows * kValueBytes));
+    EXPECT_EQ(CompressedRows(), kRows);
+  }
   // Keys written more than once.
   static int WrittenAgain(const Outcome& outcome) {
     int again = 0;
     for (const auto& [key, writes] : outcome.writes) again += writes > 1 ? 1 : 0;
     return again;
   }
-
-  std::unique_ptr<TestDatabase> test_db_;
-  std::unique_ptr<TvrDatabase> database_;
 };
 
 TEST_F(DeadlockRetry, TheRowsOfAGroupChosenAsVictimAreWrittenAgainInTheDefaultMode) {
@@ -127,11 +136,8 @@ TEST_F(DeadlockRetry, TheRowsOfAGroupChosenAsVictimAreWrittenAgainInTheDefaultMo
   const Outcome outcome = Compress(1);
   ASSERT_TRUE(outcome.ok);
   EXPECT_EQ(Deadlocks(), 1);
-  EXPECT_EQ(outcome.processed, kRows);
-  EXPECT_EQ(outcome.skipped, 0);
-  EXPECT_EQ(outcome.report.changed_rows + outcome.report.deleted_rows, 0);
   EXPECT_GT(WrittenAgain(outcome), 0);
-  EXPECT_EQ(CompressedRows(), kRows);
+  ExpectEveryRowCompressedOnce(outcome);
 }
 
 TEST_F(DeadlockRetry, TheWholeBatchAVictimLostIsReadAgainAndWritten) {
@@ -140,19 +146,76 @@ TEST_F(DeadlockRetry, TheWholeBatchAVictimLostIsReadAgainAndWritten) {
   const Outcome outcome = Compress(40);
   ASSERT_TRUE(outcome.ok);
   EXPECT_EQ(Deadlocks(), 1);
-  EXPECT_EQ(outcome.processed, kRows);
-  EXPECT_EQ(outcome.skipped, 0);
-  EXPECT_EQ(outcome.report.changed_rows + outcome.report.deleted_rows, 0);
   // More rows than the failed group alone are written again.
   EXPECT_GT(WrittenAgain(outcome), static_cast<int>(outcome.writes.size()) / 10);
-  EXPECT_EQ(CompressedRows(), kRows);
-  EXPECT_EQ(outcome.report.stored_bytes_read, static_cast<int64_t>(kRows * kValueBytes));
+  ExpectEveryRowCompressedOnce(outcome);
 }
+
+// Each row of a group is its update and the SELECT of its count.
+constexpr int kStatementsPerRow = 2;
+// The victim is the pass's eighth update: the first pages are read small (1
+// row, then 4), so it stands third in the group of the third page.
+constexpr int kUpdatesBeforeVictim = 7;
+
+// Where a victim chosen in the middle of a group stood, by rows in key order
+// (each row before it updated once): its group's first row, its own, and the
+// end of its group.
+struct VictimPlace {
+  int first = 0, victim = 0, end = 0;
+};
+VictimPlace PlaceOf(const std::vector<MidRequestDeadlock>& deadlocks) {
+  if (deadlocks.empty()) return {};
+  const MidRequestDeadlock& d = deadlocks.front();
+  const int first = kUpdatesBeforeVictim - d.ran / kStatementsPerRow;
+  return {first, kUpdatesBeforeVictim, first + d.of / kStatementsPerRow};
+}
+
+// A victim in the middle of a group, in the default mode and with a batch.
+struct MidGroupVictim {
+  const char* name;
+  int batch_rows;
+};
+
+class DeadlockMidGroup : public DeadlockRetry, public ::testing::WithParamInterface<MidGroupVictim> {};
+
+TEST_P(DeadlockMidGroup, RowsLostAreWrittenAgainAndRowsCommittedAreNot) {
+  const bool batched = GetParam().batch_rows > 1;
+  test_db_->DeadlockNextServerStatement("update tqz_reports", kUpdatesBeforeVictim);
+  const Outcome outcome = Compress(GetParam().batch_rows);
+  ASSERT_TRUE(outcome.ok);
+  EXPECT_EQ(Deadlocks(), 1);
+  const std::vector<MidRequestDeadlock> mid = MidRequestDeadlocks();
+  ASSERT_EQ(mid.size(), 1u);
+  // Rows of its group stood before the victim, and after it.
+  const VictimPlace place = PlaceOf(mid);
+  ASSERT_LT(place.first, place.victim);
+  ASSERT_LT(place.victim + 1, place.end);
+  // The rows written twice run up to the end of the victim's group. In the
+  // default mode they start at the victim: the rows before it were committed
+  // and told written. With a batch they are the open batch, which holds the
+  // rows of the group before the victim too, though they were answered.
+  const std::vector<int> writes = WritesByRow(outcome);
+  int lost_from = 0;
+  while (lost_from < kRows && writes[lost_from] == 1) ++lost_from;
+  if (batched) {
+    EXPECT_LE(lost_from, place.first);
+  } else {
+    EXPECT_EQ(lost_from, place.victim);
+  }
+  for (int i = 0; i < kRows; ++i) EXPECT_EQ(writes[i], i >= lost_from && i < place.end ? 2 : 1) << ReportKey(i);
+  ExpectEveryRowCompressedOnce(outcome);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, DeadlockMidGroup,
+                         ::testing::Values(MidGroupVictim{"EachRowOnItsOwn", 1}, MidGroupVictim{"Batched", 40}),
+                         [](const ::testing::TestParamInfo<MidGroupVictim>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // What the counts call written is what the table holds, and a second run
 // completes the table; returns the rows the failed pass wrote.
-int DeadlockRetry::ExpectGivingUp(int batch_rows) {
-  test_db_->DeadlockNextServerWrite("update tqz_reports", 1, 1 + TDeadlockRetry::kMostRetries);
+int DeadlockRetry::ExpectGivingUp(int batch_rows, const std::function<void()>& keep_deadlocking) {
+  keep_deadlocking();
   const Outcome outcome = Compress(batch_rows);
   EXPECT_FALSE(outcome.ok);
   EXPECT_EQ(Deadlocks(), 1 + TDeadlockRetry::kMostRetries);
@@ -167,12 +230,52 @@ int DeadlockRetry::ExpectGivingUp(int batch_rows) {
   return compressed;
 }
 
-TEST_F(DeadlockRetry, ADeadlockThatKeepsComingEndsThePassWithTrueCounts) {
-  // The first group was written before the deadlocks began.
-  EXPECT_GT(ExpectGivingUp(1), 0);
+// A deadlock that keeps coming, from the second request that writes on or
+// from the middle of a group on.
+struct KeepsDeadlocking {
+  const char* name;
+  int batch_rows;
+  bool mid_group;
+};
+
+class DeadlockKeepsComing : public DeadlockRetry, public ::testing::WithParamInterface<KeepsDeadlocking> {};
+
+TEST_P(DeadlockKeepsComing, EndsThePassWithTrueCounts) {
+  const KeepsDeadlocking& c = GetParam();
+  const int times = 1 + TDeadlockRetry::kMostRetries;
+  const int written = ExpectGivingUp(c.batch_rows, [&] {
+    if (c.mid_group) test_db_->DeadlockNextServerStatement("update tqz_reports", kUpdatesBeforeVictim, times);
+    else test_db_->DeadlockNextServerWrite("update tqz_reports", 1, times);
+  });
+  const std::vector<MidRequestDeadlock> mid = MidRequestDeadlocks();
+  if (!c.mid_group) {
+    EXPECT_TRUE(mid.empty());
+    // In the default mode the first group was written before the deadlocks began.
+    if (c.batch_rows == 1) {
+      EXPECT_GT(written, 0);
+    }
+    return;
+  }
+  // The first victim's request ran the rows of its group before it; the
+  // attempts after it fail at their first update.
+  ASSERT_EQ(mid.size(), static_cast<size_t>(times));
+  const VictimPlace place = PlaceOf(mid);
+  EXPECT_LT(place.first, place.victim);
+  for (size_t i = 1; i < mid.size(); ++i) EXPECT_EQ(mid[i].ran, 0);
+  // Kept: every row before the victim in the default mode; with a batch, the
+  // rows before its group (their pages' batches were committed), not those
+  // of its group it had written.
+  EXPECT_EQ(written, c.batch_rows == 1 ? place.victim : place.first);
 }
 
-TEST_F(DeadlockRetry, ADeadlockThatKeepsComingEndsABatchedPassWithTrueCounts) { ExpectGivingUp(40); }
+INSTANTIATE_TEST_SUITE_P(Modes, DeadlockKeepsComing,
+                         ::testing::Values(KeepsDeadlocking{"FromTheSecondRequest", 1, false},
+                                           KeepsDeadlocking{"FromTheSecondRequestOfABatch", 40, false},
+                                           KeepsDeadlocking{"FromTheMiddleOfAGroup", 1, true},
+                                           KeepsDeadlocking{"FromTheMiddleOfAGroupOfABatch", 40, true}),
+                         [](const ::testing::TestParamInfo<KeepsDeadlocking>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace tersify::testing

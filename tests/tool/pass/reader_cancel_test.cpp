@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "client/providers/provider.h"
+#include "tests/support/forwarding_provider.h"
 #include "tests/support/provider_matrix.h"
 #include "tool/pass/cancel.h"
 
@@ -41,47 +42,19 @@ class CountingCursor final : public providers::Cursor {
   int cancel_at_;
 };
 
-// A provider whose queries hand out CountingCursors; everything else as the real one.
-class CountingProvider final : public providers::Provider {
- public:
-  CountingProvider(std::unique_ptr<providers::Provider> inner, int cancel_at)
-      : inner_(std::move(inner)), cancel_at_(cancel_at) {}
-  int Fetched() const { return fetched_; }
-  int Queries() const { return queries_; }
-
-  std::string Name() const override { return inner_->Name(); }
-  void Open(const providers::ConnectionSettings& settings) override { inner_->Open(settings); }
-  void Close() override { inner_->Close(); }
-  bool IsOpen() const override { return inner_->IsOpen(); }
-  void SetCommandTimeout(int seconds) override { inner_->SetCommandTimeout(seconds); }
-  int CommandTimeout() const override { return inner_->CommandTimeout(); }
-  std::unique_ptr<providers::Cursor> Execute(const std::string& sql, const std::vector<Variant>& params) override {
-    ++queries_;
-    return std::make_unique<CountingCursor>(inner_->Execute(sql, params), fetched_, cancel_at_);
+// A connection whose queries are counted and hand out CountingCursors;
+// everything else as the real one.
+struct CountingConnection {
+  CountingConnection(const providers::ConnectionSettings& settings, int cancel_at)
+      : provider(providers::CreateProvider(settings), [this, cancel_at](std::unique_ptr<providers::Cursor> cursor) {
+          ++queries;
+          return std::make_unique<CountingCursor>(std::move(cursor), fetched, cancel_at);
+        }) {
+    provider.Open(settings);
   }
-  std::unique_ptr<providers::Cursor> ExecuteEach(const std::string& sql,
-                                                 const std::vector<Variant>& params) override {
-    return inner_->ExecuteEach(sql, params);
-  }
-  void StartTransaction() override { inner_->StartTransaction(); }
-  void Commit() override { inner_->Commit(); }
-  void Rollback() override { inner_->Rollback(); }
-  bool InTransaction() const override { return inner_->InTransaction(); }
-  std::string ServerVersion() override { return inner_->ServerVersion(); }
-  std::vector<std::string> PrimaryKey(const std::string& table) override { return inner_->PrimaryKey(table); }
-  std::vector<providers::ProcParamInfo> ProcedureParams(const std::string& procedure) override {
-    return inner_->ProcedureParams(procedure);
-  }
-  std::unique_ptr<providers::Cursor> ExecuteProcedure(const std::string& procedure,
-                                                      std::vector<Variant>& params) override {
-    return inner_->ExecuteProcedure(procedure, params);
-  }
-
- private:
-  std::unique_ptr<providers::Provider> inner_;
-  int cancel_at_;
-  int fetched_ = 0;
-  int queries_ = 0;
+  int fetched = 0;
+  int queries = 0;
+  ForwardingProvider provider;
 };
 
 class PassReaderCancelTest : public ::testing::TestWithParam<std::string> {
@@ -98,10 +71,8 @@ class PassReaderCancelTest : public ::testing::TestWithParam<std::string> {
   }
   void TearDown() override { ResetPassCancel(); }
 
-  std::unique_ptr<CountingProvider> Connect(int cancel_at) {
-    auto provider = std::make_unique<CountingProvider>(providers::CreateProvider(db_->Settings()), cancel_at);
-    provider->Open(db_->Settings());
-    return provider;
+  std::unique_ptr<CountingConnection> Connect(int cancel_at) {
+    return std::make_unique<CountingConnection>(db_->Settings(), cancel_at);
   }
   TPassStatements Statements() const {
     return TPassStatements(GetParam() == "sqlite" ? "sqlite" : "odbc", 16, "t", "f", "k");
@@ -111,23 +82,23 @@ class PassReaderCancelTest : public ::testing::TestWithParam<std::string> {
 };
 
 TEST_P(PassReaderCancelTest, ACancelEndsThePageBeingReadAtOnce) {
-  std::unique_ptr<CountingProvider> provider = Connect(3);
+  std::unique_ptr<CountingConnection> connection = Connect(3);
   const TPassStatements statements = Statements();
-  TPassReader reader(*provider, statements, int64_t{1} << 30);
+  TPassReader reader(connection->provider, statements, int64_t{1} << 30);
   reader.StopReadingOnCancel();
   const uint64_t attentions = GetParam() == "sqlite" ? 0 : db_->ServerRequests().attention;
 
   EXPECT_THROW(reader.NextPage(), EPassReadCancelled);
-  EXPECT_EQ(provider->Fetched(), 3) << "rows were still fetched after the cancel";
+  EXPECT_EQ(connection->fetched, 3) << "rows were still fetched after the cancel";
 
   // No page is asked for once the cancel is pending.
-  const int queries = provider->Queries();
+  const int queries = connection->queries;
   EXPECT_THROW(reader.NextPage(), EPassReadCancelled);
-  EXPECT_EQ(provider->Queries(), queries);
+  EXPECT_EQ(connection->queries, queries);
 
   // The connection goes on: the rest of the page was not left pending on it.
   ResetPassCancel();
-  std::unique_ptr<providers::Cursor> count = provider->Execute("select count(*) from t", {});
+  std::unique_ptr<providers::Cursor> count = connection->provider.Execute("select count(*) from t", {});
   ASSERT_TRUE(count->Next());
   EXPECT_EQ(count->Value(0).AsInt64(), 100);
   // (The server counts the attention once it has answered it, before the query above.)

@@ -13,13 +13,13 @@
 
 #include "client/providers/provider.h"
 #include "tests/db/layer_fixture.h"
+#include "tests/support/forwarding_provider.h"
 
 namespace tersify::testing {
 namespace {
 
 using providers::ColumnInfo;
 using providers::Cursor;
-using providers::Provider;
 
 // Counts every row a statement's cursor moves to, those a reader lets go of
 // with Close included (Close reads them off, as FreeTDS does).
@@ -39,41 +39,6 @@ class CountingCursor : public Cursor {
  private:
   std::unique_ptr<Cursor> inner_;
   int64_t& rows_;
-};
-
-// A provider whose statements' rows are counted; everything else is the inner one's.
-class CountingProvider : public Provider {
- public:
-  explicit CountingProvider(std::unique_ptr<Provider> inner) : inner_(std::move(inner)) {}
-  int64_t rows = 0;
-
-  std::string Name() const override { return inner_->Name(); }
-  void Open(const providers::ConnectionSettings& settings) override { inner_->Open(settings); }
-  void Close() override { inner_->Close(); }
-  bool IsOpen() const override { return inner_->IsOpen(); }
-  void SetCommandTimeout(int seconds) override { inner_->SetCommandTimeout(seconds); }
-  int CommandTimeout() const override { return inner_->CommandTimeout(); }
-  std::unique_ptr<Cursor> Execute(const std::string& sql, const std::vector<Variant>& params) override {
-    return std::make_unique<CountingCursor>(inner_->Execute(sql, params), rows);
-  }
-  std::unique_ptr<Cursor> ExecuteEach(const std::string& sql, const std::vector<Variant>& params) override {
-    return inner_->ExecuteEach(sql, params);
-  }
-  void StartTransaction() override { inner_->StartTransaction(); }
-  void Commit() override { inner_->Commit(); }
-  void Rollback() override { inner_->Rollback(); }
-  bool InTransaction() const override { return inner_->InTransaction(); }
-  std::string ServerVersion() override { return inner_->ServerVersion(); }
-  std::vector<std::string> PrimaryKey(const std::string& table) override { return inner_->PrimaryKey(table); }
-  std::vector<providers::ProcParamInfo> ProcedureParams(const std::string& procedure) override {
-    return inner_->ProcedureParams(procedure);
-  }
-  std::unique_ptr<Cursor> ExecuteProcedure(const std::string& procedure, std::vector<Variant>& params) override {
-    return inner_->ExecuteProcedure(procedure, params);
-  }
-
- private:
-  std::unique_ptr<Provider> inner_;
 };
 
 class PassReaderTest : public ::testing::TestWithParam<std::string> {
@@ -98,10 +63,13 @@ class PassReaderTest : public ::testing::TestWithParam<std::string> {
   // bytes a page held before its last value.
   std::vector<std::string> ReadAll(int64_t budget, int64_t& rows_read, int server_major = 13,
                                    TRateLimit* pace = nullptr) {
-    auto counting = std::make_unique<CountingProvider>(providers::CreateProvider(db_->Settings()));
-    counting->Open(db_->Settings());
+    int64_t rows = 0;
+    ForwardingProvider counting(providers::CreateProvider(db_->Settings()), [&rows](std::unique_ptr<Cursor> cursor) {
+      return std::make_unique<CountingCursor>(std::move(cursor), rows);
+    });
+    counting.Open(db_->Settings());
     const TPassStatements statements(GetParam(), server_major, "t", "f", "k");
-    TPassReader reader(*counting, statements, budget);
+    TPassReader reader(counting, statements, budget);
     reader.SetPace(pace);
     std::vector<std::string> keys;
     most_before_last_ = 0;
@@ -113,7 +81,7 @@ class PassReaderTest : public ::testing::TestWithParam<std::string> {
       }
       most_before_last_ = std::max(most_before_last_, before_last);
     }
-    rows_read = counting->rows;
+    rows_read = rows;
     return keys;
   }
 

@@ -23,7 +23,7 @@ namespace {
 // The warnings, and how many rows had been handled when each came.
 class WarningRecorder : public TRecompressObserver {
  public:
-  void PassStarted(int) override {}
+  void PassStarted(int64_t) override {}
   void RowHandled(int64_t, bool) override { ++rows; }
   void PassWarning(const std::string& line) override {
     lines.push_back(line);

@@ -61,7 +61,7 @@ std::string Key(int i) { return "K" + std::to_string(1000 + i); }
 // Counts what the pass tells an observer.
 class CountingObserver : public TRecompressObserver {
  public:
-  void PassStarted(int rows) override {
+  void PassStarted(int64_t rows) override {
     ++started;
     total = rows;
   }
@@ -71,7 +71,8 @@ class CountingObserver : public TRecompressObserver {
     if (rewritten) ++rewritten_rows;
   }
   void PassEnded() override { ++ended; }
-  int started = 0, ended = 0, total = -1, rows = 0, rewritten_rows = 0;
+  int started = 0, ended = 0, rows = 0, rewritten_rows = 0;
+  int64_t total = -1;
   int64_t bytes = 0;
 };
 
