@@ -141,6 +141,13 @@ if [ $do_test = 1 ]; then
   # server running can fail or hang.
   wineserver -p
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+  # Wine's own processes (services.exe, winedevice.exe, explorer.exe,
+  # rpcss.exe, ...) start with the server's first program and keep its
+  # standard error for as long as they live. Started here, they hold
+  # /dev/null rather than a suite's log or a test's pipe (a reader that waits
+  # for the pipe's end would wait for them), and no test's first run waits
+  # for them to come up.
+  timeout 120 wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 || true
 
   # The end-to-end suite is a Linux program that runs tersify.exe under Wine,
   # against SQLite files and the TDS test server; it comes from the Linux build.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <future>
 #include <string>
@@ -211,6 +212,68 @@ TEST_F(ServerRules, SchemaQualifiedAndThreePartNamesResolveInTheCurrentDatabase)
       << "a schema other than dbo is not the table";
   EXPECT_EQ(Scalar(*provider, "select 'dbo.t'"), "dbo.t") << "quoted text is left alone";
 }
+
+// ---- catalogue views -----------------------------------------------------------
+
+// Every row of a result, its values joined by '|'; a failed statement is one
+// row that says so.
+Rows AllRows(providers::Provider& provider, const std::string& sql) {
+  Rows rows;
+  try {
+    std::unique_ptr<providers::Cursor> cursor = provider.Execute(sql, {});
+    const int columns = static_cast<int>(cursor->Columns().size());
+    while (cursor->Next()) {
+      std::string row;
+      for (int c = 0; c < columns; ++c) {
+        const Variant value = cursor->Value(c);
+        row += (c ? "|" : "") + (value.IsNull() ? std::string("NULL") : value.AsString());
+      }
+      rows.push_back(row);
+    }
+  } catch (const EDAError& error) {
+    rows = {"error " + std::to_string(error.NativeError()) + ": " + error.what()};
+  }
+  return rows;
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+class ServerCatalogViews : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    if (!HaveOdbc()) GTEST_SKIP() << "FreeTDS's ODBC driver is not installed";
+  }
+};
+
+// SQL Server takes a catalogue view's name in any letter case, with its parts
+// bracketed or not; each spelling reads the same rows as sys.<view>.
+TEST_P(ServerCatalogViews, EverySpellingOfTheNameReadsTheSameRows) {
+  const std::string view = GetParam();
+  TestDatabase db("odbc");
+  db.ExecDirect("create table w(id int primary key, data varbinary(16), code varchar(8));"
+                "create unique index w_code on w(code);"
+                "insert into w values (1, x'01', 'a'), (2, x'02', 'b');");
+  tds::TableMarks marks;
+  marks.row_filter = true;
+  marks.fulltext_column = "code";
+  db.MarkServerTable("w", marks);
+  auto provider = Connect(db);
+  const Rows plain = AllRows(*provider, "select * from sys." + view);
+  ASSERT_FALSE(plain.empty()) << "sys." << view << " has no row to compare";
+  ASSERT_NE(plain.front().rfind("error ", 0), 0u) << plain.front();
+  for (const std::string& spelling : {"SYS." + Upper(view), "[sys].[" + view + "]", "sys.[" + view + "]",
+                                      "[SYS]." + Upper(view), "[sys]." + view + " v"})
+    EXPECT_EQ(AllRows(*provider, "select * from " + spelling), plain) << spelling;
+}
+
+INSTANTIATE_TEST_SUITE_P(TheViewsTheToolReads, ServerCatalogViews,
+                         ::testing::Values("tables", "columns", "types", "indexes", "index_columns",
+                                           "fulltext_index_columns", "security_policies", "security_predicates",
+                                           "partitions", "dm_db_log_space_usage"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 // ---- errors ------------------------------------------------------------------
 

@@ -18,6 +18,7 @@
 #include <memory>
 #include <random>
 #include <regex>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -39,7 +40,12 @@ std::string Required(const char* name) {
 struct ProgramRun {
   std::string out, err;
   int exit_code = -1;
+  std::string told;  // for failure messages: the command, how it ended, what it wrote
 };
+
+// Everything a run can tell about itself, for a failure message: an empty
+// standard output says nothing of why it is empty.
+std::ostream& operator<<(std::ostream& os, const ProgramRun& run) { return os << run.told; }
 
 // Standard output as the program wrote it before the C runtime's text mode
 // put a CR before every LF (the usage text's own CR LF then reads CR CR LF).
@@ -50,21 +56,36 @@ std::string Lf(const std::string& text) {
   return result;
 }
 
-ProgramRun Finish(ChildProcess& child, const std::string& what) {
-  if (!child.WaitFor(std::chrono::seconds(120))) throw std::runtime_error(what + " did not end within 120 s");
-  return {child.Out(), child.Err(), child.ExitCode()};
+ProgramRun Finish(ChildProcess& child, const std::string& what, const std::vector<std::string>& args) {
+  std::string command = what;
+  for (const std::string& arg : args) command += " " + arg;
+  const auto started = std::chrono::steady_clock::now();
+  const bool ended = child.WaitFor(std::chrono::seconds(120));
+  const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  ProgramRun run{child.Out(), child.Err(), child.ExitCode(), {}};
+  std::ostringstream told;
+  told << "\n" << command << "\n  " << child.EndDescription() << " after " << seconds << " s; standard output "
+       << run.out.size() << " bytes, standard error " << run.err.size() << " bytes"
+       << (run.err.empty() ? std::string() : ":\n" + run.err);
+  run.told = told.str();
+  if (!ended) throw std::runtime_error(command + " did not end within 120 s" + run.told);
+  return run;
 }
 
-// tersify.exe under Wine; standard output with its line ends as written.
+// tersify.exe under Wine, in the prefix scripts/windows.sh made; standard
+// output with its line ends as written. Wine's own error messages (a DLL that
+// does not load, a page fault, a server it cannot reach) go to standard error
+// with the program's, so that a run that failed in Wine says so.
 ProgramRun RunWindows(const std::vector<std::string>& args, const ChildEnvironment& environment = {}) {
+  Required("WINEPREFIX");
   std::vector<std::string> wine_args{Required("TERSIFY_WINDOWS_EXE")};
   wine_args.insert(wine_args.end(), args.begin(), args.end());
   ChildEnvironment env = environment;
-  env.set.emplace_back("WINEDEBUG", "-all");
+  env.set.emplace_back("WINEDEBUG", "-all,err+all");
   env.unset.emplace_back("DISPLAY");
   env.unset.emplace_back("WAYLAND_DISPLAY");
   ChildProcess child("/usr/bin/wine", wine_args, env);
-  return Finish(child, "tersify.exe");
+  return Finish(child, "wine tersify.exe", args);
 }
 
 ProgramRun RunLinux(const std::vector<std::string>& args, const ChildEnvironment& environment = {}) {
@@ -72,7 +93,7 @@ ProgramRun RunLinux(const std::vector<std::string>& args, const ChildEnvironment
   env.unset.emplace_back("DISPLAY");
   env.unset.emplace_back("WAYLAND_DISPLAY");
   ChildProcess child(Required("TERSIFY_LINUX_EXE"), args, env);
-  return Finish(child, "tersify");
+  return Finish(child, "tersify", args);
 }
 
 // A Linux path as the Windows program names it: Wine's drive Z: is the root.
@@ -173,9 +194,9 @@ TEST_F(WineConsole, CompressesASqliteFileToTheBytesTheLinuxProgramStores) {
   const std::string by_windows = Copy("windows.db"), by_linux = Copy("linux.db");
   const ProgramRun on_windows = RunWindows(Args({"/c", "/GUI=0", "/IP=sqlite", "/DB=" + WindowsPath(by_windows)}, Target()));
   const ProgramRun on_linux = RunLinux(Args({"/c", "/GUI=0", "/IP=sqlite", "/DB=" + by_linux}, Target()));
-  EXPECT_EQ(Lf(on_windows.out), kCompressed) << on_windows.err;
-  EXPECT_EQ(on_windows.exit_code, 0) << on_windows.err;
-  ASSERT_EQ(Lf(on_linux.out), kCompressed) << on_linux.err;
+  EXPECT_EQ(Lf(on_windows.out), kCompressed) << on_windows;
+  EXPECT_EQ(on_windows.exit_code, 0) << on_windows;
+  ASSERT_EQ(Lf(on_linux.out), kCompressed) << on_linux;
 
   const std::map<int, std::string> stored = Database(by_windows).Values();
   EXPECT_EQ(stored, Database(by_linux).Values()) << "the two programs stored different bytes";
@@ -198,8 +219,8 @@ TEST_F(WineConsole, DecompressesThroughOdbcAndTheTdsTestServer) {
                          ChildEnvironment{{{"TERSIFY_ODBC_DRIVER", "FreeTDS"}}, {}});
   }
   EXPECT_EQ(Lf(on_windows.out), "Command completed successfully, 24 records processed, 3 records skipped\n")
-      << on_windows.err;
-  EXPECT_EQ(on_windows.exit_code, 0) << on_windows.err;
+      << on_windows;
+  EXPECT_EQ(on_windows.exit_code, 0) << on_windows;
   EXPECT_EQ(Database(file).Values(), plain_) << "the values read back are not the original ones";
 }
 
@@ -216,9 +237,9 @@ TEST_F(WineConsole, VerifyAndEstimateSayWhatTheLinuxProgramSays) {
     SCOPED_TRACE(command);
     const ProgramRun on_windows = RunWindows(Args({command, "/GUI=0", "/IP=sqlite", "/DB=" + WindowsPath(file)}, Target()));
     const ProgramRun on_linux = RunLinux(Args({command, "/GUI=0", "/IP=sqlite", "/DB=" + file}, Target()));
-    ASSERT_FALSE(on_linux.out.empty()) << on_linux.err;
-    EXPECT_EQ(WithoutMinutes(Lf(on_windows.out)), WithoutMinutes(on_linux.out)) << on_windows.err;
-    EXPECT_EQ(on_windows.exit_code, on_linux.exit_code) << on_windows.err;
+    ASSERT_FALSE(on_linux.out.empty()) << on_linux;
+    EXPECT_EQ(WithoutMinutes(Lf(on_windows.out)), WithoutMinutes(on_linux.out)) << on_windows;
+    EXPECT_EQ(on_windows.exit_code, on_linux.exit_code) << on_windows;
   }
 }
 
@@ -242,8 +263,8 @@ TEST_P(WineContract, StandardOutputAndExitCodeAreTheLinuxProgramsOnes) {
   }
   const ProgramRun on_windows = RunWindows(for_windows);
   const ProgramRun on_linux = RunLinux(for_linux);
-  EXPECT_EQ(Lf(on_windows.out), on_linux.out) << on_windows.err;
-  EXPECT_EQ(on_windows.exit_code, on_linux.exit_code) << on_windows.err;
+  EXPECT_EQ(Lf(on_windows.out), on_linux.out) << on_windows;
+  EXPECT_EQ(on_windows.exit_code, on_linux.exit_code) << on_windows;
   EXPECT_NE(on_linux.exit_code, 0);
 }
 
@@ -272,19 +293,19 @@ TEST_F(WineConsole, ConnectionFailuresThroughOdbcAreExplained) {
       if (arg.rfind("/P=", 0) == 0) arg = "/P=wrong";
     const ProgramRun on_windows = RunWindows(Args(Args({"/c", "/GUI=0"}, args), Target()), freetds);
     EXPECT_EQ(Lf(on_windows.out).rfind("Unable to connect - Missing or incorrect database params\r\n", 0), 0u)
-        << on_windows.out;
-    EXPECT_NE(on_windows.err.find("login failed for user 'tersify'"), std::string::npos) << on_windows.err;
-    EXPECT_EQ(on_windows.exit_code, 1);
+        << on_windows;
+    EXPECT_NE(on_windows.err.find("login failed for user 'tersify'"), std::string::npos) << on_windows;
+    EXPECT_EQ(on_windows.exit_code, 1) << on_windows;
   }
   // The server is gone: nothing listens on its port any more.
   const ProgramRun on_windows = RunWindows(
       Args({"/c", "/GUI=0", "/IP=127.0.0.1," + std::to_string(closed_port), "/DB=x", "/U=u", "/P=p"}, Target()),
       freetds);
   EXPECT_EQ(Lf(on_windows.out).rfind("Unable to connect - Missing or incorrect database params\r\n", 0), 0u)
-      << on_windows.out;
+      << on_windows;
   EXPECT_NE(on_windows.err.find("nothing listens on 127.0.0.1:" + std::to_string(closed_port)), std::string::npos)
-      << on_windows.err;
-  EXPECT_EQ(on_windows.exit_code, 1);
+      << on_windows;
+  EXPECT_EQ(on_windows.exit_code, 1) << on_windows;
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 #include "tests/support/tds_server/catalog_views.h"
 
-#include <strings.h>
-
+#include <fstream>
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 namespace tersify::testing::tds {
@@ -48,6 +48,24 @@ void RowCount(sqlite3_context* context, int, sqlite3_value** argv) {
   else sqlite3_result_error(context, sqlite3_errmsg(db), -1);
 }
 
+// tds_log_space_percent(): the number the log-space file holds, read at every
+// call; 0 when there is no file or no number in it.
+void LogSpacePercent(sqlite3_context* context, int, sqlite3_value**) {
+  const auto* file = static_cast<const std::string*>(sqlite3_user_data(context));
+  double percent = 0;
+  if (!file->empty()) {
+    std::ifstream in(*file);
+    if (!(in >> percent)) percent = 0;
+  }
+  sqlite3_result_double(context, percent);
+}
+
+// Every catalogue view is a temporary view of the session that ServerSql
+// names for sys.<view>, none a derived table spliced into the statement: a
+// view is a name SQLite resolves as any other, so every spelling of the name
+// reads the same rows; a test can drop one to stand for an older server that
+// lacks it; and what must be read afresh at every statement (the log's use)
+// is a function the view calls.
 constexpr const char* kViews = R"(
 create temp view if not exists tds_sys_tables as
   select object_id(m.name) as object_id, m.name as name,
@@ -68,7 +86,52 @@ create temp view if not exists tds_sys_security_predicates as
 create temp view if not exists tds_sys_partitions as
   select object_id(m.name) as object_id, 1 as index_id, tds_row_count(m.name) as rows
   from main.sqlite_master m where m.type = 'table';
+create temp view if not exists tds_sys_columns as
+  select m.rowid as object_id, p.name as name, p.cid + 1 as column_id,
+         tds_type_id(p.type) as system_type_id, tds_type_id(p.type) as user_type_id,
+         tds_max_length(p.type) as max_length,
+         case when instr(m.sql, '"tds_unpadded_' || p.name || '"') > 0 then 0 else 1 end as is_ansi_padded,
+         case when p."notnull" then 0 else 1 end as is_nullable
+  from main.sqlite_master m join pragma_table_info(m.name) p where m.type = 'table';
+create temp view if not exists tds_sys_types as
+  select column1 as system_type_id, column1 as user_type_id, column2 as name from (values
+    (34, 'image'), (35, 'text'), (36, 'uniqueidentifier'), (40, 'date'), (41, 'time'),
+    (42, 'datetime2'), (48, 'tinyint'), (52, 'smallint'), (56, 'int'), (59, 'real'), (60, 'money'),
+    (61, 'datetime'), (62, 'float'), (98, 'sql_variant'), (99, 'ntext'), (104, 'bit'),
+    (106, 'decimal'), (108, 'numeric'), (127, 'bigint'), (165, 'varbinary'), (167, 'varchar'),
+    (173, 'binary'), (175, 'char'), (189, 'timestamp'), (231, 'nvarchar'), (239, 'nchar'));
+-- A table's primary key and unique constraints are SQLite indexes of their
+-- own (origin 'pk' or 'u'); other indexes are those created by name.
+create temp view if not exists tds_sys_indexes as
+  select m.rowid as object_id, l.seq + 1 as index_id, l.name as name,
+         case when l.origin = 'pk' then 1 else 0 end as is_primary_key, l."unique" as is_unique,
+         case when l.origin = 'u' then 1 else 0 end as is_unique_constraint
+  from main.sqlite_master m join pragma_index_list(m.name) l where m.type = 'table'
+  union all
+  select m.rowid, 1000, 'PK_' || m.name, 1, 1, 0 from main.sqlite_master m where m.type = 'table'
+    and not exists (select 1 from pragma_index_list(m.name) l where l.origin = 'pk')
+    and exists (select 1 from pragma_table_info(m.name) p where p.pk > 0);
+create temp view if not exists tds_sys_index_columns as
+  select m.rowid as object_id, l.seq + 1 as index_id, i.seqno + 1 as key_ordinal,
+         (select p.cid + 1 from pragma_table_info(m.name) p where p.name = i.name) as column_id,
+         0 as is_included_column
+  from main.sqlite_master m join pragma_index_list(m.name) l join pragma_index_info(l.name) i
+  where m.type = 'table'
+  union all
+  select m.rowid, 1000, p.pk, p.cid + 1, 0 from main.sqlite_master m join pragma_table_info(m.name) p
+  where m.type = 'table' and p.pk > 0
+    and not exists (select 1 from pragma_index_list(m.name) l where l.origin = 'pk');
 )";
+
+// sys.dm_db_log_space_usage: one row, the log's use now, of a log of kServedLogBytes.
+std::string LogSpaceView() {
+  const std::string bytes = std::to_string(kServedLogBytes);
+  return "create temp view if not exists tds_sys_dm_db_log_space_usage as "
+         "select 1 as database_id, percent as used_log_space_in_percent, " +
+         bytes + " as total_log_size_in_bytes, CAST(" + bytes +
+         " * percent / 100 AS INTEGER) as used_log_space_in_bytes "
+         "from (select tds_log_space_percent() as percent)";
+}
 
 void Check(sqlite3* db, int rc, const char* what) {
   if (rc != SQLITE_OK) throw std::runtime_error(std::string(what) + ": " + sqlite3_errmsg(db));
@@ -76,7 +139,7 @@ void Check(sqlite3* db, int rc, const char* what) {
 
 }  // namespace
 
-void InstallCatalogViews(sqlite3* db, TableMarksOf marks) {
+void InstallCatalogViews(sqlite3* db, TableMarksOf marks, const std::string& log_space_file) {
   auto owned = std::make_unique<TableMarksOf>(std::move(marks));
   Check(db,
         sqlite3_create_function_v2(db, "tds_table_mark", 2, SQLITE_UTF8, owned.release(), TableMark, nullptr, nullptr,
@@ -84,7 +147,13 @@ void InstallCatalogViews(sqlite3* db, TableMarksOf marks) {
         "cannot install tds_table_mark");
   Check(db, sqlite3_create_function_v2(db, "tds_row_count", 1, SQLITE_UTF8, nullptr, RowCount, nullptr, nullptr, nullptr),
         "cannot install tds_row_count");
+  auto file = std::make_unique<std::string>(log_space_file);
+  Check(db,
+        sqlite3_create_function_v2(db, "tds_log_space_percent", 0, SQLITE_UTF8, file.release(), LogSpacePercent,
+                                   nullptr, nullptr, [](void* p) { delete static_cast<std::string*>(p); }),
+        "cannot install tds_log_space_percent");
   Check(db, sqlite3_exec(db, kViews, nullptr, nullptr, nullptr), "cannot create the catalogue views");
+  Check(db, sqlite3_exec(db, LogSpaceView().c_str(), nullptr, nullptr, nullptr), "cannot create the log-space view");
 }
 
 }  // namespace tersify::testing::tds

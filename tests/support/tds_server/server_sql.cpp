@@ -3,9 +3,6 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <fstream>
-#include <locale>
-#include <sstream>
 #include <cctype>
 #include <string_view>
 #include <vector>
@@ -264,11 +261,10 @@ void ResolveNames(const Statement& s, const std::string& database, Edits& edits)
       k += 2;
     }
     const bool function = s.Is(k + 1, "(");
-    // sys.<view>: the session's own view of the catalogue (catalog_views.h).
+    // sys.<view>: the session's own view of the catalogue (catalog_views.h),
+    // by the view's name without the quotes the client may have put round it.
     if (parts.size() == 2 && !function && !empty[1] && Named(s.Bare(parts[0]), "sys")) {
-      // The log's use is a value of the server's own (ServerValues).
-      if (!Named(s.Bare(parts[1]), "dm_db_log_space_usage"))
-        edits.Replace(s.Begin(i), s.Begin(parts[1]) - s.Begin(i), "tds_sys_");
+      edits.Replace(s.Begin(i), s.End(parts[1]) - s.Begin(i), QuoteName("tds_sys_" + s.Bare(parts[1])));
       i = k;
       continue;
     }
@@ -302,26 +298,6 @@ std::string Property(const std::string& name, const ProductVersion& version) {
   return "NULL";
 }
 
-// The number the log-space file holds, 0 when there is none or it holds no number.
-double LogSpacePercent(const std::string& file) {
-  if (file.empty()) return 0;
-  std::ifstream in(file);
-  double percent = 0;
-  if (!(in >> percent)) return 0;
-  return percent;
-}
-
-// sys.dm_db_log_space_usage as a one-row table.
-std::string LogSpaceUsage(const std::string& file) {
-  const double percent = LogSpacePercent(file);
-  std::ostringstream row;
-  row.imbue(std::locale::classic());
-  row << "(select 1 as database_id, CAST(" << percent << " AS REAL) as used_log_space_in_percent, "
-      << kServedLogBytes << " as total_log_size_in_bytes, CAST(" << kServedLogBytes << " * " << percent
-      << " / 100 AS INTEGER) as used_log_space_in_bytes)";
-  return row.str();
-}
-
 void ServerValues(const Statement& s, const SqlRules& rules, Edits& edits) {
   const ProductVersion& version = rules.version;
   const bool exec = s.Is(0, "exec") || s.Is(0, "execute");
@@ -338,10 +314,6 @@ void ServerValues(const Statement& s, const SqlRules& rules, Edits& edits) {
       edits.Replace(s.Begin(i), s.At(i).size, "changes()");
     } else if (s.At(i).kind == Token::Variable && s.Is(i, "@@version")) {
       edits.Replace(s.Begin(i), s.At(i).size, Literal(version.Banner()));
-    } else if (s.Is(i, "sys") && s.Is(i + 1, ".") && s.Is(i + 2, "dm_db_log_space_usage") &&
-               s.Adjacent(i, i + 1) && s.Adjacent(i + 1, i + 2)) {
-      edits.Replace(s.Begin(i), s.End(i + 2) - s.Begin(i), LogSpaceUsage(rules.log_space_file));
-      i += 2;
     } else if (s.Is(i, "serverproperty") && s.Is(i + 1, "(") && i + 3 < s.Size() &&
                s.At(i + 2).kind == Token::Text && s.Is(i + 3, ")")) {
       std::string_view text = s.Text(i + 2);
@@ -350,61 +322,6 @@ void ServerValues(const Statement& s, const SqlRules& rules, Edits& edits) {
       edits.Replace(s.Begin(i), s.End(i + 3) - s.Begin(i), Property(name, version));
       i += 3;
     }
-  }
-}
-
-// The catalogue views the tool reads, over SQLite's own catalogue: object
-// ids are sqlite_master's rowids, as OBJECT_ID gives them.
-const char* SystemView(const std::string& name) {
-  if (Named(name, "columns"))
-    return "(select m.rowid as object_id, p.name as name, p.cid + 1 as column_id, "
-           "tds_type_id(p.type) as system_type_id, tds_type_id(p.type) as user_type_id, "
-           "tds_max_length(p.type) as max_length, "
-           "case when instr(m.sql, '\"tds_unpadded_' || p.name || '\"') > 0 then 0 else 1 end as is_ansi_padded, "
-           "case when p.\"notnull\" then 0 else 1 end as is_nullable "
-           "from sqlite_master m join pragma_table_info(m.name) p where m.type = 'table')";
-  if (Named(name, "types"))
-    return "(select column1 as system_type_id, column1 as user_type_id, column2 as name from (values "
-           "(34, 'image'), (35, 'text'), (36, 'uniqueidentifier'), (40, 'date'), (41, 'time'), "
-           "(42, 'datetime2'), (48, 'tinyint'), (52, 'smallint'), (56, 'int'), (59, 'real'), (60, 'money'), "
-           "(61, 'datetime'), (62, 'float'), (98, 'sql_variant'), (99, 'ntext'), (104, 'bit'), "
-           "(106, 'decimal'), (108, 'numeric'), (127, 'bigint'), (165, 'varbinary'), (167, 'varchar'), "
-           "(173, 'binary'), (175, 'char'), (189, 'timestamp'), (231, 'nvarchar'), (239, 'nchar')))";
-  // A table's primary key and unique constraints are SQLite indexes of their
-  // own (origin 'pk' or 'u'); other indexes are those created by name.
-  if (Named(name, "indexes"))
-    return "(select m.rowid as object_id, l.seq + 1 as index_id, l.name as name, "
-           "case when l.origin = 'pk' then 1 else 0 end as is_primary_key, l.\"unique\" as is_unique, "
-           "case when l.origin = 'u' then 1 else 0 end as is_unique_constraint "
-           "from sqlite_master m join pragma_index_list(m.name) l where m.type = 'table' "
-           "union all "
-           "select m.rowid, 1000, 'PK_' || m.name, 1, 1, 0 from sqlite_master m where m.type = 'table' "
-           "and not exists (select 1 from pragma_index_list(m.name) l where l.origin = 'pk') "
-           "and exists (select 1 from pragma_table_info(m.name) p where p.pk > 0))";
-  if (Named(name, "index_columns"))
-    return "(select m.rowid as object_id, l.seq + 1 as index_id, i.seqno + 1 as key_ordinal, "
-           "(select p.cid + 1 from pragma_table_info(m.name) p where p.name = i.name) as column_id, "
-           "0 as is_included_column "
-           "from sqlite_master m join pragma_index_list(m.name) l join pragma_index_info(l.name) i "
-           "where m.type = 'table' "
-           "union all "
-           "select m.rowid, 1000, p.pk, p.cid + 1, 0 from sqlite_master m join pragma_table_info(m.name) p "
-           "where m.type = 'table' and p.pk > 0 "
-           "and not exists (select 1 from pragma_index_list(m.name) l where l.origin = 'pk'))";
-  return nullptr;
-}
-
-// sys.columns, sys.types, sys.indexes and sys.index_columns as derived tables.
-void SystemViews(const Statement& s, Edits& edits) {
-  for (size_t i = 0; i + 2 < s.Size(); ++i) {
-    if (!s.IsNamePart(i) || !Named(s.Bare(i), "sys") || !s.Is(i + 1, ".") || !s.Adjacent(i, i + 1) ||
-        !s.IsNamePart(i + 2) || !s.Adjacent(i + 1, i + 2))
-      continue;
-    if (i > 0 && s.Is(i - 1, ".") && s.Adjacent(i - 1, i)) continue;
-    const char* view = SystemView(s.Bare(i + 2));
-    if (view == nullptr) continue;
-    edits.Replace(s.Begin(i), s.End(i + 2) - s.Begin(i), view);
-    i += 2;
   }
 }
 
@@ -465,7 +382,6 @@ std::string ServerSql(const std::string& sql, const SqlRules& rules) {
     Statement s(sql);
     Edits edits;
     DeclareColumns(s, rules.collation, !rules.ansi_padding, edits);
-    SystemViews(s, edits);
     ResolveNames(s, rules.database, edits);
     ServerValues(s, rules, edits);
     if (rules.version.major < 13) OldBinaryComparisons(s, edits);

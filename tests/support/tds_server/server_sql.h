@@ -9,12 +9,10 @@
 //   - CREATE TABLE while SET ANSI_PADDING is OFF: every varbinary column is
 //     marked unpadded (a constraint "tds_unpadded_<column>"); such a column
 //     loses the trailing 0x00 bytes of what is stored in it (served_file.h).
-//   - sys.columns (object_id, name, column_id, system_type_id, user_type_id,
-//     max_length, is_ansi_padded, is_nullable), sys.types (system_type_id,
-//     user_type_id, name), sys.indexes (object_id, index_id, name,
-//     is_primary_key, is_unique, is_unique_constraint) and sys.index_columns
-//     (object_id, index_id, key_ordinal, column_id, is_included_column) over
-//     SQLite's catalogue.
+//   - sys.<view>, in any letter case and quoted or not, names the session's
+//     view tds_sys_<view> (catalog_views.h): sys.tables, sys.columns,
+//     sys.types, sys.indexes, sys.dm_db_log_space_usage and the others the
+//     tool reads.
 //   - Names: dbo.t, [dbo].[t], db.dbo.t and db..t in the current database
 //     name the table t.
 //   - @@VERSION, SERVERPROPERTY('ProductVersion' / 'ProductMajorVersion' /
@@ -22,9 +20,6 @@
 //   - CONVERT(type, expression) runs as CAST(expression AS type).
 //   - COUNT_BIG(...) runs as count(...).
 //   - @@ROWCOUNT is the count of rows the last statement wrote.
-//   - sys.dm_db_log_space_usage is one row: the log's use in percent, read
-//     from the log-space file at every statement (0 without one), of a log
-//     of kServedLogBytes.
 //   - Before 2016 (major version below 13), CAST(x AS varbinary(max)) = y
 //     ignores trailing 0x00 bytes on both sides, as those servers compare
 //     varbinary values.
@@ -53,13 +48,9 @@ struct SqlRules {
   ProductVersion version;
   int spid = 0;  // the session's, for messages that name it
   DatabaseAccess access = DatabaseAccess::ReadWrite;
-  std::string log_space_file;  // the log's use in percent; none: 0
   bool nocount = false;  // the session starts with NOCOUNT on (the server's 'user options')
   bool ansi_padding = true;  // SET ANSI_PADDING: a varbinary column created while off is unpadded
 };
-
-// The size sys.dm_db_log_space_usage gives the log: 2 GB.
-inline constexpr long long kServedLogBytes = 2LL << 30;
 
 // The statement (or batch) as SQLite should run it.
 std::string ServerSql(const std::string& sql, const SqlRules& rules);

@@ -129,7 +129,8 @@ void Session::Serve() {
     PrepareServedConnection(provider.NativeHandle());
     for (const std::string& refused : AdoptTables(provider.NativeHandle(), settings_.collation))
       Log("table keeps SQLite's rules: " + refused);
-    InstallCatalogViews(provider.NativeHandle(), [this](const std::string& table) { return state_.MarksOf(table); });
+    InstallCatalogViews(provider.NativeHandle(), [this](const std::string& table) { return state_.MarksOf(table); },
+                        settings_.log_space_file);
     ApplyDatabaseAccess(provider.NativeHandle(), settings_.database, settings_.access);
   } catch (const std::exception& error) {
     tokens.Error(kCannotOpenDatabase, 11, error.what());
@@ -156,7 +157,6 @@ void Session::Serve() {
   rules.database = settings_.database;
   rules.collation = settings_.collation;
   rules.version = settings_.version;
-  rules.log_space_file = settings_.log_space_file;
   rules.nocount = settings_.nocount;
   rules.spid = provider.Spid();
   rules.access = settings_.access;

@@ -27,7 +27,7 @@ struct ServerSettings {
   DatabaseCollation collation;  // of the string columns of tables it creates
   ProductVersion version;       // the SQL Server version it claims to be
   DatabaseAccess access = DatabaseAccess::ReadWrite;
-  std::string log_space_file;   // what sys.dm_db_log_space_usage reports (server_sql.h)
+  std::string log_space_file;   // what sys.dm_db_log_space_usage reports (catalog_views.h)
   bool nocount = false;         // every session starts with NOCOUNT on
 };
 
