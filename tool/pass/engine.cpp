@@ -28,11 +28,13 @@
 namespace tersify {
 namespace {
 
-// Large values are allocated and freed as the pass goes; fixing the threshold
-// above which the allocator maps memory of its own (instead of letting it grow
-// with the largest block freed) gives each large value back to the system as
-// soon as it is released, so that the peak stays near two copies of it.
 void Warn(const std::string& line) { std::cerr << line << '\n' << std::flush; }
+
+// How far the rewriting threads may run ahead of the writer besides the rows
+// of the request it fills: enough to keep it fed. Rows rewritten further ahead
+// would only hold memory (up to the whole budget), whose fresh pages cost more
+// to fault in than the rewrite itself on a pass that waits on its writes.
+constexpr int64_t kLookaheadBytes = int64_t{2} << 20;
 
 // A row handled whose counters and events wait for the rows queued before it.
 struct TPendingRow {
@@ -123,6 +125,10 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   TPassPages pages(connection, statements, budget, target.provider_name != "sqlite", start_after);
   if (rate) pages.SetPace(&*rate);
   TPassWriter writer(connection, statements, request.options.batch_rows, budget);
+  // Decompressing, the new forms are the large ones: the rows of the request
+  // being filled, and a little more. A compressed form holds little, and the
+  // threads are what such a pass waits on: the budget alone bounds them.
+  const int64_t lookahead = compress ? 0 : writer.GroupBytes() + kLookaheadBytes;
   TBatchCounts batch;
   // Rows handled and not yet told, in key order: a row queued for a group is
   // told once the group was written, and the rows after it wait their turn.
@@ -338,7 +344,7 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
       if (time_is_up()) return stop();
       std::vector<TPassRow> page = pages.NextPage();
       if (page.empty()) break;
-      TRewritePool pool(page, compress, statements.Guard(), threads, budget);
+      TRewritePool pool(page, compress, statements.Guard(), threads, budget, lookahead);
       for (size_t i = 0; i < page.size(); ++i) {
         if (PassCancelRequested()) return cancel();
         if (time_is_up()) return stop();

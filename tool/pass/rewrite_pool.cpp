@@ -14,23 +14,25 @@ int TRewritePool::ThreadsFor(int asked) {
 }
 
 TRewritePool::TRewritePool(std::vector<TPassRow>& page, bool compress, TWriteGuard guard, int threads,
-                           int64_t budget_bytes)
+                           int64_t budget_bytes, int64_t lookahead_bytes)
     : TRewritePool(
           page, [compress, guard](TPassRow& row) { return RewriteRow(row, compress, guard); },
           [compress](const TPassRow& row) { return ExpectedRewriteBytes(row, compress); }, threads,
-          budget_bytes) {}
+          budget_bytes, lookahead_bytes) {}
 
 TRewritePool::TRewritePool(std::vector<TPassRow>& page, Job job, ExpectedBytes expected, int threads,
-                           int64_t budget_bytes)
+                           int64_t budget_bytes, int64_t lookahead_bytes)
     : page_(page),
       job_(std::move(job)),
       expected_(std::move(expected)),
       budget_bytes_(budget_bytes),
+      lookahead_bytes_(lookahead_bytes > 0 ? std::min(lookahead_bytes, budget_bytes) : budget_bytes),
       results_(page.size()),
       ready_(page.size(), 0),
       held_(page.size(), 0) {
   if (threads <= 1) return;
   const size_t count = std::min<size_t>(static_cast<size_t>(threads), page.size());
+  threads_ = count;
   workers_.reserve(count);
   try {
     for (size_t i = 0; i < count; ++i) workers_.emplace_back([this] { Work(); });
@@ -56,7 +58,10 @@ TRewritePool::~TRewritePool() {
 
 bool TRewritePool::NextMayStart() const {
   if (next_ >= page_.size()) return false;
-  return next_ == waited_for_ || in_flight_ + expected_(page_[next_]) <= budget_bytes_;
+  if (next_ == waited_for_) return true;
+  const int64_t after = in_flight_ + expected_(page_[next_]);
+  if (after > budget_bytes_) return false;
+  return next_ < waited_for_ + threads_ || after <= lookahead_bytes_;
 }
 
 void TRewritePool::Work() {

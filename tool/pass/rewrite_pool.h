@@ -26,11 +26,16 @@ class TRewritePool {
   using ExpectedBytes = std::function<int64_t(const TPassRow& row)>;
 
   // page must outlive the pool. Rows are rewritten by RewriteRow.
+  // lookahead_bytes (0: the budget) bounds the rows started further ahead of
+  // the writer than one a thread: rows rewritten long before they are written
+  // only hold memory, whose pages are then faulted in for nothing. As many
+  // rows as there are threads may always run within the budget, so that
+  // values larger than the look-ahead still keep every thread busy.
   TRewritePool(std::vector<TPassRow>& page, bool compress, TWriteGuard guard, int threads,
-               int64_t budget_bytes);
+               int64_t budget_bytes, int64_t lookahead_bytes = 0);
   // Rows are handed to job; expected tells what a row holds while it runs.
   TRewritePool(std::vector<TPassRow>& page, Job job, ExpectedBytes expected, int threads,
-               int64_t budget_bytes);
+               int64_t budget_bytes, int64_t lookahead_bytes = 0);
   // Stops the workers (rows not started are left alone) and waits for them.
   ~TRewritePool();
   TRewritePool(const TRewritePool&) = delete;
@@ -55,6 +60,8 @@ class TRewritePool {
   const Job job_;
   const ExpectedBytes expected_;
   const int64_t budget_bytes_;
+  const int64_t lookahead_bytes_;
+  size_t threads_ = 0;  // set before the workers start
   std::mutex mutex_;
   // Two conditions, so that a hand-over wakes only the side that waits for it:
   // workers wait for a row they may start, the writer for the row it takes.

@@ -89,6 +89,9 @@ class TPassWriter {
   void Rollback();
   // Rows written in the open batch (0 when rows stand on their own).
   int32_t Uncommitted() const { return batch_written_; }
+  // The most bytes of values one request of this writer carries: a group's,
+  // or 0 where every row is a request of its own.
+  int64_t GroupBytes() const { return grouped_ ? group_bytes_ : 0; }
 
   static constexpr int64_t kBatchBytes = int64_t{64} << 20;
   static constexpr std::chrono::milliseconds kBatchAge{2000};

@@ -95,6 +95,65 @@ TEST_P(RewritePoolTest, RowsStartedAheadStayWithinTheBudget) {
   EXPECT_LE(most_ahead, kBudget / kRowBytes - 1);
 }
 
+// The rows started and not yet taken, beyond the one the writer waits for,
+// at most, over a page whose writer is slow against its rewrites.
+struct AheadOfASlowWriter {
+  int64_t most_ahead = 0;
+  int most_running = 0;  // rows being rewritten at once
+};
+
+AheadOfASlowWriter RunAheadOfASlowWriter(int threads, int64_t row_bytes, int64_t budget, int64_t lookahead,
+                                         std::chrono::microseconds rewrite) {
+  std::vector<TPassRow> page = Rows(60, static_cast<size_t>(row_bytes));
+  std::mutex mutex;
+  size_t taken = 0;
+  int running = 0;
+  AheadOfASlowWriter seen;
+  TRewritePool pool(
+      page,
+      [&](TPassRow& row) {
+        const size_t index = static_cast<size_t>(row.key.AsInt64());
+        {
+          std::lock_guard lock(mutex);
+          seen.most_ahead = std::max(seen.most_ahead, static_cast<int64_t>(index) - static_cast<int64_t>(taken));
+          seen.most_running = std::max(seen.most_running, ++running);
+        }
+        std::this_thread::sleep_for(rewrite);
+        {
+          std::lock_guard lock(mutex);
+          --running;
+        }
+        TRewrittenRow out;
+        out.rewrite = true;
+        out.new_stored = row.stored;
+        return out;
+      },
+      [](const TPassRow& row) { return static_cast<int64_t>(row.stored.size()); }, threads, budget, lookahead);
+  for (size_t i = 0; i < page.size(); ++i) {
+    {
+      std::lock_guard lock(mutex);
+      taken = i;
+    }
+    EXPECT_EQ(pool.Take(i).new_stored.size(), static_cast<size_t>(row_bytes));
+    std::this_thread::sleep_for(std::chrono::microseconds(300));  // the write
+  }
+  return seen;
+}
+
+TEST_P(RewritePoolTest, RowsFarAheadOfTheWriterStayWithinTheLookAhead) {
+  // The budget would let 50 rows pile up ahead of a slow writer; the look-ahead lets 4.
+  const AheadOfASlowWriter seen = RunAheadOfASlowWriter(GetParam(), 1000, 50 * 1000, 4 * 1000,
+                                                        std::chrono::microseconds(0));
+  EXPECT_LE(seen.most_ahead, std::max<int64_t>(GetParam(), 4));
+}
+
+TEST_P(RewritePoolTest, RowsLargerThanTheLookAheadStillRunOnEveryThread) {
+  // Each row is larger than the look-ahead: still, as many rows as threads are rewritten at once.
+  const AheadOfASlowWriter seen = RunAheadOfASlowWriter(GetParam(), 1000, 50 * 1000, 500,
+                                                        std::chrono::milliseconds(3));
+  EXPECT_EQ(seen.most_running, GetParam());
+}
+
 TEST_P(RewritePoolTest, ARowLargerThanTheBudgetIsStillRewritten) {
   std::vector<TPassRow> page = Rows(5, 100);
   page[2].stored = std::string(10000, 'x');
