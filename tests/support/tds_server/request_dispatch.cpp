@@ -95,6 +95,9 @@ void RequestDispatcher::Answer(bool procedure, const std::function<void()>& body
       // The client cancelled: the statement stopped (SQLite undid its work)
       // and the reply is the attention's acknowledgement.
       Log(std::string("  stopped by attention (") + error.what() + ")");
+      // Counted as it is answered: the client goes on once it has the answer,
+      // before this session reads the attention's own packet.
+      if (state_) state_->CountRequest(kAttention);
       out_.Done(kDoneAttention);
       out_.EndMessage();
       ++attentions_answered_;
@@ -406,6 +409,7 @@ void RequestDispatcher::Attention() {
     return;
   }
   Log("attention");
+  if (state_) state_->CountRequest(kAttention);
   out_.Done(kDoneAttention);
   out_.EndMessage();
 }

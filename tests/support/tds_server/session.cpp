@@ -49,7 +49,8 @@ void Session::Log(const std::string& line) const {
 bool Session::NextMessage(PacketReader& reader, Message& message) {
   if (!reader.Read(message)) return false;
   if (!state_.WaitWhileFrozen()) return false;
-  state_.CountRequest(message.type);
+  // An attention is counted where it is answered (RequestDispatcher).
+  if (message.type != kAttention) state_.CountRequest(message.type);
   return true;
 }
 
