@@ -85,9 +85,10 @@ std::vector<TPassRow> TPassReader::ReadPage() {
   std::vector<Variant> params;
   if (!first_) params.push_back(last_key_);
   const bool first_page = first_;
-  // The budget as it is now: a pace may have made it smaller since.
+  // The budget as it is now (a pace may have made it smaller since), where
+  // the page may reach it.
   std::unique_ptr<providers::Cursor> cursor =
-      provider_.Execute(statements_.Page(first_, asked, budget_bytes_), params);
+      provider_.Execute(statements_.Page(first_, asked, bound_next_ ? budget_bytes_ : 0), params);
   int64_t bytes = 0;
   bool over_budget = false;
   while (cursor->Next()) {
@@ -122,6 +123,11 @@ std::vector<TPassRow> TPassReader::ReadPage() {
   // the budget (datalength counts the bytes read here, the column being
   // binary): only a short page below the budget is the last.
   if (!over_budget && static_cast<int>(page.size()) < asked) done_ = true;
+  // The server's running sum costs a pass over the values' lengths: it is
+  // asked for after a page that reached the budget, where the values are
+  // long or uneven against it, and for the first, whose values are unknown.
+  // A page sized to the mean of values that stay near it is sent whole.
+  bound_next_ = over_budget;
   if (!first_page) CheckProgress(page);
   last_key_ = page.back().key;
   // Size the next page after the values seen: as many rows as the budget

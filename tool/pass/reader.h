@@ -78,6 +78,7 @@ class TPassReader {
   TRateLimit* pace_ = nullptr;
   int rows_per_page_;
   bool first_ = true;
+  bool bound_next_ = true;  // the next page ends at the budget on the server, where it can
   bool done_ = false;
   bool stop_on_cancel_ = false;
   Variant last_key_;

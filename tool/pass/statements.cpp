@@ -32,7 +32,7 @@ std::string TPassStatements::Page(bool first, int rows, int64_t budget_bytes) co
     return "select " + key_ + ", " + field_ + ", typeof(" + field_ + ") from " + table_ + where +
            " order by " + key_ + " limit " + n;
   const std::string columns = key_ + ", " + field_;
-  if (!page_keeps_to_budget_)
+  if (!page_keeps_to_budget_ || budget_bytes <= 0)
     return "select top (" + n + ") " + columns + " from " + table_ + where + " order by " + key_;
   // The server sends no row past the budget, rather than rows the reader
   // would throw away and ask for again. The TOP stays inside, so that the
@@ -45,7 +45,7 @@ std::string TPassStatements::Page(bool first, int rows, int64_t budget_bytes) co
          field_ + ") as bigint)) over (order by " + key_ + " rows unbounded preceding) as " + through +
          " from " + table_ + where + " order by " + key_ + ") as tersify_page where " + through +
          " - coalesce(datalength([" + BareSqlName(field_) + "]), 0) < " +
-         std::to_string(std::max<int64_t>(budget_bytes, 1)) + " order by " + outer_key;
+         std::to_string(budget_bytes) + " order by " + outer_key;
 }
 
 std::string TPassStatements::KeyPage(bool first, int rows) const {

@@ -4,7 +4,8 @@
 //   page     select K, F from T where K > ? order by K, so many rows a page
 //            (SQL Server: select top (n); SQLite: limit n). The first page
 //            takes every key that is not NULL. On SQL Server 2012 and later
-//            the page also ends where its values reach the byte budget:
+//            the page may also end where its values reach the byte budget
+//            (the reader asks for it where a page may reach the budget):
 //              select K, F from (select top (n) K, F, sum(cast(datalength(F)
 //              as bigint)) over (order by K rows unbounded preceding) as B
 //              from T where K > ? order by K) as P
@@ -88,7 +89,8 @@ class TPassStatements {
 
   // The first page has no parameter; the others take the last key read.
   // budget_bytes: where the server ends the page once its values reach it
-  // (SQL Server 2012 and later; the others send every row asked for).
+  // (SQL Server 2012 and later; the others send every row asked for); 0 asks
+  // for every row, without the running sum.
   std::string Page(bool first, int rows, int64_t budget_bytes) const;
   // The keys only, paged like Page.
   std::string KeyPage(bool first, int rows) const;
