@@ -100,13 +100,6 @@ size_t SkipQuoted(std::string_view text, size_t at) {
   return text.size();
 }
 
-// Past a quoted string, a bracketed name or a comment starting at `at`; `at`
-// itself when none starts there.
-size_t SkipQuotedOrComment(std::string_view text, size_t at) {
-  const size_t quoted = SkipQuoted(text, at);
-  return quoted != at ? quoted : SkipComment(text, at);
-}
-
 // The index of the ')' that closes the '(' at `open`, npos when none does.
 size_t MatchingParenthesis(std::string_view text, size_t open) {
   int depth = 0;
@@ -353,6 +346,11 @@ bool RewriteKeyProcQuery(std::string_view statement, TsqlRewrite& r) {
 }
 
 }  // namespace
+
+size_t SkipQuotedOrComment(std::string_view text, size_t at) {
+  const size_t quoted = SkipQuoted(text, at);
+  return quoted != at ? quoted : SkipComment(text, at);
+}
 
 std::string NormaliseStatement(std::string_view statement) {
   std::string out;

@@ -93,6 +93,11 @@ std::string NormaliseStatement(std::string_view statement);
 // quotes, brackets and comments) or text.size().
 size_t StatementEnd(std::string_view text, size_t from);
 
+// Past a quoted string, a quoted or bracketed name (a doubled closing
+// character stays inside) or a comment ("-- ..." with its line end, or
+// "/* ... */") starting at `at`; `at` itself when none starts there.
+size_t SkipQuotedOrComment(std::string_view text, size_t at);
+
 // The first index at or after `from` that is not a blank, a comment or a ';'
 // (text.size() when only those remain).
 size_t SkipFiller(std::string_view text, size_t from);

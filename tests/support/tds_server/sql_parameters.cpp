@@ -5,6 +5,8 @@
 #include <cctype>
 #include <stdexcept>
 
+#include "client/providers/sqlite/tsql_rewrites.h"
+
 namespace tersify::testing::tds {
 namespace {
 
@@ -27,25 +29,10 @@ size_t SkipQuoted(std::string_view sql, size_t at, char close) {
   return sql.size();
 }
 
-size_t SkipQuotedOrComment(std::string_view sql, size_t at) {
-  const char c = sql[at];
-  if (c == '\'' || c == '"') return SkipQuoted(sql, at, c);
-  if (c == '[') return SkipQuoted(sql, at, ']');
-  if (c == '-' && at + 1 < sql.size() && sql[at + 1] == '-') {
-    const size_t end = sql.find('\n', at);
-    return end == std::string_view::npos ? sql.size() : end;
-  }
-  if (c == '/' && at + 1 < sql.size() && sql[at + 1] == '*') {
-    const size_t end = sql.find("*/", at + 2);
-    return end == std::string_view::npos ? sql.size() : end + 2;
-  }
-  return at;
-}
-
 size_t CountMarks(std::string_view sql) {
   size_t marks = 0;
   for (size_t i = 0; i < sql.size();) {
-    const size_t end = SkipQuotedOrComment(sql, i);
+    const size_t end = providers::SkipQuotedOrComment(sql, i);
     if (end > i) {
       i = end;
       continue;
@@ -114,7 +101,7 @@ PositionalStatement ToPositional(const std::string& sql, const std::string& decl
   out.sql.reserve(sql.size());
   for (size_t i = 0; i < sql.size();) {
     const char c = sql[i];
-    size_t end = SkipQuotedOrComment(sql, i);
+    size_t end = providers::SkipQuotedOrComment(sql, i);
     // Quoted text, quoted names and comments are copied as they are.
     if (end == i && (c == '@' || NameChar(c))) {
       end = i + 1;

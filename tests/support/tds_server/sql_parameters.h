@@ -21,10 +21,6 @@ struct PositionalStatement {
 // `close` stays inside); the end of sql when it is not closed.
 size_t SkipQuoted(std::string_view sql, size_t at, char close);
 
-// The end of the quoted text, quoted name or comment that starts at `at`;
-// `at` itself when none starts there.
-size_t SkipQuotedOrComment(std::string_view sql, size_t at);
-
 // The '?' marks of a positional statement (quoted text, quoted names and
 // comments left alone): how many of its values it binds.
 size_t CountMarks(std::string_view sql);
