@@ -97,6 +97,11 @@ void ServerState::DeadlockNextStatement(const std::string& containing, int skip,
   statement_times_ = times;
 }
 
+bool ServerState::StatementDeadlockArmed() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return deadlock_statement_.has_value();
+}
+
 std::optional<size_t> ServerState::TakeStatementDeadlock(const std::vector<std::string>& statements) {
   std::lock_guard<std::mutex> lock(mutex_);
   for (size_t i = 0; i < statements.size() && deadlock_statement_; ++i) {

@@ -65,6 +65,8 @@ class ServerState {
   uint64_t RowsSentFor() const;
   // A statement sent `rows` rows of a result.
   void RowsSent(const std::string& sql, int64_t rows);
+  // Whether a statement is still to be chosen as a deadlock victim.
+  bool StatementDeadlockArmed() const;
   // Of the statements of a request about to run, in order, the index of the
   // one that is to fail, if any; the statements up to it are counted.
   std::optional<size_t> TakeStatementDeadlock(const std::vector<std::string>& statements);
