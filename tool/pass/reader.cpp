@@ -132,9 +132,10 @@ std::vector<TPassRow> TPassReader::ReadPage() {
   last_key_ = page.back().key;
   // Size the next page after the values seen: as many rows as the budget
   // holds at their mean length (this page's, when its values are longer than
-  // those before), within bounds. Where the server does not end a page at
-  // the budget (SQLite, SQL Server before 2012), a page cut short by the
-  // budget throws away what is left of it, and those rows are read again.
+  // those before), within bounds. Where the server did not end a page at
+  // the budget (SQLite, SQL Server before 2012, a page asked for without the
+  // running sum), a page cut short by the budget throws away what is left of
+  // it, and those rows are read again.
   rows_read_ += static_cast<int64_t>(page.size());
   bytes_read_ += bytes;
   const int64_t mean = std::max({bytes_read_ / rows_read_, bytes / static_cast<int64_t>(page.size()), int64_t{1}});

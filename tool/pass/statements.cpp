@@ -1,6 +1,5 @@
 #include "tool/pass/statements.h"
 
-#include <algorithm>
 #include <cctype>
 
 #include "tool/identifier_check.h"
