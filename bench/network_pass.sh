@@ -10,15 +10,18 @@
 # then the targets.
 #
 #   bench/network_pass.sh [--build DIR] [--repeat K] [--rtt "MS MS ..."] [--quick]
+#                         [--trace DIR]
 #
-# --quick: one round and the small data set only. Needs the build
+# --quick: one round and the small data set only. --trace: the relay writes
+# each run's client messages, one line each with its time and text, to
+# DIR/DATA-SERIES-RTT-ROUND.trace (where the round trips go). Needs the build
 # (tool/tersify, bench/bench_baseline, bench/bench_measure, bench/tds_relay,
 # tests/support/tds_server/tds-test-server), bash, awk and sort.
 set -euo pipefail
 
-build=build repeat=2 rtts="0 1 5" quick=0
+build=build repeat=2 rtts="0 1 5" quick=0 trace_dir=
 usage() {
-  echo "usage: $0 [--build DIR] [--repeat K] [--rtt \"MS MS ...\"] [--quick]" >&2
+  echo "usage: $0 [--build DIR] [--repeat K] [--rtt \"MS MS ...\"] [--quick] [--trace DIR]" >&2
   exit 2
 }
 while [ $# -gt 0 ]; do
@@ -27,6 +30,7 @@ while [ $# -gt 0 ]; do
     --repeat) repeat=$2; shift 2 ;;
     --rtt) rtts=$2; shift 2 ;;
     --quick) quick=1 repeat=1; shift ;;
+    --trace) trace_dir=$(mkdir -p "$2" && cd "$2" && pwd); shift 2 ;;
     *) usage ;;
   esac
 done
@@ -47,10 +51,12 @@ trap network_cleanup EXIT
 results=$work/results.txt
 : > "$results"
 
-# start_relay RTT: a relay to the running server; sets $relay_port
+# start_relay RTT [TRACE]: a relay to the running server; sets $relay_port
 start_relay() {
   rm -f "$work/relay.log" "$work/relay-stats"
-  "$relay" --target-port "$port" --rtt-ms "$1" --stats-file "$work/relay-stats" 2> "$work/relay.log" &
+  local trace=()
+  [ -z "${2:-}" ] || trace=(--trace "$2")
+  "$relay" --target-port "$port" --rtt-ms "$1" --stats-file "$work/relay-stats" "${trace[@]}" 2> "$work/relay.log" &
   relay_pid=$!
   relay_port=
   for _ in $(seq 200); do
@@ -76,7 +82,7 @@ one() {
   local data=$1 rtt=$2 series=$3
   shift 3
   start_server "$data"
-  start_relay "$rtt"
+  start_relay "$rtt" "${trace_dir:+$trace_dir/$data-$series-$rtt-$round.trace}"
   local args=() a
   for a in "$@"; do args+=("${a//@PORT/$relay_port}"); done
   if ! "$measure" "$work/time.txt" "${args[@]}" > "$work/out.txt" 2> "$work/err.txt"; then
@@ -108,7 +114,7 @@ dataset small 2000 2048 8192
 [ "$quick" = 1 ] || dataset large 600 5120 61440
 
 echo "load average $(awk '{ print $1, $2, $3 }' /proc/loadavg); rounds: $repeat; added round trips (ms): $rtts"
-for ((i = 1; i <= repeat; i++)); do
+for ((round = 1; round <= repeat; round++)); do
   while read -r data n lo hi; do
     for rtt in $rtts; do
       tds=(/GUI=0 "/IP=127.0.0.1,@PORT" /DB=bench /U=bench /P=Bench1)

@@ -5,12 +5,16 @@
 // the client (a network that drops in the middle of a request).
 //
 //   tds_relay --target-port PORT [--port P] [--rtt-ms MS] [--cut-after BYTES]
-//             [--stats-file STATS]
+//             [--stats-file STATS] [--trace FILE]
 //
 // Prints "listening on 127.0.0.1:PORT" on standard error once it accepts.
 // On SIGTERM or SIGINT it writes STATS (lines "requests N": the SQL batches,
 // remote procedure calls and transaction requests the clients sent; "messages
 // N": every client message; "cut N": connections it cut) and exits 0.
+// --trace writes a line per client message as it arrives: milliseconds since
+// the relay started, the connection's number, the message type, its bytes and
+// the first text it carries (a batch's SQL, a procedure call's statement, a
+// transaction request's kind): where the round trips of a run go.
 //
 // Bounded: at most kMostConnections at once, and at most kMostQueuedBytes
 // held back per direction of a connection (it stops reading until they left).
@@ -31,6 +35,7 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -46,6 +51,14 @@ constexpr size_t kReadBytes = 64 * 1024;
 
 std::atomic<uint64_t> g_requests{0}, g_messages{0}, g_cut{0};
 std::atomic<int> g_connections{0};
+std::atomic<int> g_connection_numbers{0};
+const Clock::time_point g_started = Clock::now();
+
+// The trace file, shared by the connections' threads.
+struct Trace {
+  std::mutex mutex;
+  std::FILE* file = nullptr;
+} g_trace;
 
 // A socket that is closed when it goes.
 class Socket {
@@ -79,6 +92,8 @@ void NoDelay(int fd) {
 // at 1 (bit 0 ends a message), length (big-endian, header included) at 2.
 class MessageCounter {
  public:
+  explicit MessageCounter(int connection) : connection_(connection) {}
+
   void Feed(const char* data, size_t size) {
     for (size_t i = 0; i < size;) {
       if (remaining_ == 0) {
@@ -87,23 +102,71 @@ class MessageCounter {
         got_ = 0;
         const size_t length = (size_t{header_[2]} << 8) | header_[3];
         remaining_ = length > 8 ? length - 8 : 0;
-        if (header_[1] & 0x01) Count(header_[0]);
+        message_bytes_ += length;
+        if (remaining_ == 0 && (header_[1] & 0x01)) EndMessage();
         continue;
       }
       const size_t take = std::min(remaining_, size - i);
+      if (head_.size() < kHeadBytes) head_.append(data + i, std::min(take, kHeadBytes - head_.size()));
       remaining_ -= take;
       i += take;
+      if (remaining_ == 0 && (header_[1] & 0x01)) EndMessage();
     }
   }
 
  private:
-  static void Count(unsigned char type) {
+  static constexpr size_t kHeadBytes = 1024;
+
+  void EndMessage() {
+    const unsigned char type = header_[0];
     ++g_messages;
     if (type == 0x01 || type == 0x03 || type == 0x0E) ++g_requests;
+    if (g_trace.file) {
+      const double ms = std::chrono::duration<double, std::milli>(Clock::now() - g_started).count();
+      const std::string text = TextOf(type);
+      std::lock_guard<std::mutex> lock(g_trace.mutex);
+      std::fprintf(g_trace.file, "%10.2f c%d type=%02x bytes=%zu %s\n", ms, connection_, type, message_bytes_,
+                   text.c_str());
+      std::fflush(g_trace.file);
+    }
+    head_.clear();
+    message_bytes_ = 0;
   }
+
+  // What a message says, as far as its first bytes tell: the UTF-16 text it
+  // carries after its headers, or a transaction request's kind.
+  std::string TextOf(unsigned char type) const {
+    size_t at = 0;
+    if ((type == 0x01 || type == 0x03 || type == 0x0E) && head_.size() >= 4) {
+      const auto byte = [&](size_t k) { return static_cast<unsigned char>(head_[k]); };
+      at = size_t{byte(0)} | size_t{byte(1)} << 8 | size_t{byte(2)} << 16 | size_t{byte(3)} << 24;
+      if (at > head_.size()) at = head_.size();
+      if (type == 0x0E && at + 2 <= head_.size()) {
+        switch (byte(at) | byte(at + 1) << 8) {
+          case 5: return "tm begin";
+          case 7: return "tm commit";
+          case 8: return "tm rollback";
+          case 9: return "tm save";
+          default: return "tm other";
+        }
+      }
+    }
+    std::string text;
+    for (size_t k = at; k + 1 < head_.size() && text.size() < 160; k += 2) {
+      const unsigned char low = static_cast<unsigned char>(head_[k]);
+      const unsigned char high = static_cast<unsigned char>(head_[k + 1]);
+      if (high == 0 && low >= 0x20 && low < 0x7F) text += static_cast<char>(low);
+      else if (!text.empty() && text.back() != ' ') text += ' ';
+    }
+    return text;
+  }
+
+  int connection_;
   unsigned char header_[8] = {};
   size_t got_ = 0;
   size_t remaining_ = 0;
+  size_t message_bytes_ = 0;
+  std::string head_;
 };
 
 // One direction of a connection: chunks read and the time each may leave.
@@ -143,7 +206,7 @@ void Relay(Socket client, int target_port, Clock::duration half_rtt, int64_t cut
   NoDelay(server.get());
   const int fds[2] = {client.get(), server.get()};  // lane 0: client to server, lane 1: back
   Lane lanes[2];
-  MessageCounter counter;
+  MessageCounter counter(++g_connection_numbers);
   int64_t from_client = 0;
   std::vector<char> buffer(kReadBytes);
   while (true) {
@@ -218,7 +281,7 @@ bool WriteStats(const std::string& file) {
 int Usage() {
   std::fprintf(stderr,
                "usage: tds_relay --target-port PORT [--port P] [--rtt-ms MS] [--cut-after BYTES]\n"
-               "                 [--stats-file STATS]\n");
+               "                 [--stats-file STATS] [--trace FILE]\n");
   return 2;
 }
 
@@ -228,7 +291,7 @@ int main(int argc, char** argv) {
   int port = 0, target_port = 0;
   double rtt_ms = 0;
   int64_t cut_after = -1;
-  std::string stats_file;
+  std::string stats_file, trace_file;
   try {
     for (int i = 1; i < argc; ++i) {
       const std::string arg = argv[i];
@@ -239,12 +302,20 @@ int main(int argc, char** argv) {
       else if (arg == "--rtt-ms") rtt_ms = std::stod(value);
       else if (arg == "--cut-after") cut_after = std::stoll(value);
       else if (arg == "--stats-file") stats_file = value;
+      else if (arg == "--trace") trace_file = value;
       else return Usage();
     }
   } catch (const std::exception&) {
     return Usage();
   }
   if (target_port <= 0 || rtt_ms < 0 || cut_after < -1) return Usage();
+  if (!trace_file.empty()) {
+    g_trace.file = std::fopen(trace_file.c_str(), "w");
+    if (!g_trace.file) {
+      std::fprintf(stderr, "tds_relay: cannot write %s: %s\n", trace_file.c_str(), std::strerror(errno));
+      return 1;
+    }
+  }
 
   // The signals that end the relay are taken by the main thread alone.
   sigset_t ending;
