@@ -186,6 +186,10 @@ void TMSConnection::StartTransaction() {
 
 void TMSConnection::Commit() { GetProvider().Commit(); }
 
+void TMSConnection::CommitAndStartNext() { GetProvider().CommitAndStartNext(); }
+
+void TMSConnection::EndUnusedTransaction() { GetProvider().EndUnusedTransaction(); }
+
 void TMSConnection::Rollback() { GetProvider().Rollback(); }
 
 bool TMSConnection::InTransaction() const { return Connected() && provider_->InTransaction(); }

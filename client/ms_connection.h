@@ -93,6 +93,10 @@ class TMSConnection : public TComponent {
   // not allowed when the connection is closed" when closed.
   void StartTransaction();
   void Commit();
+  // Commits and opens the next transaction at once (Provider::CommitAndStartNext).
+  void CommitAndStartNext();
+  // Ends a transaction in which nothing was written (Provider::EndUnusedTransaction).
+  void EndUnusedTransaction();
   void Rollback();
   bool InTransaction() const;
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "client/errors.h"
 #include "framework/data/field_type.h"
 #include "framework/rtl/variant.h"
 
@@ -138,7 +139,22 @@ class Provider {
 
   virtual void StartTransaction() = 0;
   virtual void Commit() = 0;
+  // Commits and stays in a transaction: the next one is open at once. A
+  // driver that can asks for both in one request. A commit that fails leaves
+  // the provider as Commit does; a start that fails after the commit raises
+  // ECommittedThenLost, for the rows are written.
+  virtual void CommitAndStartNext() {
+    Commit();
+    try {
+      StartTransaction();
+    } catch (const EMSError& e) {
+      throw ECommittedThenLost(e);
+    }
+  }
   virtual void Rollback() = 0;
+  // Ends a transaction in which nothing was written, where the driver can in
+  // one request: committed or rolled back, it leaves nothing behind.
+  virtual void EndUnusedTransaction() { Rollback(); }
   virtual bool InTransaction() const = 0;
 
   // Dot-separated, major version first ("16.00.1000" for SQL Server 2022).

@@ -157,6 +157,52 @@ TEST_P(ConnectionTest, TransactionsRefuseOverlapAndClosedConnection) {
   EXPECT_EQ(Scalar("select @@TRANCOUNT").AsInteger(), 0);
 }
 
+// A pass that commits batch after batch keeps its connection in a transaction
+// in between: the commit that opens the next one must still commit, the next
+// one must hold only what follows, and an unused one must end cleanly. Across
+// a network each costs one request.
+TEST_P(ConnectionTest, ACommitThatOpensTheNextTransactionCommitsAndHoldsOnlyWhatFollows) {
+  Db().ExecDirect("create table t (id integer primary key, name varchar(20))");
+  Connection().Open();
+  const bool server = Db().Provider() == "odbc";
+  auto tm_requests = [&] { return server ? Db().ServerRequests().transaction_manager : 0; };
+
+  Connection().StartTransaction();
+  Query("insert into t values (1, 'first')")->Execute();
+  uint64_t before = tm_requests();
+  Connection().CommitAndStartNext();
+  EXPECT_EQ(tm_requests() - before, server ? 1u : 0u) << "the commit and the next begin travel together";
+  EXPECT_TRUE(Connection().InTransaction());
+  EXPECT_EQ(Scalar("select @@TRANCOUNT").AsInteger(), 1);
+  EXPECT_EQ(Db().StoredBytes("select name from t where id = 1"), "first") << "committed: another reader sees it";
+
+  Query("insert into t values (2, 'undone')")->Execute();
+  Connection().Rollback();
+  EXPECT_FALSE(Connection().InTransaction());
+  EXPECT_EQ(Scalar("select count(*) from t").AsInteger(), 1);
+  EXPECT_EQ(Scalar("select @@TRANCOUNT").AsInteger(), 0);
+
+  Connection().StartTransaction();
+  Query("insert into t values (3, 'second')")->Execute();
+  Connection().CommitAndStartNext();
+  before = tm_requests();
+  Connection().EndUnusedTransaction();
+  EXPECT_EQ(tm_requests() - before, server ? 1u : 0u) << "an unused transaction ends in one request";
+  EXPECT_FALSE(Connection().InTransaction());
+  EXPECT_EQ(Scalar("select @@TRANCOUNT").AsInteger(), 0);
+  EXPECT_EQ(Db().StoredBytes("select name from t where id = 3"), "second");
+  // Back in autocommit: a write is there for every reader at once.
+  Query("insert into t values (4, 'at once')")->Execute();
+  EXPECT_EQ(Db().StoredBytes("select name from t where id = 4"), "at once");
+  for (auto op : {&TMSConnection::CommitAndStartNext, &TMSConnection::EndUnusedTransaction}) {
+    try {
+      (Connection().*op)();
+      ADD_FAILURE() << "there is no transaction to end";
+    } catch (const EDAError&) {
+    }
+  }
+}
+
 TEST_P(ConnectionTest, ServerVersionConnectsFirst) {
   ASSERT_FALSE(Connection().Connected());
   const std::string version = Connection().ServerVersion();

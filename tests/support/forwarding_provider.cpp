@@ -27,6 +27,8 @@ std::unique_ptr<Cursor> ForwardingProvider::ExecuteEach(const std::string& sql, 
 
 void ForwardingProvider::StartTransaction() { inner_->StartTransaction(); }
 void ForwardingProvider::Commit() { inner_->Commit(); }
+void ForwardingProvider::CommitAndStartNext() { inner_->CommitAndStartNext(); }
+void ForwardingProvider::EndUnusedTransaction() { inner_->EndUnusedTransaction(); }
 void ForwardingProvider::Rollback() { inner_->Rollback(); }
 bool ForwardingProvider::InTransaction() const { return inner_->InTransaction(); }
 std::string ForwardingProvider::ServerVersion() { return inner_->ServerVersion(); }

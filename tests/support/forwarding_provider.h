@@ -31,6 +31,8 @@ class ForwardingProvider final : public providers::Provider {
                                                  const std::vector<Variant>& params) override;
   void StartTransaction() override;
   void Commit() override;
+  void CommitAndStartNext() override;
+  void EndUnusedTransaction() override;
   void Rollback() override;
   bool InTransaction() const override;
   std::string ServerVersion() override;

@@ -97,7 +97,35 @@ class OdbcProvider : public Provider {
   }
 
   void Commit() override { EndTransaction(SQL_COMMIT); }
+  // With autocommit left off the driver keeps a transaction open after the
+  // commit (FreeTDS asks the server for the next one in the same request),
+  // which spares the two requests of switching autocommit on and off again.
+  void CommitAndStartNext() override {
+    OdbcConnection& c = Connection();
+    if (!in_transaction_) throw EMSError("No transaction is active");
+    try {
+      c.Bounded([&] { c.Dbc().Check(SQLEndTran(SQL_HANDLE_DBC, c.Dbc().get(), SQL_COMMIT), "SQLEndTran(SQL_COMMIT)"); });
+    } catch (const EMSError& e) {
+      in_transaction_ = false;
+      LeaveRefusedTransaction(c, e);
+      throw;
+    }
+  }
   void Rollback() override { EndTransaction(SQL_ROLLBACK); }
+  // Switching autocommit on ends the transaction by itself, one request: the
+  // ODBC rules commit it, FreeTDS rolls it back, and with nothing written in
+  // it either is the same.
+  void EndUnusedTransaction() override {
+    OdbcConnection& c = Connection();
+    if (!in_transaction_) throw EMSError("No transaction is active");
+    in_transaction_ = false;
+    try {
+      c.Bounded([&] { SetAutocommit(c, true); });
+    } catch (const EMSError& e) {
+      c.MarkLost(e);  // out of the transaction only by giving the connection up
+      throw;
+    }
+  }
   bool InTransaction() const override { return in_transaction_; }
 
   std::string ServerVersion() override {
@@ -215,6 +243,18 @@ class OdbcProvider : public Provider {
                   on ? "SQLSetConnectAttr(SQL_AUTOCOMMIT_ON)" : "SQLSetConnectAttr(SQL_AUTOCOMMIT_OFF)");
   }
 
+  // After a commit or rollback the server refused (a deadlock victim, a full
+  // log): what is left of the transaction is rolled back on the way back to
+  // autocommit.
+  static void LeaveRefusedTransaction(OdbcConnection& c, const EMSError& refusal) {
+    if (!c.Connected()) return;
+    try {
+      c.Bounded([&] { SetAutocommit(c, true); });
+    } catch (const EMSError&) {
+      c.MarkLost(refusal);  // out of the transaction only by giving the connection up
+    }
+  }
+
   // Ends the transaction whatever happens: afterwards the provider is out of
   // it, with autocommit back on, or its connection counts as closed. A commit
   // the server confirmed stays done when the switch back to autocommit fails
@@ -228,15 +268,7 @@ class OdbcProvider : public Provider {
     try {
       c.Bounded([&] { c.Dbc().Check(SQLEndTran(SQL_HANDLE_DBC, c.Dbc().get(), completion), call); });
     } catch (const EMSError& e) {
-      // The server refused (a deadlock victim, a full log): what is left of
-      // the transaction is rolled back on the way back to autocommit.
-      if (c.Connected()) {
-        try {
-          c.Bounded([&] { SetAutocommit(c, true); });
-        } catch (const EMSError&) {
-          c.MarkLost(e);  // out of the transaction only by giving the connection up
-        }
-      }
+      LeaveRefusedTransaction(c, e);
       throw;
     }
     try {
