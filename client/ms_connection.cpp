@@ -26,6 +26,10 @@ const char* IsolationLevelText(TIsolationLevel level) {
   return "READ COMMITTED";
 }
 
+std::string IsolationLevelStatement(TIsolationLevel level) {
+  return std::string("SET TRANSACTION ISOLATION LEVEL ") + IsolationLevelText(level);
+}
+
 }  // namespace
 
 TMSConnection::TMSConnection(TComponent* owner) : TComponent(owner) {}
@@ -94,6 +98,10 @@ void TMSConnection::Open() {
   for (int i = 0; i < specific_options_.Count(); ++i) {
     if (!Trim(specific_options_[i]).empty()) settings.specific_options.push_back(specific_options_[i]);
   }
+  // Every statement of the connection runs at this level; it goes with the
+  // provider's own settings, one request (the sqlite provider reads the SET
+  // statement and ignores it).
+  settings.session_settings = IsolationLevelStatement(isolation_level_);
 
   std::unique_ptr<providers::Provider> provider;
   try {
@@ -106,29 +114,12 @@ void TMSConnection::Open() {
   provider_ = std::move(provider);
   key_cache_.clear();
 
-  try {
-    ApplyIsolationLevel();
-  } catch (EDAError& e) {
-    std::unique_ptr<providers::Provider> failed = std::move(provider_);
-    try {
-      failed->Close();
-    } catch (...) {
-      // The isolation level's error is the one to report.
-    }
-    if (FailOnError(e)) throw;
-    throw EAbort("Operation aborted");
-  }
-
   if (AfterConnect) AfterConnect(this);
   if (AfterOpenForOwner) AfterOpenForOwner(this);
 }
 
 void TMSConnection::ApplyIsolationLevel() {
-  // Every statement of the connection runs at this level; the sqlite provider
-  // reads the SET statement and ignores it.
-  const std::string sql =
-      std::string("SET TRANSACTION ISOLATION LEVEL ") + IsolationLevelText(isolation_level_);
-  std::unique_ptr<providers::Cursor> cursor = provider_->Execute(sql, {});
+  std::unique_ptr<providers::Cursor> cursor = GetProvider().Execute(IsolationLevelStatement(isolation_level_), {});
   while (cursor->Next()) {
   }
 }

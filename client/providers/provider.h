@@ -30,6 +30,9 @@ struct ConnectionSettings {
   // provider can change it while open (SetCommandTimeout).
   int command_timeout_seconds = 0;
   std::vector<std::string> specific_options;  // name=value lines, provider specific
+  // SET statements for the session, run once it is open: across a network in
+  // the same request as the provider's own settings.
+  std::string session_settings;
 };
 
 struct ColumnInfo {

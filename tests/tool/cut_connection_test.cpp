@@ -24,7 +24,7 @@ constexpr size_t kRowSize = 6000;
 // An envelope of a row's text is far shorter than this; a plain value never is.
 constexpr int64_t kEnvelopeBelow = kRowSize / 2;
 // The rows of one request at most (the writer's group).
-constexpr int kMostGroupRows = 250;
+constexpr int kMostGroupRows = 525;
 
 // The loopback relay of the benchmarks, cutting after `bytes` from the client.
 class CuttingRelay {

@@ -1,7 +1,8 @@
 #pragma once
 // SQL Server ends a deadlock by choosing one session as its victim and
 // rolling back that session's transaction (error 1205, SQLSTATE 40001); the
-// pass asks to be the one chosen (TPassDeadlockPriority). Nothing was wrong
+// pass asks to be the one chosen (each request of its writes sets its
+// DEADLOCK_PRIORITY LOW, writer.cpp). Nothing was wrong
 // with the statements: the rows whose writes were undone are read again by
 // their keys and go through the pass once more, each write held to the value
 // read then, as always. A deadlock that keeps coming back is reported after

@@ -71,13 +71,16 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   // connection gets its own back afterwards.
   const TPassCancelReachesRequests cancel_reaches_requests;
   const TPassTimeLimit time_limit(PassConnection(), request.options.timeout_seconds);
+  // Across a network pages are read on a second connection (read_ahead.h),
+  // which logs in while the target is resolved.
+  std::unique_ptr<TPassCompanion> companion;
+  if (PassConnection().GetProvider().Name() != "sqlite") companion = std::make_unique<TPassCompanion>(PassConnection());
   const TPassTarget target = ResolvePassTarget(request.table, request.field, request.key);
   // A /FROM= key that is no key of the column's type ends the pass before any write.
   const Variant start_after = StartKeyOf(target, request.options);
   report.resume_key = start_after;
   report.key_name = target.key.name;
   TMSConnection& connection = *target.connection;
-  const TPassDeadlockPriority deadlock_priority(target);
   // Each large value goes back to the system as soon as it is released, so
   // that the peak stays near two copies of the largest.
   ReturnLargeBlocksAtOnce();
@@ -86,6 +89,15 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   const bool compress = request.command == 1;
   const int threads = TRewritePool::ThreadsFor(request.options.threads);
   const int64_t budget = request.options.budget_bytes > 0 ? request.options.budget_bytes : kDefaultPassBudgetBytes;
+
+  const auto stop_at_for_waits = request.options.stop_at;
+  std::optional<TRateLimit> rate;
+  if (request.options.max_rate_mb_per_s > 0)
+    rate.emplace(request.options.max_rate_mb_per_s * kBytesPerRateMB,
+                 [stop_at_for_waits] { return PassWaitMustEnd(stop_at_for_waits); });
+  // Across a network the first page is on its way while the warnings and the
+  // rows without a key are told.
+  TPassPages pages(connection, statements, budget, companion.get(), start_after, rate ? &*rate : nullptr);
 
   // What the progress event is handed for a rewritten row: a blob field named
   // after the column, attached to no dataset.
@@ -114,16 +126,9 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
     if (request.on_progress) request.on_progress(nullptr);
   }
 
-  const auto stop_at_for_waits = request.options.stop_at;
-  std::optional<TRateLimit> rate;
-  if (request.options.max_rate_mb_per_s > 0)
-    rate.emplace(request.options.max_rate_mb_per_s * kBytesPerRateMB,
-                 [stop_at_for_waits] { return PassWaitMustEnd(stop_at_for_waits); });
   const std::unique_ptr<TLogSpaceWatch> log_watch =
       PassLogSpaceWatch(request.options, connection.GetProvider(), target.provider_name == "sqlite", warn);
 
-  TPassPages pages(connection, statements, budget, target.provider_name != "sqlite", start_after);
-  if (rate) pages.SetPace(&*rate);
   TPassWriter writer(connection, statements, request.options.batch_rows, budget);
   // Decompressing, the new forms are the large ones: the rows of the request
   // being filled, and a little more. A compressed form holds little, and the
@@ -340,6 +345,8 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   };
 
   try {
+    // The first page is on its way on the second connection meanwhile.
+    if (pages.ReadsAhead()) writer.StartBatch();
     while (true) {
       if (time_is_up()) return stop();
       std::vector<TPassRow> page = pages.NextPage();
@@ -363,8 +370,11 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
         handle(page[i].key, row, false);
         commit_if_due();
       }
-      // The page's last group goes before the next page is read. A cancel
-      // asked for while its rows were told takes effect now.
+      // A next page that has arrived is no wait: the rows queued go on into
+      // its groups, and the batch goes on over it.
+      if (pages.ReadsAhead() && pages.NextPageArrived() && !rate) continue;
+      // Else the page's last group goes before the next page is read. A
+      // cancel asked for while its rows were told takes effect now.
       flush();
       if (PassCancelRequested()) return cancel();
       commit_if_due();
@@ -372,13 +382,16 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
       // whose reads wait for the rows the batch holds (the test server, which
       // serves a SQLite file a writer may lock whole) would have the reader
       // wait for the writer, and the writer for the reader.
-      // Nor while it waits for the rate limit before the next page.
+      // Nor while it waits for the rate limit before the next page. (The
+      // transaction a commit may leave open holds nothing until it writes.)
       if ((pages.ReadsAhead() || rate) && writer.Uncommitted() > 0) {
-        writer.Commit();
+        writer.CommitAndGoOn();
         batch = TBatchCounts();
         all_told_committed();
       }
     }
+    flush();
+    if (PassCancelRequested()) return cancel();
     writer.Commit();
     batch = TBatchCounts();
     all_told_committed();

@@ -12,13 +12,20 @@
 // value read: a value another session then rolls back fails the guard and the
 // row is left alone and counted as changed.
 //
+// The second connection logs in while the pass resolves its target, and
+// reads the first page while the pass settles what it does before its first
+// row, on the writer's connection; the second page follows at once, so that
+// it is there when the writer is through with the first.
+//
 // A page is read ahead only while the current one holds less than a quarter
 // of the budget, and then within half of it (a large value is never read
 // ahead of another), so that the in-flight budget holds. On SQLite, which has
 // no network, pages are read on the connection itself, when they are needed.
 
 #include <cstdint>
+#include <exception>
 #include <future>
+#include <optional>
 #include <memory>
 #include <vector>
 
@@ -29,32 +36,56 @@
 
 namespace tersify {
 
+// The second connection to the database of a pass's connection, with its
+// settings and time limit, reading uncommitted; no prompt and no events. It
+// logs in from the moment it is made.
+class TPassCompanion {
+ public:
+  explicit TPassCompanion(TMSConnection& connection);
+  // Waits for a log-in still under way.
+  ~TPassCompanion();
+  TPassCompanion(const TPassCompanion&) = delete;
+  TPassCompanion& operator=(const TPassCompanion&) = delete;
+
+  // The connection once it is open; raises what its log-in raised.
+  TMSConnection& Open();
+
+ private:
+  std::unique_ptr<TMSConnection> connection_;
+  std::future<void> opened_;
+};
+
 class TPassPages {
  public:
-  // read_ahead: open the second connection and read ahead on it.
-  // start_after: as TPassReader's.
+  // companion: read ahead on it, starting with the first page at once; none:
+  // read on `connection` itself. start_after: as TPassReader's. pace, when
+  // given, paces the reading and outlives the pages.
   TPassPages(TMSConnection& connection, const TPassStatements& statements, int64_t budget_bytes,
-             bool read_ahead, Variant start_after = Variant());
+             TPassCompanion* companion, Variant start_after = Variant(), TRateLimit* pace = nullptr);
   // Waits for a page still being read (ending a wait for the pace at once),
   // then closes the second connection.
   ~TPassPages();
   TPassPages(const TPassPages&) = delete;
   TPassPages& operator=(const TPassPages&) = delete;
 
-  // As TPassReader::NextPage.
+  // As TPassReader::NextPage; a second connection that could not be opened
+  // raises its error here.
   std::vector<TPassRow> NextPage();
-  // Paces the reading (the pace outlives the pages); before the first page.
-  void SetPace(TRateLimit* pace) {
-    pace_ = pace;
-    reader_->SetPace(pace);
-  }
   // Whether pages are read on the second connection.
-  bool ReadsAhead() const { return companion_ != nullptr; }
+  bool ReadsAhead() const { return read_ahead_; }
+  // Whether NextPage would hand out a page read ahead at once, without waiting.
+  bool NextPageArrived() const;
 
  private:
-  std::unique_ptr<TMSConnection> companion_;
+  const bool read_ahead_;
   std::unique_ptr<TPassReader> reader_;
+  // Whether a page handed out leaves room for the next one read ahead.
+  bool RoomAfter(const std::vector<TPassRow>& page) const;
+
   std::future<std::vector<TPassRow>> ahead_;
+  // The second page, read right after the first (set before ahead_ is ready).
+  std::optional<std::vector<TPassRow>> second_;
+  std::exception_ptr second_error_;
   int64_t budget_bytes_;
   TRateLimit* pace_ = nullptr;
 };

@@ -11,8 +11,9 @@
 //   change data capture,    the log carries every rewritten value to the
 //   replication             change tables or the subscribers
 //
-// Each is asked of the catalogue views; a question an older server cannot
-// answer (no such view or column) leaves its warning out.
+// Each is asked of the catalogue views, all in one request; where an older
+// server cannot answer one of them (no such view or column), they are asked
+// one by one, and each it cannot answer leaves its warning out.
 
 #include <cstdint>
 #include <string>

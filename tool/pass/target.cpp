@@ -222,19 +222,4 @@ TPassTimeLimit::~TPassTimeLimit() {
   }
 }
 
-TPassDeadlockPriority::TPassDeadlockPriority(const TPassTarget& target) {
-  if (target.provider_name != "odbc") return;
-  target.connection->GetProvider().Execute("SET DEADLOCK_PRIORITY LOW", {});
-  lowered_ = target.connection;
-}
-
-TPassDeadlockPriority::~TPassDeadlockPriority() {
-  if (!lowered_ || !lowered_->Connected()) return;
-  try {
-    lowered_->GetProvider().Execute("SET DEADLOCK_PRIORITY NORMAL", {});
-  } catch (...) {
-    // A connection that cannot take it back is lost; it starts NORMAL when it reopens.
-  }
-}
-
 }  // namespace tersify

@@ -53,18 +53,5 @@ class TPassTimeLimit {
   int restore_ = 0;
 };
 
-// For its lifetime the pass's connection is the one SQL Server picks as the
-// victim when it deadlocks with another session: the application's work goes
-// on, and the pass's row fails (SET DEADLOCK_PRIORITY LOW; SQL Server only).
-class TPassDeadlockPriority {
- public:
-  explicit TPassDeadlockPriority(const TPassTarget& target);
-  ~TPassDeadlockPriority();
-  TPassDeadlockPriority(const TPassDeadlockPriority&) = delete;
-  TPassDeadlockPriority& operator=(const TPassDeadlockPriority&) = delete;
-
- private:
-  TMSConnection* lowered_ = nullptr;
-};
 
 }  // namespace tersify

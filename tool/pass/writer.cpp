@@ -10,7 +10,7 @@
 // How a group travels. Across a network every request waits for its answer,
 // so the updates of a group of rows go as one text, executed at once:
 //
-//   set nocount on; set xact_abort on;
+//   set nocount on; set xact_abort on; set deadlock_priority low;
 //   <update of row 1>; select @@ROWCOUNT; <update of row 2>; select @@ROWCOUNT; ...
 //
 // Each update is the very statement a row on its own gets (held to the value
@@ -23,28 +23,34 @@
 // a trigger's statements would slip in between, and a server-wide NOCOUNT
 // leaves none (NOCOUNT ON here silences both). XACT_ABORT ON makes the first
 // failing statement end the text: the rows before it have their outcome, the
-// rows after it were not run, and nothing is left half known.
+// rows after it were not run, and nothing is left half known. DEADLOCK_PRIORITY
+// LOW makes the pass's writes the victim SQL Server picks in a deadlock with
+// the application, whose work goes on. A text run with parameters is a scope
+// of its own (sp_executesql), so these settings end with it and the session
+// keeps its own; a group of one row travels the same way.
 //
 // A staging table with one set-based update was the other way: it needs a
 // table created per connection, a second statement to learn which rows were
 // written, and the per-row guard expressed as a join; the batch keeps the
 // statement that is already tested for a single row.
 //
-// A group is bounded by SQL Server's 2,100 parameters a request (kMostGroupRows
-// rows of at most five), by kMostGroupBytes and a quarter of the pass's budget of
-// bytes (a larger value goes alone), and by the room left in the open batch,
-// so that a batch still commits every so many rows.
+// A group is bounded by SQL Server's 2,100 parameters a request (four or five
+// a row, as its guard takes), by kMostGroupBytes and a quarter of the pass's
+// budget of bytes (a larger value goes alone), and by the room left in the
+// open batch, so that a batch still commits every so many rows.
 
 namespace tersify {
 namespace {
 
 constexpr size_t kParamsPerRow = kMostUpdateParams;
-constexpr size_t kMostParams = 2100;
-static_assert(TPassWriter::kMostGroupRows * kParamsPerRow <= kMostParams);
+static_assert(TPassWriter::kMostGroupRows * 4 <= TPassWriter::kMostGroupParams);
 
 int64_t HeldBytes(const std::string& new_stored, const TGuardValue& guard) {
   return static_cast<int64_t>(new_stored.size() + guard.value.RawString().size());
 }
+
+// The parameters of a row's update: the new value, the key twice, and the guard's.
+size_t ParamsOf(const TGuardValue& guard) { return guard.kind == TWriteGuard::StoredBytes ? 5 : 4; }
 
 }  // namespace
 
@@ -82,19 +88,23 @@ TWriteOutcome TPassWriter::Write(const Variant& key, std::string new_stored, TGu
 
 void TPassWriter::Queue(const Variant& key, std::string new_stored, TGuardValue guard) {
   queued_bytes_ += HeldBytes(new_stored, guard);
+  queued_params_ += ParamsOf(guard);
   const int64_t stored_bytes = static_cast<int64_t>(new_stored.size());
   queue_.push_back({key, std::move(new_stored), std::move(guard), stored_bytes});
 }
 
 bool TPassWriter::GroupDue() const {
   if (queue_.empty()) return false;
-  if (!grouped_ || queue_.size() >= kMostGroupRows || queued_bytes_ >= group_bytes_) return true;
+  // Full when one more row might not fit.
+  if (!grouped_ || queued_params_ + kMostUpdateParams > kMostGroupParams || queued_bytes_ >= group_bytes_)
+    return true;
   return batch_rows_ > 1 && static_cast<int64_t>(batch_written_) + static_cast<int64_t>(queue_.size()) >= batch_rows_;
 }
 
 void TPassWriter::StartBatchIfNeeded() {
   if (batch_rows_ <= 1 || in_batch_) return;
-  connection_.StartTransaction();
+  if (!held_open_ || !connection_.InTransaction()) connection_.StartTransaction();
+  held_open_ = false;
   in_batch_ = true;
   batch_written_ = 0;
   batch_bytes_ = 0;
@@ -107,7 +117,7 @@ TGroupOutcome TPassWriter::WriteQueued() {
   result.outcomes.reserve(queue_.size());
   try {
     StartBatchIfNeeded();
-    if (grouped_ && queue_.size() > 1)
+    if (grouped_)
       WriteTogether(result);
     else
       WriteEach(0, result);
@@ -116,6 +126,7 @@ TGroupOutcome TPassWriter::WriteQueued() {
   }
   queue_.clear();
   queued_bytes_ = 0;
+  queued_params_ = 0;
   return result;
 }
 
@@ -159,7 +170,7 @@ void TPassWriter::WriteEach(size_t first, TGroupOutcome& result) {
 
 const std::string& TPassWriter::GroupSql(size_t n) {
   if (group_sql_rows_ == n) return group_sql_;
-  group_sql_ = "set nocount on; set xact_abort on;";
+  group_sql_ = "set nocount on; set xact_abort on; set deadlock_priority low;";
   for (size_t i = 0; i < n; ++i) group_sql_ += " " + update_sql_ + "; select @@ROWCOUNT;";
   group_sql_rows_ = n;
   return group_sql_;
@@ -218,17 +229,34 @@ bool TPassWriter::CommitIfDue() {
   if (batch_written_ < batch_rows_ && batch_bytes_ < kBatchBytes &&
       std::chrono::steady_clock::now() - batch_started_ < kBatchAge)
     return false;
-  Commit();
+  CommitAndGoOn();
   return true;
 }
 
 void TPassWriter::Commit() {
+  if (!in_batch_ && held_open_) {
+    // Nothing was written since the last commit: the transaction only ends.
+    held_open_ = false;
+    if (connection_.InTransaction()) connection_.EndUnusedTransaction();
+    return;
+  }
+  CommitBatch(false);
+}
+
+void TPassWriter::CommitAndGoOn() { CommitBatch(grouped_); }
+
+void TPassWriter::CommitBatch(bool go_on) {
   if (!in_batch_) return;
   const int32_t rows = batch_written_;
   in_batch_ = false;
   batch_written_ = 0;
   try {
-    connection_.Commit();
+    if (go_on) {
+      connection_.CommitAndStartNext();
+      held_open_ = true;
+    } else {
+      connection_.Commit();
+    }
   } catch (const ECommittedThenLost&) {
     throw;  // written: the batch is closed
   } catch (const EMSError& e) {
@@ -253,10 +281,15 @@ void TPassWriter::RollbackAfterFailedCommit() noexcept {
 void TPassWriter::Rollback() {
   queue_.clear();
   queued_bytes_ = 0;
-  if (!in_batch_) return;
+  queued_params_ = 0;
+  if (!in_batch_ && !held_open_) return;
+  const bool unused = !in_batch_;
   in_batch_ = false;
+  held_open_ = false;
   batch_written_ = 0;
-  if (connection_.InTransaction()) connection_.Rollback();
+  if (!connection_.InTransaction()) return;
+  if (unused) connection_.EndUnusedTransaction();
+  else connection_.Rollback();
 }
 
 }  // namespace tersify

@@ -66,6 +66,10 @@ class TPassWriter {
   // than one row.
   TWriteOutcome Write(const Variant& key, std::string new_stored, TGuardValue guard);
 
+  // Opens the batch now, if rows are batched and none is open, rather than
+  // with its first write: across a network its request then goes while the
+  // pass waits for its first rows.
+  void StartBatch() { StartBatchIfNeeded(); }
   // Queues one row for the next group.
   void Queue(const Variant& key, std::string new_stored, TGuardValue guard);
   // Rows queued and not yet written.
@@ -78,14 +82,22 @@ class TPassWriter {
   // failed. Found %d records".
   TGroupOutcome WriteQueued();
 
-  // Commits the open batch when it is full, large or old enough; true when it did.
+  // Commits the open batch when it is full, large or old enough, as
+  // CommitAndGoOn; true when it did.
   bool CommitIfDue();
-  // Commits the open batch, if any. Once the server has confirmed the commit
-  // the batch is closed, whatever fails after it (ECommittedThenLost). A
-  // commit that got no answer raises EBatchOutcomeUnknown; one the server
-  // refused leaves the batch rolled back.
+  // Commits the open batch, if any, and ends the transaction. Once the server
+  // has confirmed the commit the batch is closed, whatever fails after it
+  // (ECommittedThenLost). A commit that got no answer raises
+  // EBatchOutcomeUnknown; one the server refused leaves the batch rolled back.
   void Commit();
-  // Rolls the open batch back, if any; rows still queued are dropped.
+  // Commits the open batch, if any, as Commit does, where more batches
+  // follow: across a network the connection stays in a transaction for the
+  // next one, so that a batch costs one request for its commit instead of
+  // three (begin, commit, and the way back to autocommit). The transaction
+  // holds nothing until the next batch writes; Commit or Rollback ends it.
+  void CommitAndGoOn();
+  // Rolls the open batch back, if any, and ends the transaction; rows still
+  // queued are dropped.
   void Rollback();
   // Rows written in the open batch (0 when rows stand on their own).
   int32_t Uncommitted() const { return batch_written_; }
@@ -95,9 +107,10 @@ class TPassWriter {
 
   static constexpr int64_t kBatchBytes = int64_t{64} << 20;
   static constexpr std::chrono::milliseconds kBatchAge{2000};
-  // One request: at most this many rows (4 parameters each, within SQL
-  // Server's 2,100 per request) and this many bytes of values.
-  static constexpr size_t kMostGroupRows = 250;
+  // One request: at most SQL Server's 2,100 parameters, so this many rows
+  // of the fewest parameters a row takes (4), and this many bytes of values.
+  static constexpr size_t kMostGroupParams = 2100;
+  static constexpr size_t kMostGroupRows = kMostGroupParams / 4;
   static constexpr int64_t kMostGroupBytes = int64_t{4} << 20;
 
  private:
@@ -108,6 +121,7 @@ class TPassWriter {
     int64_t stored_bytes;    // of new_stored, for the batch's bytes
   };
 
+  void CommitBatch(bool go_on);
   void RollbackAfterFailedCommit() noexcept;
   // The update for a row's guard; the connection's own is built once.
   const std::string& UpdateFor(const TGuardValue& guard);
@@ -131,9 +145,11 @@ class TPassWriter {
   int batch_rows_;
   std::vector<TQueuedRow> queue_;
   int64_t queued_bytes_ = 0;
+  size_t queued_params_ = 0;
   size_t group_sql_rows_ = 0;
   std::string group_sql_;
   bool in_batch_ = false;
+  bool held_open_ = false;  // a transaction kept open after a commit, with nothing written in it
   int32_t batch_written_ = 0;
   int64_t batch_bytes_ = 0;
   std::chrono::steady_clock::time_point batch_started_{};

@@ -102,7 +102,9 @@ std::shared_ptr<OdbcConnection> OdbcConnection::Connect(const ConnectionSettings
   // would otherwise cut long text and image values.
   // NOCOUNT OFF: a server whose 'user options' turn it on would send no row
   // counts, and every write would look as if it wrote nothing.
-  c->ExecuteSimple("SET TEXTSIZE 2147483647; SET NOCOUNT OFF");
+  std::string session = "SET TEXTSIZE 2147483647; SET NOCOUNT OFF";
+  if (!settings.session_settings.empty()) session += "; " + settings.session_settings;
+  c->ExecuteSimple(session);
   return c;
 }
 

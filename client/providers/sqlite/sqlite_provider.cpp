@@ -133,6 +133,15 @@ void SqliteProvider::Open(const ConnectionSettings& settings) {
   db_ = std::move(db);
   spid_ = spid;
   command_timeout_ = std::max(settings.command_timeout_seconds, 0);
+  if (settings.session_settings.empty()) return;
+  try {
+    std::unique_ptr<Cursor> cursor = Execute(settings.session_settings, {});
+    while (cursor->Next()) {
+    }
+  } catch (...) {
+    Close();
+    throw;
+  }
 }
 
 void SqliteProvider::SetCommandTimeout(int seconds) {

@@ -262,10 +262,15 @@ TEST_P(DeadlockKeepsComing, EndsThePassWithTrueCounts) {
   const VictimPlace place = PlaceOf(mid);
   EXPECT_LT(place.first, place.victim);
   for (size_t i = 1; i < mid.size(); ++i) EXPECT_EQ(mid[i].ran, 0);
-  // Kept: every row before the victim in the default mode; with a batch, the
-  // rows before its group (their pages' batches were committed), not those
-  // of its group it had written.
-  EXPECT_EQ(written, c.batch_rows == 1 ? place.victim : place.first);
+  // Kept: every row before the victim in the default mode. With a batch, not
+  // those of its group it had written; the rows before its group only when
+  // their batch was committed at the end of their page, which it is when the
+  // next page had not arrived yet (else the batch goes on over the page).
+  if (c.batch_rows == 1) {
+    EXPECT_EQ(written, place.victim);
+  } else {
+    EXPECT_TRUE(written == 0 || written == place.first) << written << " of " << place.first;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, DeadlockKeepsComing,

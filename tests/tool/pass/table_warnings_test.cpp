@@ -72,6 +72,17 @@ class TableWarnings : public ::testing::Test {
     return marks;
   }
 
+  // The requests the server logged that ask about the table's rowversion
+  // column: with every other question (`together`), or alone.
+  int RowversionQuestions(bool together) const {
+    const std::string start = together ? "select (select count(*) from sys.columns where"
+                                       : "select count(*) from sys.columns where";
+    int n = 0;
+    for (const std::string& line : test_db_->ServerLog())
+      if (line.find("rpc sp_executesql: " + start) != std::string::npos) ++n;
+    return n;
+  }
+
   std::unique_ptr<TestDatabase> test_db_;
   std::unique_ptr<TvrDatabase> database_;
 };
@@ -96,6 +107,8 @@ TEST_F(TableWarnings, EachThingTheRewriteTouchesIsToldOnceBeforeTheFirstRow) {
     EXPECT_EQ(recorder.lines[i].rfind(starts[i], 0), 0u) << recorder.lines[i];
     EXPECT_EQ(recorder.rows_before[i], 0) << recorder.lines[i];
   }
+  EXPECT_EQ(RowversionQuestions(true), 1) << "across a network every question goes in one request";
+  EXPECT_EQ(RowversionQuestions(false), 0);
 }
 
 TEST_F(TableWarnings, APlainTableGetsNoWarning) {
@@ -123,6 +136,8 @@ TEST_F(TableWarnings, AViewTheServerLacksLeavesItsWarningOutAndThePassGoesOn) {
   EXPECT_EQ(recorder.lines[0].rfind("Warning: tqz_reports has a rowversion column: ", 0), 0u) << recorder.lines[0];
   EXPECT_EQ(recorder.lines[1].rfind("Warning: tqz_reports has a row-level security filter: ", 0), 0u)
       << recorder.lines[1];
+  EXPECT_EQ(RowversionQuestions(true), 1) << "the questions together first";
+  EXPECT_EQ(RowversionQuestions(false), 1) << "then one by one";
 }
 
 }  // namespace
