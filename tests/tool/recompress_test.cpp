@@ -10,6 +10,7 @@
 #include <cstring>
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <iostream>
 #include <map>
@@ -157,6 +158,17 @@ class RecompressTest : public ::testing::TestWithParam<std::string> {
   void Insert(const std::string& key, const std::string& value) {
     test_db_->ExecDirect("insert into tqz_reports (acReport, acTitle, acReportData) values ('" + key +
                          "', 'Title " + key + "', " + HexLiteral(value) + ")");
+  }
+  // Rows K0001 on, each a report text of size_of(i) bytes; appends their keys and values.
+  void InsertNumbered(int rows, const std::function<size_t(int)>& size_of, std::vector<std::string>& keys,
+                      std::vector<std::string>& values) {
+    for (int i = 1; i <= rows; ++i) {
+      char key[8];
+      std::snprintf(key, sizeof key, "K%04d", i);
+      keys.push_back(key);
+      values.push_back(ReportText(key, size_of(i)));
+      Insert(key, values.back());
+    }
   }
   void InsertNull(const std::string& key) {
     test_db_->ExecDirect("insert into tqz_reports (acReport, acTitle, acReportData) values ('" + key +
@@ -1561,13 +1573,7 @@ TEST_P(RecompressTest, RowsTravelManyToARequestEachWithItsOwnOutcome) {
   if (GetParam() == "sqlite") GTEST_SKIP() << "SQLite has no network: a row is a statement";
   constexpr int kRows = 600;
   std::vector<std::string> keys, values;
-  for (int i = 1; i <= kRows; ++i) {
-    char key[8];
-    std::snprintf(key, sizeof key, "K%04d", i);
-    keys.push_back(key);
-    values.push_back(ReportText(key, 200 + static_cast<size_t>(i % 97) * 13));
-    Insert(key, values.back());
-  }
+  InsertNumbered(kRows, [](int i) { return 200 + static_cast<size_t>(i % 97) * 13; }, keys, values);
   Connect();
   const std::string other = ReportText("changed elsewhere", 900);
   for (const int batch : {500, 1}) {
@@ -1628,13 +1634,7 @@ TEST_P(RecompressTest, ABatchCostsItsGroupsAndOneRequestForItsCommit) {
   if (GetParam() == "sqlite") GTEST_SKIP() << "SQLite has no network: a row is a statement";
   constexpr int kRows = 2100;
   std::vector<std::string> keys, values;
-  for (int i = 1; i <= kRows; ++i) {
-    char key[8];
-    std::snprintf(key, sizeof key, "K%04d", i);
-    keys.push_back(key);
-    values.push_back(ReportText(key, 300));
-    Insert(key, values.back());
-  }
+  InsertNumbered(kRows, [](int) { return size_t{300}; }, keys, values);
   Connect();
   auto update_requests = [&](size_t from) {
     const std::vector<std::string> log = Db().ServerLog();
