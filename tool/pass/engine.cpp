@@ -36,6 +36,10 @@ void Warn(const std::string& line) { std::cerr << line << '\n' << std::flush; }
 // to fault in than the rewrite itself on a pass that waits on its writes.
 constexpr int64_t kLookaheadBytes = int64_t{2} << 20;
 
+// The fewest rows queued that go as a group before it is full, when the
+// writer would otherwise wait for the threads.
+constexpr size_t kEarlyGroupRows = 64;
+
 // A row handled whose counters and events wait for the rows queued before it.
 struct TPendingRow {
   int64_t plain_size = 0;
@@ -355,6 +359,14 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
       for (size_t i = 0; i < page.size(); ++i) {
         if (PassCancelRequested()) return cancel();
         if (time_is_up()) return stop();
+        // Compressing, the rows queued go at once rather than wait with the
+        // writer for the next one to be rewritten, the server idle meanwhile
+        // (enough of them to be worth a request): such a pass waits on its
+        // threads, so the server writes as they go, and across a network the
+        // answer's round trip passes while they work. (Decompressing, the
+        // threads wait at the look-ahead for the writer, which waits on the
+        // server: a row not ready there says nothing of an idle server.)
+        if (compress && writer.Queued() >= kEarlyGroupRows && pool.WouldWait(i)) flush();
         TRewrittenRow row = pool.Take(i);
         if (row.error) {
           // The rows before this one are written and told first.

@@ -91,6 +91,12 @@ void TRewritePool::Work() {
   }
 }
 
+bool TRewritePool::WouldWait(size_t index) {
+  if (workers_.empty()) return false;
+  std::lock_guard lock(mutex_);
+  return ready_[index] == 0;
+}
+
 TRewrittenRow TRewritePool::Take(size_t index) {
   if (workers_.empty()) return job_(page_[index]);
   std::unique_lock lock(mutex_);

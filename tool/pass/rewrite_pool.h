@@ -45,6 +45,9 @@ class TRewritePool {
   // each. A row's bytes count against the budget until the next row is
   // asked for (it has been written by then).
   TRewrittenRow Take(size_t index);
+  // Whether Take(index) would wait for a worker still at the row (never with
+  // one thread, where Take rewrites it).
+  bool WouldWait(size_t index);
 
   // The number of threads a count asks for: 0 means the number of cores, at
   // most kMostPassThreads.

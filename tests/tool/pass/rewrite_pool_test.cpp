@@ -169,6 +169,45 @@ TEST_P(RewritePoolTest, ARowLargerThanTheBudgetIsStillRewritten) {
   for (size_t i = 0; i < page.size(); ++i) EXPECT_EQ(pool.Take(i).new_stored, page[i].stored) << i;
 }
 
+// The writer asks whether taking the next row would wait (then it sends the
+// rows it queued first): true while a worker is still at the row, false once
+// it is done, and never with one thread, where taking a row rewrites it.
+TEST_P(RewritePoolTest, TakingARowWouldWaitOnlyWhileAWorkerIsStillAtIt) {
+  std::vector<TPassRow> page = Rows(3, 10);
+  std::atomic<bool> started{false}, release{false};
+  TRewritePool pool(
+      page,
+      [&](TPassRow& row) {
+        if (row.key.AsInt64() == 1) {
+          started = true;
+          while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        TRewrittenRow out;
+        out.new_stored = row.stored;
+        return out;
+      },
+      [](const TPassRow& row) { return static_cast<int64_t>(row.stored.size()); }, GetParam(), 1000);
+  if (GetParam() == 1) {
+    release = true;
+    for (size_t i = 0; i < page.size(); ++i) {
+      EXPECT_FALSE(pool.WouldWait(i)) << i;
+      EXPECT_EQ(pool.Take(i).new_stored, page[i].stored);
+    }
+    return;
+  }
+  EXPECT_EQ(pool.Take(0).new_stored, page[0].stored);
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!started && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(started);
+  EXPECT_TRUE(pool.WouldWait(1)) << "a worker is still at the row";
+  release = true;
+  while (pool.WouldWait(1) && std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_FALSE(pool.WouldWait(1)) << "the row was done";
+  EXPECT_EQ(pool.Take(1).new_stored, page[1].stored);
+  EXPECT_EQ(pool.Take(2).new_stored, page[2].stored);
+}
+
 TEST_P(RewritePoolTest, APoolLetGoOfEarlyStopsItsWorkers) {
   std::vector<TPassRow> page = Rows(300, 100);
   std::atomic<int> jobs{0};
