@@ -97,6 +97,10 @@ void OdbcPass(const OdbcTarget& target, bool compress, bool transaction) {
     dbc.Check(SQLSetConnectAttr(dbc.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
               "SQLSetConnectAttr(SQL_AUTOCOMMIT_OFF)");
   const odbc::StmtHandle stmt = odbc::StmtHandle::Allocate(dbc);
+  // As any script must that reads values of more than 4,096 bytes from SQL Server.
+  stmt.Check(SQLExecDirect(stmt.get(), Text("SET TEXTSIZE 2147483647"), SQL_NTS), "SQLExecDirect(SET TEXTSIZE)");
+  while (stmt.Check(SQLMoreResults(stmt.get()), "SQLMoreResults") != SQL_NO_DATA) {
+  }
   const std::vector<StoredRow> rows = SelectAll(stmt);
 
   // The parameters are bound once, to buffers that each row fills: FreeTDS

@@ -440,6 +440,42 @@ TEST_F(TdsServerTest, LongBatchIsReassembled) {
 
 // ---- parameters and prepared statements -----------------------------------------
 
+// As from SQL Server, a session that sets no text size gets varbinary(max)
+// values cut at 4,096 bytes; SET TEXTSIZE moves the cut, and 0 brings the
+// default back. A client that trusts the server to send whole values without
+// setting it would pass here only if the server were lenient.
+TEST_F(TdsServerTest, LargeValuesAreCutAtTheSessionsTextSize) {
+  file_.ExecDirect("create table blobs(id int primary key, data blob)");
+  const std::string value = RandomBytes(10000, 3);
+  std::string hex = "X'";
+  for (unsigned char c : value) {
+    static const char digits[] = "0123456789ABCDEF";
+    hex += digits[c >> 4];
+    hex += digits[c & 15];
+  }
+  file_.ExecDirect("insert into blobs values (1, " + hex + "')");
+  Connection connection(env_);
+  ASSERT_EQ(Connect(connection), "");
+  auto read = [&]() -> std::string {
+    Statement select(connection);
+    if (!SQL_SUCCEEDED(select.ExecDirect("select data from blobs where id = 1"))) return "error: " + select.Errors();
+    if (!SQL_SUCCEEDED(SQLFetch(select.Get()))) return "no row";
+    return select.Column(1, SQL_C_BINARY).value_or("null");
+  };
+  auto set = [&](const std::string& size) {
+    Statement statement(connection);
+    const SQLRETURN rc = statement.ExecDirect("SET TEXTSIZE " + size);
+    EXPECT_TRUE(SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) << statement.Errors();
+  };
+  EXPECT_EQ(read(), value.substr(0, 4096));
+  set("100");
+  EXPECT_EQ(read(), value.substr(0, 100));
+  set("0");
+  EXPECT_EQ(read(), value.substr(0, 4096));
+  set("2147483647");
+  EXPECT_EQ(read(), value);
+}
+
 TEST_F(TdsServerTest, ParametersRoundTripIncludingFiveMegabytes) {
   file_.ExecDirect("create table blobs(id int primary key, name varchar(50), data blob)");
   Connection connection(env_);
@@ -464,6 +500,12 @@ TEST_F(TdsServerTest, ParametersRoundTripIncludingFiveMegabytes) {
   }
   EXPECT_TRUE(Logged("rpc sp_executesql: insert into blobs(id, name, data) values (@P1, @P2, @P3)"));
 
+  {
+    // Whole values, as from SQL Server, only for a session that asks for them.
+    Statement textsize(connection);
+    const SQLRETURN rc = textsize.ExecDirect("SET TEXTSIZE 2147483647");
+    ASSERT_TRUE(SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) << textsize.Errors();
+  }
   Statement select(connection);
   SQLINTEGER id = 1;
   SQLBindParameter(select.Get(), 1, SQL_PARAM_INPUT, SQL_C_LONG, SQL_INTEGER, 0, 0, &id, 0,

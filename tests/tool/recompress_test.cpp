@@ -1655,14 +1655,18 @@ TEST_P(RecompressTest, ABatchCostsItsGroupsAndOneRequestForItsCommit) {
     EXPECT_EQ(r.processed, kRows);
     const uint64_t tm = Db().ServerRequests().transaction_manager - tm_before;
     if (batch == 500) {
-      // A begin, a commit for each of the 5 batches and the end: 7. Switching
-      // autocommit off and on again around every batch took 15.
-      EXPECT_LE(tm, static_cast<uint64_t>(2 + (kRows + batch - 1) / batch));
+      // A begin, a commit for each of the 5 batches, at most one more for
+      // each page end where the next page had not arrived (fewer than
+      // batches here) and the end: at most 12. Switching autocommit off and
+      // on again around every commit took 15 and more.
+      EXPECT_LE(tm, static_cast<uint64_t>(2 + 2 * ((kRows + batch - 1) / batch)));
     } else {
       EXPECT_EQ(tm, 0u) << "rows on their own need no transaction requests";
+      // Decompressing, groups are full but where a page ends (compressing, a
+      // group may go early while the threads work): 2,100 rows in groups of
+      // 250 took at least 9 requests.
+      EXPECT_LT(update_requests(log_before), kRows / 250);
     }
-    // 2,100 rows in groups of 250 took at least 9 requests.
-    EXPECT_LT(update_requests(log_before), kRows / 250);
     EXPECT_FALSE(database_->ClientConnection()->InTransaction());
     EXPECT_EQ(RawValue(Db(), "select count(*) from tqz_reports"), RawValue(Db(), "select " + std::to_string(kRows)));
     for (int i = 0; i < kRows; i += 97) {

@@ -287,11 +287,13 @@ void SetCredentials(KeywordList& k, const ConnectionSettings& settings, DriverKi
   if (!user.empty() || !password.empty()) k.Set("PWD", password);
 }
 
-// Keywords FreeTDS needs so that no value is cut and text arrives as UTF-8;
-// a data source that sets one keeps its own.
+// Keywords FreeTDS needs so that text arrives as UTF-8; a data source that
+// sets one keeps its own. TextSize 0: FreeTDS sends no SET TEXTSIZE request
+// of its own after the log-in (a round trip); the provider's first request
+// sets it so that no value is cut (odbc_connection.cpp).
 void SetFreeTdsDefaults(KeywordList& k, const std::string& dsn, const DataSourceLookup& lookup) {
   const std::pair<const char*, const char*> defaults[] = {
-      {"TDS_Version", "7.4"}, {"ClientCharset", "UTF-8"}, {"TextSize", "2147483647"}};
+      {"TDS_Version", "7.4"}, {"ClientCharset", "UTF-8"}, {"TextSize", "0"}};
   for (const auto& [name, value] : defaults)
     if (dsn.empty() || !lookup || lookup(dsn, name).empty()) k.Set(name, value);
 }

@@ -98,8 +98,9 @@ std::shared_ptr<OdbcConnection> OdbcConnection::Connect(const ConnectionSettings
     std::fprintf(stderr, "odbc: driver %s %s, %s %s\n", c->traits_.driver_name.c_str(),
                  c->traits_.driver_version.c_str(), c->traits_.dbms_name.c_str(),
                  c->traits_.dbms_version.c_str());
-  // FreeTDS also sets it from TextSize; a driver that ignores that keyword
-  // would otherwise cut long text and image values.
+  // TEXTSIZE: SQL Server cuts large values at 4,096 bytes for a session that
+  // sets no text size (FreeTDS is told to send none of its own, a request
+  // less at log-in: connection_string.cpp).
   // NOCOUNT OFF: a server whose 'user options' turn it on would send no row
   // counts, and every write would look as if it wrote nothing.
   std::string session = "SET TEXTSIZE 2147483647; SET NOCOUNT OFF";

@@ -341,6 +341,7 @@ std::string RequestDispatcher::ServerText(const std::string& sql, SessionOptions
   std::string text = TakeSetStatements(sql, options);
   if (options.lock_timeout_ms && control_) control_->SetLockTimeout(*options.lock_timeout_ms);
   if (options.ansi_padding) rules_.ansi_padding = *options.ansi_padding;
+  if (options.textsize) out_.SetTextSize(*options.textsize);
   return ServerSql(TransactionStatements(text, savepoints_), rules_);
 }
 

@@ -433,6 +433,7 @@ size_t SetStatementEnd(const Statement& s, size_t i, SessionOptions& options) {
         const int value = std::stoi(std::string(s.Text(k)));
         options.lock_timeout_ms = negative ? -value : value;
       }
+      if (s.Is(i + 1, "textsize") && !negative) options.textsize = std::stoll(std::string(s.Text(k)));
       return k + 1;
     }
     if (!negative && (s.At(k).kind == Token::Name || s.At(k).kind == Token::Quoted)) return k + 1;

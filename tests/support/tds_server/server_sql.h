@@ -64,6 +64,7 @@ struct SessionOptions {
   std::optional<bool> nocount;
   std::optional<bool> ansi_padding;
   std::optional<int> lock_timeout_ms;  // -1: wait for ever
+  std::optional<int64_t> textsize;     // 0: the server's default
 };
 
 // The batch without its SET statements of session options (NOCOUNT,

@@ -108,7 +108,16 @@ void TokenWriter::ColMetadata(const std::vector<ResultColumn>& columns) {
 void TokenWriter::Row(const std::vector<ResultColumn>& columns, const std::vector<Variant>& values) {
   ByteWriter token;
   token.U8(kRow);
-  for (size_t i = 0; i < columns.size(); ++i) WriteColumnValue(token, columns[i].type, values[i]);
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const TypeInfo& type = columns[i].type;
+    const bool large_binary = (type.type == kBigVarBinary && type.IsPlp()) || type.type == kImage;
+    const Variant& value = values[i];
+    if (large_binary && !value.IsNull() && static_cast<int64_t>(value.RawString().size()) > text_size_) {
+      WriteColumnValue(token, type, Variant(TBytes{value.RawString().substr(0, static_cast<size_t>(text_size_))}));
+      continue;
+    }
+    WriteColumnValue(token, type, value);
+  }
   Emit(token);
 }
 

@@ -72,6 +72,12 @@ class TokenWriter {
   // since the last time: once per packet rather than once per row.
   bool AttentionSincePacket();
 
+  // The session's SET TEXTSIZE: rows carry at most this many bytes of a
+  // varbinary(max) or image value, as SQL Server cuts them (0 or less: its
+  // default of 4,096 bytes, which a session has until a client sets it).
+  void SetTextSize(int64_t bytes) { text_size_ = bytes > 0 ? bytes : kDefaultTextSize; }
+  static constexpr int64_t kDefaultTextSize = 4096;
+
  private:
   void DoneToken(uint8_t token, uint16_t status, uint64_t rows);
   void Message(uint8_t token, int32_t number, uint8_t state, uint8_t severity,
@@ -82,6 +88,7 @@ class TokenWriter {
   std::string server_name_;
   std::function<bool()> attention_check_;
   uint64_t checked_at_packet_ = 0;
+  int64_t text_size_ = kDefaultTextSize;
 };
 
 }  // namespace tersify::testing::tds
