@@ -36,6 +36,7 @@
 #include <deque>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -228,15 +229,22 @@ void Relay(Socket client, int target_port, Clock::duration half_rtt, int64_t cut
       watch[watched] = {fds[l], POLLIN, 0};
       lane_of[watched++] = l;
     }
-    int timeout_ms = -1;
+    // Waits to the nanosecond: a wait rounded up to the next millisecond
+    // would add up to a millisecond to each direction of every round trip.
+    std::optional<Clock::duration> wait;
     for (const Lane& lane : lanes) {
       if (lane.queue.empty()) continue;
-      const auto wait = std::chrono::ceil<std::chrono::milliseconds>(lane.queue.front().due - Clock::now());
-      const int ms = static_cast<int>(std::max<int64_t>(wait.count(), 0));
-      timeout_ms = timeout_ms < 0 ? ms : std::min(timeout_ms, ms);
+      const Clock::duration left = std::max(lane.queue.front().due - Clock::now(), Clock::duration::zero());
+      wait = wait ? std::min(*wait, left) : left;
     }
-    if (watched == 0 && timeout_ms < 0) return;
-    const int ready = poll(watch, static_cast<nfds_t>(watched), timeout_ms);
+    if (watched == 0 && !wait) return;
+    timespec timeout{};
+    if (wait) {
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(*wait).count();
+      timeout.tv_sec = static_cast<time_t>(ns / 1000000000);
+      timeout.tv_nsec = static_cast<long>(ns % 1000000000);
+    }
+    const int ready = ppoll(watch, static_cast<nfds_t>(watched), wait ? &timeout : nullptr, nullptr);
     if (ready < 0 && errno != EINTR) return;
     for (int w = 0; w < watched && ready > 0; ++w) {
       if ((watch[w].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
