@@ -41,17 +41,6 @@ inline std::string RawValue(const TestDatabase& test_db, const std::string& sql)
   return test_db.StoredBytes(sql);
 }
 
-// X'..' literal of bytes, for set-up statements.
-inline std::string HexLiteral(const std::string& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out = "X'";
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out + "'";
-}
-
 // n bytes that zlib cannot shrink, the same for the same seed.
 inline std::string Incompressible(size_t n, unsigned seed) {
   std::mt19937 random(seed);

@@ -58,17 +58,6 @@ class RecordingUserInterface : public UserInterface {
   std::vector<ShownMessage> messages;
 };
 
-// X'..' literal of bytes, for set-up statements.
-inline std::string HexLiteral(const std::string& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out = "X'";
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out + "'";
-}
-
 // The value as the data layer stores it with compression on.
 inline std::string AsEnvelope(const std::string& plain) {
   TMemoryStream stored;

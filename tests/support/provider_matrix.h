@@ -30,6 +30,17 @@ std::vector<std::string> AvailableProvidersWithTls();
 // (bytes of a blob, text as written, empty for NULL); raises when there is no row.
 std::string ReadStoredBytes(const std::string& file, const std::string& sql);
 
+// X'..' literal of bytes, for set-up statements.
+inline std::string HexLiteral(const std::string& bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out = "X'";
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out + "'";
+}
+
 // A fresh database for one test: a temporary SQLite file and, for "odbc", a TDS
 // test server on 127.0.0.1 serving it. Removed when destroyed.
 class TestDatabase {

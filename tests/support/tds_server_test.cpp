@@ -447,13 +447,7 @@ TEST_F(TdsServerTest, LongBatchIsReassembled) {
 TEST_F(TdsServerTest, LargeValuesAreCutAtTheSessionsTextSize) {
   file_.ExecDirect("create table blobs(id int primary key, data blob)");
   const std::string value = RandomBytes(10000, 3);
-  std::string hex = "X'";
-  for (unsigned char c : value) {
-    static const char digits[] = "0123456789ABCDEF";
-    hex += digits[c >> 4];
-    hex += digits[c & 15];
-  }
-  file_.ExecDirect("insert into blobs values (1, " + hex + "')");
+  file_.ExecDirect("insert into blobs values (1, " + HexLiteral(value) + ")");
   Connection connection(env_);
   ASSERT_EQ(Connect(connection), "");
   auto read = [&]() -> std::string {
