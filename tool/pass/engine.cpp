@@ -74,11 +74,12 @@ void RunPassEngine(const TPassRequest& request, int32_t& processed, int32_t& ski
   // Every statement of the pass runs within the time limit asked for; the
   // connection gets its own back afterwards.
   const TPassCancelReachesRequests cancel_reaches_requests;
-  const TPassTimeLimit time_limit(PassConnection(), request.options.timeout_seconds);
+  TMSConnection& pass_connection = PassConnection();
+  const TPassTimeLimit time_limit(pass_connection, request.options.timeout_seconds);
   // Across a network pages are read on a second connection (read_ahead.h),
   // which logs in while the target is resolved.
   std::unique_ptr<TPassCompanion> companion;
-  if (PassConnection().GetProvider().Name() != "sqlite") companion = std::make_unique<TPassCompanion>(PassConnection());
+  if (pass_connection.GetProvider().Name() != "sqlite") companion = std::make_unique<TPassCompanion>(pass_connection);
   const TPassTarget target = ResolvePassTarget(request.table, request.field, request.key);
   // A /FROM= key that is no key of the column's type ends the pass before any write.
   const Variant start_after = StartKeyOf(target, request.options);

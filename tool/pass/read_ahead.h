@@ -25,8 +25,8 @@
 #include <cstdint>
 #include <exception>
 #include <future>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "client/ms_connection.h"
@@ -77,11 +77,11 @@ class TPassPages {
   bool NextPageArrived() const;
 
  private:
-  const bool read_ahead_;
-  std::unique_ptr<TPassReader> reader_;
   // Whether a page handed out leaves room for the next one read ahead.
   bool RoomAfter(const std::vector<TPassRow>& page) const;
 
+  const bool read_ahead_;
+  std::unique_ptr<TPassReader> reader_;
   std::future<std::vector<TPassRow>> ahead_;
   // The second page, read right after the first (set before ahead_ is ready).
   std::optional<std::vector<TPassRow>> second_;

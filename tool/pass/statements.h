@@ -73,8 +73,12 @@ struct TGuardValue {
 // value, and for StoredBytes its length in bytes as well.
 void AppendGuardParams(TGuardValue guard, std::vector<Variant>& params);
 
+// The parameters a row's update takes with this guard: the new value, the key
+// twice, and the guard's own (AppendGuardParams).
+constexpr size_t UpdateParamsOf(TWriteGuard guard) { return guard == TWriteGuard::StoredBytes ? 5 : 4; }
+
 // At most this many parameters a row's update takes.
-constexpr size_t kMostUpdateParams = 5;
+constexpr size_t kMostUpdateParams = UpdateParamsOf(TWriteGuard::StoredBytes);
 
 class TPassStatements {
  public:

@@ -9,27 +9,6 @@
 namespace tersify {
 namespace {
 
-// The first value of the first row as an integer; nothing when the server
-// cannot answer the question or the answer is NULL.
-std::optional<int64_t> AskCatalogue(providers::Provider& provider, const std::string& sql,
-                                    const std::vector<Variant>& params) {
-  try {
-    std::unique_ptr<providers::Cursor> cursor = provider.Execute(sql, params);
-    std::optional<int64_t> answer;
-    if (cursor->Next()) {
-      const Variant value = cursor->Value(0);
-      if (!value.IsNull()) answer = value.AsInt64();
-    }
-    while (cursor->Next()) {
-    }
-    return answer;
-  } catch (const EMSError& e) {
-    // A lost connection is no missing view: the pass would fail next anyway.
-    if (e.IsTimeoutOrLostConnection()) throw;
-    return std::nullopt;
-  }
-}
-
 // The questions, each the first value of one select; `of_field` ones take
 // the table and the column, the others the table alone.
 struct TQuestion {
@@ -53,6 +32,29 @@ constexpr TQuestion kQuestionsAsked[kQuestions] = {
 
 using TAnswers = std::vector<std::optional<int64_t>>;
 
+// The first `columns` values of the first row as integers (NULL: no answer);
+// nothing when the server cannot answer the text (no such view or column).
+std::optional<TAnswers> AskCatalogue(providers::Provider& provider, const std::string& sql,
+                                     const std::vector<Variant>& params, int columns) {
+  try {
+    std::unique_ptr<providers::Cursor> cursor = provider.Execute(sql, params);
+    TAnswers answers(static_cast<size_t>(columns));
+    if (cursor->Next()) {
+      for (int i = 0; i < columns; ++i) {
+        const Variant value = cursor->Value(i);
+        if (!value.IsNull()) answers[static_cast<size_t>(i)] = value.AsInt64();
+      }
+    }
+    while (cursor->Next()) {
+    }
+    return answers;
+  } catch (const EMSError& e) {
+    // A lost connection is no missing view: the pass would fail next anyway.
+    if (e.IsTimeoutOrLostConnection()) throw;
+    return std::nullopt;
+  }
+}
+
 // Every question in one request, each a column of one row: across a network
 // a request is a round trip. Nothing when the server cannot answer one of
 // them (an older server lacks a view or a column), for the whole text fails.
@@ -65,22 +67,7 @@ std::optional<TAnswers> AskAllAtOnce(providers::Provider& provider, const std::s
     params.emplace_back(table);
     if (kQuestionsAsked[i].of_field) params.emplace_back(field);
   }
-  try {
-    std::unique_ptr<providers::Cursor> cursor = provider.Execute(sql, params);
-    TAnswers answers(kQuestions);
-    if (cursor->Next()) {
-      for (int i = 0; i < kQuestions; ++i) {
-        const Variant value = cursor->Value(i);
-        if (!value.IsNull()) answers[i] = value.AsInt64();
-      }
-    }
-    while (cursor->Next()) {
-    }
-    return answers;
-  } catch (const EMSError& e) {
-    if (e.IsTimeoutOrLostConnection()) throw;
-    return std::nullopt;
-  }
+  return AskCatalogue(provider, sql, params, kQuestions);
 }
 
 // One request a question: each one the server cannot answer leaves its answer out.
@@ -89,7 +76,8 @@ TAnswers AskOneByOne(providers::Provider& provider, const std::string& table, co
   for (int i = 0; i < kQuestions; ++i) {
     std::vector<Variant> params = {Variant(table)};
     if (kQuestionsAsked[i].of_field) params.emplace_back(field);
-    answers[i] = AskCatalogue(provider, kQuestionsAsked[i].sql, params);
+    if (std::optional<TAnswers> one = AskCatalogue(provider, kQuestionsAsked[i].sql, params, 1))
+      answers[static_cast<size_t>(i)] = (*one)[0];
   }
   return answers;
 }

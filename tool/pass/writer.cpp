@@ -43,14 +43,11 @@ namespace tersify {
 namespace {
 
 constexpr size_t kParamsPerRow = kMostUpdateParams;
-static_assert(TPassWriter::kMostGroupRows * 4 <= TPassWriter::kMostGroupParams);
+static_assert(TPassWriter::kMostGroupRows * UpdateParamsOf(TWriteGuard::StoredValue) <= TPassWriter::kMostGroupParams);
 
 int64_t HeldBytes(const std::string& new_stored, const TGuardValue& guard) {
   return static_cast<int64_t>(new_stored.size() + guard.value.RawString().size());
 }
-
-// The parameters of a row's update: the new value, the key twice, and the guard's.
-size_t ParamsOf(const TGuardValue& guard) { return guard.kind == TWriteGuard::StoredBytes ? 5 : 4; }
 
 }  // namespace
 
@@ -88,7 +85,7 @@ TWriteOutcome TPassWriter::Write(const Variant& key, std::string new_stored, TGu
 
 void TPassWriter::Queue(const Variant& key, std::string new_stored, TGuardValue guard) {
   queued_bytes_ += HeldBytes(new_stored, guard);
-  queued_params_ += ParamsOf(guard);
+  queued_params_ += UpdateParamsOf(guard.kind);
   const int64_t stored_bytes = static_cast<int64_t>(new_stored.size());
   queue_.push_back({key, std::move(new_stored), std::move(guard), stored_bytes});
 }
@@ -124,9 +121,7 @@ TGroupOutcome TPassWriter::WriteQueued() {
   } catch (...) {
     result.error = std::current_exception();
   }
-  queue_.clear();
-  queued_bytes_ = 0;
-  queued_params_ = 0;
+  ClearQueue();
   return result;
 }
 
@@ -278,10 +273,14 @@ void TPassWriter::RollbackAfterFailedCommit() noexcept {
   }
 }
 
-void TPassWriter::Rollback() {
+void TPassWriter::ClearQueue() {
   queue_.clear();
   queued_bytes_ = 0;
   queued_params_ = 0;
+}
+
+void TPassWriter::Rollback() {
+  ClearQueue();
   if (!in_batch_ && !held_open_) return;
   const bool unused = !in_batch_;
   in_batch_ = false;

@@ -122,6 +122,7 @@ class TPassWriter {
   };
 
   void CommitBatch(bool go_on);
+  void ClearQueue();
   void RollbackAfterFailedCommit() noexcept;
   // The update for a row's guard; the connection's own is built once.
   const std::string& UpdateFor(const TGuardValue& guard);

@@ -103,13 +103,7 @@ class OdbcProvider : public Provider {
   void CommitAndStartNext() override {
     OdbcConnection& c = Connection();
     if (!in_transaction_) throw EMSError("No transaction is active");
-    try {
-      c.Bounded([&] { c.Dbc().Check(SQLEndTran(SQL_HANDLE_DBC, c.Dbc().get(), SQL_COMMIT), "SQLEndTran(SQL_COMMIT)"); });
-    } catch (const EMSError& e) {
-      in_transaction_ = false;
-      LeaveRefusedTransaction(c, e);
-      throw;
-    }
+    EndAtServer(c, SQL_COMMIT);
   }
   void Rollback() override { EndTransaction(SQL_ROLLBACK); }
   // Switching autocommit on ends the transaction by itself, one request: the
@@ -243,15 +237,24 @@ class OdbcProvider : public Provider {
                   on ? "SQLSetConnectAttr(SQL_AUTOCOMMIT_ON)" : "SQLSetConnectAttr(SQL_AUTOCOMMIT_OFF)");
   }
 
-  // After a commit or rollback the server refused (a deadlock victim, a full
-  // log): what is left of the transaction is rolled back on the way back to
+  // Commits or rolls back at the server, autocommit staying off. When the
+  // server refuses (a deadlock victim, a full log) the provider leaves the
+  // transaction: what is left of it is rolled back on the way back to
   // autocommit.
-  static void LeaveRefusedTransaction(OdbcConnection& c, const EMSError& refusal) {
-    if (!c.Connected()) return;
+  void EndAtServer(OdbcConnection& c, SQLSMALLINT completion) {
+    const char* call = completion == SQL_COMMIT ? "SQLEndTran(SQL_COMMIT)" : "SQLEndTran(SQL_ROLLBACK)";
     try {
-      c.Bounded([&] { SetAutocommit(c, true); });
-    } catch (const EMSError&) {
-      c.MarkLost(refusal);  // out of the transaction only by giving the connection up
+      c.Bounded([&] { c.Dbc().Check(SQLEndTran(SQL_HANDLE_DBC, c.Dbc().get(), completion), call); });
+    } catch (const EMSError& e) {
+      in_transaction_ = false;
+      if (c.Connected()) {
+        try {
+          c.Bounded([&] { SetAutocommit(c, true); });
+        } catch (const EMSError&) {
+          c.MarkLost(e);  // out of the transaction only by giving the connection up
+        }
+      }
+      throw;
     }
   }
 
@@ -262,15 +265,9 @@ class OdbcProvider : public Provider {
   void EndTransaction(SQLSMALLINT completion) {
     OdbcConnection& c = Connection();
     if (!in_transaction_) throw EMSError("No transaction is active");
-    const char* call = completion == SQL_COMMIT ? "SQLEndTran(SQL_COMMIT)" : "SQLEndTran(SQL_ROLLBACK)";
     in_transaction_ = false;
     // Commit first, then autocommit on: switching it on alone would roll back (FreeTDS).
-    try {
-      c.Bounded([&] { c.Dbc().Check(SQLEndTran(SQL_HANDLE_DBC, c.Dbc().get(), completion), call); });
-    } catch (const EMSError& e) {
-      LeaveRefusedTransaction(c, e);
-      throw;
-    }
+    EndAtServer(c, completion);
     try {
       c.Bounded([&] { SetAutocommit(c, true); });
     } catch (const EMSError& e) {
