@@ -52,7 +52,7 @@ TPassPages::TPassPages(TMSConnection& connection, const TPassStatements& stateme
   // The first page is read on the companion while the writer's connection
   // settles the rest.
   ahead_ = std::async(std::launch::async, [this, companion, make_reader, after = std::move(start_after)]() mutable {
-    make_reader(companion->Open(), std::max<int64_t>(budget_bytes_ / 2, 1), std::move(after));
+    make_reader(companion->Open(), std::max<int64_t>(budget_bytes_ / 4, 1), std::move(after));
     std::vector<TPassRow> first = reader_->NextPage();
     if (!first.empty() && RoomAfter(first)) {
       try {
@@ -77,7 +77,7 @@ bool TPassPages::NextPageArrived() const {
 bool TPassPages::RoomAfter(const std::vector<TPassRow>& page) const {
   int64_t bytes = 0;
   for (const TPassRow& row : page) bytes += static_cast<int64_t>(row.stored.size());
-  return bytes < budget_bytes_ / 4;
+  return bytes < budget_bytes_ / 2;
 }
 
 std::vector<TPassRow> TPassPages::NextPage() {

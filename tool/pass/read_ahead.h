@@ -17,10 +17,12 @@
 // row, on the writer's connection; the second page follows at once, so that
 // it is there when the writer is through with the first.
 //
-// A page is read ahead only while the current one holds less than a quarter
-// of the budget, and then within half of it (a large value is never read
-// ahead of another), so that the in-flight budget holds. On SQLite, which has
-// no network, pages are read on the connection itself, when they are needed.
+// Pages read ahead are sized to a quarter of the budget, and the next one is
+// asked for while the current one holds less than half of it (a value as
+// large as that is never read ahead of another), so that the in-flight budget
+// holds: pages as large as half the budget would each be read while the
+// writer waits. On SQLite, which has no network, pages are read on the
+// connection itself, when they are needed.
 
 #include <cstdint>
 #include <exception>
