@@ -75,9 +75,7 @@ bool TPassPages::NextPageArrived() const {
 }
 
 bool TPassPages::RoomAfter(const std::vector<TPassRow>& page) const {
-  int64_t bytes = 0;
-  for (const TPassRow& row : page) bytes += static_cast<int64_t>(row.stored.size());
-  return bytes < budget_bytes_ / 2;
+  return StoredBytesOf(page) < budget_bytes_ / 2;
 }
 
 std::vector<TPassRow> TPassPages::NextPage() {

@@ -41,6 +41,12 @@ TPassRow ReadPassRow(providers::Cursor& cursor, const TPassStatements& statement
   return row;
 }
 
+int64_t StoredBytesOf(const std::vector<TPassRow>& page) {
+  int64_t bytes = 0;
+  for (const TPassRow& row : page) bytes += static_cast<int64_t>(row.stored.size());
+  return bytes;
+}
+
 std::vector<TPassRow> TPassReader::NextPage() {
   for (int attempt = 1;; ++attempt) {
     try {

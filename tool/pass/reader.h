@@ -28,6 +28,9 @@ struct TPassRow {
 // The (key, value) row at the cursor, its value moved out of the cursor.
 TPassRow ReadPassRow(providers::Cursor& cursor, const TPassStatements& statements);
 
+// The stored bytes a page holds: what it takes of the in-flight budget.
+int64_t StoredBytesOf(const std::vector<TPassRow>& page);
+
 // A cancel request ended the page being read (TPassReader::StopReadingOnCancel).
 class EPassReadCancelled : public Exception {
  public:

@@ -34,12 +34,6 @@ struct ReadAheadCase {
 class ReadAhead
     : public ReportTableFixture<::testing::TestWithParam<std::tuple<std::string, ReadAheadCase>>> {};
 
-int64_t BytesOf(const std::vector<TPassRow>& page) {
-  int64_t bytes = 0;
-  for (const TPassRow& row : page) bytes += static_cast<int64_t>(row.stored.size());
-  return bytes;
-}
-
 TEST_P(ReadAhead, TheNextPageIsOnItsWayAsSoonAsAPageIsHandedOut) {
   const auto& [provider, c] = GetParam();
   OpenTable(provider);
@@ -66,7 +60,7 @@ TEST_P(ReadAhead, TheNextPageIsOnItsWayAsSoonAsAPageIsHandedOut) {
       EXPECT_EQ(arrived, c.reads_ahead) << "after page " << pages_read << " of " << page.size() << " rows";
     }
     std::vector<TPassRow> next = pages.NextPage();
-    if (arrived) most_in_flight = std::max(most_in_flight, BytesOf(page) + BytesOf(next));
+    if (arrived) most_in_flight = std::max(most_in_flight, StoredBytesOf(page) + StoredBytesOf(next));
     page = std::move(next);
   }
 
